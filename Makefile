@@ -1,0 +1,42 @@
+# Wraps CMake (Ninja, build folder build/). Every target installs missing packages first.
+BUILD_DIR  ?= build
+CMAKE_ARGS ?=
+JOBS       ?= 2
+
+.PHONY: all deps configure build run test demo bench format format-check clean
+
+all: build
+
+deps:
+	@./scripts/install-deps.sh
+
+configure: deps
+	@if [ ! -f $(BUILD_DIR)/build.ninja ]; then \
+	    cmake -S . -B $(BUILD_DIR) -G Ninja $(CMAKE_ARGS); \
+	elif [ -n "$(CMAKE_ARGS)" ]; then \
+	    cmake $(BUILD_DIR) $(CMAKE_ARGS); \
+	fi
+
+build: configure
+	@cmake --build $(BUILD_DIR) -j $(JOBS)
+
+run: build
+	$(BUILD_DIR)/app/mervik-connect
+
+test: build
+	@cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
+
+demo: build
+	@./scripts/demo.sh $(BUILD_DIR)
+
+bench: build
+	@./scripts/bench.sh $(BUILD_DIR)
+
+format:
+	@./scripts/check-format.sh --fix
+
+format-check:
+	@./scripts/check-format.sh
+
+clean:
+	rm -rf $(BUILD_DIR)

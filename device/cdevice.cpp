@@ -1,0 +1,672 @@
+#include "device/cdevice.h"
+
+#include "interface/cinterface.h"
+#include "interface/crs232.h"
+#include "platform/logcategories.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QThread>
+#include <QTimer>
+#include <QTimerEvent>
+
+CDevice::CDevice(QObject* parent) : QObject(parent), receiveBuffer(QLatin1String(""))
+{
+    DeviceTypes::registerMetaTypes();
+    activityTimer = new QTimer(this);
+    connect(activityTimer, &QTimer::timeout, this, [this] { m_recentlyActive = false; });
+    init();
+}
+
+CDevice::~CDevice()
+{
+    // A transport detached by setParent(nullptr) is still ours.
+    if (m_interface && m_interface->parent() != this) {
+        delete m_interface;
+    }
+}
+
+void CDevice::init()
+{
+    echoCommand = QStringLiteral("SJ\r\n");
+    echoAnswer = QStringLiteral("MJ");
+    commandNames = {
+        {COMMAND_UNKNOWN, QStringLiteral("COMMAND_UNKNOWN")},
+        {COMMAND_CONNECT, QStringLiteral("COMMAND_CONNECT")},
+        {COMMAND_DISCONNECT, QStringLiteral("COMMAND_DISCONNECT")},
+        {COMMAND_STABLE_RESULT, QStringLiteral("COMMAND_STABLE_RESULT")},
+        {COMMAND_RESULT, QStringLiteral("COMMAND_RESULT")},
+        {COMMAND_RESULT_WITH_STB, QStringLiteral("COMMAND_RESULT_WITH_STB")},
+        {COMMAND_TARE, QStringLiteral("COMMAND_TARE")},
+        {COMMAND_ZERO, QStringLiteral("COMMAND_ZERO")},
+        {COMMAND_READ_INFO, QStringLiteral("COMMAND_READ_INFO")},
+        {COMMAND_CHECK_ECHO, QStringLiteral("COMMAND_CHECK_ECHO")},
+        {COMMAND_MIN_THR, QStringLiteral("COMMAND_MIN_THR")},
+        {COMMAND_MAX_THR, QStringLiteral("COMMAND_MAX_THR")},
+        {COMMAND_ZERO_THR, QStringLiteral("COMMAND_ZERO_THR")},
+        {COMMAND_MESSAGE, QStringLiteral("COMMAND_MESSAGE")},
+        {COMMAND_SET_USERS, QStringLiteral("COMMAND_SET_USERS")},
+        {COMMAND_SET_PRODUCTS, QStringLiteral("COMMAND_SET_PRODUCTS")},
+        {COMMAND_SET_DATE_TIME, QStringLiteral("COMMAND_SET_DATE_TIME")},
+        {COMMAND_GET_DATE_TIME, QStringLiteral("COMMAND_GET_DATE_TIME")},
+        {COMMAND_SEND_SI, QStringLiteral("COMMAND_SEND_SI")},
+        {COMMAND_SEND_Sx1, QStringLiteral("COMMAND_SEND_Sx1")},
+        {COMMAND_SEND_Sx3, QStringLiteral("COMMAND_SEND_Sx3")},
+        {COMMAND_SEND_SZ, QStringLiteral("COMMAND_SEND_SZ")},
+        {COMMAND_SEND_ST, QStringLiteral("COMMAND_SEND_ST")},
+        {COMMAND_SEND_SJ, QStringLiteral("COMMAND_SEND_SJ")},
+        {COMMAND_SEND_SW9, QStringLiteral("COMMAND_SEND_SW9")},
+    };
+    activityTimer->setInterval(ActivityWindowMs);
+    activityTimer->setSingleShot(true);
+    restartActivityTimer();
+    m_deviceType = 1;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Identity, names and accessors
+
+CDevice* CDevice::clone(QObject* parent)
+{
+    auto* copy = new CDevice(parent);
+    if (m_interface) {
+        copy->adoptInterface(m_interface->clone(nullptr));
+    }
+    copy->m_model = m_model;
+    copy->m_serialNumber = m_serialNumber;
+    copy->m_productionDate = m_productionDate;
+    copy->m_firmware = m_firmware;
+    copy->receiveBuffer = receiveBuffer;
+    copy->m_unreachableReasons = m_unreachableReasons;
+    return copy;
+}
+
+QString CDevice::interfaceDescription() const
+{
+    return m_interface ? m_interface->description() : QStringLiteral("NO INTERFACE");
+}
+
+bool CDevice::setBaudRate(int baudRate)
+{
+    if (auto* serial = qobject_cast<CRS232*>(m_interface)) {
+        serial->setBaudRate(baudRate);
+    }
+    return true;
+}
+
+QString CDevice::typeName() const
+{
+    return tr("Device");
+}
+
+void CDevice::info(QString& model, QString& serialNumber, QString& productionDate, QString& firmware) const
+{
+    model = m_model;
+    serialNumber = m_serialNumber;
+    productionDate = m_productionDate;
+    firmware = m_firmware;
+}
+
+int CDevice::baudRate() const
+{
+    if (auto* serial = qobject_cast<CRS232*>(m_interface)) {
+        return serial->baudRate();
+    }
+    return -1;
+}
+
+QString CDevice::commandName(int command) const
+{
+    return commandNames.value(command, QStringLiteral("COMMAND_UNKNOWN_UNKNOWN"));
+}
+
+QString CDevice::resultName(int result)
+{
+    switch (result) {
+    case COMMAND_OK:
+        return QStringLiteral("COMMAND_OK");
+    case COMMAND_FAILED:
+        return QStringLiteral("COMMAND_FAILED");
+    case COMMAND_TIMEOUT:
+        return QStringLiteral("COMMAND_TIMEOUT");
+    default:
+        return QStringLiteral("COMMAND UNKNOWN");
+    }
+}
+
+QString CDevice::stateName(int state)
+{
+    switch (state) {
+    case STATE_CONNECTED:
+        return QStringLiteral("Connected");
+    case STATE_DISCONNECTED:
+        return QStringLiteral("Disconnected");
+    case STATE_LISTENING:
+        return QStringLiteral("Listenning");
+    case STATE_CONNECTING:
+        return QStringLiteral("Connecting..");
+    case STATE_DISCONNECTING:
+        return QStringLiteral("Disconnecting..");
+    default:
+        return QStringLiteral("Unknown");
+    }
+}
+
+QString CDevice::reasonText(int reason)
+{
+    switch (reason) {
+    case 1:
+        return tr("Device not reachable (address not obtained from DHCP server)");
+    case 2:
+        return tr("Device not reachable (address obtained from DHCP not in local subnet)");
+    case 3:
+        return tr("Device not reachable (address set in device not in local subnet)");
+    case 4:
+        return tr("Device not reachable (DHCP device can not reach comp (wrong subnet))");
+    case 5:
+        return tr("Device not reachable (device can not reach comp (wrong subnet))");
+    case 6:
+        return tr("Device not reachable (device can not reach comp (wrong remote ip setting))");
+    case 7:
+        return tr("Device not reachable (wrong transport protocol setting)");
+    default:
+        return tr("Unknown reason");
+    }
+}
+
+QString CDevice::reasonText() const
+{
+    if (m_unreachableReasons.isEmpty()) {
+        return tr("Everything good");
+    }
+    return reasonText(m_unreachableReasons.first());
+}
+
+bool CDevice::isReachable()
+{
+    // Serial instruments have no network module and are always reachable.
+    return true;
+}
+
+void CDevice::moveToThread(QThread* thread)
+{
+    // Children travel with the device; a transport detached from it must be moved on its own.
+    if (m_interface && m_interface->parent() == nullptr) {
+        m_interface->moveToThread(thread);
+    }
+    QObject::moveToThread(thread);
+}
+
+void CDevice::setParent(QObject* parent)
+{
+    if (m_interface) {
+        m_interface->setParent(parent ? this : nullptr);
+    }
+    QObject::setParent(parent);
+}
+
+// ---------------------------------------------------------------------------------------------
+// State
+
+void CDevice::setState(int state)
+{
+    const int old = m_state.load();
+    if (old == state) {
+        return;
+    }
+    m_previousState = old;
+    m_state = state;
+    emit stateChanged(state);
+}
+
+void CDevice::setBusy(bool busy)
+{
+    if (m_busy.exchange(busy) != busy) {
+        emit busyChanged(busy);
+    }
+}
+
+void CDevice::restartActivityTimer()
+{
+    m_recentlyActive = true;
+    activityTimer->start();
+}
+
+PelmLogRecord CDevice::logRecord(const QString& message) const
+{
+    const QDateTime now = QDateTime::currentDateTime();
+    return PelmLogRecord{interfaceDescription(), now.date(), now.time(), message};
+}
+
+// ---------------------------------------------------------------------------------------------
+// Transport
+
+void CDevice::setRS232(QString portName, QString portDescription, int baudRate)
+{
+    adoptInterface(new CRS232(portName, baudRate, portDescription, nullptr));
+}
+
+void CDevice::adoptInterface(CInterface* transport)
+{
+    if (m_interface) {
+        disconnect(m_interface, nullptr, this, nullptr);
+        m_interface->deleteLater();
+    }
+    m_interface = transport;
+    transport->moveToThread(thread());
+    transport->setParent(this);
+    connect(transport, &CInterface::stateChanged, this, &CDevice::onInterfaceStateChanged);
+    connectReceiver();
+}
+
+void CDevice::connectReceiver()
+{
+    if (m_interface) {
+        connect(m_interface, &CInterface::readyRead, this, &CDevice::onReadyRead, Qt::UniqueConnection);
+    }
+}
+
+void CDevice::disconnectReceiver()
+{
+    if (m_interface) {
+        disconnect(m_interface, &CInterface::readyRead, this, &CDevice::onReadyRead);
+    }
+}
+
+void CDevice::onInterfaceStateChanged(int state)
+{
+    if (state == STATE_CONNECTED || state == STATE_DISCONNECTED || state == STATE_LISTENING) {
+        setState(state);
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Guards
+
+bool CDevice::threadGuard(const char* method, QGenericArgument a1, QGenericArgument a2, QGenericArgument a3)
+{
+    if (QThread::currentThread() == thread()) {
+        return true;
+    }
+    qCDebug(lcDevice) << method << "WRONG THREAD" << QThread::currentThread() << "-> INVOKE METHOD";
+    QMetaObject::invokeMethod(this, method, Qt::QueuedConnection, a1, a2, a3);
+    return false;
+}
+
+bool CDevice::canSendNextCommand(int command, const char* method, QGenericArgument a1, QGenericArgument a2,
+                                 QGenericArgument a3)
+{
+    if (!waitingForAnswer) {
+        return true;
+    }
+    const QGenericArgument args[3] = {a1, a2, a3};
+    if (delayedCommand.method) {
+        qCDebug(lcDevice) << method << a1.name() << a2.name() << a3.name() << "COMMAND FAILED!";
+        if (command == COMMAND_READ_ALIBI) {
+            emit readingAlibiFinished(COMMAND_REFUSED);
+        } else if (command == COMMAND_SEND_FIRMWARE) {
+            emit sendingFirmwareFinished(COMMAND_REFUSED);
+        } else {
+            emit commandFinished(COMMAND_FAILED, command);
+        }
+        return false;
+    }
+    qCDebug(lcDevice) << method << a1.name() << a2.name() << a3.name() << "COMMAND DELAYED!";
+    delayedCommand.method = method;
+    for (int i = 0; i < 3; ++i) {
+        // Copy the value: the caller's storage is gone by the time the command is re-posted.
+        if (args[i].name()) {
+            delayedCommand.typeNames[i] = args[i].name();
+            delayedCommand.values[i] = QVariant(QMetaType::type(args[i].name()), args[i].data());
+        } else {
+            delayedCommand.typeNames[i].clear();
+            delayedCommand.values[i] = QVariant();
+        }
+    }
+    return false;
+}
+
+void CDevice::invokeDelayedCommand()
+{
+    if (!delayedCommand.method) {
+        return;
+    }
+    const DelayedCommand held = delayedCommand;
+    delayedCommand = DelayedCommand();
+    qCDebug(lcDevice) << held.method << held.typeNames[0] << held.typeNames[1] << held.typeNames[2]
+                      << "AFTER SOME TIME";
+    QGenericArgument args[3];
+    for (int i = 0; i < 3; ++i) {
+        if (!held.typeNames[i].isEmpty()) {
+            args[i] = QGenericArgument(held.typeNames[i].constData(), held.values[i].constData());
+        }
+    }
+    // A queued invocation copies its arguments here, so the held copies may go afterwards.
+    QMetaObject::invokeMethod(this, held.method, Qt::QueuedConnection, args[0], args[1], args[2]);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Sending and receiving
+
+void CDevice::send(const QString& line)
+{
+    if (!m_interface) {
+        return;
+    }
+    m_lastSent = line;
+    qCDebug(lcDevice) << interfaceDescription() << line;
+    emit newOutLog(logRecord(line));
+    if (m_checkConnection) {
+        if (checkTimerId != 0) {
+            killTimer(checkTimerId);
+        }
+        checkTimerId = startTimer(CheckPeriodMs, Qt::CoarseTimer);
+    }
+    m_interface->write(line);
+}
+
+void CDevice::sendBytes(const QByteArray& bytes)
+{
+    if (m_interface) {
+        m_interface->write(bytes);
+    }
+}
+
+void CDevice::onReadyRead()
+{
+    if (!m_interface) {
+        return;
+    }
+    QString chunk;
+    if (m_interface->read(chunk) <= 0) {
+        return;
+    }
+    emit newInLog(logRecord(chunk));
+    appendToReceiveBuffer(chunk);
+    restartActivityTimer();
+}
+
+void CDevice::appendToReceiveBuffer(const QString& chunk)
+{
+    receiveBuffer += chunk;
+    int end;
+    while ((end = receiveBuffer.indexOf(QLatin1Char('\n'))) >= 0) {
+        const QString line = receiveBuffer.left(end + 1);
+        receiveBuffer.remove(0, end + 1);
+        m_receiveOverflowReported = false;
+        processLine(line);
+    }
+    if (receiveBuffer.size() > MaxReceiveBuffer) {
+        if (!m_receiveOverflowReported) {
+            qCWarning(lcDevice) << interfaceDescription() << "no line feed in" << receiveBuffer.size()
+                                << "received characters, dropping the oldest";
+            m_receiveOverflowReported = true;
+        }
+        receiveBuffer.remove(0, receiveBuffer.size() - MaxReceiveBuffer);
+    }
+}
+
+void CDevice::processLine(const QString& line)
+{
+    Measurement m;
+    if (parseResult(line, m, false)) {
+        emit resultReceived(m);
+    } else if (readingEeprom) {
+        if (line == QLatin1String("ME?\r\n")) {
+            readingEeprom = false;
+            setBusy(false);
+            emit readingEEPROMFinished(COMMAND_OK);
+            emit lineReceived(line);
+        } else {
+            emit eepromReceived(line);
+        }
+    } else {
+        emit lineReceived(line);
+    }
+}
+
+bool CDevice::waitForResponse(QString& text, int timeoutMs)
+{
+    if (!m_interface) {
+        return false;
+    }
+    QEventLoop loop;
+    QTimer timer;
+    timer.setSingleShot(true);
+    connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
+    connect(m_interface, &CInterface::readyRead, &loop, &QEventLoop::quit);
+    timer.start(timeoutMs);
+    waitingForAnswer = true;
+    loop.exec();
+    waitingForAnswer = false;
+    if (delayedCommand.method) {
+        QTimer::singleShot(DelayedCommandMs, this, &CDevice::invokeDelayedCommand);
+    }
+    if (!timer.isActive() || !m_interface) {
+        return false;
+    }
+    timer.stop();
+    m_interface->read(text);
+    emit newInLog(logRecord(text));
+    restartActivityTimer();
+    return true;
+}
+
+bool CDevice::waitForResponseBytes(QByteArray& bytes, int timeoutMs)
+{
+    if (!m_interface) {
+        return false;
+    }
+    QEventLoop loop;
+    QTimer timer;
+    timer.setSingleShot(true);
+    connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
+    connect(m_interface, &CInterface::readyRead, &loop, &QEventLoop::quit);
+    timer.start(timeoutMs);
+    waitingForAnswer = true;
+    loop.exec();
+    waitingForAnswer = false;
+    if (delayedCommand.method) {
+        qCDebug(lcDevice) << delayedCommand.method << "IS WAITING, STRATING DELAY TIMER";
+        QTimer::singleShot(DelayedCommandMs, this, &CDevice::invokeDelayedCommand);
+    }
+    if (!timer.isActive() || !m_interface) {
+        return false;
+    }
+    timer.stop();
+    m_interface->read(bytes);
+    const int nul = bytes.indexOf('\0');
+    emit newInLog(logRecord(QString::fromUtf8(nul < 0 ? bytes : bytes.left(nul))));
+    restartActivityTimer();
+    return true;
+}
+
+QString CDevice::dropResultLines(QString& pending, const QString& chunk)
+{
+    QString text = pending + chunk;
+    const int lastEnd = text.lastIndexOf(QLatin1Char('\n'));
+    pending = text.mid(lastEnd + 1);
+    text.truncate(lastEnd + 1);
+    QString kept;
+    int start = 0;
+    while (start < text.size()) {
+        const int end = text.indexOf(QLatin1Char('\n'), start);
+        const QString line = text.mid(start, end - start + 1);
+        Measurement ignored;
+        if (!parseResult(line, ignored, false) && !parseResult(line, ignored, true)) {
+            kept += line;
+        }
+        start = end + 1;
+    }
+    return kept;
+}
+
+bool CDevice::readAnswer(QString& answer, int lines, int timeoutMs)
+{
+    answer.clear();
+    int linesSeen = 0;
+    int chunks = 0;
+    // With the result filter on, a line split over chunks is judged once it is complete.
+    QString pending;
+    for (;;) {
+        if (lines != 0 && (linesSeen >= lines || chunks >= ChunksPerLine * lines)) {
+            answer += pending;
+            return true;
+        }
+        QString chunk;
+        if (!waitForResponse(chunk, timeoutMs)) {
+            answer += pending;
+            return false;
+        }
+        if (filterResultLines) {
+            chunk = dropResultLines(pending, chunk);
+        }
+        if (lines > 0) {
+            linesSeen += chunk.count(QLatin1Char('\n'));
+        }
+        answer += chunk;
+        ++chunks;
+    }
+}
+
+int CDevice::sendAndExpect(const QString& command, const QString& expected, int lines, int timeoutMs,
+                           int attempts)
+{
+    int result = COMMAND_TIMEOUT;
+    for (int attempt = 0; attempt < attempts; ++attempt) {
+        if (m_interface) {
+            m_interface->clear();
+        }
+        disconnectReceiver();
+        send(command);
+        QString answer;
+        const bool received = readAnswer(answer, lines, timeoutMs);
+        if (received && answer == expected) {
+            connectReceiver();
+            return COMMAND_OK;
+        }
+        result = received ? COMMAND_FAILED : COMMAND_TIMEOUT;
+    }
+    connectReceiver();
+    return result;
+}
+
+int CDevice::sendAndRead(const QString& command, QString* answer, int lines, int timeoutMs, int attempts)
+{
+    QString scratch;
+    QString& text = answer ? *answer : scratch;
+    for (int attempt = 0; attempt < attempts; ++attempt) {
+        if (m_interface) {
+            m_interface->clear();
+        }
+        disconnectReceiver();
+        send(command);
+        if (readAnswer(text, lines, timeoutMs)) {
+            connectReceiver();
+            return COMMAND_OK;
+        }
+    }
+    connectReceiver();
+    return COMMAND_TIMEOUT;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Connection
+
+bool CDevice::connectDevice(bool checkConnection)
+{
+    if (!threadGuard("connectDevice", Q_ARG(bool, checkConnection))) {
+        return false;
+    }
+    if (!m_interface) {
+        return false;
+    }
+    m_currentCommand = COMMAND_CONNECT;
+    m_lastSent = QStringLiteral("NOTHING");
+    m_checkConnection = checkConnection;
+    QElapsedTimer elapsed;
+    elapsed.start();
+    setState(STATE_CONNECTING);
+    const bool opened = m_interface->open();
+    qCDebug(lcDevice) << interfaceDescription() << opened << "ms=" << elapsed.elapsed()
+                      << QThread::currentThread();
+    return opened;
+}
+
+void CDevice::disconnectDevice()
+{
+    if (!threadGuard("disconnectDevice")) {
+        return;
+    }
+    if (!m_interface) {
+        return;
+    }
+    m_currentCommand = COMMAND_DISCONNECT;
+    m_lastSent = QStringLiteral("NOTHING");
+    qCDebug(lcDevice) << interfaceDescription();
+    QElapsedTimer elapsed;
+    elapsed.start();
+    setState(STATE_DISCONNECTING);
+    if (checkTimerId != 0) {
+        killTimer(checkTimerId);
+        checkTimerId = 0;
+    }
+    m_interface->close();
+    qCDebug(lcDevice) << interfaceDescription() << "ms=" << elapsed.elapsed();
+}
+
+void CDevice::setCheckConnection(bool checkConnection)
+{
+    if (!threadGuard("setCheckConnection", Q_ARG(bool, checkConnection))) {
+        return;
+    }
+    m_checkConnection = checkConnection;
+    if (checkTimerId != 0) {
+        killTimer(checkTimerId);
+        checkTimerId = 0;
+    }
+    if (checkConnection) {
+        checkTimerId = startTimer(CheckPeriodMs, Qt::CoarseTimer);
+    }
+}
+
+void CDevice::timerEvent(QTimerEvent* event)
+{
+    if (event->timerId() != checkTimerId) {
+        QObject::timerEvent(event);
+        return;
+    }
+    // Never start a probe inside another exchange's wait: its answer would be taken for the probe's.
+    if (!m_busy && !m_recentlyActive && !waitingForAnswer) {
+        qCDebug(lcDevice) << interfaceDescription() << "SPRAWDZAM KOMUNIKACJĘ";
+        checkCommunication(COMMAND_TIMEOUT);
+    } else {
+        qCDebug(lcDevice) << interfaceDescription() << "NIE SPRAWDZAM KOMUNIAKCJI BO DEVICE JEST BUSY";
+    }
+}
+
+bool CDevice::checkCommunication(int result)
+{
+    if (result != COMMAND_TIMEOUT || !m_checkConnection) {
+        return true;
+    }
+    if (sendAndRead(echoCommand, nullptr, 1, CheckTimeoutMs, CheckAttempts) == COMMAND_TIMEOUT) {
+        qCDebug(lcDevice) << interfaceDescription() << "NO COMMUNICATION -> DICSONECTING";
+        disconnectDevice();
+        return false;
+    }
+    return true;
+}
+
+void CDevice::sendString(QString string)
+{
+    if (!threadGuard("sendString", Q_ARG(QString, string))) {
+        return;
+    }
+    if (!canSendNextCommand(COMMAND_SEND_STRING, "sendString", Q_ARG(QString, string))) {
+        return;
+    }
+    m_currentCommand = COMMAND_SEND_STRING;
+    send(string);
+}

@@ -1,0 +1,209 @@
+#pragma once
+
+#include "device/devicetypes.h"
+#include "log/pelmlogrecord.h"
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QHostAddress>
+#include <QList>
+#include <QMap>
+#include <QObject>
+#include <QString>
+#include <QVariant>
+
+#include <atomic>
+
+class CInterface;
+class QThread;
+class QTimer;
+
+// One weighing instrument as the rest of the program sees it: its transport, identity, state,
+// busy flag and the command engine that runs request/answer exchanges in the device's own thread.
+class CDevice : public QObject
+{
+    Q_OBJECT
+public:
+    static constexpr int CheckPeriodMs = 5500;
+    static constexpr int ActivityWindowMs = 2000;
+    static constexpr int DelayedCommandMs = 50;
+    static constexpr int CheckTimeoutMs = 2000;
+    static constexpr int CheckAttempts = 3;
+    static constexpr int ResultTimeoutMs = 2000;
+    static constexpr int ResultAttempts = 3;
+    static constexpr int TareTimeoutMs = 1500;
+    static constexpr int TareAttempts = 2;
+    static constexpr int EchoTimeoutMs = 300;
+    static constexpr int InfoTimeoutMs = 666;
+    static constexpr int ChunksPerLine = 17;
+    // Text without a line feed kept for the next chunk; an instrument that never ends its line
+    // must not grow it without bound.
+    static constexpr int MaxReceiveBuffer = 64 * 1024;
+
+    explicit CDevice(QObject* parent = nullptr);
+    ~CDevice() override;
+
+    virtual CDevice* clone(QObject* parent);
+    virtual QString interfaceDescription() const;
+    virtual bool setBaudRate(int baudRate);
+    virtual QString typeName() const;
+    virtual bool checkCommunication(int result);
+    virtual void send(const QString& line);
+    virtual bool parseResult(const QString& line, Measurement& m, bool withStability);
+    virtual void processLine(const QString& line);
+
+    void sendBytes(const QByteArray& bytes);
+
+    int state() const { return m_state; }
+    int previousState() const { return m_previousState; }
+    void setPreviousState(int state) { m_previousState = state; }
+    bool busy() const { return m_busy; }
+    bool isBusy() const { return m_busy || m_recentlyActive; }
+    CInterface* interface() const { return m_interface; }
+    QString model() const { return m_model; }
+    QString serialNumber() const { return m_serialNumber; }
+    QString productionDate() const { return m_productionDate; }
+    QString firmware() const { return m_firmware; }
+    void info(QString& model, QString& serialNumber, QString& productionDate, QString& firmware) const;
+    QString lastSent() const { return m_lastSent; }
+    QString lastAnswer() const { return m_lastAnswer; }
+    bool checkConnection() const { return m_checkConnection; }
+    int baudRate() const;
+    int currentCommand() const { return m_currentCommand; }
+    int deviceType() const { return m_deviceType; }
+    QString commandName(int command) const;
+    QString currentCommandName() const { return commandName(m_currentCommand); }
+    static QString resultName(int result);
+    static QString stateName(int state);
+    QString reasonText() const;
+    QList<int> unreachableReasons() const { return m_unreachableReasons; }
+    bool isReachable();
+
+    // Also move or re-parent the transport (and the activity timer) along with the device.
+    void moveToThread(QThread* thread);
+    void setParent(QObject* parent);
+
+    void setRS232(QString portName, QString portDescription, int baudRate);
+
+    static QString reasonText(int reason);
+
+public slots:
+    bool connectDevice(bool checkConnection = true);
+    void disconnectDevice();
+    void setCheckConnection(bool checkConnection);
+    virtual QString stableResult();
+    virtual QString result();
+    virtual QString resultWithStb();
+    virtual bool tare();
+    virtual bool zero();
+    virtual bool checkEcho();
+    virtual bool readInfo();
+    virtual bool minTHR(float masa);
+    virtual bool maxTHR(float masa);
+    virtual bool zeroTHR(float masa);
+    virtual void sendSI();
+    virtual void sendSx1();
+    virtual void sendSx3();
+    virtual void sendST();
+    virtual void sendSZ();
+    virtual void sendSS();
+    virtual void sendSJ();
+    virtual void sendSW9();
+    void sendString(QString string);
+
+signals:
+    void commandFinished(int result, int command, QVariant response = QVariant(),
+                         QVariant param1 = QVariant(), QVariant param2 = QVariant(),
+                         QVariant param3 = QVariant(), QVariant param4 = QVariant());
+    void sendingFirmwareProgress(int progress);
+    void sendingFirmwareFinished(int result);
+    void readingAlibiFinished(int result);
+    void readingAlibiProgress(int count, int progress, AlibiRecord record);
+    void lineReceived(QString line);
+    void resultReceived(Measurement m);
+    void eepromReceived(QString line);
+    void readingEEPROMFinished(int result);
+    void stateChanged(int state);
+    void busyChanged(bool busy);
+    void newOutLog(PelmLogRecord r);
+    void newInLog(PelmLogRecord r);
+
+protected:
+    virtual void init();
+    void timerEvent(QTimerEvent* event) override;
+
+    // Returns true in the device's own thread; elsewhere re-posts the slot by name with the same
+    // arguments and returns false, so the outcome reaches the caller only through signals.
+    bool threadGuard(const char* method, QGenericArgument a1 = QGenericArgument(),
+                     QGenericArgument a2 = QGenericArgument(), QGenericArgument a3 = QGenericArgument());
+    bool canSendNextCommand(int command, const char* method, QGenericArgument a1 = QGenericArgument(),
+                            QGenericArgument a2 = QGenericArgument(),
+                            QGenericArgument a3 = QGenericArgument());
+    bool waitForResponse(QString& text, int timeoutMs);
+    bool waitForResponseBytes(QByteArray& bytes, int timeoutMs);
+    bool readAnswer(QString& answer, int lines, int timeoutMs);
+    int sendAndExpect(const QString& command, const QString& expected, int lines, int timeoutMs,
+                      int attempts);
+    int sendAndRead(const QString& command, QString* answer, int lines, int timeoutMs, int attempts);
+
+    void setState(int state);
+    void setBusy(bool busy);
+    PelmLogRecord logRecord(const QString& message) const;
+    // Sends a line with no answer awaited, as the one-line commands do.
+    void sendOneLine(int command, const char* method, const QString& line);
+    // The synchronous result requests: one line out, one result line back.
+    QString requestResult(int command, const QString& line, bool stable);
+    bool expectAcknowledgement(int command, const QString& line, const QString& expected, QVariant param1);
+
+    int m_deviceType = 0;
+    QString echoCommand;
+    QString echoAnswer;
+    CInterface* m_interface = nullptr;
+    QString m_model;
+    QString m_serialNumber;
+    QString m_productionDate;
+    QString m_firmware;
+    QString receiveBuffer;
+    int checkTimerId = 0;
+    bool m_checkConnection = true;
+    QList<int> m_unreachableReasons;
+    QString m_lastAnswer;
+    QString m_lastSent;
+    QMap<int, QString> commandNames;
+    bool filterResultLines = false;
+    bool readingEeprom = false;
+    std::atomic<int> m_state{STATE_DISCONNECTED};
+    std::atomic<int> m_previousState{STATE_DISCONNECTED};
+    std::atomic<bool> m_busy{false};
+    bool waitingForAnswer = false;
+    int m_currentCommand = COMMAND_UNKNOWN;
+
+    // The one command held back because it arrived while the device waited for an answer.
+    struct DelayedCommand
+    {
+        const char* method = nullptr;
+        QByteArray typeNames[3];
+        QVariant values[3];
+    } delayedCommand;
+
+    QTimer* activityTimer = nullptr;
+    // Mirrors the activity timer for readers in other threads.
+    std::atomic<bool> m_recentlyActive{false};
+    bool stopAlibi = false;
+
+private slots:
+    void onReadyRead();
+    void onInterfaceStateChanged(int state);
+    void invokeDelayedCommand();
+
+private:
+    void restartActivityTimer();
+    void connectReceiver();
+    void disconnectReceiver();
+    void adoptInterface(CInterface* transport);
+    void appendToReceiveBuffer(const QString& chunk);
+    // Removes complete result lines from text; an unfinished last line stays in pending.
+    QString dropResultLines(QString& pending, const QString& chunk);
+
+    bool m_receiveOverflowReported = false;
+};

@@ -1,0 +1,144 @@
+#include "interface/crs232.h"
+
+#include "platform/logcategories.h"
+
+#include <QElapsedTimer>
+#include <QThread>
+
+CRS232::CRS232(QString portName, int baudRate, QString portDescription, QObject* parent)
+    : CInterface(parent), port(portName, this), m_portDescription(std::move(portDescription))
+{
+    port.setBaudRate(baudRate, QSerialPort::AllDirections);
+    port.setDataBits(QSerialPort::Data8);
+    port.setParity(QSerialPort::NoParity);
+    port.setStopBits(QSerialPort::OneStop);
+    port.setFlowControl(QSerialPort::NoFlowControl);
+    connect(&port, &QSerialPort::readyRead, this, &CInterface::readyRead);
+    connect(&port, &QSerialPort::errorOccurred, this, &CRS232::onPortError);
+}
+
+CRS232::~CRS232() = default;
+
+CInterface* CRS232::clone(QObject* parent)
+{
+    return new CRS232(port.portName(), port.baudRate(), m_portDescription, parent);
+}
+
+bool CRS232::open()
+{
+    m_portFailed = false;
+    const bool isOpen = port.open(QIODevice::ReadWrite);
+    qCDebug(lcInterface) << "isOpen=" << isOpen << QThread::currentThread() << description();
+    emit stateChanged(isOpen ? StateConnected : StateDisconnected);
+    return isOpen;
+}
+
+bool CRS232::write(const QString& text)
+{
+    return write(text.toUtf8());
+}
+
+bool CRS232::write(const QByteArray& bytes)
+{
+    if (port.isOpen()) {
+        port.write(bytes);
+    }
+    return true;
+}
+
+int CRS232::read(QByteArray& bytes)
+{
+    bytes = port.readAll();
+    return bytes.size();
+}
+
+bool CRS232::waitAndRead(QString& text, int msecs)
+{
+    Q_UNUSED(text)
+    Q_UNUSED(msecs)
+    return false;
+}
+
+bool CRS232::close()
+{
+    QElapsedTimer elapsed;
+    elapsed.start();
+    port.close();
+    qCDebug(lcInterface) << description() << "ms=" << elapsed.elapsed();
+    emit stateChanged(StateDisconnected);
+    return true;
+}
+
+int CRS232::read(QString& text)
+{
+    text.clear();
+    if (!port.isOpen()) {
+        return -1;
+    }
+    const QByteArray bytes = port.read(MaxTextRead);
+    const int nul = bytes.indexOf('\0');
+    text = QString::fromUtf8(nul < 0 ? bytes : bytes.left(nul));
+    return bytes.size();
+}
+
+void CRS232::clear()
+{
+    if (port.isOpen()) {
+        port.readAll();
+    }
+}
+
+bool CRS232::waitForReadyRead(int msecs)
+{
+    return port.waitForReadyRead(msecs);
+}
+
+QString CRS232::description() const
+{
+    return port.portName() + QStringLiteral(" (") + m_portDescription + QStringLiteral(",") +
+           QString::number(port.baudRate()) + QStringLiteral(")");
+}
+
+bool CRS232::setBaudRate(int baudRate)
+{
+    port.setBaudRate(baudRate, QSerialPort::AllDirections);
+    return true;
+}
+
+int CRS232::baudRate() const
+{
+    return port.baudRate();
+}
+
+QString CRS232::portName() const
+{
+    return port.portName();
+}
+
+QString CRS232::portDescription() const
+{
+    return m_portDescription;
+}
+
+void CRS232::onPortError(QSerialPort::SerialPortError error)
+{
+    // A pulled adapter shows up as a resource error, or (pseudo-terminals, some drivers) as a
+    // flood of read errors: either way the port is gone and the transport is closed.
+    if (error != QSerialPort::ResourceError && error != QSerialPort::ReadError) {
+        return;
+    }
+    if (!port.isOpen() || m_portFailed) {
+        return;
+    }
+    m_portFailed = true;
+    qCWarning(lcInterface) << description() << "port lost:" << port.errorString();
+    // Closing from inside the port's own notification is unsafe; close once control is back.
+    QMetaObject::invokeMethod(this, &CRS232::closeVanishedPort, Qt::QueuedConnection);
+}
+
+void CRS232::closeVanishedPort()
+{
+    if (port.isOpen()) {
+        close();
+    }
+}

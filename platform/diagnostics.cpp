@@ -1,0 +1,12 @@
+#include "platform/diagnostics.h"
+
+#include <QString>
+
+namespace Diagnostics {
+
+void installMessagePattern()
+{
+    qSetMessagePattern(QStringLiteral("%{time hh:mm:ss.zzz} %{function} %{message}"));
+}
+
+} // namespace Diagnostics

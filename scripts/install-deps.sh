@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages the build, the tests and the benchmarks need.
+# Idempotent: packages already present are skipped, so a complete machine needs no network.
+set -euo pipefail
+
+packages=(
+    # build
+    cmake ninja-build g++ pkg-config clang-format
+    # Qt 5.15
+    qtbase5-dev libqt5serialport5-dev libqt5sql5-sqlite libqt5svg5-dev
+    # keystrokes on X11
+    libxtst-dev
+    # tests: X server, window tools, pseudo-terminals, namespaces, ping, keyboard layouts
+    xvfb xdotool socat iproute2 iputils-ping x11-xkb-utils
+)
+
+missing=()
+for p in "${packages[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+        missing+=("$p")
+    fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+    exit 0
+fi
+
+echo "install-deps: installing ${missing[*]}"
+sudo=""
+if [ "$(id -u)" -ne 0 ]; then
+    sudo="sudo"
+fi
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq
+$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
