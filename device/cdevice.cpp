@@ -2,6 +2,7 @@
 
 #include "interface/cinterface.h"
 #include "interface/crs232.h"
+#include "log/logclock.h"
 #include "platform/logcategories.h"
 
 #include <QCoreApplication>
@@ -235,8 +236,9 @@ void CDevice::restartActivityTimer()
 
 PelmLogRecord CDevice::logRecord(const QString& message) const
 {
-    const QDateTime now = QDateTime::currentDateTime();
-    return PelmLogRecord{interfaceDescription(), now.date(), now.time(), message};
+    PelmLogRecord record{interfaceDescription(), QDate(), QTime(), message};
+    LogClock::now(record.date, record.time);
+    return record;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -257,21 +259,20 @@ void CDevice::adoptInterface(CInterface* transport)
     transport->moveToThread(thread());
     transport->setParent(this);
     connect(transport, &CInterface::stateChanged, this, &CDevice::onInterfaceStateChanged);
+    connect(transport, &CInterface::readyRead, this, &CDevice::onReadyRead);
     connectReceiver();
 }
 
+// The receive path stays wired to the transport; during an exchange it is switched off by a flag,
+// which is the same as disconnecting it but costs nothing per exchange.
 void CDevice::connectReceiver()
 {
-    if (m_interface) {
-        connect(m_interface, &CInterface::readyRead, this, &CDevice::onReadyRead, Qt::UniqueConnection);
-    }
+    m_receiving = true;
 }
 
 void CDevice::disconnectReceiver()
 {
-    if (m_interface) {
-        disconnect(m_interface, &CInterface::readyRead, this, &CDevice::onReadyRead);
-    }
+    m_receiving = false;
 }
 
 void CDevice::onInterfaceStateChanged(int state)
@@ -375,7 +376,7 @@ void CDevice::sendBytes(const QByteArray& bytes)
 
 void CDevice::onReadyRead()
 {
-    if (!m_interface) {
+    if (!m_interface || !m_receiving) {
         return;
     }
     QString chunk;
@@ -426,27 +427,40 @@ void CDevice::processLine(const QString& line)
     }
 }
 
-bool CDevice::waitForResponse(QString& text, int timeoutMs)
+bool CDevice::waitForChunk(int timeoutMs)
 {
     if (!m_interface) {
         return false;
     }
+    // A local loop that runs until bytes arrive or the time is up. It stops on flags rather than
+    // through quit(), which would cost a wake-up of the thread on every exchange.
     QEventLoop loop;
+    bool arrived = false;
+    bool expired = false;
     QTimer timer;
     timer.setSingleShot(true);
-    connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
-    connect(m_interface, &CInterface::readyRead, &loop, &QEventLoop::quit);
+    connect(&timer, &QTimer::timeout, &loop, [&expired] { expired = true; });
+    const QMetaObject::Connection ready =
+        connect(m_interface, &CInterface::readyRead, &loop, [&arrived] { arrived = true; });
     timer.start(timeoutMs);
     waitingForAnswer = true;
-    loop.exec();
+    while (!arrived && !expired) {
+        loop.processEvents(QEventLoop::WaitForMoreEvents);
+    }
     waitingForAnswer = false;
+    disconnect(ready);
+    return arrived && m_interface;
+}
+
+bool CDevice::waitForResponse(QString& text, int timeoutMs)
+{
+    const bool arrived = waitForChunk(timeoutMs);
     if (delayedCommand.method) {
         QTimer::singleShot(DelayedCommandMs, this, &CDevice::invokeDelayedCommand);
     }
-    if (!timer.isActive() || !m_interface) {
+    if (!arrived) {
         return false;
     }
-    timer.stop();
     m_interface->read(text);
     emit newInLog(logRecord(text));
     restartActivityTimer();
@@ -455,26 +469,14 @@ bool CDevice::waitForResponse(QString& text, int timeoutMs)
 
 bool CDevice::waitForResponseBytes(QByteArray& bytes, int timeoutMs)
 {
-    if (!m_interface) {
-        return false;
-    }
-    QEventLoop loop;
-    QTimer timer;
-    timer.setSingleShot(true);
-    connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
-    connect(m_interface, &CInterface::readyRead, &loop, &QEventLoop::quit);
-    timer.start(timeoutMs);
-    waitingForAnswer = true;
-    loop.exec();
-    waitingForAnswer = false;
+    const bool arrived = waitForChunk(timeoutMs);
     if (delayedCommand.method) {
         qCDebug(lcDevice) << delayedCommand.method << "IS WAITING, STRATING DELAY TIMER";
         QTimer::singleShot(DelayedCommandMs, this, &CDevice::invokeDelayedCommand);
     }
-    if (!timer.isActive() || !m_interface) {
+    if (!arrived) {
         return false;
     }
-    timer.stop();
     m_interface->read(bytes);
     const int nul = bytes.indexOf('\0');
     emit newInLog(logRecord(QString::fromUtf8(nul < 0 ? bytes : bytes.left(nul))));

@@ -15,6 +15,7 @@
 #include <atomic>
 
 class CInterface;
+class CInterfaceModule;
 class QThread;
 class QTimer;
 
@@ -60,6 +61,8 @@ public:
     bool busy() const { return m_busy; }
     bool isBusy() const { return m_busy || m_recentlyActive; }
     CInterface* interface() const { return m_interface; }
+    // The network module of an instrument found on the network; null for serial instruments.
+    CInterfaceModule* module() const { return m_module; }
     QString model() const { return m_model; }
     QString serialNumber() const { return m_serialNumber; }
     QString productionDate() const { return m_productionDate; }
@@ -130,6 +133,7 @@ signals:
 
 protected:
     virtual void init();
+    void adoptInterface(CInterface* transport);
     void timerEvent(QTimerEvent* event) override;
 
     // Returns true in the device's own thread; elsewhere re-posts the slot by name with the same
@@ -140,6 +144,8 @@ protected:
                             QGenericArgument a2 = QGenericArgument(),
                             QGenericArgument a3 = QGenericArgument());
     bool waitForResponse(QString& text, int timeoutMs);
+    // Runs a local event loop until the transport has bytes (true) or timeoutMs passes (false).
+    bool waitForChunk(int timeoutMs);
     bool waitForResponseBytes(QByteArray& bytes, int timeoutMs);
     bool readAnswer(QString& answer, int lines, int timeoutMs);
     int sendAndExpect(const QString& command, const QString& expected, int lines, int timeoutMs,
@@ -153,12 +159,15 @@ protected:
     void sendOneLine(int command, const char* method, const QString& line);
     // The synchronous result requests: one line out, one result line back.
     QString requestResult(int command, const QString& line, bool stable);
+    // Parses the answer to a result-with-stability request, emits and returns it.
+    QString finishResultWithStb(int result, QString answer, bool withStability);
     bool expectAcknowledgement(int command, const QString& line, const QString& expected, QVariant param1);
 
     int m_deviceType = 0;
     QString echoCommand;
     QString echoAnswer;
     CInterface* m_interface = nullptr;
+    CInterfaceModule* m_module = nullptr;
     QString m_model;
     QString m_serialNumber;
     QString m_productionDate;
@@ -200,10 +209,11 @@ private:
     void restartActivityTimer();
     void connectReceiver();
     void disconnectReceiver();
-    void adoptInterface(CInterface* transport);
     void appendToReceiveBuffer(const QString& chunk);
     // Removes complete result lines from text; an unfinished last line stays in pending.
     QString dropResultLines(QString& pending, const QString& chunk);
 
     bool m_receiveOverflowReported = false;
+    // Whether received chunks are dispatched as lines (off while an exchange reads its answer).
+    bool m_receiving = true;
 };

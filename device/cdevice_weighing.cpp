@@ -150,9 +150,14 @@ QString CDevice::resultWithStb()
     }
     m_currentCommand = COMMAND_RESULT_WITH_STB;
     QString answer;
-    int result = sendAndRead(QStringLiteral("Sx3\r\n"), &answer, 1, ResultTimeoutMs, ResultAttempts);
+    const int result = sendAndRead(QStringLiteral("Sx3\r\n"), &answer, 1, ResultTimeoutMs, ResultAttempts);
+    return finishResultWithStb(result, answer, true);
+}
+
+QString CDevice::finishResultWithStb(int result, QString answer, bool withStability)
+{
     Measurement m;
-    if (result == COMMAND_OK && !parseResult(answer, m, true)) {
+    if (result == COMMAND_OK && !parseResult(answer, m, withStability)) {
         result = COMMAND_FAILED;
         // An instrument without the marked result answers as to a plain request; further lines
         // that came with it are dispatched with the next chunk.

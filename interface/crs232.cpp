@@ -5,6 +5,9 @@
 #include <QElapsedTimer>
 #include <QThread>
 
+#include <cerrno>
+#include <unistd.h>
+
 CRS232::CRS232(QString portName, int baudRate, QString portDescription, QObject* parent)
     : CInterface(parent), port(portName, this), m_portDescription(std::move(portDescription))
 {
@@ -13,6 +16,7 @@ CRS232::CRS232(QString portName, int baudRate, QString portDescription, QObject*
     port.setParity(QSerialPort::NoParity);
     port.setStopBits(QSerialPort::OneStop);
     port.setFlowControl(QSerialPort::NoFlowControl);
+    updateDescription();
     connect(&port, &QSerialPort::readyRead, this, &CInterface::readyRead);
     connect(&port, &QSerialPort::errorOccurred, this, &CRS232::onPortError);
 }
@@ -40,8 +44,21 @@ bool CRS232::write(const QString& text)
 
 bool CRS232::write(const QByteArray& bytes)
 {
-    if (port.isOpen()) {
-        port.write(bytes);
+    if (!port.isOpen() || bytes.isEmpty()) {
+        return true;
+    }
+    // Hand the bytes to the driver at once; only what it does not take waits in the port's
+    // buffer for the event loop (which costs a notifier round and a wake-up per command).
+    qint64 written = 0;
+    if (port.bytesToWrite() == 0 && port.handle() >= 0) {
+        ssize_t n;
+        do {
+            n = ::write(port.handle(), bytes.constData(), size_t(bytes.size()));
+        } while (n < 0 && errno == EINTR);
+        written = n > 0 ? n : 0;
+    }
+    if (written < bytes.size()) {
+        port.write(bytes.constData() + written, bytes.size() - written);
     }
     return true;
 }
@@ -95,13 +112,19 @@ bool CRS232::waitForReadyRead(int msecs)
 
 QString CRS232::description() const
 {
-    return port.portName() + QStringLiteral(" (") + m_portDescription + QStringLiteral(",") +
-           QString::number(port.baudRate()) + QStringLiteral(")");
+    return m_description;
+}
+
+void CRS232::updateDescription()
+{
+    m_description = port.portName() + QStringLiteral(" (") + m_portDescription + QStringLiteral(",") +
+                    QString::number(port.baudRate()) + QStringLiteral(")");
 }
 
 bool CRS232::setBaudRate(int baudRate)
 {
     port.setBaudRate(baudRate, QSerialPort::AllDirections);
+    updateDescription();
     return true;
 }
 

@@ -35,9 +35,12 @@ public:
 private:
     void onPortError(QSerialPort::SerialPortError error);
     void closeVanishedPort();
+    void updateDescription();
 
     QSerialPort port;
     QString m_portDescription;
+    // Copied into every log record, so built once per baud rate.
+    QString m_description;
     // Set from the first port failure until the port is opened again, so a flood of errors
     // is handled (and reported) once.
     bool m_portFailed = false;

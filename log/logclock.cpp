@@ -1,0 +1,37 @@
+#include "log/logclock.h"
+
+#include <QDate>
+#include <QDateTime>
+#include <QTime>
+
+namespace LogClock {
+
+namespace {
+constexpr qint64 MsPerDay = 24 * 60 * 60 * 1000;
+constexpr qint64 RefreshMs = 1000;
+} // namespace
+
+void now(QDate& date, QTime& time)
+{
+    thread_local qint64 offsetMs = 0;
+    thread_local qint64 refreshedAt = 0;
+    thread_local bool known = false;
+
+    const qint64 utcMs = QDateTime::currentMSecsSinceEpoch();
+    if (!known || utcMs - refreshedAt >= RefreshMs || utcMs < refreshedAt) {
+        offsetMs = qint64(QDateTime::fromMSecsSinceEpoch(utcMs).offsetFromUtc()) * 1000;
+        refreshedAt = utcMs;
+        known = true;
+    }
+    const qint64 localMs = utcMs + offsetMs;
+    qint64 days = localMs / MsPerDay;
+    qint64 msOfDay = localMs % MsPerDay;
+    if (msOfDay < 0) {
+        msOfDay += MsPerDay;
+        --days;
+    }
+    date = QDate(1970, 1, 1).addDays(days);
+    time = QTime::fromMSecsSinceStartOfDay(int(msOfDay));
+}
+
+} // namespace LogClock

@@ -1,0 +1,11 @@
+#pragma once
+
+class QDate;
+class QTime;
+
+// Local date and time for log records. Reading the local time zone costs the C library a look at
+// the zone file on every call; traffic is stamped thousands of times a second, so the offset from
+// UTC is cached per thread and looked up again once a second.
+namespace LogClock {
+void now(QDate& date, QTime& time);
+} // namespace LogClock
