@@ -6,7 +6,7 @@ build=${1:-build}
 seconds=${MERVIK_DEMO_SECONDS:-3600}
 sim="$build/tools/sim/mervik-sim"
 app="$build/app/mervik-connect"
-link="$build/demo-tty"
+link="$(cd "$build" && pwd)/demo-tty"
 
 "$sim" --pty --link "$link" --weight 123.45 --decimals 2 --unit g --stream 3000 --max-seconds "$seconds" \
     > "$build/demo-sim.out" &
