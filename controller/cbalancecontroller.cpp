@@ -1,0 +1,160 @@
+#include "controller/cbalancecontroller.h"
+
+#include "controller/cdevicecontroller.h"
+#include "device/cdevice.h"
+
+#include <QCoreApplication>
+
+CBalanceController* CBalanceController::s_instance = nullptr;
+
+CBalanceController::CBalanceController(QObject* parent) : CControllerInterface(parent)
+{
+    if (!s_instance) {
+        s_instance = this;
+    }
+    // Choosing a device through the device controller makes this controller follow it.
+    connect(CDeviceController::instance(), &CControllerInterface::controllerSet, this,
+            [this] { setCurrentDevice(currentDevice()); });
+}
+
+CBalanceController::~CBalanceController()
+{
+    if (s_instance == this) {
+        s_instance = nullptr;
+    }
+}
+
+CBalanceController* CBalanceController::instance()
+{
+    if (!s_instance) {
+        new CBalanceController(QCoreApplication::instance());
+    }
+    return s_instance;
+}
+
+template <typename Request> bool CBalanceController::forward(Request request, bool silent)
+{
+    if (checkDevice(false, silent)) {
+        return false;
+    }
+    request(currentDevice());
+    return true;
+}
+
+void CBalanceController::onDeviceStateChanged(int state)
+{
+    CDevice* device = currentDevice();
+    if (device && state == STATE_DISCONNECTED) {
+        disconnect(device, &CDevice::readingAlibiFinished, this, &CBalanceController::readingAlibiFinished);
+        disconnect(device, &CDevice::readingAlibiProgress, this, &CBalanceController::readingAlibiProgress);
+        disconnect(device, &CDevice::sendingFirmwareFinished, this,
+                   &CBalanceController::sendingFirmwareFinished);
+        disconnect(device, &CDevice::sendingFirmwareProgress, this,
+                   &CBalanceController::sendingFirmwareProgress);
+        disconnect(device, &CDevice::eepromReceived, this, &CBalanceController::eepromReceived);
+        disconnect(device, &CDevice::readingEEPROMFinished, this, &CBalanceController::readingEEPROMFinished);
+        disconnect(device, &CDevice::resultReceived, this, &CBalanceController::onResultReceived);
+    } else if (device && state == STATE_CONNECTED) {
+        connect(device, &CDevice::readingAlibiFinished, this, &CBalanceController::readingAlibiFinished,
+                Qt::UniqueConnection);
+        connect(device, &CDevice::readingAlibiProgress, this, &CBalanceController::readingAlibiProgress,
+                Qt::UniqueConnection);
+        connect(device, &CDevice::sendingFirmwareFinished, this, &CBalanceController::sendingFirmwareFinished,
+                Qt::UniqueConnection);
+        connect(device, &CDevice::sendingFirmwareProgress, this, &CBalanceController::sendingFirmwareProgress,
+                Qt::UniqueConnection);
+        connect(device, &CDevice::eepromReceived, this, &CBalanceController::eepromReceived,
+                Qt::UniqueConnection);
+        connect(device, &CDevice::readingEEPROMFinished, this, &CBalanceController::readingEEPROMFinished,
+                Qt::UniqueConnection);
+        connect(device, &CDevice::resultReceived, this, &CBalanceController::onResultReceived,
+                Qt::UniqueConnection);
+    }
+    CControllerInterface::onDeviceStateChanged(state);
+}
+
+bool CBalanceController::sendSI()
+{
+    return forward([](CDevice* d) { d->sendSI(); });
+}
+
+bool CBalanceController::sendSJ()
+{
+    return forward([](CDevice* d) { d->sendSJ(); });
+}
+
+bool CBalanceController::sendST()
+{
+    return forward([](CDevice* d) { d->tare(); });
+}
+
+bool CBalanceController::sendSW9()
+{
+    return forward([](CDevice* d) { d->sendSW9(); });
+}
+
+bool CBalanceController::sendSZ()
+{
+    return forward([](CDevice* d) { d->zero(); });
+}
+
+bool CBalanceController::sendSS()
+{
+    return forward([](CDevice* d) { d->sendSS(); });
+}
+
+bool CBalanceController::result()
+{
+    return forward([](CDevice* d) { d->result(); });
+}
+
+bool CBalanceController::stableResult()
+{
+    return forward([](CDevice* d) { d->stableResult(); });
+}
+
+bool CBalanceController::resultWithStb()
+{
+    return forward([](CDevice* d) { d->resultWithStb(); });
+}
+
+bool CBalanceController::zeroTHR(float val)
+{
+    return forward([val](CDevice* d) { d->zeroTHR(val); });
+}
+
+bool CBalanceController::minTHR(float val)
+{
+    return forward([val](CDevice* d) { d->minTHR(val); });
+}
+
+bool CBalanceController::maxTHR(float val)
+{
+    return forward([val](CDevice* d) { d->maxTHR(val); });
+}
+
+bool CBalanceController::sendSilentSx1()
+{
+    return forward([](CDevice* d) { d->result(); }, true);
+}
+
+void CBalanceController::onCommandFinished(int result, int command, QVariant response, QVariant arg1,
+                                           QVariant arg2, QVariant arg3, QVariant arg4)
+{
+    if (result != COMMAND_OK) {
+        emit raiseError(result, command);
+    } else if (command == COMMAND_STABLE_RESULT || command == COMMAND_RESULT) {
+        const Measurement m = response.value<Measurement>();
+        emit anyResultReceived(m);
+        emit significantResultReceived(m);
+    } else if (command == COMMAND_RESULT_WITH_STB) {
+        emit anyResultReceived(response.value<Measurement>());
+    }
+    emit commandFinished(result, command, response, arg1, arg2, arg3, arg4);
+}
+
+void CBalanceController::onResultReceived(Measurement m)
+{
+    emit significantResultReceived(m);
+    emit anyResultReceived(m);
+}

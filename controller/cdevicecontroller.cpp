@@ -1,0 +1,42 @@
+#include "controller/cdevicecontroller.h"
+
+#include "device/cdevice.h"
+
+#include <QCoreApplication>
+
+CDeviceController* CDeviceController::s_instance = nullptr;
+
+CDeviceController::CDeviceController(QObject* parent) : CControllerInterface(parent)
+{
+    if (!s_instance) {
+        s_instance = this;
+    }
+}
+
+CDeviceController::~CDeviceController()
+{
+    if (s_instance == this) {
+        s_instance = nullptr;
+    }
+}
+
+CDeviceController* CDeviceController::instance()
+{
+    if (!s_instance) {
+        new CDeviceController(QCoreApplication::instance());
+    }
+    return s_instance;
+}
+
+void CDeviceController::onDeviceStateChanged(int state)
+{
+    followDeviceState(state);
+    if (state == STATE_CONNECTED) {
+        if (CDevice* device = currentDevice()) {
+            device->readInfo();
+        }
+    }
+    if (!quiet()) {
+        emit deviceStateChanged(state);
+    }
+}
