@@ -1,0 +1,46 @@
+#pragma once
+
+#include "device/devicetypes.h"
+
+#include <QObject>
+#include <QString>
+#include <QVector>
+
+#include <memory>
+
+class CDeviceOld;
+class QTextStream;
+
+// One instrument reached from the command line the way the program reaches it: a device candidate
+// per baud rate, echo test (twice), then the identity when asked for.
+class InstrumentSession : public QObject
+{
+    Q_OBJECT
+public:
+    enum ExitCode
+    {
+        ExitOk = 0,
+        ExitFailure = 1,
+        ExitUsage = 2,
+        ExitNoPort = 3,
+        ExitNoAnswer = 4,
+        ExitBadAnswer = 5,
+    };
+
+    explicit InstrumentSession(QObject* parent = nullptr);
+    ~InstrumentSession() override;
+
+    // Opens PORT at each rate in turn until an instrument answers the echo test. Returns an exit code;
+    // on failure error holds the message.
+    int open(const QString& port, const QVector<int>& baudRates, bool readIdentity, QString& error);
+
+    CDeviceOld* device() const { return m_device.get(); }
+    QString generation() const;
+    int baudRate() const { return m_baudRate; }
+
+    static QString formatValue(const Measurement& m);
+
+private:
+    std::unique_ptr<CDeviceOld> m_device;
+    int m_baudRate = 0;
+};

@@ -1,0 +1,299 @@
+// mervik-cli: weighing from scripts. Every failure prints one line on stderr and exits non-zero.
+#include "instrumentsession.h"
+
+#include "controller/cbalancecontroller.h"
+#include "controller/cdevicecontroller.h"
+#include "device/cdeviceold.h"
+#include "device/cmervikmanagerfactory.h"
+#include "interface/cinterface.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QFile>
+#include <QLoggingCategory>
+#include <QTextStream>
+#include <QTimer>
+
+#include <cstdio>
+
+namespace {
+
+int fail(int code, const QString& message)
+{
+    std::fprintf(stderr, "mervik-cli: %s\n", qPrintable(message));
+    return code;
+}
+
+void out(const QString& line)
+{
+    std::fprintf(stdout, "%s\n", line.toUtf8().constData());
+    std::fflush(stdout);
+}
+
+int failureCode(int result)
+{
+    return result == COMMAND_TIMEOUT ? InstrumentSession::ExitNoAnswer : InstrumentSession::ExitBadAnswer;
+}
+
+QString resultText(int result)
+{
+    return result == COMMAND_TIMEOUT ? QStringLiteral("no answer") : QStringLiteral("wrong answer");
+}
+
+// A CSV field, quoted when it holds the delimiter, a quote or a line break.
+QString csvField(const QString& text)
+{
+    if (!text.contains(QLatin1Char(',')) && !text.contains(QLatin1Char('"')) &&
+        !text.contains(QLatin1Char('\n')) && !text.contains(QLatin1Char('\r'))) {
+        return text;
+    }
+    QString quoted = text;
+    quoted.replace(QLatin1Char('"'), QStringLiteral("\"\""));
+    return QLatin1Char('"') + quoted + QLatin1Char('"');
+}
+
+int probe(InstrumentSession& session)
+{
+    CDeviceOld* device = session.device();
+    out(QStringLiteral("port: %1").arg(device->interfaceDescription()));
+    out(QStringLiteral("baud rate: %1").arg(session.baudRate()));
+    out(QStringLiteral("model: %1").arg(device->model()));
+    out(QStringLiteral("serial number: %1").arg(device->serialNumber()));
+    out(QStringLiteral("production date: %1").arg(device->productionDate()));
+    out(QStringLiteral("firmware: %1").arg(device->firmware()));
+    out(QStringLiteral("generation: %1").arg(session.generation()));
+    return InstrumentSession::ExitOk;
+}
+
+int readResults(QCoreApplication& app, InstrumentSession& session, bool stable, int count, int intervalMs,
+                const QString& csvPath)
+{
+    std::unique_ptr<QFile> csv;
+    std::unique_ptr<QTextStream> csvStream;
+    if (!csvPath.isEmpty()) {
+        csv = std::make_unique<QFile>(csvPath);
+        if (!csv->open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text)) {
+            return fail(InstrumentSession::ExitFailure,
+                        QStringLiteral("cannot write %1: %2").arg(csvPath, csv->errorString()));
+        }
+        csvStream = std::make_unique<QTextStream>(csv.get());
+        csvStream->setCodec("UTF-8");
+        *csvStream << "time,value,unit,stability\n";
+    }
+
+    CDeviceOld* device = session.device();
+    CDeviceController* deviceController = CDeviceController::instance();
+    CBalanceController* balance = CBalanceController::instance();
+    // Hand the instrument to the controllers the way the program does, then reconnect it under them.
+    device->disconnectDevice();
+    deviceController->setCurrentDevice(device);
+    if (!device->connectDevice(false)) {
+        return fail(InstrumentSession::ExitNoPort,
+                    QStringLiteral("cannot reopen %1").arg(device->interfaceDescription()));
+    }
+
+    int printed = 0;
+    int exitCode = InstrumentSession::ExitOk;
+    QTimer requestTimer;
+    requestTimer.setSingleShot(true);
+    QObject::connect(balance, &CBalanceController::significantResultReceived, &app,
+                     [&](const Measurement& m) {
+                         if (printed >= count) {
+                             return;
+                         }
+                         ++printed;
+                         const QString time = QDateTime::currentDateTime().toString(Qt::ISODateWithMs);
+                         const QString stability = QString(QChar::fromLatin1(m.stability));
+                         out(QStringLiteral("%1 %2 %3 %4")
+                                 .arg(time, InstrumentSession::formatValue(m), m.unit, stability));
+                         if (csvStream) {
+                             *csvStream << time << ',' << InstrumentSession::formatValue(m) << ','
+                                        << csvField(m.unit) << ',' << stability << '\n';
+                             csvStream->flush();
+                         }
+                         if (printed >= count) {
+                             app.quit();
+                         }
+                     });
+    QObject::connect(balance, &CControllerInterface::raiseError, &app, [&](int error, int command) {
+        if (command == COMMAND_RESULT || command == COMMAND_STABLE_RESULT || command == -1) {
+            exitCode = command == -1 ? InstrumentSession::ExitFailure : failureCode(error);
+            fail(exitCode,
+                 command == -1 ? QStringLiteral("request refused (%1)").arg(error) : resultText(error));
+            app.quit();
+        }
+    });
+    QObject::connect(balance, &CControllerInterface::commandFinished, &app, [&](int result, int command) {
+        if (result == COMMAND_OK && (command == COMMAND_RESULT || command == COMMAND_STABLE_RESULT) &&
+            printed < count) {
+            requestTimer.start(intervalMs);
+        }
+    });
+    QObject::connect(&requestTimer, &QTimer::timeout, &app,
+                     [&] { stable ? balance->stableResult() : balance->result(); });
+    QTimer::singleShot(0, &app, [&] { stable ? balance->stableResult() : balance->result(); });
+    app.exec();
+    if (csv && csv->error() != QFileDevice::NoError) {
+        return fail(InstrumentSession::ExitFailure,
+                    QStringLiteral("cannot write %1: %2").arg(csvPath, csv->errorString()));
+    }
+    return exitCode;
+}
+
+int tareOrZero(InstrumentSession& session, bool tare)
+{
+    CDeviceOld* device = session.device();
+    int finished = COMMAND_TIMEOUT;
+    const int command = tare ? COMMAND_TARE : COMMAND_ZERO;
+    QObject::connect(device, &CDevice::commandFinished, device, [&](int result, int id) {
+        if (id == command) {
+            finished = result;
+        }
+    });
+    tare ? device->tare() : device->zero();
+    if (finished != COMMAND_OK) {
+        return fail(failureCode(finished),
+                    (tare ? QStringLiteral("tare: ") : QStringLiteral("zero: ")) + resultText(finished));
+    }
+    out(tare ? QStringLiteral("tared") : QStringLiteral("zeroed"));
+    return InstrumentSession::ExitOk;
+}
+
+int sendLine(QCoreApplication& app, InstrumentSession& session, QString line, int waitMs)
+{
+    if (!line.endsWith(QLatin1String("\r\n"))) {
+        line += QStringLiteral("\r\n");
+    }
+    CDeviceOld* device = session.device();
+    QString received;
+    QTimer quiet;
+    quiet.setSingleShot(true);
+    QObject::connect(&quiet, &QTimer::timeout, &app, &QCoreApplication::quit);
+    QObject::connect(device, &CDevice::newInLog, &app, [&](const PelmLogRecord& r) {
+        received += r.message;
+        quiet.start(waitMs);
+    });
+    device->sendString(line);
+    quiet.start(waitMs);
+    app.exec();
+    if (received.isEmpty()) {
+        return fail(InstrumentSession::ExitNoAnswer, QStringLiteral("no answer to %1").arg(line.trimmed()));
+    }
+    std::fprintf(stdout, "%s", received.toUtf8().constData());
+    std::fflush(stdout);
+    return InstrumentSession::ExitOk;
+}
+
+bool positiveInt(const QString& text, int& value)
+{
+    bool ok = false;
+    value = text.toInt(&ok);
+    return ok && value > 0;
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setOrganizationName(QStringLiteral("Mervik"));
+    QCoreApplication::setApplicationName(QStringLiteral("Mervik Connect"));
+    QLoggingCategory::setFilterRules(QStringLiteral("mervik.*.debug=false"));
+    DeviceTypes::registerMetaTypes();
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Scripted weighing with Mervik Connect's protocol engine.\n\n"
+        "Commands:\n"
+        "  probe PORT [--baud N]          identify the instrument\n"
+        "  read PORT [--baud N] [--stable] [--count N] [--interval MS] [--csv FILE]\n"
+        "                                 print results: ISO time, value, unit, stability\n"
+        "  tare PORT                      tare the instrument\n"
+        "  zero PORT                      zero the instrument\n"
+        "  send PORT LINE                 send a raw line (CR LF added), print the answer\n\n"
+        "PORT is a serial port path (pseudo-terminals included).\n"
+        "Exit status: 0 success, 2 usage, 3 no such port, 4 no answer, 5 wrong answer, 1 other failure."));
+    parser.addHelpOption();
+    parser.addPositionalArgument(QStringLiteral("command"),
+                                 QStringLiteral("probe, read, tare, zero or send"));
+    parser.addPositionalArgument(QStringLiteral("port"), QStringLiteral("serial port path"));
+    const QCommandLineOption baudOption(QStringLiteral("baud"),
+                                        QStringLiteral("Baud rate (default: try 9600, then 115200)."),
+                                        QStringLiteral("N"));
+    const QCommandLineOption stableOption(QStringLiteral("stable"),
+                                          QStringLiteral("Request stable results only."));
+    const QCommandLineOption countOption(QStringLiteral("count"),
+                                         QStringLiteral("Number of results (default 1)."),
+                                         QStringLiteral("N"), QStringLiteral("1"));
+    const QCommandLineOption intervalOption(QStringLiteral("interval"),
+                                            QStringLiteral("Pause between requests in ms (default 0)."),
+                                            QStringLiteral("MS"), QStringLiteral("0"));
+    const QCommandLineOption csvOption(QStringLiteral("csv"),
+                                       QStringLiteral("Also write the results to FILE as CSV."),
+                                       QStringLiteral("FILE"));
+    const QCommandLineOption waitOption(
+        QStringLiteral("wait"), QStringLiteral("send: ms of silence that ends the answer (default 1000)."),
+        QStringLiteral("MS"), QStringLiteral("1000"));
+    parser.addOptions({baudOption, stableOption, countOption, intervalOption, csvOption, waitOption});
+    parser.process(app);
+
+    const QStringList args = parser.positionalArguments();
+    if (args.size() < 2) {
+        return fail(InstrumentSession::ExitUsage,
+                    QStringLiteral("usage: mervik-cli COMMAND PORT [options] (see --help)"));
+    }
+    const QString command = args.at(0);
+    const QString port = args.at(1);
+    const QStringList known = {QStringLiteral("probe"), QStringLiteral("read"), QStringLiteral("tare"),
+                               QStringLiteral("zero"), QStringLiteral("send")};
+    if (!known.contains(command)) {
+        return fail(InstrumentSession::ExitUsage, QStringLiteral("unknown command: %1").arg(command));
+    }
+    if (command == QLatin1String("send") ? args.size() != 3 : args.size() != 2) {
+        return fail(InstrumentSession::ExitUsage,
+                    QStringLiteral("wrong number of arguments for %1").arg(command));
+    }
+
+    QVector<int> baudRates = CMervikManagerFactory().baudRates();
+    if (parser.isSet(baudOption)) {
+        int baud = 0;
+        if (!positiveInt(parser.value(baudOption), baud)) {
+            return fail(InstrumentSession::ExitUsage, QStringLiteral("--baud expects a positive number"));
+        }
+        baudRates = {baud};
+    }
+    int count = 0;
+    int interval = 0;
+    int wait = 0;
+    if (!positiveInt(parser.value(countOption), count)) {
+        return fail(InstrumentSession::ExitUsage, QStringLiteral("--count expects a positive number"));
+    }
+    bool intervalOk = false;
+    interval = parser.value(intervalOption).toInt(&intervalOk);
+    if (!intervalOk || interval < 0) {
+        return fail(InstrumentSession::ExitUsage,
+                    QStringLiteral("--interval expects a number of milliseconds"));
+    }
+    if (!positiveInt(parser.value(waitOption), wait)) {
+        return fail(InstrumentSession::ExitUsage, QStringLiteral("--wait expects a positive number"));
+    }
+
+    InstrumentSession session;
+    QString error;
+    const int opened = session.open(port, baudRates, command == QLatin1String("probe"), error);
+    if (opened != InstrumentSession::ExitOk) {
+        return fail(opened, error);
+    }
+    if (command == QLatin1String("probe")) {
+        return probe(session);
+    }
+    if (command == QLatin1String("read")) {
+        return readResults(app, session, parser.isSet(stableOption), count, interval,
+                           parser.value(csvOption));
+    }
+    if (command == QLatin1String("tare") || command == QLatin1String("zero")) {
+        return tareOrZero(session, command == QLatin1String("tare"));
+    }
+    return sendLine(app, session, args.at(2), wait);
+}
