@@ -113,11 +113,11 @@ QString CDevice::requestResult(int command, const QString& line, bool stable)
     int result = sendAndRead(line, &answer, 1, ResultTimeoutMs, ResultAttempts);
     Measurement m;
     if (result == COMMAND_OK) {
-        if (parseResult(answer, m, false)) {
-            if (stable) {
-                m.stability = 'S';
-            }
-        } else {
+        const bool parsed = parseResult(answer, m, false);
+        if (stable) {
+            m.stability = 'S';
+        }
+        if (!parsed) {
             result = COMMAND_FAILED;
         }
     }
@@ -163,8 +163,14 @@ QString CDevice::finishResultWithStb(int result, QString answer, bool withStabil
         // that came with it are dispatched with the next chunk.
         const QStringList pieces = answer.split(CrLf, Qt::SkipEmptyParts);
         if (pieces.size() > 1) {
+            // The leftover lines keep their own line ends, so the last of them is not glued to the
+            // first line of the next chunk; only an unfinished tail stays open.
+            QString rest = pieces.mid(1).join(CrLf);
+            if (answer.endsWith(CrLf)) {
+                rest += CrLf;
+            }
             answer = pieces.first() + CrLf;
-            receiveBuffer += pieces.mid(1).join(CrLf);
+            receiveBuffer += rest;
         }
         if (parseResult(answer, m, false)) {
             emit commandFinished(COMMAND_OK, COMMAND_RESULT, QVariant::fromValue(m));
