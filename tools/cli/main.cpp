@@ -236,7 +236,13 @@ int main(int argc, char* argv[])
         QStringLiteral("wait"), QStringLiteral("send: ms of silence that ends the answer (default 1000)."),
         QStringLiteral("MS"), QStringLiteral("1000"));
     parser.addOptions({baudOption, stableOption, countOption, intervalOption, csvOption, waitOption});
-    parser.process(app);
+    // Parsed by hand so that an unknown option ends with the usage status, like the other usage errors.
+    if (!parser.parse(QCoreApplication::arguments())) {
+        return fail(InstrumentSession::ExitUsage, parser.errorText());
+    }
+    if (parser.isSet(QStringLiteral("help"))) {
+        parser.showHelp(InstrumentSession::ExitOk);
+    }
 
     const QStringList args = parser.positionalArguments();
     if (args.size() < 2) {
