@@ -1,0 +1,67 @@
+#pragma once
+
+#include "controller/comboelement.h"
+#include "controller/lineelement.h"
+#include "controller/spinelement.h"
+#include "controller/twostateelement.h"
+
+#include <QObject>
+
+// The program's option values. They live in memory only; every start begins from these defaults,
+// which are also the states the pages' widgets are designed with.
+class SettingsController : public QObject
+{
+    Q_OBJECT
+public:
+    static SettingsController* instance();
+
+    // Interval units of the auto-send combo.
+    enum IntervalUnit
+    {
+        UnitMs = 0,
+        UnitSec = 1,
+        UnitMin = 2,
+        UnitHrs = 3
+    };
+
+    TwoStateElement pasteToCursor{false};
+    TwoStateElement saveToFile{false};
+    TwoStateElement unitField{true};
+    TwoStateElement deviceIdField{false};
+    TwoStateElement dateField{false};
+    TwoStateElement timeField{false};
+    TwoStateElement countField{false};
+    TwoStateElement noteField{false};
+    TwoStateElement autoSend{false};
+    TwoStateElement stableOnly{false};
+    SpinElement autoSendInterval{5};
+    ComboElement autoSendUnit{UnitSec};
+    TwoStateElement betweenNone{false};
+    TwoStateElement betweenSemicolon{false};
+    TwoStateElement betweenTab{true};
+    TwoStateElement betweenEnter{false};
+    TwoStateElement betweenComma{false};
+    TwoStateElement afterNone{false};
+    TwoStateElement afterSemicolon{false};
+    TwoStateElement afterTab{false};
+    TwoStateElement afterEnter{true};
+    TwoStateElement afterComma{false};
+    LineElement sendHotkey;
+    LineElement tareHotkey;
+    LineElement zeroHotkey;
+    LineElement onOffHotkey;
+    TwoStateElement autoConnect{false};
+    TwoStateElement terminalInOut{true};
+    TwoStateElement terminalInterface{true};
+    TwoStateElement terminalDate{true};
+    TwoStateElement terminalTime{true};
+    TwoStateElement terminalRawChunks{false};
+    TwoStateElement terminalEcho{true};
+
+    // The text between the fields of a result line and the text that ends it.
+    QString fieldDelimiter() const;
+    QString lineDelimiter() const;
+
+private:
+    SettingsController() = default;
+};
