@@ -9,9 +9,9 @@ packages=(
     # Qt 5.15
     qtbase5-dev libqt5serialport5-dev libqt5sql5-sqlite libqt5svg5-dev
     # keystrokes on X11
-    libxtst-dev
+    libx11-dev libxtst-dev libxkbcommon-dev
     # tests: X server, window tools, pseudo-terminals, namespaces, ping, keyboard layouts
-    xvfb xdotool socat iproute2 iputils-ping x11-xkb-utils
+    xvfb xdotool socat iproute2 iputils-ping x11-xkb-utils xkb-data
 )
 
 missing=()
