@@ -1,6 +1,9 @@
 #include "device/cdevice.h"
 
 #include "interface/cinterface.h"
+#include "interface/cinterfacemodule.h"
+#include "interface/clan.h"
+#include "interface/clanserver.h"
 #include "interface/crs232.h"
 #include "log/logclock.h"
 #include "platform/logcategories.h"
@@ -25,6 +28,9 @@ CDevice::~CDevice()
     // A transport detached by setParent(nullptr) is still ours.
     if (m_interface && m_interface->parent() != this) {
         delete m_interface;
+    }
+    if (m_module && m_module->parent() != this) {
+        delete m_module;
     }
 }
 
@@ -74,6 +80,9 @@ CDevice* CDevice::clone(QObject* parent)
     if (m_interface) {
         copy->adoptInterface(m_interface->clone(nullptr));
     }
+    if (m_module) {
+        copy->setModule(m_module->clone(copy));
+    }
     copy->m_model = m_model;
     copy->m_serialNumber = m_serialNumber;
     copy->m_productionDate = m_productionDate;
@@ -113,6 +122,9 @@ int CDevice::baudRate() const
 {
     if (auto* serial = qobject_cast<CRS232*>(m_interface)) {
         return serial->baudRate();
+    }
+    if (m_module) {
+        return m_module->baudrate();
     }
     return -1;
 }
@@ -157,19 +169,19 @@ QString CDevice::stateName(int state)
 QString CDevice::reasonText(int reason)
 {
     switch (reason) {
-    case 1:
+    case REASON_NO_DHCP_ADDRESS:
         return tr("Device not reachable (address not obtained from DHCP server)");
-    case 2:
+    case REASON_DHCP_ADDRESS_NOT_LOCAL:
         return tr("Device not reachable (address obtained from DHCP not in local subnet)");
-    case 3:
+    case REASON_ADDRESS_NOT_LOCAL:
         return tr("Device not reachable (address set in device not in local subnet)");
-    case 4:
+    case REASON_DHCP_CANNOT_REACH_COMPUTER:
         return tr("Device not reachable (DHCP device can not reach comp (wrong subnet))");
-    case 5:
+    case REASON_CANNOT_REACH_COMPUTER:
         return tr("Device not reachable (device can not reach comp (wrong subnet))");
-    case 6:
+    case REASON_WRONG_REMOTE_IP:
         return tr("Device not reachable (device can not reach comp (wrong remote ip setting))");
-    case 7:
+    case REASON_WRONG_PROTOCOL:
         return tr("Device not reachable (wrong transport protocol setting)");
     default:
         return tr("Unknown reason");
@@ -187,7 +199,45 @@ QString CDevice::reasonText() const
 bool CDevice::isReachable()
 {
     // Serial instruments have no network module and are always reachable.
-    return true;
+    if (!m_module) {
+        return true;
+    }
+    if (!m_interface) {
+        return false;
+    }
+    return isReachable(m_module);
+}
+
+bool CDevice::isReachable(CInterfaceModule* module)
+{
+    if (!module) {
+        return true;
+    }
+    QList<int> reasons;
+    if (module->dhcp() && !module->ipObtained()) {
+        reasons << REASON_NO_DHCP_ADDRESS;
+    } else if (module->routingMode() == CInterfaceModule::ROUTING_SERVER) {
+        // The computer connects: the instrument's address must be in the computer's subnet.
+        if (!module->isInLocalSubnet()) {
+            reasons << (module->dhcp() ? REASON_DHCP_ADDRESS_NOT_LOCAL : REASON_ADDRESS_NOT_LOCAL);
+        }
+    } else {
+        // The instrument connects: each side must see the other in its subnet, and the instrument
+        // must dial this computer.
+        if (!(module->isInModuleSubnet() && module->isInLocalSubnet())) {
+            reasons << (module->dhcp() ? REASON_DHCP_CANNOT_REACH_COMPUTER : REASON_CANNOT_REACH_COMPUTER);
+        }
+        if (module->localAddress() != module->remoteIp()) {
+            reasons << REASON_WRONG_REMOTE_IP;
+        }
+    }
+    if (module->protocol() != CInterfaceModule::PROTOCOL_TCP) {
+        reasons << REASON_WRONG_PROTOCOL;
+    }
+    if (reasons != m_unreachableReasons) {
+        m_unreachableReasons = reasons;
+    }
+    return reasons.isEmpty();
 }
 
 void CDevice::moveToThread(QThread* thread)
@@ -196,6 +246,9 @@ void CDevice::moveToThread(QThread* thread)
     if (m_interface && m_interface->parent() == nullptr) {
         m_interface->moveToThread(thread);
     }
+    if (m_module && m_module->parent() == nullptr) {
+        m_module->moveToThread(thread);
+    }
     QObject::moveToThread(thread);
 }
 
@@ -203,6 +256,9 @@ void CDevice::setParent(QObject* parent)
 {
     if (m_interface) {
         m_interface->setParent(parent ? this : nullptr);
+    }
+    if (m_module) {
+        m_module->setParent(parent ? this : nullptr);
     }
     QObject::setParent(parent);
 }
@@ -247,6 +303,36 @@ PelmLogRecord CDevice::logRecord(const QString& message) const
 void CDevice::setRS232(QString portName, QString portDescription, int baudRate)
 {
     adoptInterface(new CRS232(portName, baudRate, portDescription, nullptr));
+}
+
+void CDevice::setLAN(QHostAddress address, int port)
+{
+    adoptInterface(new CLAN(std::move(address), port, nullptr));
+}
+
+void CDevice::setLANServer(QHostAddress address, int port, QByteArray mac)
+{
+    adoptInterface(new CLANServer(std::move(address), port, std::move(mac), nullptr));
+}
+
+void CDevice::setModule(CInterfaceModule* module)
+{
+    if (module == m_module) {
+        return;
+    }
+    if (m_module && (m_module->parent() == this || m_module->parent() == nullptr)) {
+        m_module->deleteLater();
+    }
+    m_module = module;
+    if (!module) {
+        return;
+    }
+    // Only the module's own thread may push it into the device's.
+    if (module->thread() != thread() && module->thread() == QThread::currentThread()) {
+        module->setParent(nullptr);
+        module->moveToThread(thread());
+    }
+    module->setParent(this);
 }
 
 void CDevice::adoptInterface(CInterface* transport)

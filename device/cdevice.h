@@ -63,6 +63,8 @@ public:
     CInterface* interface() const { return m_interface; }
     // The network module of an instrument found on the network; null for serial instruments.
     CInterfaceModule* module() const { return m_module; }
+    // Takes the module as a child (deleting a previous one of ours); null removes it.
+    void setModule(CInterfaceModule* module);
     QString model() const { return m_model; }
     QString serialNumber() const { return m_serialNumber; }
     QString productionDate() const { return m_productionDate; }
@@ -81,12 +83,17 @@ public:
     QString reasonText() const;
     QList<int> unreachableReasons() const { return m_unreachableReasons; }
     bool isReachable();
+    // The same judgement for the settings held by module (planned settings, for example).
+    bool isReachable(CInterfaceModule* module);
 
-    // Also move or re-parent the transport (and the activity timer) along with the device.
+    // Also move or re-parent the transport, the module and the activity timer along with the device.
     void moveToThread(QThread* thread);
     void setParent(QObject* parent);
 
     void setRS232(QString portName, QString portDescription, int baudRate);
+    void setLAN(QHostAddress address, int port);
+    // mac in the form the servers pool compares (six lower-case hex groups joined by "-").
+    void setLANServer(QHostAddress address, int port, QByteArray mac);
 
     static QString reasonText(int reason);
 

@@ -142,3 +142,15 @@ enum DeviceCommand
     COMMAND_SEND_STRING = 37,
     COMMAND_SEND_SS = 38,
 };
+
+// Why a network instrument cannot be reached, in the order the reachability check finds them.
+enum UnreachableReason
+{
+    REASON_NO_DHCP_ADDRESS = 1,
+    REASON_DHCP_ADDRESS_NOT_LOCAL = 2,
+    REASON_ADDRESS_NOT_LOCAL = 3,
+    REASON_DHCP_CANNOT_REACH_COMPUTER = 4,
+    REASON_CANNOT_REACH_COMPUTER = 5,
+    REASON_WRONG_REMOTE_IP = 6,
+    REASON_WRONG_PROTOCOL = 7,
+};

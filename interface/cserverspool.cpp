@@ -1,0 +1,132 @@
+#include "interface/cserverspool.h"
+
+#include "platform/addressresolver.h"
+#include "platform/logcategories.h"
+
+#include <QMetaObject>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QThread>
+
+#include <atomic>
+
+namespace {
+std::atomic<CServersPool*> currentPool{nullptr};
+} // namespace
+
+CServersPool::CServersPool(QObject* parent) : QObject(parent)
+{
+    qRegisterMetaType<QTcpSocket*>("QTcpSocket*");
+    qRegisterMetaType<QHostAddress>("QHostAddress");
+    if (CServersPool* previous = currentPool.exchange(this)) {
+        previous->deleteLater();
+    }
+}
+
+CServersPool::~CServersPool()
+{
+    // The previous pool dies after its successor registered: it must not unregister that one.
+    CServersPool* self = this;
+    currentPool.compare_exchange_strong(self, nullptr);
+}
+
+CServersPool* CServersPool::instance()
+{
+    return currentPool.load();
+}
+
+bool CServersPool::listenOnPort(int port, QByteArray mac)
+{
+    if (QThread::currentThread() != thread()) {
+        bool result = false;
+        QMetaObject::invokeMethod(
+            this, [this, port, mac] { return listenOnPort(port, mac); }, Qt::BlockingQueuedConnection,
+            &result);
+        return result;
+    }
+    awaitedMacs.append(mac);
+    qCDebug(lcInterface) << "count=" << awaitedMacs.size();
+    for (QTcpServer* server : qAsConst(servers)) {
+        if (server->serverPort() == port) {
+            return true;
+        }
+    }
+    auto* server = new QTcpServer(this);
+    connect(server, &QTcpServer::newConnection, this, &CServersPool::onNewConnection);
+    if (!server->listen(QHostAddress::Any, quint16(port))) {
+        qCWarning(lcInterface) << "cannot listen on port" << port << server->errorString();
+        // Neither the dead server nor the MAC it was meant for should keep the pool busy.
+        delete server;
+        awaitedMacs.removeAt(awaitedMacs.lastIndexOf(mac));
+        return false;
+    }
+    servers.append(server);
+    return true;
+}
+
+QByteArray CServersPool::getMacForIP(QString ip)
+{
+    const QByteArray mac = AddressResolver::instance()->macForIp(ip);
+    qCDebug(lcInterface) << "IP=" << ip << " -> MAC=" << mac;
+    return mac;
+}
+
+void CServersPool::killAllServers()
+{
+    for (QTcpServer* server : qAsConst(servers)) {
+        server->close();
+        server->deleteLater();
+    }
+    servers.clear();
+    awaitedMacs.clear();
+}
+
+void CServersPool::onNewConnection()
+{
+    auto* server = qobject_cast<QTcpServer*>(sender());
+    if (!server) {
+        return;
+    }
+    while (QTcpSocket* socket = server->nextPendingConnection()) {
+        bool isV4 = false;
+        const quint32 v4 = socket->peerAddress().toIPv4Address(&isV4);
+        const QHostAddress peer = isV4 ? QHostAddress(v4) : socket->peerAddress();
+        const QByteArray mac = getMacForIP(peer.toString());
+        // An empty MAC means "not learnt"; it must never match a transport whose MAC is unknown.
+        const int index = mac.isEmpty() ? -1 : awaitedMacs.indexOf(mac);
+        if (index >= 0) {
+            awaitedMacs.removeAt(index);
+            socket->setParent(this);
+            m_announced.insert(socket);
+            qCDebug(lcInterface) << "Znalazlem -> emituje newDeviceConnected()";
+            emit newDeviceConnected(socket, peer, mac);
+        } else {
+            qCDebug(lcInterface) << "unexpected peer" << peer << mac << "-> disconnecting";
+            connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+            socket->disconnectFromHost();
+        }
+        if (awaitedMacs.isEmpty()) {
+            killAllServers();
+            return;
+        }
+    }
+}
+
+bool CServersPool::handOver(QTcpSocket* socket, QThread* target)
+{
+    if (QThread::currentThread() != thread()) {
+        bool result = false;
+        QMetaObject::invokeMethod(
+            this, [this, socket, target] { return handOver(socket, target); }, Qt::BlockingQueuedConnection,
+            &result);
+        return result;
+    }
+    if (!m_announced.remove(socket)) {
+        return false;
+    }
+    socket->setParent(nullptr);
+    if (target != thread()) {
+        socket->moveToThread(target);
+    }
+    return true;
+}
