@@ -1,9 +1,12 @@
 // mervik-sim: a simulated weighing instrument on a pseudo-terminal or a TCP connection.
 
 #include "siminstrument.h"
+#include "simmoduletcp.h"
 #include "simpty.h"
 #include "simtcpclient.h"
 #include "simtcpserver.h"
+#include "simtibbomodule.h"
+#include "simwifimodule.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -14,6 +17,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -124,6 +128,84 @@ void printLine(const QString& line)
     std::fflush(stdout);
 }
 
+QHostAddress ipv4Option(const QCommandLineParser& parser, const QString& name, bool emptyAllowed)
+{
+    const QString text = parser.value(name);
+    if (text.isEmpty() && emptyAllowed) {
+        return QHostAddress();
+    }
+    const QHostAddress address(text);
+    if (address.protocol() != QAbstractSocket::IPv4Protocol) {
+        fail(QStringLiteral("--%1: expected an IPv4 address").arg(name));
+    }
+    return address;
+}
+
+// The module's settings as the --module-* options give them.
+SimModuleSettings moduleSettings(const QCommandLineParser& parser)
+{
+    SimModuleSettings settings;
+    const QString mac = parser.value(QStringLiteral("module-mac"));
+    const QByteArray macBytes = QByteArray::fromHex(mac.toLatin1());
+    if (mac.split(QLatin1Char(':')).size() != 6 || macBytes.size() != 6) {
+        fail(QStringLiteral("--module-mac: expected six hexadecimal bytes joined by ':'"));
+    }
+    settings.mac = macBytes;
+    settings.ownAddress = ipv4Option(parser, QStringLiteral("module-address"), true);
+    settings.ip = settings.ownAddress;
+    settings.netmask = ipv4Option(parser, QStringLiteral("module-netmask"), false);
+    settings.gateway = ipv4Option(parser, QStringLiteral("module-gateway"), true);
+    const QString dhcp = parser.value(QStringLiteral("module-dhcp"));
+    if (dhcp == QLatin1String("leased")) {
+        settings.dhcp = true;
+    } else if (dhcp == QLatin1String("waiting")) {
+        settings.dhcp = true;
+        settings.dhcpServer = false;
+        settings.ipObtained = false;
+        settings.ip = QHostAddress(QHostAddress::AnyIPv4);
+    } else if (dhcp != QLatin1String("off")) {
+        fail(QStringLiteral("--module-dhcp: expected off, leased or waiting"));
+    }
+    const QString mode = parser.value(QStringLiteral("module-mode"));
+    if (mode != QLatin1String("server") && mode != QLatin1String("client")) {
+        fail(QStringLiteral("--module-mode: expected server or client"));
+    }
+    settings.client = mode == QLatin1String("client");
+    settings.port = quint16(integer(parser, QStringLiteral("module-port"), 1, 65535));
+    settings.remotePort = parser.isSet(QStringLiteral("module-remote-port"))
+                              ? quint16(integer(parser, QStringLiteral("module-remote-port"), 1, 65535))
+                              : settings.port;
+    settings.remoteIp = ipv4Option(parser, QStringLiteral("module-remote"), true);
+    const QString protocol = parser.value(QStringLiteral("module-protocol"));
+    if (protocol != QLatin1String("tcp") && protocol != QLatin1String("udp")) {
+        fail(QStringLiteral("--module-protocol: expected tcp or udp"));
+    }
+    settings.udp = protocol == QLatin1String("udp");
+    settings.baudRate = integer(parser, QStringLiteral("module-baud"), 1, 10000000);
+    if (!SimTibboModule::speeds().contains(settings.baudRate)) {
+        fail(QStringLiteral("--module-baud: not a speed the module knows"));
+    }
+    return settings;
+}
+
+SimModule::Fault moduleFault(const QCommandLineParser& parser)
+{
+    const QString fault = parser.value(QStringLiteral("module-fault"));
+    if (fault == QLatin1String("incomplete")) {
+        return SimModule::Fault::Incomplete;
+    }
+    if (fault == QLatin1String("error")) {
+        return SimModule::Fault::Error;
+    }
+    if (fault == QLatin1String("silent")) {
+        return SimModule::Fault::Silent;
+    }
+    if (fault != QLatin1String("none")) {
+        fail(QStringLiteral("--module-fault: expected none, incomplete, error or silent"));
+    }
+    return SimModule::Fault::None;
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -134,7 +216,10 @@ int main(int argc, char* argv[])
     QCommandLineParser parser;
     parser.setApplicationDescription(
         QStringLiteral("Simulated weighing instrument speaking the S/M line protocol.\n"
-                       "Prints \"PTY <slave path>\" or \"TCP <addr>:<port>\" on stdout once it serves."));
+                       "Prints \"PTY <slave path>\" or \"TCP <addr>:<port>\" on stdout once it serves.\n"
+                       "With --module it sits behind a network module configured over UDP: it prints\n"
+                       "\"MODULE <dialect> <addr>:<udp port>\", then \"ROLE server|client <addr>:<port>\"\n"
+                       "each time its TCP side starts as the module's settings say."));
     parser.addHelpOption();
     parser.addOptions({
         {QStringLiteral("pty"), QStringLiteral("Serve on a pseudo-terminal (default).")},
@@ -176,6 +261,41 @@ int main(int argc, char* argv[])
         {QStringLiteral("verbose"), QStringLiteral("Write the traffic to stderr.")},
         {QStringLiteral("max-seconds"), QStringLiteral("Exit by itself after S seconds."),
          QStringLiteral("S")},
+        {QStringLiteral("module"),
+         QStringLiteral("Sit behind a network module: wifi (UDP 65534) or tibbo (UDP 65535)."),
+         QStringLiteral("wifi|tibbo")},
+        {QStringLiteral("module-bind"),
+         QStringLiteral("Address the module's UDP socket binds (broadcasts need the default)."),
+         QStringLiteral("ADDR"), QStringLiteral("0.0.0.0")},
+        {QStringLiteral("module-udp-port"),
+         QStringLiteral("UDP port instead of the dialect's own (0 picks one)."), QStringLiteral("N")},
+        {QStringLiteral("module-address"),
+         QStringLiteral("The module's own address: replies leave from it, the server listens on it."),
+         QStringLiteral("ADDR")},
+        {QStringLiteral("module-mac"), QStringLiteral("The module's MAC."),
+         QStringLiteral("XX:XX:XX:XX:XX:XX"), QStringLiteral("02:00:4d:56:00:01")},
+        {QStringLiteral("module-netmask"), QStringLiteral("Configured netmask."), QStringLiteral("MASK"),
+         QStringLiteral("255.255.255.0")},
+        {QStringLiteral("module-gateway"), QStringLiteral("Configured gateway."), QStringLiteral("ADDR")},
+        {QStringLiteral("module-dhcp"),
+         QStringLiteral("DHCP: off, leased (own address) or waiting (no server)."),
+         QStringLiteral("off|leased|waiting"), QStringLiteral("off")},
+        {QStringLiteral("module-mode"), QStringLiteral("TCP role of the module."),
+         QStringLiteral("server|client"), QStringLiteral("server")},
+        {QStringLiteral("module-port"), QStringLiteral("TCP port (listening port of a server)."),
+         QStringLiteral("N"), QStringLiteral("4001")},
+        {QStringLiteral("module-remote"), QStringLiteral("Address a client connects to."),
+         QStringLiteral("ADDR")},
+        {QStringLiteral("module-remote-port"),
+         QStringLiteral("Port a client connects to (default: --module-port)."), QStringLiteral("N")},
+        {QStringLiteral("module-protocol"), QStringLiteral("Transport protocol setting."),
+         QStringLiteral("tcp|udp"), QStringLiteral("tcp")},
+        {QStringLiteral("module-baud"), QStringLiteral("Serial speed between module and instrument."),
+         QStringLiteral("N"), QStringLiteral("115200")},
+        {QStringLiteral("module-fault"), QStringLiteral("Replies cut short, all refused, or none."),
+         QStringLiteral("none|incomplete|error|silent"), QStringLiteral("none")},
+        {QStringLiteral("module-reboot-ms"), QStringLiteral("How long a rebooting module stays deaf."),
+         QStringLiteral("MS"), QStringLiteral("500")},
     });
     parser.process(app);
     if (!parser.positionalArguments().isEmpty()) {
@@ -185,10 +305,11 @@ int main(int argc, char* argv[])
     const int transports = int(parser.isSet(QStringLiteral("pty"))) +
                            int(parser.isSet(QStringLiteral("tcp-server"))) +
                            int(parser.isSet(QStringLiteral("tcp-client")));
-    if (transports > 1) {
-        fail(QStringLiteral("choose one of --pty, --tcp-server and --tcp-client"));
+    const bool useModule = parser.isSet(QStringLiteral("module"));
+    if (transports + int(useModule) > 1) {
+        fail(QStringLiteral("choose one of --pty, --tcp-server, --tcp-client and --module"));
     }
-    const bool usePty = transports == 0 || parser.isSet(QStringLiteral("pty"));
+    const bool usePty = !useModule && (transports == 0 || parser.isSet(QStringLiteral("pty")));
     if (parser.isSet(QStringLiteral("link")) && !usePty) {
         fail(QStringLiteral("--link needs the pseudo-terminal"));
     }
@@ -245,7 +366,38 @@ int main(int argc, char* argv[])
     SimPty pty;
     SimTcpServer server;
     SimTcpClient client;
-    if (usePty) {
+    std::unique_ptr<SimModule> module;
+    SimModuleTcp moduleTcp(&instrument);
+    if (useModule) {
+        const QString dialect = parser.value(QStringLiteral("module"));
+        const SimModuleSettings settings = moduleSettings(parser);
+        if (dialect == QLatin1String("wifi")) {
+            module = std::make_unique<SimWifiModule>(settings);
+        } else if (dialect == QLatin1String("tibbo")) {
+            auto tibbo = std::make_unique<SimTibboModule>(settings);
+            tibbo->setRebootTime(integer(parser, QStringLiteral("module-reboot-ms"), 0, 600000));
+            module = std::move(tibbo);
+        } else {
+            fail(QStringLiteral("--module: expected wifi or tibbo"));
+        }
+        module->setFault(moduleFault(parser));
+        module->setVerbose(parser.isSet(QStringLiteral("verbose")));
+        const QHostAddress bindAddress = ipv4Option(parser, QStringLiteral("module-bind"), false);
+        const quint16 udpPort = parser.isSet(QStringLiteral("module-udp-port"))
+                                    ? quint16(integer(parser, QStringLiteral("module-udp-port"), 0, 65535))
+                                    : module->defaultPort();
+        QString error;
+        if (!module->listen(bindAddress, udpPort, &error)) {
+            fail(QStringLiteral("--module: %1").arg(error), 1);
+        }
+        SimModule* m = module.get();
+        QObject::connect(m, &SimModule::roleApplied, &app, [m, &moduleTcp] {
+            printLine(QStringLiteral("ROLE ") + moduleTcp.apply(m->settings()));
+        });
+        printLine(QStringLiteral("MODULE %1 %2")
+                      .arg(QString::fromLatin1(m->dialectName()), hostPortText(bindAddress, m->port())));
+        printLine(QStringLiteral("ROLE ") + moduleTcp.apply(m->settings()));
+    } else if (usePty) {
         QString error;
         if (!pty.open(&error)) {
             fail(error, 1);

@@ -1,0 +1,114 @@
+#include "simmodule.h"
+
+#include <QNetworkDatagram>
+#include <QUdpSocket>
+
+#include <cstdio>
+
+SimModule::SimModule(const SimModuleSettings& settings, QObject* parent)
+    : QObject(parent), m_settings(settings)
+{
+}
+
+bool SimModule::listen(const QHostAddress& bindAddress, quint16 port, QString* error)
+{
+    delete m_socket;
+    m_socket = new QUdpSocket(this);
+    connect(m_socket, &QUdpSocket::readyRead, this, &SimModule::onReadyRead);
+    if (m_socket->bind(bindAddress, port, QUdpSocket::ShareAddress | QUdpSocket::ReuseAddressHint)) {
+        return true;
+    }
+    if (error) {
+        *error = m_socket->errorString();
+    }
+    return false;
+}
+
+quint16 SimModule::port() const
+{
+    return m_socket ? m_socket->localPort() : 0;
+}
+
+void SimModule::onReadyRead()
+{
+    while (m_socket->hasPendingDatagrams()) {
+        const QNetworkDatagram datagram = m_socket->receiveDatagram();
+        if (!datagram.isValid()) {
+            return;
+        }
+        ++m_received;
+        log("<-", datagram.data());
+        const QByteArray reply = respond(datagram.data());
+        if (reply.isEmpty()) {
+            continue;
+        }
+        log("->", reply);
+        QNetworkDatagram answer(reply, datagram.senderAddress(), quint16(datagram.senderPort()));
+        // The reply leaves from the module's own address even when the request was a broadcast.
+        if (!m_settings.ownAddress.isNull()) {
+            answer.setSender(m_settings.ownAddress);
+        }
+        m_socket->writeDatagram(answer);
+    }
+}
+
+void SimModule::log(const char* direction, const QByteArray& bytes) const
+{
+    if (!m_verbose) {
+        return;
+    }
+    QByteArray text;
+    for (const char c : bytes) {
+        const auto u = static_cast<unsigned char>(c);
+        if (c == '\r') {
+            text += "\\r";
+        } else if (c == '\n') {
+            text += "\\n";
+        } else if (u < 0x20 || u >= 0x7f) {
+            text += "\\x" + QByteArray::number(u, 16).rightJustified(2, '0');
+        } else {
+            text += c;
+        }
+    }
+    std::fprintf(stderr, "%s %s %s\n", dialectName().constData(), direction, text.constData());
+    std::fflush(stderr);
+}
+
+void SimModule::applyDhcp(bool dhcp)
+{
+    m_settings.dhcp = dhcp;
+    if (!dhcp) {
+        m_settings.ipObtained = true;
+        return;
+    }
+    m_settings.ipObtained = m_settings.dhcpServer;
+    m_settings.ip = m_settings.dhcpServer ? m_settings.ownAddress : QHostAddress(QHostAddress::AnyIPv4);
+}
+
+bool SimModule::parseIPv4(const QByteArray& text, QHostAddress* address)
+{
+    const QList<QByteArray> parts = text.split('.');
+    if (parts.size() != 4) {
+        return false;
+    }
+    for (const QByteArray& part : parts) {
+        bool ok = false;
+        const uint value = part.toUInt(&ok);
+        if (!ok || value > 255 || part.isEmpty() || part.size() > 3) {
+            return false;
+        }
+    }
+    *address = QHostAddress(QString::fromLatin1(text));
+    return address->protocol() == QAbstractSocket::IPv4Protocol;
+}
+
+bool SimModule::parsePort(const QByteArray& text, int low, quint16* port)
+{
+    bool ok = false;
+    const int value = text.toInt(&ok);
+    if (!ok || value < low || value > 65535) {
+        return false;
+    }
+    *port = quint16(value);
+    return true;
+}

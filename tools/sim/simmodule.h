@@ -1,0 +1,67 @@
+#ifndef SIMMODULE_H
+#define SIMMODULE_H
+
+#include "simmodulesettings.h"
+
+#include <QByteArray>
+#include <QObject>
+
+class QUdpSocket;
+
+// A network module inside an instrument, configured over UDP. The dialects differ in their datagrams; this
+// base serves them on a UDP port and keeps the settings record.
+//
+// respond(datagram) gives the reply to one datagram at once (empty: no reply), for tests in-process;
+// listen() serves the same over UDP, replies leaving from the module's own address.
+class SimModule : public QObject
+{
+    Q_OBJECT
+
+public:
+    // Misbehaviour for exercising the application: replies cut short, every reply an error, or none.
+    enum class Fault
+    {
+        None,
+        Incomplete,
+        Error,
+        Silent,
+    };
+
+    explicit SimModule(const SimModuleSettings& settings, QObject* parent = nullptr);
+
+    const SimModuleSettings& settings() const { return m_settings; }
+    void setFault(Fault fault) { m_fault = fault; }
+    void setVerbose(bool verbose) { m_verbose = verbose; }
+
+    virtual QByteArray respond(const QByteArray& datagram) = 0;
+    virtual quint16 defaultPort() const = 0;
+    virtual QByteArray dialectName() const = 0;
+
+    // Binds bindAddress:port (port 0 picks one); broadcasts arrive only with the any-address.
+    bool listen(const QHostAddress& bindAddress, quint16 port, QString* error = nullptr);
+    quint16 port() const;
+    int datagramsReceived() const { return m_received; }
+
+signals:
+    // The TCP side of the instrument is to be (re)started as settings() now say.
+    void roleApplied();
+
+protected:
+    // The IP layer after a DHCP switch: a lease keeps the module's own address, no server leaves none.
+    void applyDhcp(bool dhcp);
+    static bool parseIPv4(const QByteArray& text, QHostAddress* address);
+    static bool parsePort(const QByteArray& text, int low, quint16* port);
+
+    SimModuleSettings m_settings;
+    Fault m_fault = Fault::None;
+
+private:
+    void onReadyRead();
+    void log(const char* direction, const QByteArray& bytes) const;
+
+    QUdpSocket* m_socket = nullptr;
+    bool m_verbose = false;
+    int m_received = 0;
+};
+
+#endif // SIMMODULE_H
