@@ -4,6 +4,9 @@
 #include "device/cmervikmanagerfactory.h"
 
 #include <QFileInfo>
+#include <QHostInfo>
+
+#include <vector>
 
 InstrumentSession::InstrumentSession(QObject* parent) : QObject(parent) {}
 
@@ -18,6 +21,11 @@ int InstrumentSession::open(const QString& port, const QVector<int>& baudRates, 
                             QString& error)
 {
     if (!QFileInfo::exists(port)) {
+        QHostAddress address;
+        int tcpPort = 0;
+        if (parseHostPort(port, &address, &tcpPort)) {
+            return openNetwork(address, tcpPort, readIdentity, error);
+        }
         error = QStringLiteral("no such port: %1").arg(port);
         return ExitNoPort;
     }
@@ -33,15 +41,10 @@ int InstrumentSession::open(const QString& port, const QVector<int>& baudRates, 
             }
             opened = true;
             candidate->setBaudRate(baud);
-            if (candidate->checkEcho() || candidate->checkEcho()) {
-                if (readIdentity) {
-                    candidate->readInfo();
-                }
-                m_device = std::move(candidate);
+            if (adopt(candidate, readIdentity)) {
                 m_baudRate = baud;
                 return ExitOk;
             }
-            candidate->disconnectDevice();
         }
     }
     if (!opened) {
@@ -50,6 +53,74 @@ int InstrumentSession::open(const QString& port, const QVector<int>& baudRates, 
     }
     error = QStringLiteral("no instrument answered on %1").arg(port);
     return ExitNoAnswer;
+}
+
+bool InstrumentSession::adopt(std::unique_ptr<CDeviceOld>& candidate, bool readIdentity)
+{
+    if (candidate->checkEcho() || candidate->checkEcho()) {
+        if (readIdentity) {
+            candidate->readInfo();
+        }
+        m_device = std::move(candidate);
+        return true;
+    }
+    candidate->disconnectDevice();
+    return false;
+}
+
+int InstrumentSession::openNetwork(const QHostAddress& address, int port, bool readIdentity, QString& error)
+{
+    m_network = true;
+    const QString target = QStringLiteral("%1:%2").arg(address.toString()).arg(port);
+    CMervikManagerFactory factory;
+    bool connected = false;
+    const QList<CDevice*> candidates = factory.createDevices(nullptr, true);
+    // Every candidate is owned here, also those after the one that answers.
+    std::vector<std::unique_ptr<CDeviceOld>> owned;
+    for (CDevice* created : candidates) {
+        owned.emplace_back(static_cast<CDeviceOld*>(created));
+    }
+    for (std::unique_ptr<CDeviceOld>& candidate : owned) {
+        candidate->setLAN(address, port);
+        if (!candidate->connectDevice(false)) {
+            continue;
+        }
+        connected = true;
+        if (adopt(candidate, readIdentity)) {
+            return ExitOk;
+        }
+    }
+    error = connected ? QStringLiteral("no instrument answered at %1").arg(target)
+                      : QStringLiteral("cannot connect to %1").arg(target);
+    return connected ? ExitNoAnswer : ExitNoPort;
+}
+
+bool InstrumentSession::parseHostPort(const QString& text, QHostAddress* address, int* port)
+{
+    const int colon = text.lastIndexOf(QLatin1Char(':'));
+    if (colon <= 0) {
+        return false;
+    }
+    QString host = text.left(colon);
+    if (host.startsWith(QLatin1Char('[')) && host.endsWith(QLatin1Char(']'))) {
+        host = host.mid(1, host.size() - 2);
+    }
+    bool ok = false;
+    const int value = text.mid(colon + 1).toInt(&ok);
+    if (!ok || value < 1 || value > 65535 || host.isEmpty() || host.contains(QLatin1Char('/'))) {
+        return false;
+    }
+    QHostAddress parsed(host);
+    if (parsed.isNull()) {
+        const QList<QHostAddress> found = QHostInfo::fromName(host).addresses();
+        if (found.isEmpty()) {
+            return false;
+        }
+        parsed = found.first();
+    }
+    *address = parsed;
+    *port = value;
+    return true;
 }
 
 QString InstrumentSession::generation() const

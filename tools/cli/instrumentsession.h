@@ -2,6 +2,7 @@
 
 #include "device/devicetypes.h"
 
+#include <QHostAddress>
 #include <QObject>
 #include <QString>
 #include <QVector>
@@ -30,9 +31,14 @@ public:
     explicit InstrumentSession(QObject* parent = nullptr);
     ~InstrumentSession() override;
 
-    // Opens PORT at each rate in turn until an instrument answers the echo test. Returns an exit code;
-    // on failure error holds the message.
+    // Opens PORT at each rate in turn until an instrument answers the echo test; a PORT that is no
+    // file but HOST:PORT is reached over TCP instead. Returns an exit code; on failure error holds
+    // the message.
     int open(const QString& port, const QVector<int>& baudRates, bool readIdentity, QString& error);
+    bool isNetwork() const { return m_network; }
+
+    // "HOST:PORT" or "[V6ADDR]:PORT"; a host name is looked up.
+    static bool parseHostPort(const QString& text, QHostAddress* address, int* port);
 
     CDeviceOld* device() const { return m_device.get(); }
     QString generation() const;
@@ -41,6 +47,11 @@ public:
     static QString formatValue(const Measurement& m);
 
 private:
+    int openNetwork(const QHostAddress& address, int port, bool readIdentity, QString& error);
+    // Echo test (twice) and, when asked, the identity; keeps the candidate on success.
+    bool adopt(std::unique_ptr<CDeviceOld>& candidate, bool readIdentity);
+
     std::unique_ptr<CDeviceOld> m_device;
     int m_baudRate = 0;
+    bool m_network = false;
 };

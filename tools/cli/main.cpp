@@ -1,5 +1,6 @@
 // mervik-cli: weighing from scripts. Every failure prints one line on stderr and exits non-zero.
 #include "instrumentsession.h"
+#include "modulereader.h"
 
 #include "controller/cbalancecontroller.h"
 #include "controller/cdevicecontroller.h"
@@ -57,7 +58,9 @@ int probe(InstrumentSession& session)
 {
     CDeviceOld* device = session.device();
     out(QStringLiteral("port: %1").arg(device->interfaceDescription()));
-    out(QStringLiteral("baud rate: %1").arg(session.baudRate()));
+    if (!session.isNetwork()) {
+        out(QStringLiteral("baud rate: %1").arg(session.baudRate()));
+    }
     out(QStringLiteral("model: %1").arg(device->model()));
     out(QStringLiteral("serial number: %1").arg(device->serialNumber()));
     out(QStringLiteral("production date: %1").arg(device->productionDate()));
@@ -185,6 +188,34 @@ int sendLine(QCoreApplication& app, InstrumentSession& session, QString line, in
     return InstrumentSession::ExitOk;
 }
 
+int readModule(const QString& addressText, const QString& dialect, const QString& local)
+{
+    const QHostAddress address(addressText);
+    if (address.protocol() != QAbstractSocket::IPv4Protocol) {
+        return fail(InstrumentSession::ExitUsage, QStringLiteral("module expects an IPv4 address"));
+    }
+    if (dialect != QLatin1String("wifi") && dialect != QLatin1String("tibbo")) {
+        return fail(InstrumentSession::ExitUsage, QStringLiteral("--dialect expects wifi or tibbo"));
+    }
+    QHostAddress localAddress;
+    quint32 netmask = 0;
+    QString error;
+    if (!ModuleReader::localEndpoint(address, local, &localAddress, &netmask, &error)) {
+        return fail(InstrumentSession::ExitUsage, error);
+    }
+    ModuleReader reader;
+    const int result =
+        reader.read(dialect == QLatin1String("tibbo") ? ModuleReader::Tibbo : ModuleReader::Wifi, address,
+                    localAddress, netmask, &error);
+    if (result != InstrumentSession::ExitOk) {
+        return fail(result, error);
+    }
+    for (const QString& line : reader.lines()) {
+        out(line);
+    }
+    return InstrumentSession::ExitOk;
+}
+
 bool positiveInt(const QString& text, int& value)
 {
     bool ok = false;
@@ -211,13 +242,16 @@ int main(int argc, char* argv[])
         "                                 print results: ISO time, value, unit, stability\n"
         "  tare PORT                      tare the instrument\n"
         "  zero PORT                      zero the instrument\n"
-        "  send PORT LINE                 send a raw line (CR LF added), print the answer\n\n"
-        "PORT is a serial port path (pseudo-terminals included).\n"
+        "  send PORT LINE                 send a raw line (CR LF added), print the answer\n"
+        "  module ADDRESS [--dialect wifi|tibbo] [--local ADDRESS]\n"
+        "                                 read a network module's settings, one 'name: value' a line\n\n"
+        "PORT is a serial port path (pseudo-terminals included) or HOST:PORT of a network instrument.\n"
         "Exit status: 0 success, 2 usage, 3 no such port, 4 no answer, 5 wrong answer, 1 other failure."));
     parser.addHelpOption();
     parser.addPositionalArgument(QStringLiteral("command"),
-                                 QStringLiteral("probe, read, tare, zero or send"));
-    parser.addPositionalArgument(QStringLiteral("port"), QStringLiteral("serial port path"));
+                                 QStringLiteral("probe, read, tare, zero, send or module"));
+    parser.addPositionalArgument(QStringLiteral("port"),
+                                 QStringLiteral("serial port path, HOST:PORT, or the module's address"));
     const QCommandLineOption baudOption(QStringLiteral("baud"),
                                         QStringLiteral("Baud rate (default: try 9600, then 115200)."),
                                         QStringLiteral("N"));
@@ -235,7 +269,15 @@ int main(int argc, char* argv[])
     const QCommandLineOption waitOption(
         QStringLiteral("wait"), QStringLiteral("send: ms of silence that ends the answer (default 1000)."),
         QStringLiteral("MS"), QStringLiteral("1000"));
-    parser.addOptions({baudOption, stableOption, countOption, intervalOption, csvOption, waitOption});
+    const QCommandLineOption dialectOption(
+        QStringLiteral("dialect"), QStringLiteral("module: wifi (UDP 65534, default) or tibbo (UDP 65535)."),
+        QStringLiteral("wifi|tibbo"), QStringLiteral("wifi"));
+    const QCommandLineOption localOption(
+        QStringLiteral("local"),
+        QStringLiteral("module: this computer's address to use (default: the one in the module's subnet)."),
+        QStringLiteral("ADDRESS"));
+    parser.addOptions({baudOption, stableOption, countOption, intervalOption, csvOption, waitOption,
+                       dialectOption, localOption});
     // Parsed by hand so that an unknown option ends with the usage status, like the other usage errors.
     if (!parser.parse(QCoreApplication::arguments())) {
         return fail(InstrumentSession::ExitUsage, parser.errorText());
@@ -252,13 +294,16 @@ int main(int argc, char* argv[])
     const QString command = args.at(0);
     const QString port = args.at(1);
     const QStringList known = {QStringLiteral("probe"), QStringLiteral("read"), QStringLiteral("tare"),
-                               QStringLiteral("zero"), QStringLiteral("send")};
+                               QStringLiteral("zero"),  QStringLiteral("send"), QStringLiteral("module")};
     if (!known.contains(command)) {
         return fail(InstrumentSession::ExitUsage, QStringLiteral("unknown command: %1").arg(command));
     }
     if (command == QLatin1String("send") ? args.size() != 3 : args.size() != 2) {
         return fail(InstrumentSession::ExitUsage,
                     QStringLiteral("wrong number of arguments for %1").arg(command));
+    }
+    if (command == QLatin1String("module")) {
+        return readModule(port, parser.value(dialectOption), parser.value(localOption));
     }
 
     QVector<int> baudRates = CMervikManagerFactory().baudRates();
