@@ -525,6 +525,8 @@ bool CDevice::waitForChunk(int timeoutMs)
     bool expired = false;
     QTimer timer;
     timer.setSingleShot(true);
+    // An answer time-out never ends early (a coarse timer may fire 5 % before its time).
+    timer.setTimerType(Qt::PreciseTimer);
     connect(&timer, &QTimer::timeout, &loop, [&expired] { expired = true; });
     const QMetaObject::Connection ready =
         connect(m_interface, &CInterface::readyRead, &loop, [&arrived] { arrived = true; });
