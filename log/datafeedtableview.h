@@ -1,0 +1,67 @@
+#pragma once
+
+#include <QModelIndex>
+#include <QStringList>
+#include <QTableView>
+#include <QTimer>
+
+class DataFeedItemDelegate;
+class DataFeedTableModel;
+class QPushButton;
+
+// The captured results (table DATAFEED) with a delete button that floats over the row under the
+// pointer. Only NOTE can be edited; every change is stored at once.
+class DataFeedTableView : public QTableView
+{
+    Q_OBJECT
+public:
+    static constexpr int ResizeIntervalMs = 2500;
+
+    explicit DataFeedTableView(QWidget* parent = nullptr);
+
+    // fields: DATE, TIME, SN, VAL, UNIT, NOTE; the row gets the next COUNT.
+    void addRow(const QStringList& fields);
+    void removeRow(int row);
+    void clearAll();
+    int nextCount() const { return m_nextCount; }
+    void refresh();
+
+    DataFeedTableModel* feedModel() const { return tableModel; }
+    QPushButton* deleteButtonWidget() const { return deleteButton; }
+    // The row under the pointer, -1 when none.
+    int hoveredRow() const { return hoverRow; }
+    // Whether the delete button sits over a row (it hides behind the table otherwise).
+    bool isDeleteButtonRaised() const { return m_buttonRaised; }
+
+signals:
+    void hoverIndexChanged(QModelIndex index);
+    void leaveTableEvent();
+
+public slots:
+    void onDeleteButtonClicked();
+    void onDeleteButtonPressed();
+    void onDeleteButtonReleased();
+
+protected slots:
+    void verticalScrollbarValueChanged(int value) override;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void leaveEvent(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void placeDeleteButton(const QPoint& viewportPos);
+    void lowerDeleteButton();
+    void setHoverRow(int row);
+    void updateRow(int row);
+
+    DataFeedTableModel* tableModel;
+    QPushButton* deleteButton;
+    int hoverRow = -1;
+    DataFeedItemDelegate* delegate;
+    int m_nextCount = 1;
+    QTimer refreshTimer;
+    bool m_buttonRaised = false;
+};
