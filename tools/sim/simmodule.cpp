@@ -13,15 +13,28 @@ SimModule::SimModule(const SimModuleSettings& settings, QObject* parent)
 bool SimModule::listen(const QHostAddress& bindAddress, quint16 port, QString* error)
 {
     delete m_socket;
+    delete m_ownSocket;
+    m_ownSocket = nullptr;
     m_socket = new QUdpSocket(this);
-    connect(m_socket, &QUdpSocket::readyRead, this, &SimModule::onReadyRead);
-    if (m_socket->bind(bindAddress, port, QUdpSocket::ShareAddress | QUdpSocket::ReuseAddressHint)) {
-        return true;
+    connect(m_socket, &QUdpSocket::readyRead, this, [this] { onReadyRead(m_socket); });
+    if (!m_socket->bind(bindAddress, port, QUdpSocket::ShareAddress | QUdpSocket::ReuseAddressHint)) {
+        if (error) {
+            *error = m_socket->errorString();
+        }
+        return false;
     }
-    if (error) {
-        *error = m_socket->errorString();
+    const QHostAddress own = m_settings.ownAddress;
+    if (!own.isNull() && own != bindAddress) {
+        m_ownSocket = new QUdpSocket(this);
+        connect(m_ownSocket, &QUdpSocket::readyRead, this, [this] { onReadyRead(m_ownSocket); });
+        // Not an address of this machine: the replies leave from wherever the system says.
+        if (!m_ownSocket->bind(own, m_socket->localPort(),
+                               QUdpSocket::ShareAddress | QUdpSocket::ReuseAddressHint)) {
+            delete m_ownSocket;
+            m_ownSocket = nullptr;
+        }
     }
-    return false;
+    return true;
 }
 
 quint16 SimModule::port() const
@@ -29,10 +42,10 @@ quint16 SimModule::port() const
     return m_socket ? m_socket->localPort() : 0;
 }
 
-void SimModule::onReadyRead()
+void SimModule::onReadyRead(QUdpSocket* socket)
 {
-    while (m_socket->hasPendingDatagrams()) {
-        const QNetworkDatagram datagram = m_socket->receiveDatagram();
+    while (socket->hasPendingDatagrams()) {
+        const QNetworkDatagram datagram = socket->receiveDatagram();
         if (!datagram.isValid()) {
             return;
         }
@@ -43,12 +56,8 @@ void SimModule::onReadyRead()
             continue;
         }
         log("->", reply);
-        QNetworkDatagram answer(reply, datagram.senderAddress(), quint16(datagram.senderPort()));
-        // The reply leaves from the module's own address even when the request was a broadcast.
-        if (!m_settings.ownAddress.isNull()) {
-            answer.setSender(m_settings.ownAddress);
-        }
-        m_socket->writeDatagram(answer);
+        QUdpSocket* sender = m_ownSocket ? m_ownSocket : m_socket;
+        sender->writeDatagram(reply, datagram.senderAddress(), quint16(datagram.senderPort()));
     }
 }
 

@@ -56,10 +56,13 @@ protected:
     Fault m_fault = Fault::None;
 
 private:
-    void onReadyRead();
+    void onReadyRead(QUdpSocket* socket);
     void log(const char* direction, const QByteArray& bytes) const;
 
     QUdpSocket* m_socket = nullptr;
+    // Bound to the module's own address, so that replies leave from it even when the request came
+    // as a broadcast to the any-address socket; null when that one is bound there already.
+    QUdpSocket* m_ownSocket = nullptr;
     bool m_verbose = false;
     int m_received = 0;
 };
