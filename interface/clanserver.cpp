@@ -52,11 +52,9 @@ void CLANServer::onNewDeviceConnected(QTcpSocket* peer, QHostAddress address, QB
     if (mac != m_mac) {
         return;
     }
-    // Several transports may await the same MAC; the first to claim the connection gets it.
-    CServersPool* pool = qobject_cast<CServersPool*>(sender());
-    if (!pool) {
-        pool = m_pool;
-    }
+    // Several transports may await the same MAC; the first to claim the connection gets it. Only
+    // the pool this transport listens to announces, and a pool that is gone took its sockets along.
+    CServersPool* pool = m_pool;
     if (!pool || !pool->handOver(peer, thread())) {
         return;
     }

@@ -84,7 +84,8 @@ void CServersPool::killAllServers()
 void CServersPool::onNewConnection()
 {
     auto* server = qobject_cast<QTcpServer*>(sender());
-    if (!server) {
+    if (!server || !server->hasPendingConnections()) {
+        qCDebug(lcInterface) << "socket == null";
         return;
     }
     while (QTcpSocket* socket = server->nextPendingConnection()) {

@@ -3,9 +3,9 @@
 #include "interface/cinterfacemodule.h"
 
 #include <QByteArrayList>
-#include <QNetworkDatagram>
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QNetworkDatagram>
 #include <QSignalSpy>
 #include <QUdpSocket>
 
