@@ -209,7 +209,8 @@ void TstReachability::moduleTravelsWithTheDevice()
     device->moveToThread(&worker);
     QCOMPARE(module->thread(), &worker);
     QCOMPARE(device->interface()->thread(), &worker);
-    QMetaObject::invokeMethod(device, [device] { device->deleteLater(); });
+    QMetaObject::invokeMethod(
+        device, [device] { delete device; }, Qt::BlockingQueuedConnection);
     worker.quit();
     QVERIFY(worker.wait(5000));
     Q_UNUSED(holder)
