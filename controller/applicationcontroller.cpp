@@ -1,0 +1,334 @@
+#include "controller/applicationcontroller.h"
+
+#include "controller/cbalancecontroller.h"
+#include "controller/settingscontroller.h"
+#include "device/cdevice.h"
+#include "log/datafeedtablemodel.h"
+#include "log/datafeedtableview.h"
+#include "log/exportfield.h"
+#include "log/pelmfiledialog.h"
+#include "platform/logcategories.h"
+#include "ui/confirmationdialog.h"
+
+#include <QApplication>
+#include <QDateTime>
+#include <QDialog>
+#include <QFile>
+#include <QScreen>
+#include <QTextStream>
+
+#include <cmath>
+#include <limits>
+
+const char* const ApplicationController::FileFilter =
+    "All files (*.*);;Csv files (*.csv);;Text files (*.txt)";
+
+ApplicationController* ApplicationController::instance()
+{
+    static ApplicationController controller;
+    return &controller;
+}
+
+ApplicationController::ApplicationController()
+{
+    elapsedTimer.setInterval(ElapsedTickMs);
+    connect(&elapsedTimer, &QTimer::timeout, this, &ApplicationController::onElapsedTick);
+    cursorPaste.setEnabled(true);
+}
+
+ApplicationController::~ApplicationController() = default;
+
+void ApplicationController::init()
+{
+    SettingsController* settings = SettingsController::instance();
+    connect(&autoSendTimer, &QTimer::timeout, this, &ApplicationController::send, Qt::UniqueConnection);
+    connect(&settings->autoSendInterval, &SpinElement::stateChanged, this,
+            &ApplicationController::setTimerInterval, Qt::UniqueConnection);
+    connect(&settings->autoSendUnit, &ComboElement::stateChanged, this,
+            &ApplicationController::setTimerInterval, Qt::UniqueConnection);
+    connect(&settings->saveToFile, &TwoStateElement::stateChanged, this, &ApplicationController::chooseFile,
+            Qt::UniqueConnection);
+    setTimerInterval();
+}
+
+void ApplicationController::setTimerInterval()
+{
+    const SettingsController* settings = SettingsController::instance();
+    const int value = settings->autoSendInterval.value();
+    const int unit = settings->autoSendUnit.value();
+    qint64 ms = value;
+    if (unit != SettingsController::UnitMs) {
+        ms = qint64(std::pow(60.0, unit - 1)) * value * 1000;
+    }
+    // 9999 hours do not fit a timer; the longest a timer takes is enough for any real poll.
+    autoSendTimer.setInterval(int(qMin<qint64>(ms, std::numeric_limits<int>::max())));
+}
+
+void ApplicationController::send()
+{
+    CBalanceController* balance = CBalanceController::instance();
+    if (SettingsController::instance()->stableOnly.value()) {
+        balance->stableResult();
+    } else {
+        balance->result();
+    }
+}
+
+void ApplicationController::setAuto(bool start)
+{
+    if (start) {
+        autoSendTimer.start();
+    } else {
+        autoSendTimer.stop();
+    }
+}
+
+bool ApplicationController::feedIsEmpty() const
+{
+    return !dataFeed || dataFeed->feedModel()->rowCount() == 0;
+}
+
+void ApplicationController::onElapsedTick()
+{
+    if (feedIsEmpty() && !SettingsController::instance()->pasteToCursor.value()) {
+        return;
+    }
+    ++elapsedSeconds;
+    emit elapsedTimeSig(elapsedSeconds);
+}
+
+void ApplicationController::restartTimer()
+{
+    elapsedSeconds = 0;
+    if (elapsedTimer.isActive()) {
+        elapsedTimer.start();
+    }
+    emit elapsedTimeSig(0);
+}
+
+bool ApplicationController::startExport()
+{
+    CDevice* device = CControllerInterface::currentDevice();
+    if (file || !device || device->state() != STATE_CONNECTED) {
+        qCDebug(lcController) << "Nei mozna wystartować!";
+        return false;
+    }
+    SettingsController* settings = SettingsController::instance();
+    settings->autoSend.setEnabled(false);
+    settings->autoSendInterval.setEnabled(false);
+    settings->autoSendUnit.setEnabled(false);
+
+    if (settings->saveToFile.value()) {
+        emit clearContents();
+        auto opened = std::make_unique<QFile>(filePath);
+        if (filePath.isEmpty() ||
+            !opened->open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text)) {
+            qCWarning(lcController) << "cannot open the export file" << filePath << opened->errorString();
+            settings->autoSend.setEnabled(true);
+            settings->autoSendInterval.setEnabled(true);
+            settings->autoSendUnit.setEnabled(true);
+            return false;
+        }
+        file = std::move(opened);
+        stream = std::make_unique<QTextStream>(file.get());
+        stream->setCodec("UTF-8");
+    }
+
+    if (settings->pasteToCursor.value()) {
+        emit minimize();
+        m_pasteConnection =
+            connect(CBalanceController::instance(), &CBalanceController::significantResultReceived, this,
+                    &ApplicationController::pasteResult, Qt::UniqueConnection);
+        QTimer::singleShot(StopDialogDelayMs, this, &ApplicationController::showStopDialog);
+    }
+
+    setAuto(settings->autoSend.value());
+    elapsedTimer.start();
+    m_exporting = true;
+    emit exportStarted();
+    return true;
+}
+
+void ApplicationController::showStopDialog()
+{
+    if (!m_stopDialogFactory || !m_exporting) {
+        return;
+    }
+    QDialog* dialog = m_stopDialogFactory();
+    if (!dialog) {
+        return;
+    }
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        dialog->move(screen->geometry().width() - StopDialogRightOffset, 0);
+    }
+    dialog->exec();
+    delete dialog;
+    emit show();
+}
+
+bool ApplicationController::stopExport()
+{
+    SettingsController* settings = SettingsController::instance();
+    settings->autoSend.setEnabled(true);
+    settings->autoSendInterval.setEnabled(true);
+    settings->autoSendUnit.setEnabled(true);
+    disconnect(m_pasteConnection);
+
+    if (!file || feedIsEmpty()) {
+        finishExport();
+        return true;
+    }
+    const QString question =
+        QStringLiteral("Select <b>CANCEL</b> to continue capturing data or <b>FINISH</b> to save data to ") +
+        filePath;
+    bool finish;
+    if (m_finishQuestion) {
+        finish = m_finishQuestion(question);
+    } else {
+        ConfirmationDialog dialog(question, QStringLiteral("CANCEL"), QStringLiteral("FINISH"),
+                                  QApplication::activeWindow());
+        finish = dialog.exec() == QDialog::Accepted;
+    }
+    if (!finish) {
+        return false;
+    }
+    if (!writeTable(*stream)) {
+        qCWarning(lcController) << "the export file was not written completely:" << filePath
+                                << file->errorString();
+    }
+    finishExport();
+    return true;
+}
+
+void ApplicationController::finishExport()
+{
+    if (stream) {
+        stream->flush();
+        stream.reset();
+    }
+    if (file) {
+        file->close();
+        file.reset();
+    }
+    autoSendTimer.stop();
+    elapsedTimer.stop();
+    m_exporting = false;
+    emit elapsedTimeSig(elapsedSeconds);
+    emit exportStopped();
+}
+
+QString ApplicationController::askForFile() const
+{
+    if (m_fileChooser) {
+        return m_fileChooser();
+    }
+    PelmFileDialog dialog(QStringLiteral("FilePath"), QApplication::activeWindow());
+    return dialog.saveFile(QString::fromLatin1(FileFilter));
+}
+
+bool ApplicationController::saveData()
+{
+    if (feedIsEmpty()) {
+        return false;
+    }
+    const QString path = askForFile();
+    if (path.isEmpty()) {
+        return false;
+    }
+    QFile out(path);
+    if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text)) {
+        qCWarning(lcController) << "cannot write" << path << out.errorString();
+        return false;
+    }
+    QTextStream text(&out);
+    text.setCodec("UTF-8");
+    const bool written = writeTable(text);
+    text.flush();
+    out.close();
+    if (!written || out.error() != QFileDevice::NoError) {
+        // Say so rather than leave a half-written file that looks complete.
+        qCWarning(lcController) << "the export file was not written completely:" << path << out.errorString();
+        return false;
+    }
+    return true;
+}
+
+bool ApplicationController::writeTable(QTextStream& out) const
+{
+    if (!dataFeed) {
+        return true;
+    }
+    const SettingsController* settings = SettingsController::instance();
+    const QString fieldDelimiter = settings->fieldDelimiter();
+    const QString lineEnd = settings->lineDelimiter();
+    const QAbstractItemModel* model = dataFeed->model();
+    QList<int> shown;
+    for (int column = 0; column < model->columnCount(); ++column) {
+        if (!dataFeed->isColumnHidden(column)) {
+            shown.append(column);
+        }
+    }
+    for (int row = 0; row < model->rowCount(); ++row) {
+        for (int i = 0; i < shown.size(); ++i) {
+            const QString text = model->index(row, shown.at(i)).data(Qt::DisplayRole).toString();
+            out << ExportField::quoted(text, fieldDelimiter, lineEnd);
+            if (i + 1 < shown.size()) {
+                out << fieldDelimiter;
+            }
+        }
+        out << lineEnd;
+    }
+    out.flush();
+    return out.status() == QTextStream::Ok;
+}
+
+void ApplicationController::chooseFile(bool enabled)
+{
+    if (!enabled) {
+        filePath.clear();
+        emit newFilePath(filePath);
+        return;
+    }
+    const QString chosen = askForFile();
+    if (chosen.isEmpty()) {
+        SettingsController::instance()->saveToFile.setState(false);
+        return;
+    }
+    filePath = chosen;
+    emit newFilePath(filePath);
+}
+
+QString ApplicationController::formatLine(const Measurement& m) const
+{
+    const SettingsController* settings = SettingsController::instance();
+    const QString fieldDelimiter = settings->fieldDelimiter();
+    QString line;
+    if (settings->countField.value()) {
+        line += QString::number(dataFeed ? dataFeed->nextCount() - 1 : 0) + fieldDelimiter;
+    }
+    const QDateTime now = QDateTime::currentDateTime();
+    if (settings->dateField.value()) {
+        line += now.date().toString(QStringLiteral("MM-dd-yyyy")) + fieldDelimiter;
+    }
+    if (settings->timeField.value()) {
+        line += now.time().toString(QStringLiteral("HH:mm:ss")) + fieldDelimiter;
+    }
+    if (settings->deviceIdField.value()) {
+        const CDevice* device = CControllerInterface::currentDevice();
+        line += (device ? device->serialNumber() : QString()) + fieldDelimiter;
+    }
+    line += QString::number(double(m.value), 'f', m.decimals) + fieldDelimiter;
+    if (settings->unitField.value()) {
+        line += m.unit + fieldDelimiter;
+    }
+    if (!fieldDelimiter.isEmpty()) {
+        line.chop(fieldDelimiter.size());
+    }
+    return line + settings->lineDelimiter();
+}
+
+void ApplicationController::pasteResult(Measurement m)
+{
+    cursorPaste.keysArrived(new QVector<Keys>());
+    cursorPaste.messageArrived(formatLine(m), true);
+}
