@@ -17,24 +17,29 @@ InstrumentSession::~InstrumentSession()
     }
 }
 
-int InstrumentSession::open(const QString& port, const QVector<int>& baudRates, bool readIdentity,
+int InstrumentSession::open(const QString& portArgument, const QVector<int>& baudRates, bool readIdentity,
                             QString& error)
 {
-    if (!QFileInfo::exists(port)) {
+    if (!QFileInfo::exists(portArgument)) {
         QHostAddress address;
         int tcpPort = 0;
-        if (parseHostPort(port, &address, &tcpPort)) {
+        if (parseHostPort(portArgument, &address, &tcpPort)) {
             return openNetwork(address, tcpPort, readIdentity, error);
         }
-        error = QStringLiteral("no such port: %1").arg(port);
+        error = QStringLiteral("no such port: %1").arg(portArgument);
         return ExitNoPort;
     }
+    // The serial port takes a name without a slash as one below /dev.
+    const QString port = QFileInfo(portArgument).absoluteFilePath();
     CMervikManagerFactory factory;
     bool opened = false;
     for (const int baud : baudRates) {
-        const QList<CDevice*> candidates = factory.createDevices(nullptr, true);
-        for (CDevice* created : candidates) {
-            std::unique_ptr<CDeviceOld> candidate(static_cast<CDeviceOld*>(created));
+        // Every candidate is owned here, also those after the one that answers.
+        std::vector<std::unique_ptr<CDeviceOld>> owned;
+        for (CDevice* created : factory.createDevices(nullptr, true)) {
+            owned.emplace_back(static_cast<CDeviceOld*>(created));
+        }
+        for (std::unique_ptr<CDeviceOld>& candidate : owned) {
             candidate->setRS232(port, QString(), baud);
             if (!candidate->connectDevice(false)) {
                 continue;
