@@ -1,5 +1,7 @@
 #include "ui/cpelmpropertiesdelegate.h"
 
+#include "log/pelmfiledialog.h"
+
 #include "platform/logcategories.h"
 #include "ui/ipline.h"
 #include "ui/pelmabstractdialog.h"
@@ -10,7 +12,6 @@
 #include <QDateEdit>
 #include <QDir>
 #include <QDoubleSpinBox>
-#include <QFileDialog>
 #include <QLineEdit>
 #include <QStandardItemModel>
 #include <QStyle>
@@ -74,7 +75,10 @@ QWidget* CPelmPropertiesDelegate::createEditor(QWidget* parent, const QStyleOpti
                                             QLineEdit::TrailingPosition);
         // A cancelled choice keeps the text, and committing an unchanged value reports nothing.
         connect(browse, &QAction::triggered, editor, [editor] {
-            const QString path = QFileDialog::getOpenFileName(editor, tr("Choose file"), QDir::homePath());
+            // Starts in the folder last used for choosing files here (home at first).
+            PelmFileDialog dialog(QStringLiteral("PropertyFile"), editor);
+            dialog.setWindowTitle(tr("Choose file"));
+            const QString path = dialog.openFile(QString());
             if (!path.isEmpty()) {
                 editor->setText(path);
             }
