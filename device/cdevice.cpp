@@ -8,6 +8,7 @@
 #include "log/logclock.h"
 #include "platform/logcategories.h"
 
+#include <QAbstractEventDispatcher>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -462,6 +463,9 @@ void CDevice::sendBytes(const QByteArray& bytes)
 
 void CDevice::onReadyRead()
 {
+    if (waitingForAnswer) {
+        m_chunkArrived = true;
+    }
     if (!m_interface || !m_receiving) {
         return;
     }
@@ -518,26 +522,27 @@ bool CDevice::waitForChunk(int timeoutMs)
     if (!m_interface) {
         return false;
     }
-    // A local loop that runs until bytes arrive or the time is up. It stops on flags rather than
-    // through quit(), which would cost a wake-up of the thread on every exchange.
-    QEventLoop loop;
-    bool arrived = false;
-    bool expired = false;
-    QTimer timer;
-    timer.setSingleShot(true);
+    // Runs the thread's events until bytes arrive or the time is up. It stops on flags set by the
+    // receive path and by the device's own timer event rather than through a loop object, a timer
+    // object and quit(), which per exchange cost allocations, connections and a wake-up.
+    QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance();
+    if (!dispatcher) {
+        return false;
+    }
+    m_chunkArrived = false;
+    m_waitExpired = false;
     // An answer time-out never ends early (a coarse timer may fire 5 % before its time).
-    timer.setTimerType(Qt::PreciseTimer);
-    connect(&timer, &QTimer::timeout, &loop, [&expired] { expired = true; });
-    const QMetaObject::Connection ready =
-        connect(m_interface, &CInterface::readyRead, &loop, [&arrived] { arrived = true; });
-    timer.start(timeoutMs);
+    m_waitTimerId = startTimer(timeoutMs, Qt::PreciseTimer);
     waitingForAnswer = true;
-    while (!arrived && !expired) {
-        loop.processEvents(QEventLoop::WaitForMoreEvents);
+    while (!m_chunkArrived && !m_waitExpired) {
+        dispatcher->processEvents(QEventLoop::WaitForMoreEvents);
     }
     waitingForAnswer = false;
-    disconnect(ready);
-    return arrived && m_interface;
+    if (m_waitTimerId != 0) {
+        killTimer(m_waitTimerId);
+        m_waitTimerId = 0;
+    }
+    return m_chunkArrived && m_interface;
 }
 
 bool CDevice::waitForResponse(QString& text, int timeoutMs)
@@ -723,6 +728,12 @@ void CDevice::setCheckConnection(bool checkConnection)
 
 void CDevice::timerEvent(QTimerEvent* event)
 {
+    if (event->timerId() == m_waitTimerId && m_waitTimerId != 0) {
+        killTimer(m_waitTimerId);
+        m_waitTimerId = 0;
+        m_waitExpired = true;
+        return;
+    }
     if (event->timerId() != checkTimerId) {
         QObject::timerEvent(event);
         return;

@@ -161,6 +161,9 @@ protected:
 
     void setState(int state);
     void setBusy(bool busy);
+    // Switch the dispatching of received chunks as lines on and off (off while an exchange reads).
+    void connectReceiver();
+    void disconnectReceiver();
     PelmLogRecord logRecord(const QString& message) const;
     // Sends a line with no answer awaited, as the one-line commands do.
     void sendOneLine(int command, const char* method, const QString& line);
@@ -214,8 +217,6 @@ private slots:
 
 private:
     void restartActivityTimer();
-    void connectReceiver();
-    void disconnectReceiver();
     void appendToReceiveBuffer(const QString& chunk);
     // Removes complete result lines from text; an unfinished last line stays in pending.
     QString dropResultLines(QString& pending, const QString& chunk);
@@ -223,4 +224,8 @@ private:
     bool m_receiveOverflowReported = false;
     // Whether received chunks are dispatched as lines (off while an exchange reads its answer).
     bool m_receiving = true;
+    // The running wait for a chunk: its time-out timer and how it ended.
+    int m_waitTimerId = 0;
+    bool m_chunkArrived = false;
+    bool m_waitExpired = false;
 };

@@ -20,6 +20,7 @@ public:
     using CDevice::adoptInterface;
     using CDevice::canSendNextCommand;
     using CDevice::CDevice;
+    using CDevice::disconnectReceiver;
     using CDevice::readAnswer;
     using CDevice::receiveBuffer;
     using CDevice::sendAndExpect;
@@ -735,7 +736,7 @@ void TstCDevice::readAnswer()
 
     Rig rig;
     // Read as an exchange does, with the device's own receiver out of the way.
-    QObject::disconnect(rig.fake, &CInterface::readyRead, &rig.device, nullptr);
+    rig.device.disconnectReceiver();
     QSignalSpy in(&rig.device, &CDevice::newInLog);
     rig.instrument->deliver(rig.instrument->parse(chunks));
     QString text = QStringLiteral("stale");
