@@ -1,0 +1,344 @@
+#include "ui/datafeedwidget.h"
+#include "ui_datafeedwidget.h"
+
+#include "controller/applicationcontroller.h"
+#include "controller/cbalancecontroller.h"
+#include "controller/settingscontroller.h"
+#include "device/cdevice.h"
+#include "log/cpelmlog.h"
+#include "log/datafeedtablemodel.h"
+#include "platform/logcategories.h"
+#include "ui/confirmationdialog.h"
+
+#include <QAction>
+#include <QButtonGroup>
+#include <QDateTime>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QScrollBar>
+
+#include <algorithm>
+
+namespace {
+
+// Log view columns before the ones the terminal options switch.
+constexpr int TerminalKeyColumns = 2;
+
+} // namespace
+
+DataFeedWidget::DataFeedWidget(QWidget* parent) : QWidget(parent), ui(new Ui::DataFeedWidget)
+{
+    ui->setupUi(this);
+    auto* views = new QButtonGroup(this);
+    views->setExclusive(true);
+    views->addButton(ui->feedButton);
+    views->addButton(ui->displayButton);
+    views->addButton(ui->terminalButton);
+    connect(ui->feedButton, &QPushButton::toggled, this, &DataFeedWidget::setFeed);
+    connect(ui->displayButton, &QPushButton::toggled, this, &DataFeedWidget::setDisplay);
+    connect(ui->terminalButton, &QPushButton::toggled, this, &DataFeedWidget::setTerminal);
+
+    ApplicationController* app = ApplicationController::instance();
+    app->setDataFeed(ui->tableWidget);
+    for (int column :
+         {DataFeedTableModel::CountColumn, DataFeedTableModel::DateColumn, DataFeedTableModel::TimeColumn,
+          DataFeedTableModel::SnColumn, DataFeedTableModel::NoteColumn}) {
+        ui->tableWidget->setColumnHidden(column, true);
+    }
+
+    SettingsController* settings = SettingsController::instance();
+    const struct
+    {
+        TwoStateElement* option;
+        int column;
+    } feedOptions[] = {{&settings->countField, DataFeedTableModel::CountColumn},
+                       {&settings->dateField, DataFeedTableModel::DateColumn},
+                       {&settings->timeField, DataFeedTableModel::TimeColumn},
+                       {&settings->unitField, DataFeedTableModel::UnitColumn},
+                       {&settings->deviceIdField, DataFeedTableModel::SnColumn},
+                       {&settings->noteField, DataFeedTableModel::NoteColumn}};
+    for (const auto& entry : feedOptions) {
+        const int column = entry.column;
+        connect(entry.option, &TwoStateElement::stateChanged, this,
+                [this, column](bool show) { setColumnHidden(column, show); });
+    }
+    const struct
+    {
+        TwoStateElement* option;
+        int column;
+    } terminalOptions[] = {{&settings->terminalInOut, 2},
+                           {&settings->terminalInterface, 3},
+                           {&settings->terminalDate, 4},
+                           {&settings->terminalTime, 5}};
+    for (const auto& entry : terminalOptions) {
+        const int column = entry.column;
+        connect(entry.option, &TwoStateElement::stateChanged, this,
+                [this, column](bool show) { setColumnHiddenTerminal(column, show); });
+        terminalColumns[column - TerminalKeyColumns] = entry.option->value();
+    }
+    connect(&settings->terminalRawChunks, &TwoStateElement::stateChanged, ui->tableLogs,
+            [this](bool raw) { ui->tableLogs->setLineMode(!raw); });
+
+    ui->tableWidget->horizontalHeader()->setStretchLastSection(true);
+    ui->tableWidget->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(ui->tableWidget, &QWidget::customContextMenuRequested, this, &DataFeedWidget::menuRequested);
+    CBalanceController* balance = CBalanceController::instance();
+    connect(balance, &CBalanceController::significantResultReceived, this, &DataFeedWidget::receiveResult);
+    connect(balance, &CBalanceController::anyResultReceived, this, &DataFeedWidget::showAnyResult);
+    displayTimer.setInterval(DisplayIntervalMs);
+    connect(&displayTimer, &QTimer::timeout, this, &DataFeedWidget::askForDisplayResult);
+    connect(ui->mainStack, &QStackedWidget::currentChanged, this, &DataFeedWidget::updateDisplayTimer);
+    refreshTimer.setSingleShot(true);
+    connect(&refreshTimer, &QTimer::timeout, this, &DataFeedWidget::isRefreshPending);
+    if (CPelmLog* log = CPelmLog::instance()) {
+        connect(log, &CPelmLog::newLog, this, &DataFeedWidget::refresh);
+    }
+    // The capture export's own clear command (a file export begins with an empty feed).
+    connect(app, &ApplicationController::clearContents, this, &DataFeedWidget::clearContents);
+
+    ui->tableLogs->setTable(QStringLiteral("LOGS"));
+    ui->tableLogs->setLimit(LogLimit);
+    ui->tableLogs->setRowColours(QColor(QStringLiteral("#eeeeee")), QColor(QStringLiteral("#ffffff")));
+    ui->tableLogs->setCollumns(terminalColumns);
+    ui->tableLogs->setLineMode(!settings->terminalRawChunks.value());
+
+    connect(ui->exportRightContext, &RightExportContext::swapToTransfer, this,
+            &DataFeedWidget::swapToTransfer);
+    connect(ui->terminalRightContext, &RightTerminalContext::pasteCommand, ui->terminalBottomContext,
+            &BottomTerminalContext::pasteCommand);
+    connect(ui->exportBottomContext, &BottomExportContext::clearContents, this,
+            &DataFeedWidget::clearContents);
+    connect(ui->terminalBottomContext, &BottomTerminalContext::clearContents, this,
+            &DataFeedWidget::clearContents);
+    ui->displayWidget->installEventFilter(this);
+    connect(ui->fullScreenButton, &QToolButton::toggled, this, &DataFeedWidget::setFullScreen);
+    flashTimer.setSingleShot(true);
+    flashTimer.setInterval(FlashMs);
+    connect(&flashTimer, &QTimer::timeout, ui->displayWidget,
+            [this] { ui->displayWidget->setStyleSheet(QString()); });
+
+    ui->displayButton->setChecked(true);
+    setDisplay(true);
+}
+
+DataFeedWidget::~DataFeedWidget()
+{
+    if (ui->fullScreenButton->isChecked()) {
+        // The full-screen display is a window of its own; it goes with the page.
+        delete ui->displayWidget;
+    }
+    delete ui;
+}
+
+void DataFeedWidget::setFeed(bool enabled)
+{
+    if (!enabled) {
+        return;
+    }
+    ui->rightStack->setCurrentWidget(ui->exportRightContext);
+    ui->bottomStack->setCurrentWidget(ui->exportBottomContext);
+    ui->mainStack->setCurrentIndex(TablePage);
+    ui->rightContextWidget->show();
+}
+
+void DataFeedWidget::setDisplay(bool enabled)
+{
+    if (!enabled) {
+        return;
+    }
+    ui->rightStack->setCurrentWidget(ui->exportRightContext);
+    ui->bottomStack->setCurrentWidget(ui->exportBottomContext);
+    ui->mainStack->setCurrentIndex(DisplayPage);
+    ui->rightContextWidget->hide();
+}
+
+void DataFeedWidget::setTerminal(bool enabled)
+{
+    if (!enabled) {
+        return;
+    }
+    ui->rightStack->setCurrentWidget(ui->terminalRightContext);
+    ui->bottomStack->setCurrentWidget(ui->terminalBottomContext);
+    ui->mainStack->setCurrentIndex(TerminalPage);
+    ui->rightContextWidget->show();
+    ui->tableLogs->resizeColumnsToContents();
+}
+
+bool DataFeedWidget::isDisplayShown() const
+{
+    return ui->mainStack->currentIndex() == DisplayPage;
+}
+
+void DataFeedWidget::receiveResult(Measurement m)
+{
+    const QDateTime now = QDateTime::currentDateTime();
+    const CDevice* device = CControllerInterface::currentDevice();
+    const QString serialNumber = device ? device->serialNumber().simplified() : QStringLiteral("N/A");
+    const QScrollBar* bar = ui->tableWidget->verticalScrollBar();
+    // Someone reading older rows keeps the place; at the bottom the view follows the new rows.
+    const bool follow = bar->value() >= bar->maximum() - 1;
+    ui->tableWidget->addRow({now.date().toString(QStringLiteral("MM-dd-yyyy")),
+                             now.time().toString(QStringLiteral("HH:mm:ss")), serialNumber,
+                             QString::number(double(m.value), 'f', m.decimals), m.unit, QString()});
+    if (follow) {
+        ui->tableWidget->scrollToBottom();
+    }
+    if (isDisplayShown()) {
+        flashDisplay();
+    }
+}
+
+void DataFeedWidget::flashDisplay()
+{
+    ui->displayWidget->setStyleSheet(QLatin1String(FlashStyle));
+    flashTimer.start();
+}
+
+void DataFeedWidget::showAnyResult(Measurement m)
+{
+    qCDebug(lcUi) << "any result received";
+    if (isDisplayShown()) {
+        ui->displayValueLabel->setText(QString::number(double(m.value), 'f', m.decimals) + m.unit);
+    }
+}
+
+void DataFeedWidget::askForDisplayResult()
+{
+    // Without a connected instrument every tick would only raise a refusal.
+    const CDevice* device = CControllerInterface::currentDevice();
+    if (!device || device->state() != STATE_CONNECTED) {
+        return;
+    }
+    CBalanceController::instance()->resultWithStb();
+}
+
+void DataFeedWidget::updateDisplayTimer()
+{
+    const bool run = isDisplayShown() && isVisible();
+    if (run && !displayTimer.isActive()) {
+        displayTimer.start();
+    } else if (!run) {
+        displayTimer.stop();
+    }
+}
+
+void DataFeedWidget::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    if (isDisplayShown()) {
+        displayTimer.start();
+    }
+}
+
+void DataFeedWidget::hideEvent(QHideEvent* event)
+{
+    QWidget::hideEvent(event);
+    displayTimer.stop();
+}
+
+void DataFeedWidget::setFullScreen(bool on)
+{
+    if (on) {
+        ui->displayPageLayout->removeWidget(ui->displayWidget);
+        ui->displayWidget->setParent(nullptr);
+        ui->displayWidget->showFullScreen();
+    } else {
+        ui->displayWidget->setParent(ui->displayPage);
+        ui->displayPageLayout->addWidget(ui->displayWidget);
+        ui->displayWidget->show();
+    }
+}
+
+bool DataFeedWidget::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == ui->displayWidget && event->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape && ui->fullScreenButton->isChecked()) {
+        ui->fullScreenButton->setChecked(false);
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void DataFeedWidget::refresh()
+{
+    if (refreshTimer.isActive()) {
+        refreshPending = true;
+        return;
+    }
+    refreshPending = false;
+    refreshTimer.start(RefreshIntervalMs);
+    qCDebug(lcUi) << "void DataFeedWidget::refresh()";
+    qCDebug(lcUi) << "REFRESH" << QTime::currentTime().toString(QStringLiteral("hh:mm:ss.zzz"));
+    const bool wasEmpty = ui->tableLogs->model()->rowCount() == 0;
+    ui->tableLogs->refreshKeepingSelection();
+    // Widths follow the first lines; later the user's own widths stay.
+    if (wasEmpty && ui->tableLogs->model()->rowCount() > 0) {
+        ui->tableLogs->resizeColumnsToContents();
+    }
+}
+
+void DataFeedWidget::isRefreshPending()
+{
+    if (refreshPending) {
+        refresh();
+    }
+}
+
+void DataFeedWidget::clearContents()
+{
+    if (ui->mainStack->currentIndex() == TerminalPage) {
+        ui->tableLogs->clearLog();
+        return;
+    }
+    if (ui->tableWidget->feedModel()->rowCount() == 0) {
+        return;
+    }
+    ConfirmationDialog dialog(QStringLiteral("Do you want to clear all the data?"), QStringLiteral("No"),
+                              QStringLiteral("Yes"), window());
+    if (dialog.exec() != QDialog::Accepted) {
+        return;
+    }
+    ui->tableWidget->clearAll();
+    ApplicationController::instance()->restartTimer();
+}
+
+void DataFeedWidget::setColumnHidden(int column, bool show)
+{
+    ui->tableWidget->setColumnHidden(column, !show);
+    ui->tableWidget->resizeColumnsToContents();
+}
+
+void DataFeedWidget::setColumnHiddenTerminal(int column, bool show)
+{
+    const int index = column - TerminalKeyColumns;
+    if (index < 0 || index >= terminalColumns.size()) {
+        return;
+    }
+    terminalColumns[index] = show;
+    // Through the view's own column list, which it applies again after every refresh.
+    ui->tableLogs->setCollumns(terminalColumns);
+}
+
+void DataFeedWidget::menuRequested(QPoint pos)
+{
+    QModelIndexList selected = ui->tableWidget->selectionModel()->selectedRows();
+    if (selected.isEmpty()) {
+        return;
+    }
+    QMenu menu(QStringLiteral("Context menu"), this);
+    QAction* remove = menu.addAction(QStringLiteral("Delete"));
+    if (menu.exec(ui->tableWidget->viewport()->mapToGlobal(pos)) != remove) {
+        return;
+    }
+    // Selected rows come in the order they were clicked; removing the lowest rows last keeps the
+    // row numbers of the others valid.
+    QList<int> rows;
+    for (const QModelIndex& index : qAsConst(selected)) {
+        rows << index.row();
+    }
+    std::sort(rows.begin(), rows.end(), std::greater<int>());
+    for (int row : qAsConst(rows)) {
+        ui->tableWidget->removeRow(row);
+    }
+}

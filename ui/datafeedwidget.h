@@ -1,0 +1,74 @@
+#pragma once
+
+#include "device/devicetypes.h"
+
+#include <QPoint>
+#include <QTimer>
+#include <QVector>
+#include <QWidget>
+
+namespace Ui {
+class DataFeedWidget;
+}
+
+// The "Data Capture" page: captured results as a table, the current reading in large type, or the
+// communication log with a command line, each with its panels beside and below.
+class DataFeedWidget : public QWidget
+{
+    Q_OBJECT
+public:
+    static constexpr int DisplayIntervalMs = 400;
+    static constexpr int RefreshIntervalMs = 500;
+    static constexpr int FlashMs = 200;
+    static constexpr int LogLimit = 3000;
+    static constexpr const char* FlashStyle = "background: #e8fdff;";
+
+    enum Page
+    {
+        TablePage = 0,
+        DisplayPage = 1,
+        TerminalPage = 2
+    };
+
+    explicit DataFeedWidget(QWidget* parent = nullptr);
+    ~DataFeedWidget() override;
+
+    bool isDisplayTimerActive() const { return displayTimer.isActive(); }
+
+signals:
+    void swapToTransfer();
+
+public slots:
+    void setDisplay(bool enabled);
+    void setTerminal(bool enabled);
+    void setFeed(bool enabled);
+    void receiveResult(Measurement m);
+    void clearContents();
+    void setColumnHidden(int column, bool show);
+    void setColumnHiddenTerminal(int column, bool show);
+    void menuRequested(QPoint pos);
+    void refresh();
+    void isRefreshPending();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+
+private:
+    void showAnyResult(Measurement m);
+    void askForDisplayResult();
+    void updateDisplayTimer();
+    void setFullScreen(bool on);
+    void flashDisplay();
+    bool isDisplayShown() const;
+
+    Ui::DataFeedWidget* ui;
+    QTimer displayTimer;
+    QTimer refreshTimer;
+    bool refreshPending = false;
+    QTimer flashTimer;
+    // Shown (true) or hidden log columns after the two key columns: IN/OUT, Interface, Date, Time,
+    // Message.
+    QVector<bool> terminalColumns{true, true, true, true, true};
+};

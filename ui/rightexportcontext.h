@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QWidget>
+
+namespace Ui {
+class RightExportContext;
+}
+
+// The side panel of the data feed and the display: the fields of a result and the auto-send speed,
+// bound to the same option values as the transfer page.
+class RightExportContext : public QWidget
+{
+    Q_OBJECT
+public:
+    // "Ms" is too fast for an instrument below this interval.
+    static constexpr int MinimumMsInterval = 250;
+
+    explicit RightExportContext(QWidget* parent = nullptr);
+    ~RightExportContext() override;
+
+signals:
+    void swapToTransfer();
+
+private:
+    Ui::RightExportContext* ui;
+};

@@ -1,0 +1,83 @@
+#include "ui/rightterminalcontext.h"
+#include "ui_rightterminalcontext.h"
+
+#include "controller/cdevicecontroller.h"
+#include "controller/settingscontroller.h"
+#include "device/cdevice.h"
+#include "ui/panelkit.h"
+
+#include <QLayout>
+
+RightTerminalContext::RightTerminalContext(QWidget* parent)
+    : QWidget(parent), ui(new Ui::RightTerminalContext)
+{
+    ui->setupUi(this);
+    SettingsController* settings = SettingsController::instance();
+    settings->terminalInOut.bind(ui->inoutBox);
+    settings->terminalInterface.bind(ui->interfaceBox);
+    settings->terminalDate.bind(ui->dateBox);
+    settings->terminalTime.bind(ui->timeBox);
+    settings->terminalRawChunks.bind(ui->rawChunkBox);
+    settings->terminalEcho.bind(ui->echoBox);
+
+    connect(ui->echoBox, &QCheckBox::toggled, this, [](bool on) {
+        if (CDevice* device = CControllerInterface::currentDevice()) {
+            device->setCheckConnection(on);
+        }
+    });
+
+    const struct
+    {
+        ClickableFrame* frame;
+        QLabel* text;
+        const char* command;
+    } tests[] = {{ui->SIFrame, ui->SIFrameTT, "SI"},
+                 {ui->STFrame, ui->STFrameTT, "ST"},
+                 {ui->SZFrame, ui->SZFrameTT, "SZ"},
+                 {ui->SSFrame, ui->SSFrameTT, "SS"}};
+    for (const auto& test : tests) {
+        PanelKit::makeFrameButton(test.frame, test.text);
+        const QString command = QLatin1String(test.command);
+        connect(test.frame, &ClickableFrame::clicked, this, [this, command] { emit pasteCommand(command); });
+    }
+    connect(ui->SIFrame, &ClickableFrame::resized, this, &RightTerminalContext::fitTestFrames);
+
+    ui->firmwareButton->setEnabled(false);
+    ui->firmwareButton->setToolTip(QStringLiteral("Firmware update comes with the device page."));
+    fitTestFrames();
+}
+
+RightTerminalContext::~RightTerminalContext()
+{
+    delete ui;
+}
+
+void RightTerminalContext::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    followDeviceEcho();
+    fitTestFrames();
+}
+
+void RightTerminalContext::followDeviceEcho()
+{
+    if (const CDevice* device = CControllerInterface::currentDevice()) {
+        ui->echoBox->setChecked(device->checkConnection());
+    }
+}
+
+void RightTerminalContext::fitTestFrames()
+{
+    QWidget* const parts[] = {ui->SIFrameB, ui->STFrameB, ui->SZFrameB, ui->SSFrameB,
+                              ui->SIFrameT, ui->STFrameT, ui->SZFrameT, ui->SSFrameT};
+    // Measured with every part shown: judging the squeezed layout would flip the parts on and
+    // off with each resize.
+    for (QWidget* part : parts) {
+        part->setVisible(true);
+    }
+    ui->SIFrame->layout()->activate();
+    const bool fits = ui->SIFrameTT->width() >= ui->SIFrameTT->sizeHint().width();
+    for (QWidget* part : parts) {
+        part->setVisible(fits);
+    }
+}

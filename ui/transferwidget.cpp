@@ -1,0 +1,94 @@
+#include "ui/transferwidget.h"
+#include "ui_transferwidget.h"
+
+#include "controller/applicationcontroller.h"
+#include "log/datafeedtableview.h"
+#include "controller/settingscontroller.h"
+#include "ui/panelkit.h"
+#include "ui/transferstopdialog.h"
+
+#include <QButtonGroup>
+
+TransferWidget::TransferWidget(QWidget* parent) : QWidget(parent), ui(new Ui::TransferWidget)
+{
+    ui->setupUi(this);
+    for (QAbstractButton* box :
+         {ui->betweenNone, ui->betweenSemicolon, ui->betweenTab, ui->betweenEnter, ui->betweenComma}) {
+        box->setAutoExclusive(false);
+    }
+    auto* between = new QButtonGroup(this);
+    for (QAbstractButton* box :
+         {ui->betweenNone, ui->betweenSemicolon, ui->betweenTab, ui->betweenEnter, ui->betweenComma}) {
+        between->addButton(box);
+    }
+    auto* after = new QButtonGroup(this);
+    for (QAbstractButton* box :
+         {ui->afterNone, ui->afterSemicolon, ui->afterTab, ui->afterEnter, ui->afterComma}) {
+        after->addButton(box);
+    }
+
+    SettingsController* settings = SettingsController::instance();
+    settings->pasteToCursor.bind(ui->cursorBox);
+    settings->saveToFile.bind(ui->fileBox);
+    settings->countField.bind(ui->countBox);
+    settings->dateField.bind(ui->dateBox);
+    settings->timeField.bind(ui->timeBox);
+    settings->deviceIdField.bind(ui->idBox);
+    settings->unitField.bind(ui->unitBox);
+    settings->noteField.bind(ui->customBox);
+    settings->autoSend.bind(ui->autoSendBox);
+    settings->stableOnly.bind(ui->stableBox);
+    settings->betweenNone.bind(ui->betweenNone);
+    settings->betweenSemicolon.bind(ui->betweenSemicolon);
+    settings->betweenTab.bind(ui->betweenTab);
+    settings->betweenEnter.bind(ui->betweenEnter);
+    settings->betweenComma.bind(ui->betweenComma);
+    settings->afterNone.bind(ui->afterNone);
+    settings->afterSemicolon.bind(ui->afterSemicolon);
+    settings->afterTab.bind(ui->afterTab);
+    settings->afterEnter.bind(ui->afterEnter);
+    settings->afterComma.bind(ui->afterComma);
+    settings->sendHotkey.bind(ui->sendHotkey);
+    settings->tareHotkey.bind(ui->tareHotkey);
+    settings->zeroHotkey.bind(ui->zeroHotkey);
+    settings->onOffHotkey.bind(ui->onOffHotkey);
+
+    // The minimum goes first, so that binding cannot clamp a millisecond interval to 1. The side
+    // panel's spin box follows the same unit on its own.
+    auto followUnit = [this](int unit) {
+        ui->delaySpinBox->setMinimum(unit == SettingsController::UnitMs ? MinimumMsInterval : 1);
+    };
+    followUnit(settings->autoSendUnit.value());
+    connect(&settings->autoSendUnit, &ComboElement::stateChanged, this, followUnit);
+    settings->autoSendInterval.bind(ui->delaySpinBox);
+    settings->autoSendUnit.bind(ui->delayComboBox);
+
+    ApplicationController* app = ApplicationController::instance();
+    app->setStopDialogFactory([] { return new TransferStopDialog; });
+    connect(app, &ApplicationController::newFilePath, this, &TransferWidget::setFilePath);
+    setFilePath(app->currentFilePath());
+    connect(ui->startButton, &QPushButton::clicked, this, &TransferWidget::apply);
+}
+
+TransferWidget::~TransferWidget()
+{
+    delete ui;
+}
+
+void TransferWidget::setFilePath(QString path)
+{
+    ui->fileLabel->setText(path.mid(path.lastIndexOf(QLatin1Char('/')) + 1));
+    ui->fileLabel->setToolTip(path);
+}
+
+void TransferWidget::apply()
+{
+    if (!ApplicationController::instance()->startExport()) {
+        PanelKit::showNotice(QStringLiteral("Failed to start exporting"), window());
+        return;
+    }
+    // Typing into another program: the window is minimised and the stop dialog takes over.
+    if (!SettingsController::instance()->pasteToCursor.value()) {
+        emit changeToData();
+    }
+}
