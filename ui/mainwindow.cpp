@@ -1,0 +1,232 @@
+#include "ui/mainwindow.h"
+
+#include "controller/applicationcontroller.h"
+#include "controller/cbalancecontroller.h"
+#include "controller/cdevicecontroller.h"
+#include "controller/settingscontroller.h"
+#include "device/cdevice.h"
+#include "log/datafeedtableview.h"
+#include "ui/datafeedwidget.h"
+#include "ui/icontint.h"
+#include "ui/transferwidget.h"
+#include "ui_mainwindow.h"
+
+#include <QButtonGroup>
+#include <QResizeEvent>
+#include <QShortcut>
+
+namespace {
+const char* const White = "#ffffff";
+const char* const Disconnected = "#797979";
+const char* const Connected = "#6fc420";
+const char* const StartIcons = "#2b333d";
+const QSize TitleIconSize(16, 16);
+const QSize StartIconSize(120, 120);
+const QSize StatusIconSize(16, 16);
+
+// A hotkey follows its option value: an empty or unreadable text leaves the shortcut without a key.
+void bindHotkey(QShortcut* shortcut, LineElement& element)
+{
+    shortcut->setContext(Qt::ApplicationShortcut);
+    shortcut->setKey(QKeySequence(element.value()));
+    QObject::connect(&element, &LineElement::stateChanged, shortcut,
+                     [shortcut](const QString& text) { shortcut->setKey(QKeySequence(text)); });
+}
+} // namespace
+
+MainWindow::MainWindow(QWidget* parent)
+    : QMainWindow(parent), ui(std::make_unique<Ui::MainWindow>()), m_pageButtons(new QButtonGroup(this)),
+      m_sendShortcut(new QShortcut(this)), m_tareShortcut(new QShortcut(this)),
+      m_zeroShortcut(new QShortcut(this)), m_onOffShortcut(new QShortcut(this))
+{
+    ui->setupUi(this);
+
+    m_pageButtons->setExclusive(true);
+    m_pageButtons->addButton(ui->deviceButton, DevicePage);
+    m_pageButtons->addButton(ui->dataCaptureButton, DataCapturePage);
+    m_pageButtons->addButton(ui->transferButton, TransferPage);
+    IconTint::setButtonIcon(ui->deviceButton, QStringLiteral(":/Resources/device.svg"), QColor(White));
+    IconTint::setButtonIcon(ui->dataCaptureButton, QStringLiteral(":/Resources/datacapture.svg"),
+                            QColor(White));
+    IconTint::setButtonIcon(ui->transferButton, QStringLiteral(":/Resources/transfer.svg"), QColor(White));
+    ui->minimizeButton->setIconSize(TitleIconSize);
+    ui->fullScreenButton->setIconSize(TitleIconSize);
+    ui->xButton->setIconSize(TitleIconSize);
+    IconTint::setButtonIcon(ui->minimizeButton, QStringLiteral(":/Resources/minimize.svg"), QColor(White));
+    IconTint::setButtonIcon(ui->fullScreenButton, QStringLiteral(":/Resources/fullscreen.svg"),
+                            QColor(White));
+    IconTint::setButtonIcon(ui->xButton, QStringLiteral(":/Resources/close.svg"), QColor(White));
+    // The full-screen button shows what a click will do.
+    connect(ui->fullScreenButton, &QAbstractButton::toggled, this, [this](bool checked) {
+        IconTint::setButtonIcon(ui->fullScreenButton,
+                                checked ? QStringLiteral(":/Resources/restore.svg")
+                                        : QStringLiteral(":/Resources/fullscreen.svg"),
+                                QColor(White));
+    });
+    ui->logoLabel->setPixmap(
+        IconTint::tinted(QIcon(QStringLiteral(":/Resources/logo.svg")), QSize(20, 20), QColor(White)));
+    ui->mainWidget->hide();
+    ui->fileLabel->hide();
+
+    setUpStartScreen();
+    setUpStatusLine();
+    setUpShortcuts();
+    connectCaptureExport();
+}
+
+MainWindow::~MainWindow() = default;
+
+QWidget* MainWindow::titleBar() const
+{
+    return ui->titleWidget;
+}
+
+QAbstractButton* MainWindow::minimizeButton() const
+{
+    return ui->minimizeButton;
+}
+
+QAbstractButton* MainWindow::fullScreenButton() const
+{
+    return ui->fullScreenButton;
+}
+
+QAbstractButton* MainWindow::closeButton() const
+{
+    return ui->xButton;
+}
+
+void MainWindow::setUpStartScreen()
+{
+    const struct
+    {
+        ClickableFrame* frame;
+        QLabel* icon;
+        const char* path;
+        int page;
+    } frames[] = {
+        {ui->deviceFrame, ui->deviceFrameIcon, ":/Resources/device.svg", DevicePage},
+        {ui->dataCaptureFrame, ui->dataCaptureFrameIcon, ":/Resources/datacapture.svg", DataCapturePage},
+        {ui->transferFrame, ui->transferFrameIcon, ":/Resources/transfer.svg", TransferPage},
+    };
+    for (const auto& entry : frames) {
+        entry.icon->setPixmap(IconTint::tinted(QIcon(QLatin1String(entry.path)), StartIconSize,
+                                               QColor(QLatin1String(StartIcons))));
+        const int page = entry.page;
+        connect(entry.frame, &ClickableFrame::clicked, this, [this, page] { showPage(page); });
+    }
+    connect(m_pageButtons, &QButtonGroup::idClicked, ui->mainStack, &QStackedWidget::setCurrentIndex);
+}
+
+void MainWindow::showPage(int page)
+{
+    ui->startWidget->hide();
+    ui->mainWidget->show();
+    m_pageButtons->button(page)->setChecked(true);
+    ui->mainStack->setCurrentIndex(page);
+}
+
+void MainWindow::setUpStatusLine()
+{
+    updateStatusBar(STATE_DISCONNECTED);
+    connect(CDeviceController::instance(), &CControllerInterface::deviceStateChanged, this,
+            &MainWindow::updateStatusBar);
+    connect(CBalanceController::instance(), &CControllerInterface::commandFinished, this,
+            [this](int result, int command) { updateStatus(result, command); });
+}
+
+void MainWindow::paintConnectionIcon(const char* colour)
+{
+    ui->connectionIcon->setPixmap(IconTint::tinted(QIcon(QStringLiteral(":/Resources/connection.svg")),
+                                                   StatusIconSize, QColor(QLatin1String(colour))));
+}
+
+void MainWindow::updateStatusBar(int state)
+{
+    if (state == STATE_DISCONNECTED) {
+        ui->deviceLabel->hide();
+        ui->idLabel->hide();
+        ui->interfaceLabel->hide();
+        ui->autoConnectLabel->hide();
+        ui->autoConnectLabel->setText(QStringLiteral("Auto connect: <b>OFF</b>"));
+        paintConnectionIcon(Disconnected);
+        ui->noConnectionLabel->show();
+        return;
+    }
+    if (state != STATE_CONNECTED) {
+        return;
+    }
+    const CDevice* device = CControllerInterface::currentDevice();
+    if (!device) {
+        return;
+    }
+    ui->deviceLabel->setText(QStringLiteral("Device: <b>") + device->model() + QStringLiteral("</b>"));
+    ui->idLabel->setText(QStringLiteral("ID: <b>") + device->serialNumber() + QStringLiteral("</b>"));
+    ui->interfaceLabel->setText(QStringLiteral("Interface: <b>") + device->interfaceDescription() +
+                                QStringLiteral("</b>"));
+    ui->noConnectionLabel->hide();
+    paintConnectionIcon(Connected);
+    if (SettingsController::instance()->autoConnect.value()) {
+        ui->autoConnectLabel->setText(QStringLiteral("Auto connect: <b>ON</b>"));
+    }
+    ui->deviceLabel->show();
+    ui->idLabel->show();
+    ui->interfaceLabel->show();
+    ui->autoConnectLabel->show();
+}
+
+void MainWindow::updateStatus(int result, int command)
+{
+    // Model and serial number are known only once the identity has been read.
+    if (result != COMMAND_OK || command != COMMAND_READ_INFO) {
+        return;
+    }
+    if (const CDevice* device = CControllerInterface::currentDevice()) {
+        updateStatusBar(device->state());
+    }
+}
+
+void MainWindow::setFilePath(QString path)
+{
+    if (path.isEmpty()) {
+        ui->fileLabel->hide();
+        return;
+    }
+    ui->fileLabel->setText(QStringLiteral("File: <b>...") + path.mid(path.lastIndexOf(QLatin1Char('/'))) +
+                           QStringLiteral("</b>"));
+    ui->fileLabel->show();
+}
+
+void MainWindow::setUpShortcuts()
+{
+    SettingsController* settings = SettingsController::instance();
+    bindHotkey(m_sendShortcut, settings->sendHotkey);
+    bindHotkey(m_tareShortcut, settings->tareHotkey);
+    bindHotkey(m_zeroShortcut, settings->zeroHotkey);
+    bindHotkey(m_onOffShortcut, settings->onOffHotkey);
+    connect(m_sendShortcut, &QShortcut::activated, ApplicationController::instance(),
+            &ApplicationController::send);
+    CBalanceController* balance = CBalanceController::instance();
+    connect(m_tareShortcut, &QShortcut::activated, balance, &CBalanceController::sendST);
+    connect(m_zeroShortcut, &QShortcut::activated, balance, &CBalanceController::sendSZ);
+    connect(m_onOffShortcut, &QShortcut::activated, balance, &CBalanceController::sendSS);
+}
+
+void MainWindow::connectCaptureExport()
+{
+    ApplicationController* capture = ApplicationController::instance();
+    connect(capture, &ApplicationController::minimize, ui->minimizeButton, &QAbstractButton::click);
+    connect(capture, &ApplicationController::show, this, &MainWindow::restore);
+    connect(capture, &ApplicationController::newFilePath, this, &MainWindow::setFilePath);
+    connect(ui->transferWidget, &TransferWidget::changeToData, this, [this] {
+        ui->mainStack->setCurrentIndex(DataCapturePage);
+        ui->dataCaptureButton->setChecked(true);
+    });
+    connect(ui->dataFeedWidget, &DataFeedWidget::swapToTransfer, ui->transferButton, &QAbstractButton::click);
+}
+
+void MainWindow::resizeEvent(QResizeEvent* ev)
+{
+    emit resized();
+    QMainWindow::resizeEvent(ev);
+}

@@ -1,0 +1,59 @@
+#pragma once
+
+#include <QMainWindow>
+
+#include <memory>
+
+class QAbstractButton;
+class QButtonGroup;
+class QShortcut;
+class QResizeEvent;
+
+namespace Ui {
+class MainWindow;
+}
+
+// The whole user interface inside the host window: title bar, start screen, the three pages, the
+// status line and the four hotkeys.
+class MainWindow : public QMainWindow
+{
+    Q_OBJECT
+public:
+    static constexpr int DevicePage = 0;
+    static constexpr int DataCapturePage = 1;
+    static constexpr int TransferPage = 2;
+
+    explicit MainWindow(QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    // The title bar and its buttons, which the host window drives.
+    QWidget* titleBar() const;
+    QAbstractButton* minimizeButton() const;
+    QAbstractButton* fullScreenButton() const;
+    QAbstractButton* closeButton() const;
+
+signals:
+    void restore();
+    void resized();
+
+private slots:
+    void updateStatusBar(int state);
+    void updateStatus(int result, int command);
+    void setFilePath(QString path);
+    void resizeEvent(QResizeEvent* ev) override;
+
+private:
+    void setUpStartScreen();
+    void setUpStatusLine();
+    void setUpShortcuts();
+    void connectCaptureExport();
+    void showPage(int page);
+    void paintConnectionIcon(const char* colour);
+
+    std::unique_ptr<Ui::MainWindow> ui;
+    QButtonGroup* m_pageButtons;
+    QShortcut* m_sendShortcut;
+    QShortcut* m_tareShortcut;
+    QShortcut* m_zeroShortcut;
+    QShortcut* m_onOffShortcut;
+};
