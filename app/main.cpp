@@ -1,111 +1,94 @@
+#include "app/startup.h"
+#include "app/startupconnecter.h"
+#include "app/trafficecho.h"
+#include "controller/cbalancecontroller.h"
+#include "controller/cdevicecontroller.h"
 #include "device/cdevice.h"
 #include "platform/diagnostics.h"
-#include "ui/trafficview.h"
+#include "platform/quitsignals.h"
+#include "platform/qwinwidget.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
-#include <QMainWindow>
 #include <QTimer>
 
 #include <cstdio>
-
-namespace {
-
-struct ConnectTarget
-{
-    QString port;
-    int baud = 9600;
-};
-
-// PORT or PORT@BAUD.
-bool parseConnectTarget(const QString& text, ConnectTarget& target)
-{
-    const int at = text.lastIndexOf(QLatin1Char('@'));
-    target.port = at < 0 ? text : text.left(at);
-    if (at >= 0) {
-        bool ok = false;
-        target.baud = text.mid(at + 1).toInt(&ok);
-        if (!ok || target.baud <= 0) {
-            return false;
-        }
-    }
-    return !target.port.isEmpty();
-}
-
-} // namespace
+#include <memory>
 
 int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
-    QCoreApplication::setOrganizationName(QStringLiteral("Mervik"));
-    QCoreApplication::setApplicationName(QStringLiteral("Mervik Connect"));
     Diagnostics::installMessagePattern();
-    DeviceTypes::registerMetaTypes();
+    QuitSignals::install(&app);
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Connects weighing instruments to this computer."));
     parser.addHelpOption();
     const QCommandLineOption connectOption(
         QStringLiteral("connect"),
-        QStringLiteral("Connect at start-up to the instrument on PORT (optionally @BAUD)."),
-        QStringLiteral("PORT[@BAUD]"));
-    const QCommandLineOption intervalOption(
-        QStringLiteral("interval"), QStringLiteral("Request a result every MS milliseconds (default 1000)."),
-        QStringLiteral("MS"), QStringLiteral("1000"));
+        QStringLiteral("Connect at start-up to the instrument on the serial port PORT (optionally at BAUD, "
+                       "9600 when not given) or on TCP at HOST:PORT."),
+        QStringLiteral("PORT[@BAUD]|HOST:PORT"));
     const QCommandLineOption echoOption(QStringLiteral("echo"),
-                                        QStringLiteral("Also print the traffic on stdout."));
-    parser.addOptions({connectOption, intervalOption, echoOption});
+                                        QStringLiteral("Also print the traffic and the results on stdout."));
+    // For tests: quit MS milliseconds after the window is shown.
+    QCommandLineOption quitAfterOption(QStringLiteral("quit-after"), QStringLiteral("Quit after MS ms."),
+                                       QStringLiteral("MS"));
+    quitAfterOption.setFlags(QCommandLineOption::HiddenFromHelp);
+    parser.addOptions({connectOption, echoOption, quitAfterOption});
     parser.process(app);
 
-    QMainWindow window;
-    window.setWindowTitle(QStringLiteral("Mervik Connect"));
-    window.setMinimumSize(800, 600);
-    auto* traffic = new TrafficView(&window);
-    traffic->setEchoToStdout(parser.isSet(echoOption));
-    window.setCentralWidget(traffic);
-
-    CDevice device;
-    QTimer requestTimer;
-    if (parser.isSet(connectOption)) {
-        ConnectTarget target;
-        if (!parseConnectTarget(parser.value(connectOption), target)) {
-            std::fprintf(stderr, "mervik-connect: --connect expects PORT or PORT@BAUD\n");
+    StartupConnecter::Target target;
+    if (parser.isSet(connectOption) && !StartupConnecter::parseTarget(parser.value(connectOption), target)) {
+        std::fprintf(stderr, "mervik-connect: --connect expects PORT, PORT@BAUD or HOST:PORT\n");
+        return 2;
+    }
+    int quitAfterMs = -1;
+    if (parser.isSet(quitAfterOption)) {
+        bool ok = false;
+        quitAfterMs = parser.value(quitAfterOption).toInt(&ok);
+        if (!ok || quitAfterMs < 0) {
+            std::fprintf(stderr, "mervik-connect: --quit-after expects milliseconds\n");
             return 2;
         }
-        QObject::connect(&device, &CDevice::newOutLog, traffic, &TrafficView::onOutLog);
-        QObject::connect(&device, &CDevice::newInLog, traffic, &TrafficView::onInLog);
-        QObject::connect(&device, &CDevice::resultReceived, traffic, &TrafficView::onResult);
-        QObject::connect(&device, &CDevice::commandFinished, traffic,
-                         [traffic](int result, int, QVariant response) {
-                             if (result == COMMAND_OK && response.canConvert<Measurement>()) {
-                                 traffic->onResult(response.value<Measurement>());
-                             }
-                         });
-        QObject::connect(&device, &CDevice::stateChanged, traffic, [traffic](int state) {
-            traffic->onNote(QStringLiteral("STATE ") + CDevice::stateName(state));
-        });
-        device.setRS232(target.port, QString(), target.baud);
-        requestTimer.setInterval(qMax(50, parser.value(intervalOption).toInt()));
-        QObject::connect(&requestTimer, &QTimer::timeout, &device, [&device] {
-            if (device.state() == STATE_CONNECTED && !device.busy()) {
-                device.result();
-            }
-        });
-        // Connect once the event loop runs, as the automatic connection does.
-        QTimer::singleShot(0, &device, [&device, &requestTimer, traffic] {
-            if (!device.connectDevice(true)) {
-                traffic->onNote(QStringLiteral("Cannot open ") + device.interfaceDescription());
-                return;
-            }
-            if (device.checkEcho() && device.readInfo()) {
-                traffic->onNote(QStringLiteral("Instrument: %1, serial %2, made %3, firmware %4")
-                                    .arg(device.model(), device.serialNumber(), device.productionDate(),
-                                         device.firmware()));
-            }
-            requestTimer.start();
-        });
     }
 
-    window.show();
-    return app.exec();
+    Startup startup;
+    startup.start();
+
+    std::unique_ptr<TrafficEcho> echo;
+    if (parser.isSet(echoOption)) {
+        echo = std::make_unique<TrafficEcho>(stdout);
+        QObject::connect(CDeviceController::instance(), &CControllerInterface::deviceStateChanged, echo.get(),
+                         &TrafficEcho::onState);
+        QObject::connect(CBalanceController::instance(), &CBalanceController::anyResultReceived, echo.get(),
+                         &TrafficEcho::onResult);
+    }
+
+    std::unique_ptr<StartupConnecter> connecter;
+    if (parser.isSet(connectOption)) {
+        connecter = std::make_unique<StartupConnecter>(target);
+        if (echo) {
+            QObject::connect(connecter.get(), &StartupConnecter::candidateCreated, echo.get(),
+                             &TrafficEcho::follow);
+            QObject::connect(connecter.get(), &StartupConnecter::note, echo.get(), &TrafficEcho::onNote);
+        }
+    }
+
+    // Connect once the event loop runs, as the automatic connection does.
+    QTimer::singleShot(0, &app, [&connecter] {
+        if (connecter) {
+            connecter->connectNow();
+        }
+    });
+    if (quitAfterMs >= 0) {
+        QTimer::singleShot(quitAfterMs, &app, &QCoreApplication::quit);
+    }
+
+    const int code = app.exec();
+    // The instrument lets go of its port before the parts it reports to are gone.
+    connecter.reset();
+    startup.shutdown();
+    echo.reset();
+    return code;
 }

@@ -1,0 +1,111 @@
+#include "app/startup.h"
+
+#include "controller/applicationcontroller.h"
+#include "controller/cbalancecontroller.h"
+#include "controller/cdevicecontroller.h"
+#include "controller/settingscontroller.h"
+#include "device/devicetypes.h"
+#include "log/appdatabase.h"
+#include "log/cpelmlog.h"
+#include "log/datafeedtableview.h"
+#include "platform/logcategories.h"
+#include "platform/qwinwidget.h"
+
+#include <QCoreApplication>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QSqlDatabase>
+
+Startup::Startup(QObject* parent) : QObject(parent) {}
+
+Startup::~Startup()
+{
+    shutdown();
+}
+
+void Startup::step(const char* name)
+{
+    if (m_observer) {
+        m_observer(QLatin1String(name));
+    }
+}
+
+void Startup::start()
+{
+    if (m_started) {
+        return;
+    }
+    m_started = true;
+    // No organisation domain: these two alone decide where the settings and the database live.
+    QCoreApplication::setOrganizationName(QStringLiteral("Mervik"));
+    QCoreApplication::setApplicationName(QStringLiteral("Mervik Connect"));
+    step("names");
+
+    qCDebug(lcUi).noquote() << QStringLiteral("(") + QSqlDatabase::drivers().join(QStringLiteral(", ")) +
+                                   QStringLiteral(")");
+    step("sql drivers");
+
+    openDatabase();
+    step("database");
+
+    DeviceTypes::registerMetaTypes();
+    step("meta-types");
+
+    m_log = std::make_unique<CPelmLog>();
+    step("log writer");
+
+    SettingsController::instance();
+    step("settings controller");
+    ApplicationController::instance()->init();
+    step("capture export");
+
+    m_deviceController = CDeviceController::instance();
+    step("device controller");
+    m_balanceController = CBalanceController::instance();
+    step("balance controller");
+
+    m_window = std::make_unique<QWinWidget>();
+    step("window");
+    placeWindow();
+    step("placed");
+
+    SettingsController* settings = SettingsController::instance();
+    settings->autoSend.setState(true);
+    settings->autoSendUnit.setState(SettingsController::UnitMs);
+    step("start-up options");
+
+    m_window->show();
+    step("shown");
+}
+
+void Startup::openDatabase()
+{
+    qCDebug(lcUi) << AppDatabase::defaultPath();
+    m_databaseOpen = AppDatabase::open();
+    if (!m_databaseOpen) {
+        // The program goes on without stored logs and data feed.
+        qCWarning(lcUi) << "Cannot open database file!";
+    }
+}
+
+void Startup::placeWindow()
+{
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    const QSize screenSize = screen ? screen->geometry().size() : QSize();
+    m_window->move(WindowX, WindowY);
+    // The minimum size wins on a screen too small for the margins.
+    m_window->resize(screenSize.width() - ScreenMarginWidth, screenSize.height() - ScreenMarginHeight);
+}
+
+void Startup::shutdown()
+{
+    if (!m_started) {
+        return;
+    }
+    m_started = false;
+    QSqlDatabase::database(QLatin1String(QSqlDatabase::defaultConnection), false).close();
+    m_window.reset();
+    delete m_balanceController.data();
+    delete m_deviceController.data();
+    m_log.reset();
+}

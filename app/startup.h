@@ -1,0 +1,56 @@
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+#include <functional>
+#include <memory>
+
+class CBalanceController;
+class CDeviceController;
+class CPelmLog;
+class QWinWidget;
+
+// What the program creates before its event loop runs, in the order the parts depend on each other,
+// and what it destroys afterwards. The application object exists before start().
+class Startup : public QObject
+{
+    Q_OBJECT
+public:
+    static constexpr int WindowX = 250;
+    static constexpr int WindowY = 100;
+    // The window leaves this much of the screen free, across and down.
+    static constexpr int ScreenMarginWidth = 500;
+    static constexpr int ScreenMarginHeight = 200;
+
+    // Called after each step with its name; tests check what exists at each point.
+    using StepObserver = std::function<void(const QString& step)>;
+
+    explicit Startup(QObject* parent = nullptr);
+    ~Startup() override;
+
+    void setStepObserver(StepObserver observer) { m_observer = std::move(observer); }
+
+    // Names, database, meta-types, log writer, settings and capture export, the two device
+    // controllers, the window and its place, the start-up option values; then shows the window.
+    void start();
+    // Closes the database and destroys the window, the controllers and the log writer.
+    void shutdown();
+
+    bool databaseOpen() const { return m_databaseOpen; }
+    QWinWidget* window() const { return m_window.get(); }
+
+private:
+    void step(const char* name);
+    void openDatabase();
+    void placeWindow();
+
+    StepObserver m_observer;
+    bool m_databaseOpen = false;
+    bool m_started = false;
+    std::unique_ptr<CPelmLog> m_log;
+    QPointer<CDeviceController> m_deviceController;
+    QPointer<CBalanceController> m_balanceController;
+    std::unique_ptr<QWinWidget> m_window;
+};

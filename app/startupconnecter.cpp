@@ -1,0 +1,130 @@
+#include "app/startupconnecter.h"
+
+#include "controller/cdevicecontroller.h"
+#include "device/cdevice.h"
+#include "device/cmervikmanagerfactory.h"
+#include "log/cpelmlog.h"
+#include "platform/logcategories.h"
+
+#include <QFileInfo>
+#include <QHostInfo>
+#include <QRegularExpression>
+
+QString StartupConnecter::Target::text() const
+{
+    return network ? QStringLiteral("%1:%2").arg(address.toString()).arg(tcpPort)
+                   : QStringLiteral("%1@%2").arg(port).arg(baud);
+}
+
+bool StartupConnecter::parseTarget(const QString& text, Target& target)
+{
+    // HOST:PORT names no file and has no slash; a serial path never looks like it.
+    static const QRegularExpression hostPort(QStringLiteral("^\\[?([^/@\\[\\]]+?)\\]?:(\\d{1,5})$"));
+    const QRegularExpressionMatch match = hostPort.match(text);
+    if (match.hasMatch() && !QFileInfo::exists(text)) {
+        const int port = match.captured(2).toInt();
+        QHostAddress address(match.captured(1));
+        if (address.isNull()) {
+            const QList<QHostAddress> found = QHostInfo::fromName(match.captured(1)).addresses();
+            if (found.isEmpty()) {
+                return false;
+            }
+            address = found.first();
+        }
+        if (port < 1 || port > 65535) {
+            return false;
+        }
+        target.network = true;
+        target.address = address;
+        target.tcpPort = port;
+        return true;
+    }
+    const int at = text.lastIndexOf(QLatin1Char('@'));
+    QString port = at < 0 ? text : text.left(at);
+    if (at >= 0) {
+        bool ok = false;
+        target.baud = text.mid(at + 1).toInt(&ok);
+        if (!ok || target.baud <= 0) {
+            return false;
+        }
+    }
+    if (port.isEmpty()) {
+        return false;
+    }
+    // The serial port puts /dev/ before a name without a slash, so a file named relative to the
+    // working folder (a pseudo-terminal's link) is made absolute; "ttyUSB0" stays as it is.
+    if (QFileInfo::exists(port)) {
+        port = QFileInfo(port).absoluteFilePath();
+    }
+    target.network = false;
+    target.port = port;
+    return true;
+}
+
+StartupConnecter::StartupConnecter(const Target& target, QObject* parent) : QObject(parent), m_target(target)
+{
+}
+
+StartupConnecter::~StartupConnecter()
+{
+    if (m_device && m_device->state() != STATE_DISCONNECTED) {
+        m_device->disconnectDevice();
+    }
+}
+
+bool StartupConnecter::probe(CDevice* candidate)
+{
+    if (CPelmLog* log = CPelmLog::instance()) {
+        connect(candidate, &CDevice::newOutLog, log, &CPelmLog::onNewOutLog);
+        connect(candidate, &CDevice::newInLog, log, &CPelmLog::onNewInLog);
+    }
+    emit candidateCreated(candidate);
+    if (m_target.network) {
+        candidate->setLAN(m_target.address, m_target.tcpPort);
+    } else {
+        candidate->setRS232(m_target.port, QString(), m_target.baud);
+    }
+    if (!candidate->connectDevice(false)) {
+        emit note(QStringLiteral("Cannot open ") + candidate->interfaceDescription());
+        return false;
+    }
+    if (!m_target.network) {
+        candidate->setBaudRate(m_target.baud);
+    }
+    // A first echo may meet the rest of a line the instrument was sending when the port opened.
+    const bool answered = (candidate->checkEcho() || candidate->checkEcho()) && candidate->readInfo();
+    candidate->disconnectDevice();
+    if (!answered) {
+        emit note(QStringLiteral("No instrument answered on ") + candidate->interfaceDescription());
+        return false;
+    }
+    return candidate->isReachable();
+}
+
+bool StartupConnecter::connectNow()
+{
+    if (m_device) {
+        return true;
+    }
+    CMervikManagerFactory factory;
+    const QList<CDevice*> candidates = factory.createDevices(this, !m_target.network);
+    for (CDevice* candidate : candidates) {
+        if (!m_device && probe(candidate)) {
+            m_device = candidate;
+        } else {
+            delete candidate;
+        }
+    }
+    if (!m_device) {
+        qCWarning(lcUi).noquote() << "no instrument connected at" << m_target.text();
+        emit finished(false);
+        return false;
+    }
+    emit note(QStringLiteral("Instrument: %1, serial %2, made %3, firmware %4")
+                  .arg(m_device->model(), m_device->serialNumber(), m_device->productionDate(),
+                       m_device->firmware()));
+    CDeviceController::instance()->setCurrentDevice(m_device);
+    const bool connected = m_device->connectDevice(true);
+    emit finished(connected);
+    return connected;
+}
