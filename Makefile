@@ -3,7 +3,7 @@ BUILD_DIR  ?= build
 CMAKE_ARGS ?=
 JOBS       ?= 2
 
-.PHONY: all deps configure build run test demo bench format format-check clean
+.PHONY: all deps configure build run test demo screenshots bench format format-check clean
 
 all: build
 
@@ -28,6 +28,9 @@ test: build
 
 demo: build
 	@./scripts/demo.sh $(BUILD_DIR)
+
+screenshots: build
+	@./scripts/screenshots.sh $(BUILD_DIR)
 
 bench: build
 	@./scripts/bench.sh $(BUILD_DIR)

@@ -1,3 +1,4 @@
+#include "app/screenshottour.h"
 #include "app/startup.h"
 #include "app/startupconnecter.h"
 #include "app/trafficecho.h"
@@ -31,11 +32,15 @@ int main(int argc, char* argv[])
         QStringLiteral("PORT[@BAUD]|HOST:PORT"));
     const QCommandLineOption echoOption(QStringLiteral("echo"),
                                         QStringLiteral("Also print the traffic and the results on stdout."));
-    // For tests: quit MS milliseconds after the window is shown.
+    // For tests and the screenshot run: quit MS milliseconds after the window is shown.
     QCommandLineOption quitAfterOption(QStringLiteral("quit-after"), QStringLiteral("Quit after MS ms."),
                                        QStringLiteral("MS"));
     quitAfterOption.setFlags(QCommandLineOption::HiddenFromHelp);
-    parser.addOptions({connectOption, echoOption, quitAfterOption});
+    QCommandLineOption screenshotsOption(QStringLiteral("screenshots"),
+                                         QStringLiteral("Write a picture of every page into DIR and quit."),
+                                         QStringLiteral("DIR"));
+    screenshotsOption.setFlags(QCommandLineOption::HiddenFromHelp);
+    parser.addOptions({connectOption, echoOption, quitAfterOption, screenshotsOption});
     parser.process(app);
 
     StartupConnecter::Target target;
@@ -75,10 +80,20 @@ int main(int argc, char* argv[])
         }
     }
 
-    // Connect once the event loop runs, as the automatic connection does.
-    QTimer::singleShot(0, &app, [&connecter] {
+    std::unique_ptr<ScreenshotTour> tour;
+    if (parser.isSet(screenshotsOption)) {
+        tour = std::make_unique<ScreenshotTour>(startup.window(), parser.value(screenshotsOption));
+        QObject::connect(tour.get(), &ScreenshotTour::finished, &app,
+                         [](bool ok) { QCoreApplication::exit(ok ? 0 : 1); });
+    }
+
+    // Connect once the event loop runs, as the automatic connection does; the pictures follow.
+    QTimer::singleShot(0, &app, [&connecter, &tour] {
         if (connecter) {
             connecter->connectNow();
+        }
+        if (tour) {
+            tour->start();
         }
     });
     if (quitAfterMs >= 0) {
@@ -86,6 +101,7 @@ int main(int argc, char* argv[])
     }
 
     const int code = app.exec();
+    tour.reset();
     // The instrument lets go of its port before the parts it reports to are gone.
     connecter.reset();
     startup.shutdown();

@@ -1,0 +1,126 @@
+#include "app/screenshottour.h"
+
+#include "controller/applicationcontroller.h"
+#include "controller/ccontrollerinterface.h"
+#include "device/cdevice.h"
+#include "log/datafeedtableview.h"
+#include "platform/logcategories.h"
+#include "platform/qwinwidget.h"
+#include "ui/mainwindow.h"
+
+#include <QAbstractButton>
+#include <QCoreApplication>
+#include <QMouseEvent>
+#include <QPixmap>
+#include <QTimer>
+
+ScreenshotTour::ScreenshotTour(QWinWidget* window, const QString& folder, QObject* parent)
+    : QObject(parent), m_window(window), m_folder(folder)
+{
+}
+
+void ScreenshotTour::add(const QString& name, Action action)
+{
+    m_steps.append({name, std::move(action)});
+}
+
+void ScreenshotTour::start()
+{
+    if (!m_folder.mkpath(QStringLiteral("."))) {
+        qCWarning(lcUi) << "cannot create" << m_folder.absolutePath();
+        emit finished(false);
+        return;
+    }
+    m_window->resize(m_window->minimumSize());
+    MainWindow* main = m_window->mainWindow();
+
+    const CDevice* device = CControllerInterface::currentDevice();
+    if (device && device->state() == STATE_CONNECTED) {
+        for (int i = 0; i < WarmUpRequests; ++i) {
+            QTimer::singleShot(i * WarmUpIntervalMs, ApplicationController::instance(),
+                               &ApplicationController::send);
+        }
+    }
+    add(QStringLiteral("start-screen"), [] {});
+    add(QStringLiteral("device"), [this] { clickFrame("deviceFrame"); });
+
+    // The data capture page's views, when the page has them.
+    QWidget* capture = main->findChild<QWidget*>(QStringLiteral("dataFeedWidget"));
+    const struct
+    {
+        const char* button;
+        const char* file;
+    } views[] = {{"feedButton", "data-capture-feed"},
+                 {"displayButton", "data-capture-display"},
+                 {"terminalButton", "data-capture-terminal"}};
+    bool anyView = false;
+    for (const auto& view : views) {
+        if (capture && capture->findChild<QAbstractButton*>(QLatin1String(view.button))) {
+            const char* button = view.button;
+            add(QLatin1String(view.file), [this, main, capture, button] {
+                clickButton(main, "dataCaptureButton");
+                clickButton(capture, button);
+            });
+            anyView = true;
+        }
+    }
+    if (!anyView) {
+        add(QStringLiteral("data-capture"), [this, main] { clickButton(main, "dataCaptureButton"); });
+    }
+    add(QStringLiteral("transfer"), [this, main] { clickButton(main, "transferButton"); });
+
+    // The first view waits for the warm-up results as well.
+    QTimer::singleShot(WarmUpRequests * WarmUpIntervalMs, this, &ScreenshotTour::runNext);
+}
+
+void ScreenshotTour::runNext()
+{
+    if (m_steps.isEmpty()) {
+        emit finished(m_ok);
+        return;
+    }
+    const QPair<QString, Action> next = m_steps.takeFirst();
+    next.second();
+    const QString name = next.first;
+    QTimer::singleShot(SettleMs, this, [this, name] {
+        shoot(name);
+        runNext();
+    });
+}
+
+void ScreenshotTour::shoot(const QString& name)
+{
+    const QString path = m_folder.filePath(name + QStringLiteral(".png"));
+    if (!m_window->grab().save(path)) {
+        qCWarning(lcUi) << "cannot write" << path;
+        m_ok = false;
+        return;
+    }
+    m_written << path;
+}
+
+void ScreenshotTour::clickFrame(const char* name)
+{
+    // The frames react to the press and release of the pointer, not to a click() of their own.
+    auto* frame = m_window->findChild<QWidget*>(QLatin1String(name));
+    if (!frame) {
+        m_ok = false;
+        return;
+    }
+    const QPoint centre = frame->rect().center();
+    QMouseEvent press(QEvent::MouseButtonPress, centre, frame->mapToGlobal(centre), Qt::LeftButton,
+                      Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(frame, &press);
+    QMouseEvent release(QEvent::MouseButtonRelease, centre, frame->mapToGlobal(centre), Qt::LeftButton,
+                        Qt::NoButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(frame, &release);
+}
+
+void ScreenshotTour::clickButton(QWidget* scope, const char* name)
+{
+    if (auto* button = scope->findChild<QAbstractButton*>(QLatin1String(name))) {
+        button->click();
+    } else {
+        m_ok = false;
+    }
+}

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QDir>
+#include <QObject>
+#include <QStringList>
+
+#include <functional>
+
+class QWinWidget;
+class QWidget;
+
+// Walks through the start screen, every page and every view of the data capture page at the window's
+// minimum size and writes one PNG of each, so that the look can be reviewed without a display.
+class ScreenshotTour : public QObject
+{
+    Q_OBJECT
+public:
+    // Time given to each view to fill (results, the throttled log refresh) before it is taken.
+    static constexpr int SettleMs = 900;
+    // Result requests sent before the tour when an instrument is connected, so the feed has rows.
+    static constexpr int WarmUpRequests = 6;
+    static constexpr int WarmUpIntervalMs = 150;
+
+    ScreenshotTour(QWinWidget* window, const QString& folder, QObject* parent = nullptr);
+
+    QStringList written() const { return m_written; }
+
+public slots:
+    void start();
+
+signals:
+    void finished(bool ok);
+
+private:
+    using Action = std::function<void()>;
+    void add(const QString& name, Action action);
+    void runNext();
+    void shoot(const QString& name);
+    void clickFrame(const char* name);
+    void clickButton(QWidget* scope, const char* name);
+
+    QWinWidget* m_window;
+    QDir m_folder;
+    QList<QPair<QString, Action>> m_steps;
+    QStringList m_written;
+    bool m_ok = true;
+};

@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Renders the start screen, every page and every view at the window's minimum size into PNG files,
+# offscreen: first with no instrument (screenshots/no-device/), then connected to the simulated one.
+# The program runs with a home folder of its own under the build folder.
+set -euo pipefail
+build=${1:-build}
+app="$build/app/mervik-connect"
+sim="$build/tools/sim/mervik-sim"
+out="$(mkdir -p "$build/screenshots" && cd "$build/screenshots" && pwd)"
+home="$(mkdir -p "$build/screenshots-home" && cd "$build/screenshots-home" && pwd)"
+
+rm -rf "${out:?}"/* "${home:?}"/*
+mkdir -p "$home/runtime" && chmod 700 "$home/runtime"
+export HOME="$home" XDG_DATA_HOME="$home/data" XDG_CONFIG_HOME="$home/config" XDG_RUNTIME_DIR="$home/runtime"
+export QT_QPA_PLATFORM=offscreen
+export QT_LOGGING_RULES="${QT_LOGGING_RULES:-mervik.*.debug=false}"
+
+"$app" --screenshots "$out/no-device" --quit-after 60000
+
+link="$home/sim-tty"
+"$sim" --pty --link "$link" --weight 123.45 --decimals 2 --unit g --stream 700 --max-seconds 120 \
+    --model "PS 750.X2" --serial 654321 > "$home/sim.out" &
+sim_pid=$!
+trap 'kill $sim_pid 2>/dev/null || true' EXIT
+for _ in $(seq 50); do
+    [ -e "$link" ] && break
+    sleep 0.1
+done
+[ -e "$link" ] || { echo "screenshots: the simulated instrument did not start"; exit 1; }
+
+"$app" --connect "$link@9600" --screenshots "$out" --quit-after 60000
+find "$out" -name '*.png' | sort
