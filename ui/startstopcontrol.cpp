@@ -58,6 +58,8 @@ void StartStopControl::onExportStopped()
 
 void StartStopControl::fitStartText()
 {
-    const bool fits = m_label->fontMetrics().horizontalAdvance(m_startText) <= m_label->width();
+    // A label not laid out yet has no width to judge by; the frame's first resize decides.
+    const bool fits =
+        !m_label->isVisible() || m_label->fontMetrics().horizontalAdvance(m_startText) <= m_label->width();
     m_label->setText(fits ? m_startText : m_shortStartText);
 }
