@@ -56,7 +56,9 @@ void ApplicationController::setTimerInterval()
     const SettingsController* settings = SettingsController::instance();
     const int value = settings->autoSendInterval.value();
     const int unit = settings->autoSendUnit.value();
-    qint64 ms = value;
+    // Polling faster than every 250 ms only floods the instrument; the pages' spin boxes have the
+    // same floor, this one also holds before they are bound.
+    qint64 ms = qMax(value, MinAutoSendMs);
     if (unit != SettingsController::UnitMs) {
         ms = qint64(std::pow(60.0, unit - 1)) * value * 1000;
     }

@@ -2,6 +2,7 @@
 
 #include "controller/cursorpaste.h"
 #include "device/devicetypes.h"
+#include "log/datafeedtableview.h"
 
 #include <QObject>
 #include <QPointer>
@@ -11,7 +12,6 @@
 #include <functional>
 #include <memory>
 
-class DataFeedTableView;
 class QDialog;
 class QFile;
 class QTextStream;
@@ -24,6 +24,7 @@ class ApplicationController : public QObject
     Q_OBJECT
 public:
     static constexpr int ElapsedTickMs = 1000;
+    static constexpr int MinAutoSendMs = 250;
     static constexpr int StopDialogDelayMs = 100;
     static constexpr int StopDialogRightOffset = 255;
     static const char* const FileFilter;

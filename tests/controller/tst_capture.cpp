@@ -148,6 +148,7 @@ void TstCapture::autoSendInterval_data()
     QTest::addColumn<int>("ms");
 
     QTest::newRow("ms") << 300 << 0 << 300;
+    QTest::newRow("ms below the floor") << 5 << 0 << 250;
     QTest::newRow("seconds") << 5 << 1 << 5000;
     QTest::newRow("minutes") << 2 << 2 << 120000;
     QTest::newRow("hours") << 3 << 3 << 3 * 3600000;
