@@ -2,8 +2,9 @@
 #include "ui_bottomexportcontext.h"
 
 #include "controller/applicationcontroller.h"
-#include "log/datafeedtableview.h"
 #include "controller/cbalancecontroller.h"
+#include "log/datafeedtableview.h"
+#include "ui/icontint.h"
 #include "ui/panelkit.h"
 #include "ui/startstopcontrol.h"
 
@@ -15,7 +16,7 @@ BottomExportContext::BottomExportContext(QWidget* parent) : QWidget(parent), ui(
 
     PanelKit::makeFrameButton(ui->timerFrame, nullptr);
     ui->timerFrame->setCursor(Qt::ArrowCursor);
-    PanelKit::tintIcon(ui->timerFrameB, QColor(QStringLiteral("#ff4141")));
+    IconTint::tintButton(ui->timerFrameB, QColor(QStringLiteral("#ff4141")));
     PanelKit::makeFrameButton(ui->startStopFrame, ui->startStopLabel);
     PanelKit::makeFrameButton(ui->clearFrame, ui->clearFrameT);
     PanelKit::makeFrameButton(ui->sendFrame, ui->sendFrameT);

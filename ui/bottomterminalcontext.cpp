@@ -2,8 +2,9 @@
 #include "ui_bottomterminalcontext.h"
 
 #include "controller/applicationcontroller.h"
-#include "log/datafeedtableview.h"
 #include "controller/cbalancecontroller.h"
+#include "log/datafeedtableview.h"
+#include "ui/icontint.h"
 #include "ui/panelkit.h"
 #include "ui/startstopcontrol.h"
 
@@ -15,7 +16,7 @@ BottomTerminalContext::BottomTerminalContext(QWidget* parent)
 
     PanelKit::makeFrameButton(ui->timerFrame, nullptr);
     ui->timerFrame->setCursor(Qt::ArrowCursor);
-    PanelKit::tintIcon(ui->timerFrameB, QColor(QStringLiteral("#ff4141")));
+    IconTint::tintButton(ui->timerFrameB, QColor(QStringLiteral("#ff4141")));
     PanelKit::makeFrameButton(ui->sendFrame, ui->sendFrameT);
     PanelKit::makeFrameButton(ui->startStopFrame, ui->startStopLabel);
     PanelKit::makeFrameButton(ui->clearFrame, ui->clearFrameT);

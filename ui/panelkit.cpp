@@ -4,11 +4,7 @@
 #include "ui/confirmationdialog.h"
 
 #include <QAbstractButton>
-#include <QColor>
-#include <QIcon>
 #include <QLabel>
-#include <QPainter>
-#include <QPixmap>
 
 namespace PanelKit {
 
@@ -18,29 +14,6 @@ QString elapsedText(int seconds)
     return QStringLiteral("%1:%2")
         .arg(total / 60, 2, 10, QLatin1Char('0'))
         .arg(total % 60, 2, 10, QLatin1Char('0'));
-}
-
-void tintIcon(QAbstractButton* button, const QColor& colour)
-{
-    const QIcon icon = button->icon();
-    if (icon.isNull()) {
-        return;
-    }
-    QPixmap pixmap = icon.pixmap(button->iconSize());
-    if (pixmap.isNull()) {
-        return;
-    }
-    QPainter painter(&pixmap);
-    painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
-    painter.fillRect(pixmap.rect(), colour);
-    painter.end();
-    button->setIcon(QIcon(pixmap));
-}
-
-void setTintedIcon(QAbstractButton* button, const QString& path, const QColor& colour)
-{
-    button->setIcon(QIcon(path));
-    tintIcon(button, colour);
 }
 
 void makeFrameButton(ClickableFrame* frame, QLabel* label)

@@ -3,8 +3,6 @@
 #include <QString>
 
 class ClickableFrame;
-class QAbstractButton;
-class QColor;
 class QLabel;
 class QWidget;
 
@@ -13,11 +11,6 @@ namespace PanelKit {
 
 // Minutes (at least two digits), ":" and seconds: 75 s gives "01:15", one hour "60:00".
 QString elapsedText(int seconds);
-
-// Repaints the button's icon in one colour; only the opaque pixels take it, so the shape stays.
-void tintIcon(QAbstractButton* button, const QColor& colour);
-// Sets the icon from path and tints it. A missing icon leaves the button without one.
-void setTintedIcon(QAbstractButton* button, const QString& path, const QColor& colour);
 
 // The frame acts as one large button: the icon buttons and labels inside it let the mouse through,
 // and the label turns white while the pointer is over the frame (whose hover background is dark).

@@ -3,6 +3,7 @@
 #include "controller/applicationcontroller.h"
 #include "log/datafeedtableview.h"
 #include "ui/clickableframe.h"
+#include "ui/icontint.h"
 #include "ui/panelkit.h"
 
 #include <QAbstractButton>
@@ -46,13 +47,13 @@ void StartStopControl::onClicked()
 
 void StartStopControl::onExportStarted()
 {
-    PanelKit::setTintedIcon(m_icon, QLatin1String(StopIcon), QColor(StopColour));
+    IconTint::setButtonIcon(m_icon, QLatin1String(StopIcon), QColor(StopColour));
     m_label->setText(QStringLiteral("STOP"));
 }
 
 void StartStopControl::onExportStopped()
 {
-    PanelKit::setTintedIcon(m_icon, QLatin1String(StartIcon), QColor(StartColour));
+    IconTint::setButtonIcon(m_icon, QLatin1String(StartIcon), QColor(StartColour));
     fitStartText();
 }
 

@@ -3,6 +3,7 @@
 
 #include "controller/applicationcontroller.h"
 #include "log/datafeedtableview.h"
+#include "ui/icontint.h"
 #include "ui/panelkit.h"
 #include "ui/startstopcontrol.h"
 
@@ -20,8 +21,8 @@ TransferStopDialog::TransferStopDialog(QWidget* parent) : QDialog(parent), ui(ne
     ApplicationController* app = ApplicationController::instance();
 
     PanelKit::makeFrameButton(ui->stopFrame, ui->stopLabel);
-    PanelKit::tintIcon(ui->stopFrameB, QColor(QLatin1String(StartStopControl::StopColour)));
-    PanelKit::tintIcon(ui->timerFrameB, QColor(QStringLiteral("#ff4141")));
+    IconTint::tintButton(ui->stopFrameB, QColor(QLatin1String(StartStopControl::StopColour)));
+    IconTint::tintButton(ui->timerFrameB, QColor(QStringLiteral("#ff4141")));
     // The timer lets the mouse through to the dialog; the stop frame tells a drag from a click.
     ui->timerFrame->setAttribute(Qt::WA_TransparentForMouseEvents);
     ui->stopFrame->installEventFilter(this);

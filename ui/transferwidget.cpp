@@ -2,8 +2,8 @@
 #include "ui_transferwidget.h"
 
 #include "controller/applicationcontroller.h"
-#include "log/datafeedtableview.h"
 #include "controller/settingscontroller.h"
+#include "log/datafeedtableview.h"
 #include "ui/panelkit.h"
 #include "ui/transferstopdialog.h"
 
