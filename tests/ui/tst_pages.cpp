@@ -179,6 +179,21 @@ QList<QStringList> datafeedRows()
     return rows;
 }
 
+// The colour of the icon's opaque pixels, as the panels tint them.
+QString iconColour(const QAbstractButton* button)
+{
+    const QImage image = button->icon().pixmap(button->iconSize()).toImage();
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            const QColor colour = image.pixelColor(x, y);
+            if (colour.alpha() == 255) {
+                return colour.name();
+            }
+        }
+    }
+    return QStringLiteral("no icon");
+}
+
 int logRows()
 {
     QSqlQuery query(QStringLiteral("SELECT COUNT(*) FROM LOGS"));
@@ -235,6 +250,9 @@ private slots:
     void testFramesFitNarrowPanel();
     void fullScreenDisplay();
     void echoBoxFollowsDevice();
+    void stopDialogStaysOnCancel();
+    void stopDialogDrags_data();
+    void stopDialogDrags();
 
 private:
     template <typename T> T* child(QWidget* parent, const char* name)
@@ -459,7 +477,16 @@ void TstPages::instrumentKeys()
     QFETCH(QString, line);
 
     showPage("feedButton");
-    QCOMPARE(child<QLabel>(m_page.get(), (frame + "T").constData())->text(), text);
+    auto* frameWidget = child<ClickableFrame>(m_page.get(), frame.constData());
+    auto* label = child<QLabel>(m_page.get(), (frame + "T").constData());
+    QCOMPARE(label->text(), text);
+    QEvent enter(QEvent::Enter);
+    QApplication::sendEvent(frameWidget, &enter);
+    QCOMPARE(label->palette().color(QPalette::WindowText), QColor(Qt::white));
+    QEvent leave(QEvent::Leave);
+    QApplication::sendEvent(frameWidget, &leave);
+    QCOMPARE(label->palette().color(QPalette::WindowText), QColor(Qt::black));
+
     click(m_page.get(), frame.constData());
     QTRY_COMPARE(wire(), line);
 }
@@ -654,15 +681,19 @@ void TstPages::transferApply()
         QCOMPARE(autoLabel->text(), QStringLiteral("AUTO SEND"));
         return;
     }
+    auto* autoIcon =
+        child<QAbstractButton>(child<QWidget>(m_page.get(), "exportBottomContext"), "startStopFrameB");
     if (!textField) {
         QCOMPARE(toData.count(), 1);
         QVERIFY(app->isExporting());
         QCOMPARE(autoLabel->text(), QStringLiteral("STOP"));
         QCOMPARE(startLabel->text(), QStringLiteral("STOP"));
+        QCOMPARE(iconColour(autoIcon), QStringLiteral("#ff4141"));
         click(child<QWidget>(m_page.get(), "exportBottomContext"), "startStopFrame");
         QVERIFY(!app->isExporting());
         QCOMPARE(autoLabel->text(), QStringLiteral("AUTO SEND"));
         QCOMPARE(startLabel->text(), QStringLiteral("START"));
+        QCOMPARE(iconColour(autoIcon), QStringLiteral("#797979"));
         QCOMPARE(minimized.count(), 0);
         QVERIFY(m_keys.typed.isEmpty());
         return;
@@ -940,6 +971,79 @@ void TstPages::echoBoxFollowsDevice()
     QVERIFY(m_device->checkConnection());
     echo->click();
     QVERIFY(!m_device->checkConnection());
+}
+
+void TstPages::stopDialogStaysOnCancel()
+{
+    ApplicationController* app = ApplicationController::instance();
+    m_chosenFile = m_dir.filePath(QStringLiteral("stopped.txt"));
+    SettingsController::instance()->saveToFile.setState(true);
+    QVERIFY(app->startExport());
+    QVERIFY(CBalanceController::instance()->result());
+    QTRY_COMPARE(datafeedRows().size(), 1);
+
+    TransferStopDialog dialog;
+    dialog.show();
+    bool finish = false;
+    app->setFinishQuestion([&finish](const QString&) { return finish; });
+    click(&dialog, "stopFrame");
+    QVERIFY(dialog.isVisible());
+    QVERIFY(app->isExporting());
+
+    finish = true;
+    click(&dialog, "stopFrame");
+    QVERIFY(!dialog.isVisible());
+    QCOMPARE(dialog.result(), int(QDialog::Accepted));
+    QVERIFY(!app->isExporting());
+    QFile file(m_chosenFile);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), QByteArray("\t12.50\tkg\n"));
+    app->setFinishQuestion([this](const QString& text) {
+        m_finishQuestions << text;
+        return true;
+    });
+}
+
+void TstPages::stopDialogDrags_data()
+{
+    QTest::addColumn<QByteArray>("grip");
+    QTest::newRow("on the time") << QByteArray("timeLabel");
+    QTest::newRow("on STOP") << QByteArray("stopFrame");
+}
+
+void TstPages::stopDialogDrags()
+{
+    QFETCH(QByteArray, grip);
+
+    ApplicationController* app = ApplicationController::instance();
+    QVERIFY(app->startExport());
+    TransferStopDialog dialog;
+    dialog.move(300, 200);
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    const QPoint start = dialog.pos();
+    QWidget* target = child<QWidget>(&dialog, grip.constData());
+    // What is under the pointer gets the events, as a window system delivers them.
+    QWidget* receiver = dialog.childAt(target->mapTo(&dialog, target->rect().center()));
+    receiver = receiver && !receiver->testAttribute(Qt::WA_TransparentForMouseEvents) ? receiver : &dialog;
+    while (receiver != &dialog && !qobject_cast<ClickableFrame*>(receiver)) {
+        receiver = receiver->parentWidget();
+    }
+    auto send = [receiver](QEvent::Type type, QPoint global, Qt::MouseButtons buttons) {
+        QMouseEvent event(type, receiver->mapFromGlobal(global), global,
+                          type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton, buttons, Qt::NoModifier);
+        QApplication::sendEvent(receiver, &event);
+    };
+    const QPoint grab = target->mapToGlobal(target->rect().center());
+    send(QEvent::MouseButtonPress, grab, Qt::LeftButton);
+    send(QEvent::MouseMove, grab + QPoint(20, 10), Qt::LeftButton);
+    send(QEvent::MouseMove, grab + QPoint(40, 30), Qt::LeftButton);
+    send(QEvent::MouseButtonRelease, grab + QPoint(40, 30), Qt::NoButton);
+
+    QCOMPARE(dialog.pos(), start + QPoint(40, 30));
+    QVERIFY(dialog.isVisible());
+    QVERIFY(app->isExporting());
+    QCOMPARE(child<QWidget>(&dialog, "stopFrame")->property("pressed").toBool(), false);
 }
 
 QTEST_MAIN(TstPages)
