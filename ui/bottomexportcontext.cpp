@@ -3,7 +3,6 @@
 
 #include "controller/applicationcontroller.h"
 #include "controller/cbalancecontroller.h"
-#include "log/datafeedtableview.h"
 #include "ui/icontint.h"
 #include "ui/panelkit.h"
 #include "ui/startstopcontrol.h"

@@ -1,6 +1,7 @@
 #include "ui/rightexportcontext.h"
 #include "ui_rightexportcontext.h"
 
+#include "controller/applicationcontroller.h"
 #include "controller/settingscontroller.h"
 #include "ui/panelkit.h"
 
@@ -19,7 +20,8 @@ RightExportContext::RightExportContext(QWidget* parent) : QWidget(parent), ui(ne
 
     // The minimum goes first, so that binding cannot clamp a millisecond interval to 1.
     auto followUnit = [this](int unit) {
-        ui->delaySpinBox->setMinimum(unit == SettingsController::UnitMs ? MinimumMsInterval : 1);
+        ui->delaySpinBox->setMinimum(unit == SettingsController::UnitMs ? ApplicationController::MinAutoSendMs
+                                                                        : 1);
     };
     followUnit(settings->autoSendUnit.value());
     connect(&settings->autoSendUnit, &ComboElement::stateChanged, this, followUnit);

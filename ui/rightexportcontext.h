@@ -12,9 +12,6 @@ class RightExportContext : public QWidget
 {
     Q_OBJECT
 public:
-    // "Ms" is too fast for an instrument below this interval.
-    static constexpr int MinimumMsInterval = 250;
-
     explicit RightExportContext(QWidget* parent = nullptr);
     ~RightExportContext() override;
 

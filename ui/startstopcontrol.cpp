@@ -1,7 +1,6 @@
 #include "ui/startstopcontrol.h"
 
 #include "controller/applicationcontroller.h"
-#include "log/datafeedtableview.h"
 #include "ui/clickableframe.h"
 #include "ui/icontint.h"
 #include "ui/panelkit.h"

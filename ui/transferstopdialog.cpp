@@ -2,7 +2,6 @@
 #include "ui_transferstopdialog.h"
 
 #include "controller/applicationcontroller.h"
-#include "log/datafeedtableview.h"
 #include "ui/icontint.h"
 #include "ui/panelkit.h"
 #include "ui/startstopcontrol.h"

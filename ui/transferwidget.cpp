@@ -3,7 +3,6 @@
 
 #include "controller/applicationcontroller.h"
 #include "controller/settingscontroller.h"
-#include "log/datafeedtableview.h"
 #include "ui/panelkit.h"
 #include "ui/transferstopdialog.h"
 
@@ -56,7 +55,8 @@ TransferWidget::TransferWidget(QWidget* parent) : QWidget(parent), ui(new Ui::Tr
     // The minimum goes first, so that binding cannot clamp a millisecond interval to 1. The side
     // panel's spin box follows the same unit on its own.
     auto followUnit = [this](int unit) {
-        ui->delaySpinBox->setMinimum(unit == SettingsController::UnitMs ? MinimumMsInterval : 1);
+        ui->delaySpinBox->setMinimum(unit == SettingsController::UnitMs ? ApplicationController::MinAutoSendMs
+                                                                        : 1);
     };
     followUnit(settings->autoSendUnit.value());
     connect(&settings->autoSendUnit, &ComboElement::stateChanged, this, followUnit);

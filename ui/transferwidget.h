@@ -11,9 +11,6 @@ class TransferWidget : public QWidget
 {
     Q_OBJECT
 public:
-    // "Ms" is too fast for an instrument below this interval.
-    static constexpr int MinimumMsInterval = 250;
-
     explicit TransferWidget(QWidget* parent = nullptr);
     ~TransferWidget() override;
 
