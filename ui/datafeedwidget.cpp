@@ -112,13 +112,13 @@ DataFeedWidget::DataFeedWidget(QWidget* parent) : QWidget(parent), ui(new Ui::Da
     connect(ui->terminalBottomContext, &BottomTerminalContext::clearContents, this,
             &DataFeedWidget::clearContents);
     ui->displayWidget->installEventFilter(this);
+    ui->displayWidget->setFocusPolicy(Qt::StrongFocus);
     connect(ui->fullScreenButton, &QToolButton::toggled, this, &DataFeedWidget::setFullScreen);
     flashTimer.setSingleShot(true);
     flashTimer.setInterval(FlashMs);
     connect(&flashTimer, &QTimer::timeout, ui->displayWidget,
             [this] { ui->displayWidget->setStyleSheet(QString()); });
 
-    ui->displayButton->setChecked(true);
     setDisplay(true);
 }
 
@@ -136,6 +136,7 @@ void DataFeedWidget::setFeed(bool enabled)
     if (!enabled) {
         return;
     }
+    ui->feedButton->setChecked(true);
     ui->rightStack->setCurrentWidget(ui->exportRightContext);
     ui->bottomStack->setCurrentWidget(ui->exportBottomContext);
     ui->mainStack->setCurrentIndex(TablePage);
@@ -147,6 +148,7 @@ void DataFeedWidget::setDisplay(bool enabled)
     if (!enabled) {
         return;
     }
+    ui->displayButton->setChecked(true);
     ui->rightStack->setCurrentWidget(ui->exportRightContext);
     ui->bottomStack->setCurrentWidget(ui->exportBottomContext);
     ui->mainStack->setCurrentIndex(DisplayPage);
@@ -158,6 +160,7 @@ void DataFeedWidget::setTerminal(bool enabled)
     if (!enabled) {
         return;
     }
+    ui->terminalButton->setChecked(true);
     ui->rightStack->setCurrentWidget(ui->terminalRightContext);
     ui->bottomStack->setCurrentWidget(ui->terminalBottomContext);
     ui->mainStack->setCurrentIndex(TerminalPage);
@@ -243,6 +246,9 @@ void DataFeedWidget::setFullScreen(bool on)
         ui->displayPageLayout->removeWidget(ui->displayWidget);
         ui->displayWidget->setParent(nullptr);
         ui->displayWidget->showFullScreen();
+        // Escape reaches the display only while it has the keyboard.
+        ui->displayWidget->activateWindow();
+        ui->displayWidget->setFocus();
     } else {
         ui->displayWidget->setParent(ui->displayPage);
         ui->displayPageLayout->addWidget(ui->displayWidget);

@@ -251,6 +251,8 @@ private slots:
     void fullScreenDisplay();
     void echoBoxFollowsDevice();
     void stopDialogStaysOnCancel();
+    void startFrameRefusedWithoutDevice();
+    void rawChunksOption();
     void stopDialogDrags_data();
     void stopDialogDrags();
 
@@ -1002,6 +1004,42 @@ void TstPages::stopDialogStaysOnCancel()
         m_finishQuestions << text;
         return true;
     });
+}
+
+void TstPages::startFrameRefusedWithoutDevice()
+{
+    CDeviceController::instance()->setCurrentDevice(nullptr);
+    DialogAnswerer answerer(QStringLiteral("OK"));
+    QWidget* panel = child<QWidget>(m_page.get(), "exportBottomContext");
+    click(panel, "startStopFrame");
+    QCOMPARE(answerer.texts, QStringList{QStringLiteral("Failed to start exporting")});
+    QVERIFY(!ApplicationController::instance()->isExporting());
+    QCOMPARE(child<QLabel>(panel, "startStopLabel")->text(), QStringLiteral("AUTO SEND"));
+}
+
+void TstPages::rawChunksOption()
+{
+    m_page->setTerminal(true);
+    QVERIFY(child<QPushButton>(m_page.get(), "terminalButton")->isChecked());
+    m_page->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_page.get()));
+    auto* view = child<PelmLogView>(m_page.get(), "tableLogs");
+    PelmLogRecord record;
+    record.interface = QStringLiteral("chunks");
+    record.date = QDate::currentDate();
+    record.time = QTime::currentTime();
+    for (const char* chunk : {"12.", "5 g\r\n"}) {
+        record.message = QLatin1String(chunk);
+        m_log->onNewInLog(record);
+    }
+    QTRY_VERIFY(shownLog(view).contains(QStringLiteral("IN 12.5 g<CR><LF>")));
+
+    child<QCheckBox>(child<QWidget>(m_page.get(), "terminalRightContext"), "rawChunkBox")->click();
+    QVERIFY(!view->isLineMode());
+    QVERIFY(shownLog(view).contains(QStringLiteral("IN 12.")));
+    QVERIFY(shownLog(view).contains(QStringLiteral("IN 5 g<CR><LF>")));
+    child<QCheckBox>(child<QWidget>(m_page.get(), "terminalRightContext"), "rawChunkBox")->click();
+    QVERIFY(view->isLineMode());
 }
 
 void TstPages::stopDialogDrags_data()
