@@ -8,6 +8,7 @@
 
 #include <QApplication>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QStyle>
 
 TransferStopDialog::TransferStopDialog(QWidget* parent) : QDialog(parent), ui(new Ui::TransferStopDialog)
@@ -48,6 +49,15 @@ void TransferStopDialog::stop()
 void TransferStopDialog::reject()
 {
     stop();
+}
+
+void TransferStopDialog::paintEvent(QPaintEvent* event)
+{
+    QDialog::paintEvent(event);
+    // Frameless over other programs' windows: a border of its own sets it apart.
+    QPainter painter(this);
+    painter.setPen(QPen(QColor(QStringLiteral("#3b3b3b")), 2));
+    painter.drawRect(rect().adjusted(1, 1, -1, -1));
 }
 
 bool TransferStopDialog::eventFilter(QObject* watched, QEvent* event)
