@@ -55,15 +55,15 @@ public:
     }
 
     // "" is silence, '|' separates chunks, a leading '@' delivers the answer lateMs after the write.
-    Answer parse(QString spec) const
+    Answer parse(QString script) const
     {
         Answer answer;
-        if (spec.startsWith(QLatin1Char('@'))) {
+        if (script.startsWith(QLatin1Char('@'))) {
             answer.delayMs = lateMs;
-            spec.remove(0, 1);
+            script.remove(0, 1);
         }
-        if (!spec.isEmpty()) {
-            const QStringList chunks = spec.split(QLatin1Char('|'));
+        if (!script.isEmpty()) {
+            const QStringList chunks = script.split(QLatin1Char('|'));
             for (const QString& chunk : chunks) {
                 answer.chunks << chunk.toUtf8();
             }
@@ -74,8 +74,8 @@ public:
     void answerInTurn(const QStringList& answers)
     {
         m_answers.clear();
-        for (const QString& spec : answers) {
-            m_answers << parse(spec);
+        for (const QString& script : answers) {
+            m_answers << parse(script);
         }
     }
 
