@@ -13,8 +13,6 @@ BottomExportContext::BottomExportContext(QWidget* parent) : QWidget(parent), ui(
     ApplicationController* app = ApplicationController::instance();
     CBalanceController* balance = CBalanceController::instance();
 
-    PanelKit::makeFrameButton(ui->timerFrame, nullptr);
-    ui->timerFrame->setCursor(Qt::ArrowCursor);
     IconTint::tintButton(ui->timerFrameB, QColor(QStringLiteral("#ff4141")));
     PanelKit::makeFrameButton(ui->startStopFrame, ui->startStopLabel);
     PanelKit::makeFrameButton(ui->clearFrame, ui->clearFrameT);

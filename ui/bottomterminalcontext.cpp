@@ -13,8 +13,6 @@ BottomTerminalContext::BottomTerminalContext(QWidget* parent)
     ui->setupUi(this);
     ApplicationController* app = ApplicationController::instance();
 
-    PanelKit::makeFrameButton(ui->timerFrame, nullptr);
-    ui->timerFrame->setCursor(Qt::ArrowCursor);
     IconTint::tintButton(ui->timerFrameB, QColor(QStringLiteral("#ff4141")));
     PanelKit::makeFrameButton(ui->sendFrame, ui->sendFrameT);
     PanelKit::makeFrameButton(ui->startStopFrame, ui->startStopLabel);

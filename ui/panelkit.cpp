@@ -2,9 +2,12 @@
 
 #include "ui/clickableframe.h"
 #include "ui/confirmationdialog.h"
+#include "ui/icontint.h"
 
 #include <QAbstractButton>
+#include <QIcon>
 #include <QLabel>
+#include <QVariant>
 
 namespace PanelKit {
 
@@ -24,16 +27,29 @@ void makeFrameButton(ClickableFrame* frame, QLabel* label)
         button->setAttribute(Qt::WA_TransparentForMouseEvents);
         button->setFocusPolicy(Qt::NoFocus);
     }
-    if (!label) {
-        return;
+    if (label) {
+        label->setAttribute(Qt::WA_TransparentForMouseEvents);
     }
-    label->setAttribute(Qt::WA_TransparentForMouseEvents);
-    auto paint = [label](bool hovered) {
-        label->setStyleSheet(hovered ? QStringLiteral("color: #ffffff;") : QStringLiteral("color: #000000;"));
+    auto paint = [label, buttons](bool hovered) {
+        if (label) {
+            label->setStyleSheet(hovered ? QStringLiteral("color: #ffffff;")
+                                         : QStringLiteral("color: #000000;"));
+        }
+        // The icons go white on the dark hover background and come back as they were, unless
+        // something gave a button a new icon meanwhile.
+        for (QAbstractButton* button : buttons) {
+            if (hovered) {
+                button->setProperty("normalIcon", button->icon());
+                IconTint::tintButton(button, Qt::white);
+                button->setProperty("hoverIcon", button->icon().cacheKey());
+            } else if (button->property("hoverIcon").toLongLong() == button->icon().cacheKey()) {
+                button->setIcon(button->property("normalIcon").value<QIcon>());
+            }
+        }
     };
     paint(false);
-    QObject::connect(frame, &ClickableFrame::hoverIn, label, [paint] { paint(true); });
-    QObject::connect(frame, &ClickableFrame::hoverOut, label, [paint] { paint(false); });
+    QObject::connect(frame, &ClickableFrame::hoverIn, frame, [paint] { paint(true); });
+    QObject::connect(frame, &ClickableFrame::hoverOut, frame, [paint] { paint(false); });
 }
 
 void showNotice(const QString& text, QWidget* parent)

@@ -13,7 +13,8 @@ namespace PanelKit {
 QString elapsedText(int seconds);
 
 // The frame acts as one large button: the icon buttons and labels inside it let the mouse through,
-// and the label turns white while the pointer is over the frame (whose hover background is dark).
+// and the label and icons turn white while the pointer is over the frame (whose hover background
+// is dark).
 void makeFrameButton(ClickableFrame* frame, QLabel* label);
 
 // The modal one-button notice used for refusals such as "Failed to start exporting".

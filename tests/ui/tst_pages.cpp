@@ -482,12 +482,17 @@ void TstPages::instrumentKeys()
     auto* frameWidget = child<ClickableFrame>(m_page.get(), frame.constData());
     auto* label = child<QLabel>(m_page.get(), (frame + "T").constData());
     QCOMPARE(label->text(), text);
+    auto* icon = child<QAbstractButton>(m_page.get(), (frame + "B").constData());
+    const QString iconAtRest = iconColour(icon);
+    QVERIFY(iconAtRest != QStringLiteral("#ffffff") && iconAtRest != QStringLiteral("no icon"));
     QEvent enter(QEvent::Enter);
     QApplication::sendEvent(frameWidget, &enter);
     QCOMPARE(label->palette().color(QPalette::WindowText), QColor(Qt::white));
+    QCOMPARE(iconColour(icon), QStringLiteral("#ffffff"));
     QEvent leave(QEvent::Leave);
     QApplication::sendEvent(frameWidget, &leave);
     QCOMPARE(label->palette().color(QPalette::WindowText), QColor(Qt::black));
+    QCOMPARE(iconColour(icon), iconAtRest);
 
     click(m_page.get(), frame.constData());
     QTRY_COMPARE(wire(), line);
