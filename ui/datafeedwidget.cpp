@@ -208,9 +208,9 @@ void DataFeedWidget::showAnyResult(Measurement m)
 
 void DataFeedWidget::askForDisplayResult()
 {
-    // Without a connected instrument every tick would only raise a refusal.
+    // Without a connected, idle instrument every tick would only raise a refusal.
     const CDevice* device = CControllerInterface::currentDevice();
-    if (!device || device->state() != STATE_CONNECTED) {
+    if (!device || device->state() != STATE_CONNECTED || device->busy()) {
         return;
     }
     CBalanceController::instance()->resultWithStb();
