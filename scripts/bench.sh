@@ -8,7 +8,7 @@ out=$(mktemp)
 trap 'rm -f "$out"' EXIT
 status=0
 for b in "$build"/bench/bench_*; do
-    [ -x "$b" ] || continue
+    [ -f "$b" ] && [ -x "$b" ] || continue
     echo "== $(basename "$b")"
     "$b" 2>&1 | tee -a "$out" || status=1
 done
