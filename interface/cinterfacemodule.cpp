@@ -80,14 +80,19 @@ void CInterfaceModule::copySettingsTo(CInterfaceModule* other) const
 
 QByteArray CInterfaceModule::macForArp() const
 {
-    const QList<QByteArray> parts = m_mac.split(':');
+    return arpForm(m_mac, ':', 16);
+}
+
+QByteArray CInterfaceModule::arpForm(const QByteArray& mac, char separator, int base)
+{
+    const QList<QByteArray> parts = mac.split(separator);
     if (parts.size() != 6) {
         return QByteArray();
     }
     QByteArray result;
     for (const QByteArray& part : parts) {
         bool ok = false;
-        const uint value = part.trimmed().toUInt(&ok, 16);
+        const uint value = part.trimmed().toUInt(&ok, base);
         // Anything that is not one byte would give a MAC no peer can have.
         if (!ok || value > 0xff) {
             return QByteArray();

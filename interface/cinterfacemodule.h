@@ -72,6 +72,9 @@ public:
     virtual int moduleType() const = 0;
     // The MAC in the form of the address-resolution table: six lower-case hex groups joined by "-".
     virtual QByteArray macForArp() const;
+    // A MAC of six groups in the given separator and number base, in the address-resolution form
+    // (six two-digit lower-case hexadecimal groups joined by "-"); empty when it is not one.
+    static QByteArray arpForm(const QByteArray& mac, char separator, int base);
 
     void startCommandsList(int listId, QList<int> commands, QList<QVariant> arguments, int commandRepetitions,
                            int listRepetitions);

@@ -28,23 +28,7 @@ CInterfaceModule* CTibbo::clone(QObject* parent)
 
 QByteArray CTibbo::macForArp() const
 {
-    const QList<QByteArray> parts = m_mac.split('.');
-    if (parts.size() != 6) {
-        return QByteArray();
-    }
-    QByteArray result;
-    for (const QByteArray& part : parts) {
-        bool ok = false;
-        const uint value = part.trimmed().toUInt(&ok, 10);
-        if (!ok || value > 0xff) {
-            return QByteArray();
-        }
-        if (!result.isEmpty()) {
-            result += '-';
-        }
-        result += QByteArray::number(value, 16).rightJustified(2, '0');
-    }
-    return result;
+    return arpForm(m_mac, '.', 10);
 }
 
 void CTibbo::send(const QByteArray& datagram, int command, QVariant argument, bool forceBroadcast)
