@@ -63,16 +63,16 @@ void TransferStopDialog::paintEvent(QPaintEvent* event)
 bool TransferStopDialog::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched == ui->stopFrame) {
-        auto* mouse = static_cast<QMouseEvent*>(event);
+        // Only mouse events are taken for what they are.
         switch (event->type()) {
         case QEvent::MouseButtonPress:
-            dragPress(mouse);
+            dragPress(static_cast<QMouseEvent*>(event));
             break;
         case QEvent::MouseMove:
-            dragMove(mouse);
+            dragMove(static_cast<QMouseEvent*>(event));
             break;
         case QEvent::MouseButtonRelease:
-            if (dragRelease(mouse)) {
+            if (dragRelease(static_cast<QMouseEvent*>(event))) {
                 // A drag that began on STOP is no click on it.
                 ui->stopFrame->setProperty("pressed", false);
                 ui->stopFrame->style()->unpolish(ui->stopFrame);
