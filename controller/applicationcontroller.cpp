@@ -58,7 +58,7 @@ void ApplicationController::setTimerInterval()
     const int unit = settings->autoSendUnit.value();
     // Polling faster than every 250 ms only floods the instrument; the pages' spin boxes have the
     // same floor, this one also holds before they are bound.
-    qint64 ms = qMax(value, MinAutoSendMs);
+    qint64 ms = qMax(value, int(SettingsController::MinAutoSendMs));
     if (unit != SettingsController::UnitMs) {
         ms = qint64(std::pow(60.0, unit - 1)) * value * 1000;
     }

@@ -24,7 +24,6 @@ class ApplicationController : public QObject
     Q_OBJECT
 public:
     static constexpr int ElapsedTickMs = 1000;
-    static constexpr int MinAutoSendMs = 250;
     static constexpr int StopDialogDelayMs = 100;
     static constexpr int StopDialogRightOffset = 255;
     static const char* const FileFilter;

@@ -7,6 +7,9 @@
 
 #include <QObject>
 
+class QComboBox;
+class QSpinBox;
+
 // The program's option values. They live in memory only; every start begins from these defaults,
 // which are also the states the pages' widgets are designed with.
 class SettingsController : public QObject
@@ -23,6 +26,8 @@ public:
         UnitMin = 2,
         UnitHrs = 3
     };
+    // Polling faster than this only floods the instrument.
+    static constexpr int MinAutoSendMs = 250;
 
     TwoStateElement pasteToCursor{false};
     TwoStateElement saveToFile{false};
@@ -57,6 +62,10 @@ public:
     TwoStateElement terminalTime{true};
     TwoStateElement terminalRawChunks{false};
     TwoStateElement terminalEcho{true};
+
+    // Binds an interval spin box and its unit combo; the spin box's minimum follows the unit
+    // (the floor in milliseconds, 1 otherwise).
+    void bindAutoSendSpeed(QSpinBox* interval, QComboBox* unit);
 
     // The text between the fields of a result line and the text that ends it.
     QString fieldDelimiter() const;

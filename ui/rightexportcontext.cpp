@@ -18,15 +18,7 @@ RightExportContext::RightExportContext(QWidget* parent) : QWidget(parent), ui(ne
     settings->autoSend.bind(ui->autoSendBox);
     settings->stableOnly.bind(ui->stableBox);
 
-    // The minimum goes first, so that binding cannot clamp a millisecond interval to 1.
-    auto followUnit = [this](int unit) {
-        ui->delaySpinBox->setMinimum(unit == SettingsController::UnitMs ? ApplicationController::MinAutoSendMs
-                                                                        : 1);
-    };
-    followUnit(settings->autoSendUnit.value());
-    connect(&settings->autoSendUnit, &ComboElement::stateChanged, this, followUnit);
-    settings->autoSendInterval.bind(ui->delaySpinBox);
-    settings->autoSendUnit.bind(ui->delayComboBox);
+    settings->bindAutoSendSpeed(ui->delaySpinBox, ui->delayComboBox);
 
     PanelKit::makeFrameButton(ui->transferFrame, ui->transferFrameT);
     connect(ui->transferFrame, &ClickableFrame::clicked, this, &RightExportContext::swapToTransfer);

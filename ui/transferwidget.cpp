@@ -52,16 +52,7 @@ TransferWidget::TransferWidget(QWidget* parent) : QWidget(parent), ui(new Ui::Tr
     settings->zeroHotkey.bind(ui->zeroHotkey);
     settings->onOffHotkey.bind(ui->onOffHotkey);
 
-    // The minimum goes first, so that binding cannot clamp a millisecond interval to 1. The side
-    // panel's spin box follows the same unit on its own.
-    auto followUnit = [this](int unit) {
-        ui->delaySpinBox->setMinimum(unit == SettingsController::UnitMs ? ApplicationController::MinAutoSendMs
-                                                                        : 1);
-    };
-    followUnit(settings->autoSendUnit.value());
-    connect(&settings->autoSendUnit, &ComboElement::stateChanged, this, followUnit);
-    settings->autoSendInterval.bind(ui->delaySpinBox);
-    settings->autoSendUnit.bind(ui->delayComboBox);
+    settings->bindAutoSendSpeed(ui->delaySpinBox, ui->delayComboBox);
 
     ApplicationController* app = ApplicationController::instance();
     app->setStopDialogFactory([] { return new TransferStopDialog; });
