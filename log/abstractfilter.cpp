@@ -47,3 +47,22 @@ void AbstractFilter::xButtonClicked()
     hide();
     emit xClicked(m_index);
 }
+
+QString AbstractFilter::textRangeFragment(const QString& from, const QString& to) const
+{
+    const QString col = column();
+    const QString first = escaped(from);
+    switch (option()) {
+    case 0:
+        return col + QStringLiteral(" BETWEEN '") + first + QStringLiteral("' AND '") + escaped(to) +
+               QStringLiteral("' ");
+    case 1:
+        return col + QStringLiteral(" >= '") + first + QStringLiteral("' ");
+    case 2:
+        return col + QStringLiteral(" <= '") + first + QStringLiteral("' ");
+    case 3:
+        return col + QStringLiteral(" = '") + first + QStringLiteral("' ");
+    default:
+        return QString();
+    }
+}

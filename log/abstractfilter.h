@@ -49,6 +49,9 @@ protected:
     // The editors of the value go here, between the option combo and the X button.
     QHBoxLayout* valueLayout() const { return m_valueLayout; }
     int option() const;
+    // The condition of a date or time filter, whose texts order as their values: the options are
+    // between, later than, earlier than and equal, in that order.
+    QString textRangeFragment(const QString& from, const QString& to) const;
 
 private:
     QString m_column;

@@ -23,21 +23,7 @@ TimeFilter::TimeFilter(const QString& column, int index, const QString& label, Q
 
 QString TimeFilter::filterString() const
 {
-    const QString col = column();
-    const QString from = escaped(m_from->text());
-    switch (option()) {
-    case Between:
-        return col + QStringLiteral(" BETWEEN '") + from + QStringLiteral("' AND '") + escaped(m_to->text()) +
-               QStringLiteral("' ");
-    case LaterThan:
-        return col + QStringLiteral(" >= '") + from + QStringLiteral("' ");
-    case EarlierThan:
-        return col + QStringLiteral(" <= '") + from + QStringLiteral("' ");
-    case Equal:
-        return col + QStringLiteral(" = '") + from + QStringLiteral("' ");
-    default:
-        return QString();
-    }
+    return textRangeFragment(m_from->text(), m_to->text());
 }
 
 void TimeFilter::comboChanged(int option)
