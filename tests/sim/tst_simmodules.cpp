@@ -2,6 +2,7 @@
 // loopback with the instrument behind it (server, then client after a new TCP role).
 #include "simtibbomodule.h"
 #include "simwifimodule.h"
+#include "support/childprocess.h"
 
 #include <QElapsedTimer>
 #include <QNetworkDatagram>
@@ -44,42 +45,7 @@ QByteArray run(SimModule& module, const QByteArrayList& steps)
     return mismatches;
 }
 
-struct SimProcess
-{
-    QProcess process;
-    QByteArrayList lines;
-
-    ~SimProcess()
-    {
-        if (process.state() != QProcess::NotRunning) {
-            process.terminate();
-            if (!process.waitForFinished(5000)) {
-                process.kill();
-                process.waitForFinished(5000);
-            }
-        }
-    }
-    // Waits for a stdout line starting with prefix; returns it.
-    QByteArray waitForLine(const QByteArray& prefix, int ms = 5000)
-    {
-        QElapsedTimer timer;
-        timer.start();
-        for (;;) {
-            while (process.canReadLine()) {
-                lines << process.readLine().trimmed();
-            }
-            for (int i = 0; i < lines.size(); ++i) {
-                if (lines.at(i).startsWith(prefix)) {
-                    return lines.takeAt(i);
-                }
-            }
-            if (timer.elapsed() > ms || process.state() == QProcess::NotRunning) {
-                return QByteArray();
-            }
-            process.waitForReadyRead(100);
-        }
-    }
-};
+using SimProcess = ChildProcess;
 
 quint16 freePort()
 {

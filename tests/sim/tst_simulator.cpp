@@ -2,6 +2,7 @@
 // executable on a pseudo-terminal and over loopback TCP.
 
 #include "siminstrument.h"
+#include "support/childprocess.h"
 
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -49,21 +50,9 @@ QByteArray run(SimInstrument& instrument, const QByteArrayList& steps)
 }
 
 // The executable, ended when the test ends; --max-seconds bounds it even if the test crashes.
-struct SimProcess
+struct SimProcess : ChildProcess
 {
-    QProcess process;
     QByteArray firstLine;
-
-    ~SimProcess()
-    {
-        if (process.state() != QProcess::NotRunning) {
-            process.terminate();
-            if (!process.waitForFinished(5000)) {
-                process.kill();
-                process.waitForFinished(5000);
-            }
-        }
-    }
 
     bool start(const QStringList& arguments)
     {
@@ -71,12 +60,7 @@ struct SimProcess
         if (!process.waitForStarted(5000)) {
             return false;
         }
-        QElapsedTimer timer;
-        timer.start();
-        while (!process.canReadLine() && process.state() == QProcess::Running && timer.elapsed() < 5000) {
-            process.waitForReadyRead(100);
-        }
-        firstLine = process.readLine().trimmed();
+        firstLine = waitForLine(QByteArray());
         return !firstLine.isEmpty();
     }
 };
