@@ -240,21 +240,14 @@ void CESP::parseInfo()
 
 void CESP::applySetting()
 {
-    switch (m_command) {
-    case COMMAND_SET_DHCP:
-        m_dhcp = m_command_arg.toBool();
-        break;
-    case COMMAND_SET_IP:
-        m_ip = QHostAddress(m_command_arg.toString());
-        m_module_address = m_ip;
-        break;
-    case COMMAND_SET_GATEWAY:
-        m_gateway = QHostAddress(m_command_arg.toString());
-        break;
-    case COMMAND_SET_NETMASK:
-        m_netmask = QHostAddress(m_command_arg.toString());
-        break;
-    case COMMAND_SET_IP_LAYER: {
+    if (applyCommonSetting()) {
+        // The module answers on its new address from now on.
+        if (m_command == COMMAND_SET_IP) {
+            m_module_address = m_ip;
+        }
+        return;
+    }
+    if (m_command == COMMAND_SET_IP_LAYER) {
         const QStringList texts = m_command_arg.toStringList();
         if (texts.size() == 4) {
             m_dhcp = texts.at(0) == QLatin1String("2");
@@ -263,21 +256,5 @@ void CESP::applySetting()
             m_gateway = QHostAddress(texts.at(2));
             m_netmask = QHostAddress(texts.at(3));
         }
-        break;
-    }
-    case COMMAND_SET_ROUTING_MODE:
-        m_routing_mode = m_command_arg.toInt();
-        break;
-    case COMMAND_SET_REMOTE_IP:
-        m_remote_ip = QHostAddress(m_command_arg.toString());
-        break;
-    case COMMAND_SET_PORT:
-        m_port = m_command_arg.toInt();
-        break;
-    case COMMAND_SET_REMOTE_PORT:
-        m_remote_port = m_command_arg.toInt();
-        break;
-    default:
-        break;
     }
 }

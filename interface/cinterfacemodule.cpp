@@ -504,3 +504,35 @@ void CInterfaceModule::repeatCommandFromList()
             Qt::QueuedConnection);
     }
 }
+
+bool CInterfaceModule::applyCommonSetting()
+{
+    switch (m_command) {
+    case COMMAND_SET_DHCP:
+        m_dhcp = m_command_arg.toBool();
+        return true;
+    case COMMAND_SET_IP:
+        m_ip = QHostAddress(m_command_arg.toString());
+        return true;
+    case COMMAND_SET_GATEWAY:
+        m_gateway = QHostAddress(m_command_arg.toString());
+        return true;
+    case COMMAND_SET_NETMASK:
+        m_netmask = QHostAddress(m_command_arg.toString());
+        return true;
+    case COMMAND_SET_ROUTING_MODE:
+        m_routing_mode = m_command_arg.toInt();
+        return true;
+    case COMMAND_SET_REMOTE_IP:
+        m_remote_ip = QHostAddress(m_command_arg.toString());
+        return true;
+    case COMMAND_SET_PORT:
+        m_port = m_command_arg.toInt();
+        return true;
+    case COMMAND_SET_REMOTE_PORT:
+        m_remote_port = m_command_arg.toInt();
+        return true;
+    default:
+        return false;
+    }
+}

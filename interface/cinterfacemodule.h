@@ -151,6 +151,9 @@ signals:
     void newInLog(PelmLogRecord r);
 
 protected:
+    // Records the value of a confirmed single setting that both dialects share (DHCP, addresses,
+    // routing, ports); false when the command is not one of them.
+    bool applyCommonSetting();
     // Creates, connects and binds the socket; the dialect's constructor calls it.
     void createSocket(const QHostAddress& localAddress);
     // Reads the answer in m_rx_buffer for m_command and ends in one outcome, a restarted

@@ -322,38 +322,12 @@ void CTibbo::parseIpLayerChain()
 
 void CTibbo::applySetting()
 {
-    switch (m_command) {
-    case COMMAND_SET_DHCP:
-        m_dhcp = m_command_arg.toBool();
-        break;
-    case COMMAND_SET_IP:
-        m_ip = QHostAddress(m_command_arg.toString());
-        break;
-    case COMMAND_SET_GATEWAY:
-        m_gateway = QHostAddress(m_command_arg.toString());
-        break;
-    case COMMAND_SET_NETMASK:
-        m_netmask = QHostAddress(m_command_arg.toString());
-        break;
-    case COMMAND_SET_ROUTING_MODE:
-        m_routing_mode = m_command_arg.toInt();
-        break;
-    case COMMAND_SET_REMOTE_IP:
-        m_remote_ip = QHostAddress(m_command_arg.toString());
-        break;
-    case COMMAND_SET_PORT:
-        m_port = m_command_arg.toInt();
-        break;
-    case COMMAND_SET_REMOTE_PORT:
-        m_remote_port = m_command_arg.toInt();
-        break;
-    case COMMAND_SET_TRANSPORT_PROTOCOL:
+    if (applyCommonSetting()) {
+        return;
+    }
+    if (m_command == COMMAND_SET_TRANSPORT_PROTOCOL) {
         m_protocol = m_command_arg.toInt();
-        break;
-    case COMMAND_SET_BAUDRATE:
+    } else if (m_command == COMMAND_SET_BAUDRATE) {
         m_baudrate = m_command_arg.toInt();
-        break;
-    default:
-        break;
     }
 }
