@@ -2,6 +2,7 @@
 // the settings record. The selection step (a broadcast) is tested in tst_modulesim.
 #include "interface/cesp.h"
 #include "modulepeer.h"
+#include "support/recordfields.h"
 
 #include <QtTest>
 
@@ -77,16 +78,7 @@ QString record(const CInterfaceModule& m)
 // The record with some names changed: "ip=1.2.3.4 port=7".
 QString recordWith(const CInterfaceModule& m, const QString& changes)
 {
-    QStringList fields = record(m).split(QLatin1Char(' '));
-    for (const QString& change : changes.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
-        const QString name = change.section(QLatin1Char('='), 0, 0) + QLatin1Char('=');
-        for (QString& field : fields) {
-            if (field.startsWith(name)) {
-                field = change;
-            }
-        }
-    }
-    return fields.join(QLatin1Char(' '));
+    return withFields(record(m), changes);
 }
 
 } // namespace

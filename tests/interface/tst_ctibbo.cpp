@@ -2,6 +2,7 @@
 // and the two chains (information, IP layer). Selection by broadcast is tested in tst_modulesim.
 #include "interface/ctibbo.h"
 #include "modulepeer.h"
+#include "support/recordfields.h"
 
 #include <QtTest>
 
@@ -74,16 +75,7 @@ QString record(const CInterfaceModule& m)
 
 QString recordWith(const CInterfaceModule& m, const QString& changes)
 {
-    QStringList fields = record(m).split(QLatin1Char(' '));
-    for (const QString& change : changes.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
-        const QString name = change.section(QLatin1Char('='), 0, 0) + QLatin1Char('=');
-        for (QString& field : fields) {
-            if (field.startsWith(name)) {
-                field = change;
-            }
-        }
-    }
-    return fields.join(QLatin1Char(' '));
+    return withFields(record(m), changes);
 }
 
 // A module that answers the information chain; one reply can be replaced.
