@@ -45,9 +45,7 @@ void TrafficEcho::onInLog(const PelmLogRecord& r)
 
 void TrafficEcho::onResult(const Measurement& m)
 {
-    print(
-        QStringLiteral("RESULT %1 %2 (%3)")
-            .arg(QString::number(double(m.value), 'f', m.decimals), m.unit, QChar::fromLatin1(m.stability)));
+    print(QStringLiteral("RESULT %1 %2 (%3)").arg(m.valueText(), m.unit, QChar::fromLatin1(m.stability)));
 }
 
 void TrafficEcho::onState(int state)

@@ -319,7 +319,7 @@ QString ApplicationController::formatLine(const Measurement& m) const
         const CDevice* device = CControllerInterface::currentDevice();
         line += (device ? device->serialNumber() : QString()) + fieldDelimiter;
     }
-    line += QString::number(double(m.value), 'f', m.decimals) + fieldDelimiter;
+    line += m.valueText() + fieldDelimiter;
     if (settings->unitField.value()) {
         line += m.unit + fieldDelimiter;
     }

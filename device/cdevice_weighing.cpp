@@ -11,6 +11,38 @@ const QString CrLf = QStringLiteral("\r\n");
 constexpr int ResultLineLength = 16;
 constexpr int ValueWidth = 9;
 constexpr int UnitWidth = 3;
+
+// A result value is a plain decimal number between blanks: an optional sign, digits and a point
+// ("12.", ".5" too). Exponents, "inf", "nan" and hexadecimal forms are no weight.
+bool parseDecimal(const QString& field, double& value, int& decimals)
+{
+    const QString text = field.trimmed();
+    const auto isDigit = [&text](int i) {
+        return i < text.size() && text.at(i) >= QLatin1Char('0') && text.at(i) <= QLatin1Char('9');
+    };
+    int i = 0;
+    if (i < text.size() && (text.at(i) == QLatin1Char('-') || text.at(i) == QLatin1Char('+'))) {
+        ++i;
+    }
+    int digits = 0;
+    for (; isDigit(i); ++i) {
+        ++digits;
+    }
+    int point = -1;
+    if (i < text.size() && text.at(i) == QLatin1Char('.')) {
+        point = i++;
+        for (; isDigit(i); ++i) {
+            ++digits;
+        }
+    }
+    if (digits == 0 || i != text.size()) {
+        return false;
+    }
+    bool ok = false;
+    value = text.toDouble(&ok);
+    decimals = point < 0 ? 0 : text.size() - 1 - point;
+    return ok;
+}
 } // namespace
 
 bool CDevice::parseResult(const QString& line, Measurement& m, bool withStability)
@@ -32,14 +64,11 @@ bool CDevice::parseResult(const QString& line, Measurement& m, bool withStabilit
         return false;
     }
     const QString field = line.mid(o + 1, ValueWidth);
-    bool ok = false;
-    // QString::toFloat accepts leading and trailing blanks and the point only (C locale).
-    float value = field.toFloat(&ok);
-    if (!ok || !qIsFinite(value)) {
+    double value = 0.0;
+    int decimals = 0;
+    if (!parseDecimal(field, value, decimals)) {
         return false;
     }
-    const int point = field.indexOf(QLatin1Char('.'));
-    const int decimals = point < 0 ? 0 : ValueWidth - 1 - point;
     if (sign == QLatin1Char('-')) {
         value = -value;
     }

@@ -2,6 +2,11 @@
 
 #include "log/pelmlogrecord.h"
 
+QString Measurement::valueText() const
+{
+    return QString::number(value, 'f', decimals);
+}
+
 namespace DeviceTypes {
 
 void registerMetaTypes()

@@ -8,14 +8,18 @@
 
 #include <functional>
 
-// One weighing result as the instrument sent it.
+// One weighing result as the instrument sent it. A double keeps every digit that analytical
+// balances send (eight and more significant digits).
 struct Measurement
 {
-    float value = 0.0f;
+    double value = 0.0;
     QString unit;
     int decimals = 0;
     // 'S' stable, 'U' unstable, 'X' the line carried no stability mark.
     char stability = 'X';
+
+    // The value as received: fixed notation with its decimals. Every output uses this one form.
+    QString valueText() const;
 };
 
 // A callable that a delayed command may carry across the event queue.

@@ -182,8 +182,8 @@ void DataFeedWidget::receiveResult(Measurement m)
     // Someone reading older rows keeps the place; at the bottom the view follows the new rows.
     const bool follow = bar->value() >= bar->maximum() - 1;
     ui->tableWidget->addRow({now.date().toString(QStringLiteral("MM-dd-yyyy")),
-                             now.time().toString(QStringLiteral("HH:mm:ss")), serialNumber,
-                             QString::number(double(m.value), 'f', m.decimals), m.unit, QString()});
+                             now.time().toString(QStringLiteral("HH:mm:ss")), serialNumber, m.valueText(),
+                             m.unit, QString()});
     if (follow) {
         ui->tableWidget->scrollToBottom();
     }
@@ -202,7 +202,7 @@ void DataFeedWidget::showAnyResult(Measurement m)
 {
     qCDebug(lcUi) << "any result received";
     if (isDisplayShown()) {
-        ui->displayValueLabel->setText(QString::number(double(m.value), 'f', m.decimals) + m.unit);
+        ui->displayValueLabel->setText(m.valueText() + m.unit);
     }
 }
 

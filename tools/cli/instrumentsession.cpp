@@ -145,5 +145,5 @@ QString InstrumentSession::generation() const
 
 QString InstrumentSession::formatValue(const Measurement& m)
 {
-    return QString::number(double(m.value), 'f', m.decimals);
+    return m.valueText();
 }
