@@ -1,5 +1,7 @@
 #include "interface/cinterface.h"
 
+#include <QByteArray>
+
 CInterface::CInterface(QObject* parent) : QObject(parent) {}
 
 QString CInterface::stateName(int state)
@@ -14,4 +16,10 @@ QString CInterface::stateName(int state)
     default:
         return QStringLiteral("Unknown");
     }
+}
+
+QString CInterface::textFromBytes(QByteArray bytes)
+{
+    bytes.replace('\0', QByteArray());
+    return QString::fromUtf8(bytes.constData(), bytes.size());
 }

@@ -38,6 +38,9 @@ public:
     virtual QString description() const = 0;
 
     static QString stateName(int state);
+    // Received bytes as text. NUL bytes (line noise, some printers' padding) are dropped and
+    // everything around them kept: a NUL must never cut off the rest of a chunk.
+    static QString textFromBytes(QByteArray bytes);
 
 signals:
     void readyRead();

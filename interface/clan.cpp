@@ -56,14 +56,14 @@ bool CLAN::write(const QByteArray& bytes)
 int CLAN::read(QByteArray& bytes)
 {
     const QByteArray chunk = socket.read(MaxRead);
-    const int nul = chunk.indexOf('\0');
-    bytes = nul < 0 ? chunk : chunk.left(nul);
+    // Every byte counts: a NUL inside a chunk is data (or noise the text read drops), never its end.
+    bytes = chunk;
     return chunk.size();
 }
 
 bool CLAN::waitAndRead(QString& text, int msecs)
 {
-    if (socket.bytesAvailable() == 0 && !socket.waitForReadyRead(msecs)) {
+    if (socket.bytesAvailable() == 0 && !socket.waitForReadyRead(qMax(0, msecs))) {
         return false;
     }
     read(text);
@@ -90,7 +90,7 @@ int CLAN::read(QString& text)
 {
     QByteArray bytes;
     const int count = read(bytes);
-    text = QString::fromUtf8(bytes);
+    text = textFromBytes(bytes);
     return count;
 }
 
@@ -101,7 +101,8 @@ void CLAN::clear()
 
 bool CLAN::waitForReadyRead(int msecs)
 {
-    return socket.waitForReadyRead(msecs);
+    // Qt waits for ever on a negative time; here it means no wait at all.
+    return socket.waitForReadyRead(qMax(0, msecs));
 }
 
 QString CLAN::description() const

@@ -121,8 +121,8 @@ int CLANServer::read(QByteArray& bytes)
         return 0;
     }
     const QByteArray chunk = socket->read(MaxRead);
-    const int nul = chunk.indexOf('\0');
-    bytes = nul < 0 ? chunk : chunk.left(nul);
+    // Every byte counts: a NUL inside a chunk is data (or noise the text read drops), never its end.
+    bytes = chunk;
     return chunk.size();
 }
 
@@ -131,7 +131,7 @@ bool CLANServer::waitAndRead(QString& text, int msecs)
     if (!socket) {
         return false;
     }
-    if (socket->bytesAvailable() == 0 && !socket->waitForReadyRead(msecs)) {
+    if (socket->bytesAvailable() == 0 && !socket->waitForReadyRead(qMax(0, msecs))) {
         return false;
     }
     read(text);
@@ -170,7 +170,7 @@ int CLANServer::read(QString& text)
     }
     QByteArray bytes;
     const int count = read(bytes);
-    text = QString::fromUtf8(bytes);
+    text = textFromBytes(bytes);
     return count;
 }
 
@@ -183,7 +183,8 @@ void CLANServer::clear()
 
 bool CLANServer::waitForReadyRead(int msecs)
 {
-    return socket && socket->waitForReadyRead(msecs);
+    // Qt waits for ever on a negative time; here it means no wait at all.
+    return socket && socket->waitForReadyRead(qMax(0, msecs));
 }
 
 QString CLANServer::description() const

@@ -93,8 +93,7 @@ int CRS232::read(QString& text)
         return -1;
     }
     const QByteArray bytes = port.read(MaxTextRead);
-    const int nul = bytes.indexOf('\0');
-    text = QString::fromUtf8(nul < 0 ? bytes : bytes.left(nul));
+    text = textFromBytes(bytes);
     return bytes.size();
 }
 
@@ -107,7 +106,8 @@ void CRS232::clear()
 
 bool CRS232::waitForReadyRead(int msecs)
 {
-    return port.waitForReadyRead(msecs);
+    // Qt waits for ever on a negative time; here it means no wait at all.
+    return port.waitForReadyRead(qMax(0, msecs));
 }
 
 QString CRS232::description() const

@@ -101,8 +101,10 @@ void TstCRS232::textReads_data()
     QTest::addColumn<QString>("text");
 
     QTest::newRow("plain line") << QByteArray("  12.345 g  \r\n") << QStringLiteral("  12.345 g  \r\n");
-    QTest::newRow("stops at NUL") << QByteArray("12\0AB", 5) << QStringLiteral("12");
-    QTest::newRow("leading NUL") << QByteArray("\0AB", 3) << QString();
+    // A NUL is dropped, never the rest of the chunk after it.
+    QTest::newRow("NUL inside") << QByteArray("12\0AB", 5) << QStringLiteral("12AB");
+    QTest::newRow("NULs around lines")
+        << QByteArray("\0 1.5 g\r\n\0\0 2.5 g\r\n", 20) << QStringLiteral(" 1.5 g\r\n 2.5 g\r\n");
     QTest::newRow("UTF-8") << QString::fromUtf8("µg\r\n").toUtf8() << QString::fromUtf8("µg\r\n");
 }
 

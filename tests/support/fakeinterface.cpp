@@ -55,8 +55,7 @@ int FakeInterface::read(QString& text)
 {
     QByteArray bytes;
     const int n = read(bytes);
-    const int nul = bytes.indexOf('\0');
-    text = QString::fromUtf8(nul < 0 ? bytes : bytes.left(nul));
+    text = textFromBytes(bytes);
     return n;
 }
 
