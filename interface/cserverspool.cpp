@@ -4,11 +4,13 @@
 #include "platform/logcategories.h"
 
 #include <QMetaObject>
+#include <QSemaphore>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QThread>
 
 #include <atomic>
+#include <memory>
 
 namespace {
 std::atomic<CServersPool*> currentPool{nullptr};
@@ -35,14 +37,55 @@ CServersPool* CServersPool::instance()
     return currentPool.load();
 }
 
+bool CServersPool::callInPoolThread(const char* what, std::function<bool()> call)
+{
+    QThread* own = thread();
+    if (!own || !own->isRunning()) {
+        qCWarning(lcInterface) << what << "the servers pool's thread does not run";
+        return false;
+    }
+    // A blocking queued call would wait for ever on a thread that stopped taking events. The call
+    // is abandoned on time-out unless it has started, so a late run never acts for a caller gone.
+    enum
+    {
+        Pending,
+        Running,
+        Abandoned
+    };
+    struct Call
+    {
+        std::atomic<int> phase{Pending};
+        std::atomic<bool> result{false};
+        QSemaphore done;
+    };
+    auto state = std::make_shared<Call>();
+    QMetaObject::invokeMethod(
+        this,
+        [state, call = std::move(call)] {
+            int expected = Pending;
+            if (state->phase.compare_exchange_strong(expected, Running)) {
+                state->result = call();
+                state->done.release();
+            }
+        },
+        Qt::QueuedConnection);
+    if (!state->done.tryAcquire(1, CallTimeoutMs)) {
+        int expected = Pending;
+        if (state->phase.compare_exchange_strong(expected, Abandoned)) {
+            qCWarning(lcInterface) << what << "the servers pool did not answer within" << CallTimeoutMs
+                                   << "ms";
+            return false;
+        }
+        // It has started: it runs in the pool's own thread and ends by itself.
+        state->done.acquire();
+    }
+    return state->result;
+}
+
 bool CServersPool::listenOnPort(int port, QByteArray mac)
 {
     if (QThread::currentThread() != thread()) {
-        bool result = false;
-        QMetaObject::invokeMethod(
-            this, [this, port, mac] { return listenOnPort(port, mac); }, Qt::BlockingQueuedConnection,
-            &result);
-        return result;
+        return callInPoolThread("listenOnPort", [this, port, mac] { return listenOnPort(port, mac); });
     }
     awaitedMacs.append(mac);
     qCDebug(lcInterface) << "count=" << awaitedMacs.size();
@@ -116,11 +159,7 @@ void CServersPool::onNewConnection()
 bool CServersPool::handOver(QTcpSocket* socket, QThread* target)
 {
     if (QThread::currentThread() != thread()) {
-        bool result = false;
-        QMetaObject::invokeMethod(
-            this, [this, socket, target] { return handOver(socket, target); }, Qt::BlockingQueuedConnection,
-            &result);
-        return result;
+        return callInPoolThread("handOver", [this, socket, target] { return handOver(socket, target); });
     }
     if (!m_announced.remove(socket)) {
         return false;

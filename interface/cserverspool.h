@@ -9,6 +9,8 @@
 #include <QSet>
 #include <QString>
 
+#include <functional>
+
 class QTcpServer;
 class QTcpSocket;
 class QThread;
@@ -20,6 +22,9 @@ class CServersPool : public QObject
 {
     Q_OBJECT
 public:
+    // How long a call from another thread waits for the pool's thread to run it.
+    static constexpr int CallTimeoutMs = 3000;
+
     explicit CServersPool(QObject* parent = nullptr);
     ~CServersPool() override;
 
@@ -46,6 +51,10 @@ public slots:
     void onNewConnection();
 
 private:
+    // Runs call in the pool's thread and returns its result; from another thread it waits at most
+    // CallTimeoutMs and fails at once when that thread does not run.
+    bool callInPoolThread(const char* what, std::function<bool()> call);
+
     QList<QTcpServer*> servers;
     QList<QByteArray> awaitedMacs;
     // Announced connections that no transport has claimed yet; children of the pool meanwhile,

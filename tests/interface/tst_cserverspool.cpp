@@ -66,6 +66,7 @@ private slots:
     void transportMadeBeforeThePool();
     void deviceAcceptsItsInstrument();
     void adoptionIntoAnotherThread();
+    void poolWhoseThreadIsGone();
 
 private:
     bool inside() const { return m_inside; }
@@ -350,6 +351,22 @@ void TstCServersPool::adoptionIntoAnotherThread()
         transport, [transport] { delete transport; }, Qt::BlockingQueuedConnection);
     worker.quit();
     QVERIFY(worker.wait(5000));
+}
+
+void TstCServersPool::poolWhoseThreadIsGone()
+{
+    // A blocking call into a thread that takes no more events would never return.
+    QThread gone;
+    auto* pool = new CServersPool;
+    pool->moveToThread(&gone);
+    gone.start();
+    gone.quit();
+    QVERIFY(gone.wait(5000));
+    CLANServer server(QHostAddress::LocalHost, 1001, "00-1a-2b-3c-4d-5e");
+    QSignalSpy stateSpy(&server, &CInterface::stateChanged);
+    QVERIFY(!server.open());
+    QCOMPARE(states(stateSpy), QList<int>{CInterface::StateDisconnected});
+    delete pool;
 }
 
 QTEST_GUILESS_MAIN(TstCServersPool)
