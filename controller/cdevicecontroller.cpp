@@ -31,12 +31,14 @@ CDeviceController* CDeviceController::instance()
 void CDeviceController::onDeviceStateChanged(int state)
 {
     followDeviceState(state);
-    if (state == STATE_CONNECTED) {
-        if (CDevice* device = currentDevice()) {
-            device->readInfo();
-        }
-    }
     if (!quiet()) {
         emit deviceStateChanged(state);
+    }
+    // Read the identity once every listener has seen Connected: an instrument that does not
+    // answer is disconnected by that read, and its Disconnected must reach everyone last.
+    if (state == STATE_CONNECTED) {
+        if (CDevice* device = currentDevice()) {
+            QMetaObject::invokeMethod(device, "readInfo", Qt::QueuedConnection);
+        }
     }
 }

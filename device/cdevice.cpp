@@ -364,8 +364,19 @@ void CDevice::disconnectReceiver()
 
 void CDevice::onInterfaceStateChanged(int state)
 {
+    if (state == STATE_DISCONNECTED) {
+        stopCheckTimer();
+    }
     if (state == STATE_CONNECTED || state == STATE_DISCONNECTED || state == STATE_LISTENING) {
         setState(state);
+    }
+}
+
+void CDevice::stopCheckTimer()
+{
+    if (checkTimerId != 0) {
+        killTimer(checkTimerId);
+        checkTimerId = 0;
     }
 }
 
@@ -439,7 +450,8 @@ void CDevice::invokeDelayedCommand()
 
 void CDevice::send(const QString& line)
 {
-    if (!m_interface) {
+    // Nothing is written or logged as sent on a closed transport.
+    if (!m_interface || linkDown()) {
         return;
     }
     m_lastSent = line;
@@ -526,7 +538,8 @@ bool CDevice::waitForChunk(int timeoutMs)
     // receive path and by the device's own timer event rather than through a loop object, a timer
     // object and quit(), which per exchange cost allocations, connections and a wake-up.
     QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance();
-    if (!dispatcher) {
+    // A timer cannot be started for a negative time: such a wait would never end.
+    if (!dispatcher || timeoutMs <= 0 || linkDown()) {
         return false;
     }
     m_chunkArrived = false;
@@ -534,7 +547,8 @@ bool CDevice::waitForChunk(int timeoutMs)
     // An answer time-out never ends early (a coarse timer may fire 5 % before its time).
     m_waitTimerId = startTimer(timeoutMs, Qt::PreciseTimer);
     waitingForAnswer = true;
-    while (!m_chunkArrived && !m_waitExpired) {
+    // A disconnection (the user's or the transport's own) ends the wait at once.
+    while (!m_chunkArrived && !m_waitExpired && !linkDown()) {
         dispatcher->processEvents(QEventLoop::WaitForMoreEvents);
     }
     waitingForAnswer = false;
@@ -571,8 +585,7 @@ bool CDevice::waitForResponseBytes(QByteArray& bytes, int timeoutMs)
         return false;
     }
     m_interface->read(bytes);
-    const int nul = bytes.indexOf('\0');
-    emit newInLog(logRecord(QString::fromUtf8(nul < 0 ? bytes : bytes.left(nul))));
+    emit newInLog(logRecord(CInterface::textFromBytes(bytes)));
     restartActivityTimer();
     return true;
 }
@@ -633,6 +646,10 @@ int CDevice::sendAndExpect(const QString& command, const QString& expected, int 
         if (m_interface) {
             m_interface->clear();
         }
+        if (linkDown()) {
+            result = COMMAND_FAILED;
+            break;
+        }
         disconnectReceiver();
         send(command);
         QString answer;
@@ -642,6 +659,10 @@ int CDevice::sendAndExpect(const QString& command, const QString& expected, int 
             return COMMAND_OK;
         }
         result = received ? COMMAND_FAILED : COMMAND_TIMEOUT;
+    }
+    if (linkDown()) {
+        // Not a silent instrument: the connection is gone, and no connection check may follow.
+        result = COMMAND_FAILED;
     }
     connectReceiver();
     return result;
@@ -655,6 +676,9 @@ int CDevice::sendAndRead(const QString& command, QString* answer, int lines, int
         if (m_interface) {
             m_interface->clear();
         }
+        if (linkDown()) {
+            break;
+        }
         disconnectReceiver();
         send(command);
         if (readAnswer(text, lines, timeoutMs)) {
@@ -663,7 +687,8 @@ int CDevice::sendAndRead(const QString& command, QString* answer, int lines, int
         }
     }
     connectReceiver();
-    return COMMAND_TIMEOUT;
+    // A connection that went away ends the exchange as failed, not as a silent instrument.
+    return linkDown() ? COMMAND_FAILED : COMMAND_TIMEOUT;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -703,10 +728,7 @@ void CDevice::disconnectDevice()
     QElapsedTimer elapsed;
     elapsed.start();
     setState(STATE_DISCONNECTING);
-    if (checkTimerId != 0) {
-        killTimer(checkTimerId);
-        checkTimerId = 0;
-    }
+    stopCheckTimer();
     m_interface->close();
     qCDebug(lcDevice) << interfaceDescription() << "ms=" << elapsed.elapsed();
 }
@@ -717,11 +739,8 @@ void CDevice::setCheckConnection(bool checkConnection)
         return;
     }
     m_checkConnection = checkConnection;
-    if (checkTimerId != 0) {
-        killTimer(checkTimerId);
-        checkTimerId = 0;
-    }
-    if (checkConnection) {
+    stopCheckTimer();
+    if (checkConnection && !linkDown()) {
         checkTimerId = startTimer(CheckPeriodMs, Qt::CoarseTimer);
     }
 }

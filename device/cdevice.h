@@ -217,6 +217,9 @@ private slots:
 
 private:
     void restartActivityTimer();
+    void stopCheckTimer();
+    // The user or the transport closed the connection: exchanges end and nothing more is sent.
+    bool linkDown() const { return m_state == STATE_DISCONNECTED || m_state == STATE_DISCONNECTING; }
     void appendToReceiveBuffer(const QString& chunk);
     // Removes complete result lines from text; an unfinished last line stays in pending.
     QString dropResultLines(QString& pending, const QString& chunk);

@@ -306,7 +306,8 @@ void CInterfaceModule::startTimeoutTimer(int ms)
     qCDebug(lcInterface) << "timeout=" << ms;
     m_rx_buffer.clear();
     stopTimeoutTimer();
-    m_timer_id = startTimer(ms, Qt::CoarseTimer);
+    // No timer starts for a negative time, and the command would wait for ever: expire at once.
+    m_timer_id = startTimer(qMax(0, ms), Qt::CoarseTimer);
 }
 
 void CInterfaceModule::stopTimeoutTimer()

@@ -208,7 +208,8 @@ void TstMainWindow::statusLine()
 
     TestDevice device;
     connectDevice(device);
-    QCOMPARE(label("deviceLabel")->text(), QStringLiteral("Device: <b>PS 750.X2</b>"));
+    // The identity is read once every listener has seen the connection.
+    QTRY_COMPARE(label("deviceLabel")->text(), QStringLiteral("Device: <b>PS 750.X2</b>"));
     QCOMPARE(label("idLabel")->text(), QStringLiteral("ID: <b>123456</b>"));
     QCOMPARE(label("interfaceLabel")->text(), QStringLiteral("Interface: <b>FAKE 9600</b>"));
     QCOMPARE(label("autoConnectLabel")->text(), connectedAutoText);

@@ -125,6 +125,7 @@ private slots:
     void quietMode_data();
     void quietMode();
     void deviceControllerReadsIdentityOnConnect();
+    void deviceControllerReportsTheRealStateLast();
     void balanceFollowsDeviceControllerChoice();
 
 private:
@@ -456,6 +457,22 @@ void TstControllers::quietMode()
     QCOMPARE(forwardedCount(finished, 13), 2);
 }
 
+void TstControllers::deviceControllerReportsTheRealStateLast()
+{
+    // The port goes away while the identity is read: the device ends Disconnected, and so must the
+    // state the controller reported last.
+    TestDevice device;
+    device.fake->setResponder([&device](const QString&) {
+        device.fake->close();
+        return QList<QByteArray>();
+    });
+    deviceController->setCurrentDevice(&device);
+    QSignalSpy states(deviceController, &CControllerInterface::deviceStateChanged);
+    QVERIFY(device.connectDevice(false));
+    QTRY_COMPARE(stateList(states), (QList<int>{STATE_CONNECTING, STATE_CONNECTED, STATE_DISCONNECTED}));
+    QCOMPARE(device.state(), int(STATE_DISCONNECTED));
+}
+
 void TstControllers::deviceControllerReadsIdentityOnConnect()
 {
     TestDevice device;
@@ -464,7 +481,7 @@ void TstControllers::deviceControllerReadsIdentityOnConnect()
     QSignalSpy finished(deviceController, &CControllerInterface::commandFinished);
 
     QVERIFY(device.connectDevice(false));
-    QCOMPARE(device.fake->writtenLines(), QStringList{QStringLiteral("SW9\r\n")});
+    QTRY_COMPARE(device.fake->writtenLines(), QStringList{QStringLiteral("SW9\r\n")});
     QCOMPARE(device.model(), QStringLiteral("PS 750.X2"));
     QCOMPARE(device.serialNumber(), QStringLiteral("123456"));
     QCOMPARE(device.productionDate(), QStringLiteral("2021-03-04"));

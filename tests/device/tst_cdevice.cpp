@@ -20,6 +20,7 @@ public:
     using CDevice::adoptInterface;
     using CDevice::canSendNextCommand;
     using CDevice::CDevice;
+    using CDevice::checkTimerId;
     using CDevice::disconnectReceiver;
     using CDevice::readAnswer;
     using CDevice::receiveBuffer;
@@ -309,6 +310,10 @@ private slots:
     void readInfo_data();
     void readInfo();
     void cloneCopiesIdentityAndTransport();
+    void disconnectionEndsExchange_data();
+    void disconnectionEndsExchange();
+    void nonPositiveTimeoutEndsWaitAtOnce_data();
+    void nonPositiveTimeoutEndsWaitAtOnce();
 };
 
 void TstCDevice::newDevice()
@@ -377,40 +382,50 @@ void TstCDevice::parseResult_data()
     QTest::addColumn<QString>("line");
     QTest::addColumn<bool>("withStability");
     QTest::addColumn<bool>("ok");
-    QTest::addColumn<float>("value");
+    QTest::addColumn<double>("value");
     QTest::addColumn<int>("decimals");
     QTest::addColumn<QString>("unit");
     QTest::addColumn<QString>("stability");
 
     const QString marked = QStringLiteral("U") + Plain12345;
-    QTest::newRow("plain") << Plain12345 << false << true << 12.345f << 3 << "g"
+    QTest::newRow("plain") << Plain12345 << false << true << 12.345 << 3 << "g"
                            << "X";
-    QTest::newRow("marked U") << marked << true << true << 12.345f << 3 << "g"
+    QTest::newRow("marked U") << marked << true << true << 12.345 << 3 << "g"
                               << "U";
-    QTest::newRow("marked S") << QString(QStringLiteral("S") + Plain12345) << true << true << 12.345f << 3
+    QTest::newRow("marked S") << QString(QStringLiteral("S") + Plain12345) << true << true << 12.345 << 3
                               << "g"
                               << "S";
     QTest::newRow("integer") << QString(QStringLiteral(" ") + "      100" + " " + "kg " + Crlf) << false
-                             << true << 100.0f << 0 << "kg"
+                             << true << 100.0 << 0 << "kg"
                              << "X";
     QTest::newRow("negative") << QString(QStringLiteral("-") + "    0.500" + " " + "g  " + Crlf) << false
-                              << true << -0.5f << 3 << "g"
+                              << true << -0.5 << 3 << "g"
                               << "X";
     QTest::newRow("negative marked") << QString(QStringLiteral("S-") + "    1.250" + " " + " lb" + Crlf)
-                                     << true << true << -1.25f << 3 << "lb"
+                                     << true << true << -1.25 << 3 << "lb"
                                      << "S";
     QTest::newRow("blank unit") << QString(QStringLiteral(" ") + "   12.345" + " " + "   " + Crlf) << false
-                                << true << 12.345f << 3 << ""
+                                << true << 12.345 << 3 << ""
                                 << "X";
     QTest::newRow("point last") << QString(QStringLiteral(" ") + "      12." + " " + "g  " + Crlf) << false
-                                << true << 12.0f << 0 << "g"
+                                << true << 12.0 << 0 << "g"
                                 << "X";
     QTest::newRow("point first") << QString(QStringLiteral(" ") + ".12345678" + " " + "g  " + Crlf) << false
-                                 << true << 0.12345678f << 8 << "g"
+                                 << true << 0.12345678 << 8 << "g"
                                  << "X";
 
+    // Analytical balances send eight and more significant digits: every one must arrive.
+    const auto exact = [](const char* name, const char* field, double value, int decimals) {
+        QTest::newRow(name) << QString(QStringLiteral(" ") + field + " g  " + Crlf) << false << true << value
+                            << decimals << "g"
+                            << "X";
+    };
+    exact("eight digits", "1234.5678", 1234.5678, 4);
+    exact("five nines", "99999.999", 99999.999, 3);
+    exact("five decimals", "220.00001", 220.00001, 5);
+
     const auto bad = [](const char* name, const QString& line, bool withStability) {
-        QTest::newRow(name) << line << withStability << false << 0.0f << 0 << ""
+        QTest::newRow(name) << line << withStability << false << 0.0 << 0 << ""
                             << "";
     };
     bad("marked without mark expected", marked, false);
@@ -433,6 +448,9 @@ void TstCDevice::parseResult_data()
     bad("inf", QStringLiteral(" ") + "      inf" + " " + "g  " + Crlf, false);
     bad("minus inf", QStringLiteral("-") + "      inf" + " " + "g  " + Crlf, false);
     bad("beyond float", QStringLiteral(" ") + "     1e39" + " " + "g  " + Crlf, false);
+    bad("exponent", QStringLiteral(" ") + "     1e38" + " " + "g  " + Crlf, false);
+    bad("tiny exponent", QStringLiteral(" ") + " 1.23e-45" + " " + "g  " + Crlf, false);
+    bad("hexadecimal", QStringLiteral(" ") + "     0x1F" + " " + "g  " + Crlf, false);
 }
 
 void TstCDevice::parseResult()
@@ -440,14 +458,14 @@ void TstCDevice::parseResult()
     QFETCH(QString, line);
     QFETCH(bool, withStability);
     QFETCH(bool, ok);
-    QFETCH(float, value);
+    QFETCH(double, value);
     QFETCH(int, decimals);
     QFETCH(QString, unit);
     QFETCH(QString, stability);
 
     CDevice device;
     Measurement m;
-    m.value = 7.0f;
+    m.value = 7.0;
     m.unit = QStringLiteral("zz");
     m.decimals = 5;
     m.stability = 'Q';
@@ -1183,6 +1201,54 @@ void TstCDevice::cloneCopiesIdentityAndTransport()
     QSignalSpy lines(copy.get(), &CDevice::lineReceived);
     transport->feed("MT\r\n");
     QCOMPARE(lines.count(), 1);
+}
+
+void TstCDevice::disconnectionEndsExchange_data()
+{
+    QTest::addColumn<bool>("byTransport");
+    QTest::addColumn<QStringList>("journal");
+    QTest::newRow("user disconnects")
+        << false << QStringList({"> Sx1\r\n", "state 5", "state 2", "finished 2 11 m=0/0//X"});
+    QTest::newRow("transport goes away")
+        << true << QStringList({"> Sx1\r\n", "state 2", "finished 2 11 m=0/0//X"});
+}
+
+void TstCDevice::disconnectionEndsExchange()
+{
+    QFETCH(bool, byTransport);
+    QFETCH(QStringList, journal);
+
+    // A silent instrument with the connection check on: the request would wait 3 x 2 s, then probe.
+    Rig rig(true, true);
+    QTimer::singleShot(50, &rig.device,
+                       [&] { byTransport ? void(rig.fake->close()) : rig.device.disconnectDevice(); });
+    rig.device.result();
+    QCOMPARE(rig.journal, journal);
+    // No probe is due or possible on the closed transport: nothing more is sent, no second cycle.
+    QCOMPARE(rig.device.checkTimerId, 0);
+    rig.device.checkCommunication(COMMAND_TIMEOUT);
+    rig.device.sendSI();
+    QCOMPARE(rig.journal, journal);
+}
+
+void TstCDevice::nonPositiveTimeoutEndsWaitAtOnce_data()
+{
+    QTest::addColumn<int>("timeoutMs");
+    QTest::newRow("zero") << 0;
+    QTest::newRow("negative") << -1;
+}
+
+void TstCDevice::nonPositiveTimeoutEndsWaitAtOnce()
+{
+    QFETCH(int, timeoutMs);
+    Rig rig;
+    // A late answer would end a wait that never times out; the wait must have ended long before.
+    rig.instrument->lateMs = 3000;
+    rig.instrument->answerInTurn({"@ 1.5 g\r\n"});
+    QString answer;
+    QCOMPARE(rig.device.sendAndRead(QStringLiteral("SI\r\n"), &answer, 1, timeoutMs, 1),
+             int(COMMAND_TIMEOUT));
+    QCOMPARE(answer, QString());
 }
 
 QTEST_GUILESS_MAIN(TstCDevice)
