@@ -5,6 +5,7 @@
 #include "device/cmervikmanagerfactory.h"
 #include "log/cpelmlog.h"
 #include "platform/logcategories.h"
+#include "search/directconnecter.h"
 
 #include <QFileInfo>
 #include <QHostInfo>
@@ -84,17 +85,13 @@ bool StartupConnecter::probe(CDevice* candidate)
     } else {
         candidate->setRS232(m_target.port, QString(), m_target.baud);
     }
-    if (!candidate->connectDevice(false)) {
+    const DirectConnecter::Probe answer =
+        DirectConnecter::probe(candidate, m_target.network ? 0 : m_target.baud);
+    if (answer == DirectConnecter::NotOpened) {
         emit note(QStringLiteral("Cannot open ") + candidate->interfaceDescription());
         return false;
     }
-    if (!m_target.network) {
-        candidate->setBaudRate(m_target.baud);
-    }
-    // A first echo may meet the rest of a line the instrument was sending when the port opened.
-    const bool answered = (candidate->checkEcho() || candidate->checkEcho()) && candidate->readInfo();
-    candidate->disconnectDevice();
-    if (!answered) {
+    if (answer == DirectConnecter::Silent) {
         emit note(QStringLiteral("No instrument answered on ") + candidate->interfaceDescription());
         return false;
     }

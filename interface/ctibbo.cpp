@@ -31,6 +31,19 @@ QByteArray CTibbo::macForArp() const
     return arpForm(m_mac, '.', 10);
 }
 
+QByteArray CTibbo::macFromArp(const QByteArray& arpMac)
+{
+    const QByteArray canonical = arpForm(arpMac, '-', 16);
+    if (canonical.isEmpty()) {
+        return QByteArray();
+    }
+    QByteArrayList numbers;
+    for (const QByteArray& group : canonical.split('-')) {
+        numbers << QByteArray::number(group.toUInt(nullptr, 16));
+    }
+    return numbers.join('.');
+}
+
 void CTibbo::send(const QByteArray& datagram, int command, QVariant argument, bool forceBroadcast)
 {
     m_command_arg = std::move(argument);

@@ -20,6 +20,9 @@ public:
     int moduleType() const override { return MODULE_TIBBO; }
     // The module reports its MAC as six decimal numbers joined by ".".
     QByteArray macForArp() const override;
+    // The module's own form (six decimal numbers joined by ".") of a MAC in the address-resolution
+    // form; empty for anything else.
+    static QByteArray macFromArp(const QByteArray& arpMac);
 
 public slots:
     void readStatus() override;

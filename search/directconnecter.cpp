@@ -1,0 +1,191 @@
+#include "search/directconnecter.h"
+
+#include "controller/cdevicecontroller.h"
+#include "device/cdevice.h"
+#include "interface/ctibbo.h"
+#include "log/cpelmlog.h"
+#include "platform/addressresolver.h"
+#include "platform/logcategories.h"
+#include "platform/searchinterfaces.h"
+#include "platform/serialports.h"
+
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QSettings>
+#include <QTimer>
+
+namespace {
+const QString Group = QStringLiteral("AutoConnect");
+
+template <typename Source> void logTraffic(Source* source)
+{
+    if (CPelmLog* log = CPelmLog::instance()) {
+        QObject::connect(source, &Source::newOutLog, log, &CPelmLog::onNewOutLog);
+        QObject::connect(source, &Source::newInLog, log, &CPelmLog::onNewInLog);
+    }
+}
+
+bool isAddress(const QString& place)
+{
+    return QHostAddress(place).protocol() == QAbstractSocket::IPv4Protocol;
+}
+} // namespace
+
+DirectConnecter::DirectConnecter(QThread* deviceThread, QObject* parent)
+    : QObject(parent), m_deviceThread(deviceThread), m_controller(CDeviceController::instance())
+{
+    // A parent would keep the object in the parent's thread; this one works in its own.
+    setParent(nullptr);
+    moveToThread(&m_workerThread);
+    m_workerThread.start();
+}
+
+DirectConnecter::~DirectConnecter()
+{
+    // A running attempt ends within its bounded waits; nothing is terminated.
+    m_workerThread.quit();
+    m_workerThread.wait();
+}
+
+DirectConnecter::Probe DirectConnecter::probe(CDevice* candidate, int baudRate)
+{
+    if (!candidate->connectDevice(false)) {
+        return NotOpened;
+    }
+    if (baudRate > 0) {
+        candidate->setBaudRate(baudRate);
+    }
+    const bool answered = (candidate->checkEcho() || candidate->checkEcho()) && candidate->readInfo();
+    candidate->disconnectDevice();
+    return answered ? Answered : Silent;
+}
+
+CDevice* DirectConnecter::tryCandidates(const std::function<bool(CDevice*)>& reach, bool forSerialPort)
+{
+    const QList<CDevice*> candidates = m_factory.createDevices(nullptr, forSerialPort);
+    CDevice* found = nullptr;
+    for (CDevice* candidate : candidates) {
+        if (!found) {
+            logTraffic(candidate);
+            if (reach(candidate) && candidate->isReachable()) {
+                found = candidate;
+                continue;
+            }
+            qCDebug(lcSearch) << candidate->interfaceDescription() << "no instrument or not reachable";
+        }
+        delete candidate;
+    }
+    return found;
+}
+
+void DirectConnecter::handOver(CDevice* device)
+{
+    if (!device) {
+        emit result(nullptr);
+        return;
+    }
+    device->setParent(nullptr);
+    device->moveToThread(m_deviceThread);
+    // Made current and connected in its own thread, after it has moved there: both calls queue
+    // into that thread in this order.
+    CDeviceController* controller = m_controller;
+    QMetaObject::invokeMethod(
+        controller, [controller, device] { controller->setCurrentDevice(device); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(device, "connectDevice", Qt::QueuedConnection, Q_ARG(bool, true));
+    emit result(device);
+}
+
+void DirectConnecter::connectToCom(QString port, int baudrate)
+{
+    SerialPortEntry entry;
+    // A port named in the environment's list, or else any existing device file (a link made by
+    // socat or ser2net users); with MERVIK_SERIAL_PORTS set nothing else may be opened.
+    if (!SerialPorts::find(port, &entry)) {
+        if (qEnvironmentVariableIsSet("MERVIK_SERIAL_PORTS") || !QFileInfo::exists(port)) {
+            qCWarning(lcSearch) << "no serial port" << port;
+            emit result(nullptr);
+            return;
+        }
+        entry.name = port;
+    }
+    const QString kind = SerialPorts::kind(entry);
+    handOver(tryCandidates(
+        [&](CDevice* candidate) {
+            candidate->setRS232(entry.name, kind, baudrate);
+            return probe(candidate, baudrate) == Answered;
+        },
+        true));
+}
+
+void DirectConnecter::connectToEth(QString ip, int port)
+{
+    const QHostAddress address(ip);
+    if (address.protocol() != QAbstractSocket::IPv4Protocol || port < 1 || port > 65535) {
+        emit result(nullptr);
+        return;
+    }
+    handOver(tryCandidates(
+        [&](CDevice* candidate) {
+            candidate->setLAN(address, port);
+            QHostAddress local;
+            QHostAddress netmask;
+            const QByteArray mac = AddressResolver::instance()->macForIp(ip);
+            if (SearchInterfaces::localAddressFor(address, &local, &netmask) && !mac.isEmpty()) {
+                auto* module =
+                    new CTibbo(local, netmask.toIPv4Address(), CTibbo::macFromArp(mac), address, candidate);
+                candidate->setModule(module);
+                logTraffic(module);
+                QEventLoop wait;
+                bool ready = false;
+                QTimer::singleShot(ModuleInfoTimeoutMs, &wait, &QEventLoop::quit);
+                connect(module, &CInterfaceModule::infoReady, &wait, [&] {
+                    ready = true;
+                    wait.quit();
+                });
+                module->readInfo(1);
+                wait.exec();
+                // Without the module's settings (a Wi-Fi module, a plain converter) the
+                // instrument is judged by what it answers.
+                if (!ready) {
+                    candidate->setModule(nullptr);
+                }
+            }
+            return probe(candidate, 0) == Answered;
+        },
+        false));
+}
+
+void DirectConnecter::autoConnect(QString place, int port)
+{
+    QSettings settings;
+    settings.beginGroup(Group);
+    settings.setValue(QStringLiteral("Enabled"), QStringLiteral("1"));
+    settings.setValue(QStringLiteral("COM"), isAddress(place) ? QStringLiteral("0") : QStringLiteral("1"));
+    settings.setValue(QStringLiteral("Address"), place);
+    settings.setValue(QStringLiteral("Port"), QString::number(port));
+}
+
+void DirectConnecter::disableAutoConnect()
+{
+    QSettings settings;
+    settings.setValue(Group + QStringLiteral("/Enabled"), QStringLiteral("0"));
+}
+
+bool DirectConnecter::checkAuto()
+{
+    QSettings settings;
+    settings.beginGroup(Group);
+    if (settings.value(QStringLiteral("Enabled")).toString() != QLatin1String("1")) {
+        return false;
+    }
+    emit connectingState(true);
+    const QString address = settings.value(QStringLiteral("Address")).toString();
+    const int port = settings.value(QStringLiteral("Port")).toString().toInt();
+    if (settings.value(QStringLiteral("COM")).toString() == QLatin1String("1")) {
+        connectToCom(address, port);
+    } else {
+        connectToEth(address, port);
+    }
+    emit connectingState(false);
+    return true;
+}
