@@ -1,6 +1,8 @@
+#include "support/childprocess.h"
 #include "support/ptypair.h"
 
 #include <QDateTime>
+#include <QDeadlineTimer>
 #include <QFile>
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -72,6 +74,22 @@ public:
 const QRegularExpression ReadLine(QStringLiteral(
     "^(\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}(?:Z|[+-]\\d\\d:\\d\\d)?) (\\S+) (\\S*) (\\S)$"));
 
+// Reads the simulator's traffic log (--verbose, on stderr) up to a line that starts with prefix.
+bool waitForTraffic(QProcess& sim, const QByteArray& prefix)
+{
+    QDeadlineTimer deadline(RunBoundMs);
+    sim.setReadChannel(QProcess::StandardError);
+    while (!deadline.hasExpired()) {
+        while (sim.canReadLine()) {
+            if (sim.readLine().startsWith(prefix)) {
+                return true;
+            }
+        }
+        sim.waitForReadyRead(StartBoundMs);
+    }
+    return false;
+}
+
 } // namespace
 
 // mervik-cli end to end against mervik-sim on a pseudo-terminal.
@@ -93,9 +111,13 @@ private slots:
     void failures();
     void usageErrors_data();
     void usageErrors();
+    void sendToStreamingInstrument_data();
+    void sendToStreamingInstrument();
+    void sendStoppedPrintsWhatArrived();
 
 private:
     Run runCli(const QStringList& args);
+    bool startCli(QProcess& process, const QStringList& args);
 
     QTemporaryDir home;
 };
@@ -364,6 +386,59 @@ void TstCli::usageErrors()
     QCOMPARE(run.exitCode, 2);
     QVERIFY2(!run.err.isEmpty(), "a usage error says so on stderr");
     QCOMPARE(run.out, QString());
+}
+
+bool TstCli::startCli(QProcess& process, const QStringList& args)
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("HOME"), home.path());
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), home.filePath(QStringLiteral("config")));
+    env.insert(QStringLiteral("XDG_DATA_HOME"), home.filePath(QStringLiteral("data")));
+    env.insert(QStringLiteral("XDG_CACHE_HOME"), home.filePath(QStringLiteral("cache")));
+    process.setProcessEnvironment(env);
+    process.start(QStringLiteral(MERVIK_CLI_PATH), args);
+    return process.waitForStarted(StartBoundMs);
+}
+
+void TstCli::sendToStreamingInstrument_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<int>("lines");
+
+    // Results keep coming after the answer: only the bounds end the wait (0: any number of lines).
+    QTest::newRow("--lines") << QStringList{QStringLiteral("--lines"), QStringLiteral("2")} << 2;
+    QTest::newRow("--timeout") << QStringList{QStringLiteral("--timeout"), QStringLiteral("300")} << 0;
+}
+
+void TstCli::sendToStreamingInstrument()
+{
+    QFETCH(QStringList, options);
+    QFETCH(int, lines);
+
+    Sim sim;
+    QVERIFY(sim.start({QStringLiteral("--stream"), QStringLiteral("50")}));
+    const Run run = runCli(QStringList{QStringLiteral("send"), sim.port, QStringLiteral("SI")} + options);
+    QCOMPARE(run.exitCode, 0);
+    QVERIFY2(run.out.endsWith(QLatin1String("\r\n")), qPrintable(run.out));
+    const int received = run.out.count(QLatin1Char('\n'));
+    QVERIFY2(lines ? received == lines : received > 0, qPrintable(run.out));
+}
+
+void TstCli::sendStoppedPrintsWhatArrived()
+{
+    Sim sim;
+    QVERIFY(sim.start({QStringLiteral("--stream"), QStringLiteral("50"), QStringLiteral("--verbose")}));
+    ChildProcess cli;
+    QVERIFY(startCli(cli.process, {QStringLiteral("send"), sim.port, QStringLiteral("SW9")}));
+    // Stopped once the identity and a result after it have left the instrument.
+    QVERIFY(waitForTraffic(sim.process, "-> PS 750.X2"));
+    QVERIFY(waitForTraffic(sim.process, "-> "));
+    cli.process.terminate();
+    QVERIFY(cli.process.waitForFinished(RunBoundMs));
+    QCOMPARE(cli.process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(cli.process.exitCode(), 0);
+    const QString out = QString::fromUtf8(cli.process.readAllStandardOutput());
+    QVERIFY2(out.contains(QLatin1String("PS 750.X2\r\n123456\r\n2021-03-04\r\n1.04.7\r\n")), qPrintable(out));
 }
 
 QTEST_GUILESS_MAIN(TstCli)
