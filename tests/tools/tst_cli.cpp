@@ -114,6 +114,7 @@ private slots:
     void sendToStreamingInstrument_data();
     void sendToStreamingInstrument();
     void sendStoppedPrintsWhatArrived();
+    void readWhenThePortGoesAway();
 
 private:
     Run runCli(const QStringList& args);
@@ -439,6 +440,23 @@ void TstCli::sendStoppedPrintsWhatArrived()
     QCOMPARE(cli.process.exitCode(), 0);
     const QString out = QString::fromUtf8(cli.process.readAllStandardOutput());
     QVERIFY2(out.contains(QLatin1String("PS 750.X2\r\n123456\r\n2021-03-04\r\n1.04.7\r\n")), qPrintable(out));
+}
+
+void TstCli::readWhenThePortGoesAway()
+{
+    Sim sim;
+    QVERIFY(sim.start({}));
+    ChildProcess cli;
+    QVERIFY(
+        startCli(cli.process, {QStringLiteral("read"), sim.port, QStringLiteral("--count"),
+                               QStringLiteral("1000"), QStringLiteral("--interval"), QStringLiteral("100")}));
+    QVERIFY(!cli.waitForLine("", RunBoundMs).isEmpty());
+    sim.process.kill();
+    QVERIFY(cli.process.waitForFinished(RunBoundMs));
+    QCOMPARE(cli.process.exitCode(), 4);
+    const QString err = QString::fromUtf8(cli.process.readAllStandardError());
+    QVERIFY2(err.contains(QLatin1String("mervik-cli: ")) && err.contains(QLatin1String("went away")),
+             qPrintable(err));
 }
 
 QTEST_GUILESS_MAIN(TstCli)

@@ -120,12 +120,32 @@ int readResults(QCoreApplication& app, InstrumentSession& session, bool stable, 
                              app.quit();
                          }
                      });
-    QObject::connect(balance, &CControllerInterface::raiseError, &app, [&](int error, int command) {
-        if (command == COMMAND_RESULT || command == COMMAND_STABLE_RESULT || command == -1) {
-            exitCode = command == -1 ? InstrumentSession::ExitFailure : failureCode(error);
-            fail(exitCode,
-                 command == -1 ? QStringLiteral("request refused (%1)").arg(error) : resultText(error));
+    // The first failure is the one reported.
+    bool failed = false;
+    auto stop = [&](int code, const QString& message) {
+        if (!failed) {
+            failed = true;
+            exitCode = fail(code, message);
             app.quit();
+        }
+    };
+    // A port that goes away (adapter pulled, connection closed) disconnects the device under the
+    // controllers: they refuse further requests and hear nothing more of a running one.
+    const QString gone = QStringLiteral("the instrument stopped answering: its port went away (%1)")
+                             .arg(device->interfaceDescription());
+    QObject scope;
+    QObject::connect(device, &CDevice::stateChanged, &scope, [&](int state) {
+        if (state == STATE_DISCONNECTED) {
+            stop(InstrumentSession::ExitNoAnswer, gone);
+        }
+    });
+    QObject::connect(balance, &CControllerInterface::raiseError, &scope, [&](int error, int command) {
+        if (device->state() != STATE_CONNECTED) {
+            stop(InstrumentSession::ExitNoAnswer, gone);
+        } else if (command == COMMAND_RESULT || command == COMMAND_STABLE_RESULT) {
+            stop(failureCode(error), resultText(error));
+        } else if (command == -1) {
+            stop(InstrumentSession::ExitFailure, QStringLiteral("request refused (%1)").arg(error));
         }
     });
     QObject::connect(balance, &CControllerInterface::commandFinished, &app, [&](int result, int command) {
