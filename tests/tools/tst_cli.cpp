@@ -115,6 +115,8 @@ private slots:
     void sendToStreamingInstrument();
     void sendStoppedPrintsWhatArrived();
     void readWhenThePortGoesAway();
+    void probeReportsWhatWasRead_data();
+    void probeReportsWhatWasRead();
 
 private:
     Run runCli(const QStringList& args);
@@ -457,6 +459,39 @@ void TstCli::readWhenThePortGoesAway()
     const QString err = QString::fromUtf8(cli.process.readAllStandardError());
     QVERIFY2(err.contains(QLatin1String("mervik-cli: ")) && err.contains(QLatin1String("went away")),
              qPrintable(err));
+}
+
+void TstCli::probeReportsWhatWasRead_data()
+{
+    QTest::addColumn<QStringList>("simArgs");
+    QTest::addColumn<QStringList>("expected");
+
+    // Seed 1 leaves the first two answers (echo, identity) whole and garbles the third.
+    QTest::newRow("garbled answer after the identity")
+        << QStringList{QStringLiteral("--garble"), QStringLiteral("0.5"), QStringLiteral("--seed"),
+                       QStringLiteral("1")}
+        << QStringList{QStringLiteral("model: PS 750.X2"), QStringLiteral("firmware: 1.04.7"),
+                       QStringLiteral("generation: current")};
+    // Seed 16 drops the first answer (the echo) and none of the next six.
+    QTest::newRow("one echo dropped")
+        << QStringList{QStringLiteral("--drop"), QStringLiteral("0.3"), QStringLiteral("--seed"),
+                       QStringLiteral("16")}
+        << QStringList{QStringLiteral("model: PS 750.X2"), QStringLiteral("generation: current")};
+}
+
+void TstCli::probeReportsWhatWasRead()
+{
+    QFETCH(QStringList, simArgs);
+    QFETCH(QStringList, expected);
+
+    Sim sim;
+    QVERIFY(sim.start(simArgs));
+    const Run run = runCli({QStringLiteral("probe"), sim.port});
+    QCOMPARE(run.exitCode, 0);
+    const QStringList lines = run.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    for (const QString& line : expected) {
+        QVERIFY2(lines.contains(line), qPrintable(line + QStringLiteral(" missing in:\n") + run.out));
+    }
 }
 
 QTEST_GUILESS_MAIN(TstCli)
