@@ -74,18 +74,15 @@ public:
 const QRegularExpression ReadLine(QStringLiteral(
     "^(\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}(?:Z|[+-]\\d\\d:\\d\\d)?) (\\S+) (\\S*) (\\S)$"));
 
-// Reads the simulator's traffic log (--verbose, on stderr) up to a line that starts with prefix.
+// Reads the simulator's traffic log (--verbose, on stderr) up to a line that starts with prefix; the
+// simulator ends by itself, and with it the wait.
 bool waitForTraffic(QProcess& sim, const QByteArray& prefix)
 {
-    QDeadlineTimer deadline(RunBoundMs);
     sim.setReadChannel(QProcess::StandardError);
-    while (!deadline.hasExpired()) {
-        while (sim.canReadLine()) {
-            if (sim.readLine().startsWith(prefix)) {
-                return true;
-            }
+    while (sim.canReadLine() || sim.waitForReadyRead(StartBoundMs)) {
+        if (sim.canReadLine() && sim.readLine().startsWith(prefix)) {
+            return true;
         }
-        sim.waitForReadyRead(StartBoundMs);
     }
     return false;
 }
@@ -113,7 +110,6 @@ private slots:
     void usageErrors();
     void sendToStreamingInstrument_data();
     void sendToStreamingInstrument();
-    void sendStoppedPrintsWhatArrived();
     void readWhenThePortGoesAway();
     void probeReportsWhatWasRead_data();
     void probeReportsWhatWasRead();
@@ -408,9 +404,11 @@ void TstCli::sendToStreamingInstrument_data()
     QTest::addColumn<QStringList>("options");
     QTest::addColumn<int>("lines");
 
-    // Results keep coming after the answer: only the bounds end the wait (0: any number of lines).
+    // Results keep coming after the answer: only a bound ends the wait (0 lines: any number).
     QTest::newRow("--lines") << QStringList{QStringLiteral("--lines"), QStringLiteral("2")} << 2;
     QTest::newRow("--timeout") << QStringList{QStringLiteral("--timeout"), QStringLiteral("300")} << 0;
+    // Stopped (-1) once the identity and a result after it have left the instrument.
+    QTest::newRow("stopped") << QStringList() << -1;
 }
 
 void TstCli::sendToStreamingInstrument()
@@ -419,29 +417,22 @@ void TstCli::sendToStreamingInstrument()
     QFETCH(int, lines);
 
     Sim sim;
-    QVERIFY(sim.start({QStringLiteral("--stream"), QStringLiteral("50")}));
-    const Run run = runCli(QStringList{QStringLiteral("send"), sim.port, QStringLiteral("SI")} + options);
-    QCOMPARE(run.exitCode, 0);
-    QVERIFY2(run.out.endsWith(QLatin1String("\r\n")), qPrintable(run.out));
-    const int received = run.out.count(QLatin1Char('\n'));
-    QVERIFY2(lines ? received == lines : received > 0, qPrintable(run.out));
-}
-
-void TstCli::sendStoppedPrintsWhatArrived()
-{
-    Sim sim;
     QVERIFY(sim.start({QStringLiteral("--stream"), QStringLiteral("50"), QStringLiteral("--verbose")}));
     ChildProcess cli;
-    QVERIFY(startCli(cli.process, {QStringLiteral("send"), sim.port, QStringLiteral("SW9")}));
-    // Stopped once the identity and a result after it have left the instrument.
-    QVERIFY(waitForTraffic(sim.process, "-> PS 750.X2"));
-    QVERIFY(waitForTraffic(sim.process, "-> "));
-    cli.process.terminate();
+    QVERIFY(startCli(cli.process,
+                     QStringList{QStringLiteral("send"), sim.port, QStringLiteral("SW9")} + options));
+    if (lines < 0) {
+        QVERIFY(waitForTraffic(sim.process, "-> PS 750.X2"));
+        QVERIFY(waitForTraffic(sim.process, "-> "));
+        cli.process.terminate();
+    }
     QVERIFY(cli.process.waitForFinished(RunBoundMs));
     QCOMPARE(cli.process.exitStatus(), QProcess::NormalExit);
     QCOMPARE(cli.process.exitCode(), 0);
     const QString out = QString::fromUtf8(cli.process.readAllStandardOutput());
-    QVERIFY2(out.contains(QLatin1String("PS 750.X2\r\n123456\r\n2021-03-04\r\n1.04.7\r\n")), qPrintable(out));
+    QVERIFY2(lines > 0 ? out.count(QLatin1Char('\n')) == lines
+                       : out.contains(QLatin1String("PS 750.X2\r\n123456\r\n2021-03-04\r\n1.04.7\r\n")),
+             qPrintable(out));
 }
 
 void TstCli::readWhenThePortGoesAway()
@@ -464,34 +455,26 @@ void TstCli::readWhenThePortGoesAway()
 void TstCli::probeReportsWhatWasRead_data()
 {
     QTest::addColumn<QStringList>("simArgs");
-    QTest::addColumn<QStringList>("expected");
 
     // Seed 1 leaves the first two answers (echo, identity) whole and garbles the third.
-    QTest::newRow("garbled answer after the identity")
-        << QStringList{QStringLiteral("--garble"), QStringLiteral("0.5"), QStringLiteral("--seed"),
-                       QStringLiteral("1")}
-        << QStringList{QStringLiteral("model: PS 750.X2"), QStringLiteral("firmware: 1.04.7"),
-                       QStringLiteral("generation: current")};
+    QTest::newRow("garbled answer after the identity") << QStringList{
+        QStringLiteral("--garble"), QStringLiteral("0.5"), QStringLiteral("--seed"), QStringLiteral("1")};
     // Seed 16 drops the first answer (the echo) and none of the next six.
-    QTest::newRow("one echo dropped")
-        << QStringList{QStringLiteral("--drop"), QStringLiteral("0.3"), QStringLiteral("--seed"),
-                       QStringLiteral("16")}
-        << QStringList{QStringLiteral("model: PS 750.X2"), QStringLiteral("generation: current")};
+    QTest::newRow("one echo dropped") << QStringList{QStringLiteral("--drop"), QStringLiteral("0.3"),
+                                                     QStringLiteral("--seed"), QStringLiteral("16")};
 }
 
 void TstCli::probeReportsWhatWasRead()
 {
     QFETCH(QStringList, simArgs);
-    QFETCH(QStringList, expected);
 
     Sim sim;
     QVERIFY(sim.start(simArgs));
     const Run run = runCli({QStringLiteral("probe"), sim.port});
     QCOMPARE(run.exitCode, 0);
-    const QStringList lines = run.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    for (const QString& line : expected) {
-        QVERIFY2(lines.contains(line), qPrintable(line + QStringLiteral(" missing in:\n") + run.out));
-    }
+    QVERIFY2(run.out.contains(QLatin1String("model: PS 750.X2\nserial number: 123456\n")) &&
+                 run.out.contains(QLatin1String("generation: current\n")),
+             qPrintable(run.out));
 }
 
 QTEST_GUILESS_MAIN(TstCli)
