@@ -1,6 +1,8 @@
+#include "support/childprocess.h"
 #include "support/ptypair.h"
 
 #include <QDateTime>
+#include <QDeadlineTimer>
 #include <QFile>
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -72,6 +74,19 @@ public:
 const QRegularExpression ReadLine(QStringLiteral(
     "^(\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}(?:Z|[+-]\\d\\d:\\d\\d)?) (\\S+) (\\S*) (\\S)$"));
 
+// Reads the simulator's traffic log (--verbose, on stderr) up to a line that starts with prefix; the
+// simulator ends by itself, and with it the wait.
+bool waitForTraffic(QProcess& sim, const QByteArray& prefix)
+{
+    sim.setReadChannel(QProcess::StandardError);
+    while (sim.canReadLine() || sim.waitForReadyRead(StartBoundMs)) {
+        if (sim.canReadLine() && sim.readLine().startsWith(prefix)) {
+            return true;
+        }
+    }
+    return false;
+}
+
 } // namespace
 
 // mervik-cli end to end against mervik-sim on a pseudo-terminal.
@@ -93,9 +108,15 @@ private slots:
     void failures();
     void usageErrors_data();
     void usageErrors();
+    void sendToStreamingInstrument_data();
+    void sendToStreamingInstrument();
+    void readWhenThePortGoesAway();
+    void probeReportsWhatWasRead_data();
+    void probeReportsWhatWasRead();
 
 private:
     Run runCli(const QStringList& args);
+    bool startCli(QProcess& process, const QStringList& args);
 
     QTemporaryDir home;
 };
@@ -364,6 +385,96 @@ void TstCli::usageErrors()
     QCOMPARE(run.exitCode, 2);
     QVERIFY2(!run.err.isEmpty(), "a usage error says so on stderr");
     QCOMPARE(run.out, QString());
+}
+
+bool TstCli::startCli(QProcess& process, const QStringList& args)
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("HOME"), home.path());
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), home.filePath(QStringLiteral("config")));
+    env.insert(QStringLiteral("XDG_DATA_HOME"), home.filePath(QStringLiteral("data")));
+    env.insert(QStringLiteral("XDG_CACHE_HOME"), home.filePath(QStringLiteral("cache")));
+    process.setProcessEnvironment(env);
+    process.start(QStringLiteral(MERVIK_CLI_PATH), args);
+    return process.waitForStarted(StartBoundMs);
+}
+
+void TstCli::sendToStreamingInstrument_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<int>("lines");
+
+    // Results keep coming after the answer: only a bound ends the wait (0 lines: any number).
+    QTest::newRow("--lines") << QStringList{QStringLiteral("--lines"), QStringLiteral("2")} << 2;
+    QTest::newRow("--timeout") << QStringList{QStringLiteral("--timeout"), QStringLiteral("300")} << 0;
+    // Stopped (-1) once the identity and a result after it have left the instrument.
+    QTest::newRow("stopped") << QStringList() << -1;
+}
+
+void TstCli::sendToStreamingInstrument()
+{
+    QFETCH(QStringList, options);
+    QFETCH(int, lines);
+
+    Sim sim;
+    QVERIFY(sim.start({QStringLiteral("--stream"), QStringLiteral("50"), QStringLiteral("--verbose")}));
+    ChildProcess cli;
+    QVERIFY(startCli(cli.process,
+                     QStringList{QStringLiteral("send"), sim.port, QStringLiteral("SW9")} + options));
+    if (lines < 0) {
+        QVERIFY(waitForTraffic(sim.process, "-> PS 750.X2"));
+        QVERIFY(waitForTraffic(sim.process, "-> "));
+        cli.process.terminate();
+    }
+    QVERIFY(cli.process.waitForFinished(RunBoundMs));
+    QCOMPARE(cli.process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(cli.process.exitCode(), 0);
+    const QString out = QString::fromUtf8(cli.process.readAllStandardOutput());
+    QVERIFY2(lines > 0 ? out.count(QLatin1Char('\n')) == lines
+                       : out.contains(QLatin1String("PS 750.X2\r\n123456\r\n2021-03-04\r\n1.04.7\r\n")),
+             qPrintable(out));
+}
+
+void TstCli::readWhenThePortGoesAway()
+{
+    Sim sim;
+    QVERIFY(sim.start({}));
+    ChildProcess cli;
+    QVERIFY(
+        startCli(cli.process, {QStringLiteral("read"), sim.port, QStringLiteral("--count"),
+                               QStringLiteral("1000"), QStringLiteral("--interval"), QStringLiteral("100")}));
+    QVERIFY(!cli.waitForLine("", RunBoundMs).isEmpty());
+    sim.process.kill();
+    QVERIFY(cli.process.waitForFinished(RunBoundMs));
+    QCOMPARE(cli.process.exitCode(), 4);
+    const QString err = QString::fromUtf8(cli.process.readAllStandardError());
+    QVERIFY2(err.contains(QLatin1String("mervik-cli: ")) && err.contains(QLatin1String("went away")),
+             qPrintable(err));
+}
+
+void TstCli::probeReportsWhatWasRead_data()
+{
+    QTest::addColumn<QStringList>("simArgs");
+
+    // Seed 1 leaves the first two answers (echo, identity) whole and garbles the third.
+    QTest::newRow("garbled answer after the identity") << QStringList{
+        QStringLiteral("--garble"), QStringLiteral("0.5"), QStringLiteral("--seed"), QStringLiteral("1")};
+    // Seed 16 drops the first answer (the echo) and none of the next six.
+    QTest::newRow("one echo dropped") << QStringList{QStringLiteral("--drop"), QStringLiteral("0.3"),
+                                                     QStringLiteral("--seed"), QStringLiteral("16")};
+}
+
+void TstCli::probeReportsWhatWasRead()
+{
+    QFETCH(QStringList, simArgs);
+
+    Sim sim;
+    QVERIFY(sim.start(simArgs));
+    const Run run = runCli({QStringLiteral("probe"), sim.port});
+    QCOMPARE(run.exitCode, 0);
+    QVERIFY2(run.out.contains(QLatin1String("model: PS 750.X2\nserial number: 123456\n")) &&
+                 run.out.contains(QLatin1String("generation: current\n")),
+             qPrintable(run.out));
 }
 
 QTEST_GUILESS_MAIN(TstCli)

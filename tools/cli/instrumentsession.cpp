@@ -62,15 +62,24 @@ int InstrumentSession::open(const QString& portArgument, const QVector<int>& bau
 
 bool InstrumentSession::adopt(std::unique_ptr<CDeviceOld>& candidate, bool readIdentity)
 {
-    if (candidate->checkEcho() || candidate->checkEcho()) {
-        if (readIdentity) {
-            candidate->readInfo();
-        }
-        m_device = std::move(candidate);
-        return true;
+    if (!candidate->checkEcho() && !candidate->checkEcho()) {
+        candidate->disconnectDevice();
+        return false;
     }
-    candidate->disconnectDevice();
-    return false;
+    if (readIdentity) {
+        // The device tries its first echo once and takes an instrument that lost that one answer for an
+        // older one. Only the echo test with its repeats (the base device's) tells the generations apart.
+        const bool current =
+            candidate->protocolMode() == CDeviceOld::ModeCurrent || candidate->CDevice::checkEcho();
+        m_generation = current ? QStringLiteral("current") : QStringLiteral("older");
+        // The identity exchange alone: the device's own reading asks for a result after it and, should
+        // that answer be garbled, forgets the identity it had read. An older instrument has none.
+        if (current) {
+            candidate->CDevice::readInfo();
+        }
+    }
+    m_device = std::move(candidate);
+    return true;
 }
 
 int InstrumentSession::openNetwork(const QHostAddress& address, int port, bool readIdentity, QString& error)
@@ -126,21 +135,6 @@ bool InstrumentSession::parseHostPort(const QString& text, QHostAddress* address
     *address = parsed;
     *port = value;
     return true;
-}
-
-QString InstrumentSession::generation() const
-{
-    if (!m_device) {
-        return QString();
-    }
-    switch (m_device->protocolMode()) {
-    case CDeviceOld::ModeCurrent:
-        return QStringLiteral("current");
-    case CDeviceOld::ModeOlder:
-        return QStringLiteral("older");
-    default:
-        return QStringLiteral("unknown");
-    }
 }
 
 QString InstrumentSession::formatValue(const Measurement& m)

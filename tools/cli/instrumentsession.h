@@ -13,7 +13,7 @@ class CDeviceOld;
 class QTextStream;
 
 // One instrument reached from the command line the way the program reaches it: a device candidate
-// per baud rate, echo test (twice), then the identity when asked for.
+// per baud rate, echo test (twice), then the generation and the identity when asked for.
 class InstrumentSession : public QObject
 {
     Q_OBJECT
@@ -41,7 +41,8 @@ public:
     static bool parseHostPort(const QString& text, QHostAddress* address, int* port);
 
     CDeviceOld* device() const { return m_device.get(); }
-    QString generation() const;
+    // "current" or "older" once the identity was asked for; empty otherwise.
+    QString generation() const { return m_generation; }
     int baudRate() const { return m_baudRate; }
 
     static QString formatValue(const Measurement& m);
@@ -54,4 +55,5 @@ private:
     std::unique_ptr<CDeviceOld> m_device;
     int m_baudRate = 0;
     bool m_network = false;
+    QString m_generation;
 };

@@ -7,6 +7,7 @@
 #include "device/cdeviceold.h"
 #include "device/cmervikmanagerfactory.h"
 #include "interface/cinterface.h"
+#include "platform/quitsignals.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -119,12 +120,32 @@ int readResults(QCoreApplication& app, InstrumentSession& session, bool stable, 
                              app.quit();
                          }
                      });
-    QObject::connect(balance, &CControllerInterface::raiseError, &app, [&](int error, int command) {
-        if (command == COMMAND_RESULT || command == COMMAND_STABLE_RESULT || command == -1) {
-            exitCode = command == -1 ? InstrumentSession::ExitFailure : failureCode(error);
-            fail(exitCode,
-                 command == -1 ? QStringLiteral("request refused (%1)").arg(error) : resultText(error));
+    // The first failure is the one reported.
+    bool failed = false;
+    auto stop = [&](int code, const QString& message) {
+        if (!failed) {
+            failed = true;
+            exitCode = fail(code, message);
             app.quit();
+        }
+    };
+    // A port that goes away (adapter pulled, connection closed) disconnects the device under the
+    // controllers: they refuse further requests and hear nothing more of a running one.
+    const QString gone = QStringLiteral("the instrument stopped answering: its port went away (%1)")
+                             .arg(device->interfaceDescription());
+    QObject scope;
+    QObject::connect(device, &CDevice::stateChanged, &scope, [&](int state) {
+        if (state == STATE_DISCONNECTED) {
+            stop(InstrumentSession::ExitNoAnswer, gone);
+        }
+    });
+    QObject::connect(balance, &CControllerInterface::raiseError, &scope, [&](int error, int command) {
+        if (device->state() != STATE_CONNECTED) {
+            stop(InstrumentSession::ExitNoAnswer, gone);
+        } else if (command == COMMAND_RESULT || command == COMMAND_STABLE_RESULT) {
+            stop(failureCode(error), resultText(error));
+        } else if (command == -1) {
+            stop(InstrumentSession::ExitFailure, QStringLiteral("request refused (%1)").arg(error));
         }
     });
     QObject::connect(balance, &CControllerInterface::commandFinished, &app, [&](int result, int command) {
@@ -163,7 +184,30 @@ int tareOrZero(InstrumentSession& session, bool tare)
     return InstrumentSession::ExitOk;
 }
 
-int sendLine(QCoreApplication& app, InstrumentSession& session, QString line, int waitMs)
+// The text up to and including its n-th line feed; all of it when it has fewer.
+QString firstLines(const QString& text, int n)
+{
+    int end = -1;
+    for (int i = 0; i < n; ++i) {
+        end = text.indexOf(QLatin1Char('\n'), end + 1);
+        if (end < 0) {
+            return text;
+        }
+    }
+    return text.left(end + 1);
+}
+
+// When send stops waiting: after `lines` complete lines when given, else once a complete line has come
+// and `quietMs` passed without more; in any case `timeoutMs` after sending. An instrument that streams
+// results never falls quiet.
+struct AnswerBounds
+{
+    int lines = 0;
+    int quietMs = 200;
+    int timeoutMs = 2000;
+};
+
+int sendLine(QCoreApplication& app, InstrumentSession& session, QString line, const AnswerBounds& bounds)
 {
     if (!line.endsWith(QLatin1String("\r\n"))) {
         line += QStringLiteral("\r\n");
@@ -173,18 +217,42 @@ int sendLine(QCoreApplication& app, InstrumentSession& session, QString line, in
     QTimer quiet;
     quiet.setSingleShot(true);
     QObject::connect(&quiet, &QTimer::timeout, &app, &QCoreApplication::quit);
-    QObject::connect(device, &CDevice::newInLog, &app, [&](const PelmLogRecord& r) {
+    QTimer limit;
+    limit.setSingleShot(true);
+    QObject::connect(&limit, &QTimer::timeout, &app, &QCoreApplication::quit);
+    QObject receiving;
+    QObject::connect(device, &CDevice::newInLog, &receiving, [&](const PelmLogRecord& r) {
         received += r.message;
-        quiet.start(waitMs);
+        const int lines = received.count(QLatin1Char('\n'));
+        if (bounds.lines > 0 && lines >= bounds.lines) {
+            app.quit();
+        } else if (bounds.lines == 0 && lines > 0) {
+            quiet.start(bounds.quietMs);
+        }
     });
+    // A stop (SIGTERM, SIGINT) ends the wait too, and what arrived until then is still printed.
+    QuitSignals::install(&app);
     device->sendString(line);
-    quiet.start(waitMs);
+    limit.start(bounds.timeoutMs);
     app.exec();
-    if (received.isEmpty()) {
-        return fail(InstrumentSession::ExitNoAnswer, QStringLiteral("no answer to %1").arg(line.trimmed()));
+    // Bytes already waiting when the wait ended have arrived as well.
+    QCoreApplication::processEvents();
+    if (bounds.lines > 0) {
+        // What follows the asked-for lines is no longer the answer.
+        received = firstLines(received, bounds.lines);
     }
     std::fprintf(stdout, "%s", received.toUtf8().constData());
     std::fflush(stdout);
+    if (received.isEmpty()) {
+        return fail(InstrumentSession::ExitNoAnswer, QStringLiteral("no answer to %1").arg(line.trimmed()));
+    }
+    const int lines = received.count(QLatin1Char('\n'));
+    if (bounds.lines > 0 && lines < bounds.lines) {
+        return fail(InstrumentSession::ExitNoAnswer, QStringLiteral("answer to %1 incomplete: %2 of %3 lines")
+                                                         .arg(line.trimmed())
+                                                         .arg(lines)
+                                                         .arg(bounds.lines));
+    }
     return InstrumentSession::ExitOk;
 }
 
@@ -242,7 +310,8 @@ int main(int argc, char* argv[])
         "                                 print results: ISO time, value, unit, stability\n"
         "  tare PORT                      tare the instrument\n"
         "  zero PORT                      zero the instrument\n"
-        "  send PORT LINE                 send a raw line (CR LF added), print the answer\n"
+        "  send PORT LINE [--lines N] [--wait MS] [--timeout MS]\n"
+        "                                 send a raw line (CR LF added), print the answer\n"
         "  module ADDRESS [--dialect wifi|tibbo] [--local ADDRESS]\n"
         "                                 read a network module's settings, one 'name: value' a line\n\n"
         "PORT is a serial port path (pseudo-terminals included) or HOST:PORT of a network instrument.\n"
@@ -267,8 +336,16 @@ int main(int argc, char* argv[])
                                        QStringLiteral("Also write the results to FILE as CSV."),
                                        QStringLiteral("FILE"));
     const QCommandLineOption waitOption(
-        QStringLiteral("wait"), QStringLiteral("send: ms of silence that ends the answer (default 1000)."),
-        QStringLiteral("MS"), QStringLiteral("1000"));
+        QStringLiteral("wait"),
+        QStringLiteral("send: ms of silence after a complete line that ends the answer (default 200)."),
+        QStringLiteral("MS"), QStringLiteral("200"));
+    const QCommandLineOption linesOption(
+        QStringLiteral("lines"), QStringLiteral("send: the answer is N lines; print them once they came."),
+        QStringLiteral("N"));
+    const QCommandLineOption timeoutOption(
+        QStringLiteral("timeout"),
+        QStringLiteral("send: ms after which to print what came and stop waiting (default 2000)."),
+        QStringLiteral("MS"), QStringLiteral("2000"));
     const QCommandLineOption dialectOption(
         QStringLiteral("dialect"), QStringLiteral("module: wifi (UDP 65534, default) or tibbo (UDP 65535)."),
         QStringLiteral("wifi|tibbo"), QStringLiteral("wifi"));
@@ -277,7 +354,7 @@ int main(int argc, char* argv[])
         QStringLiteral("module: this computer's address to use (default: the one in the module's subnet)."),
         QStringLiteral("ADDRESS"));
     parser.addOptions({baudOption, stableOption, countOption, intervalOption, csvOption, waitOption,
-                       dialectOption, localOption});
+                       linesOption, timeoutOption, dialectOption, localOption});
     // Parsed by hand so that an unknown option ends with the usage status, like the other usage errors.
     if (!parser.parse(QCoreApplication::arguments())) {
         return fail(InstrumentSession::ExitUsage, parser.errorText());
@@ -316,7 +393,7 @@ int main(int argc, char* argv[])
     }
     int count = 0;
     int interval = 0;
-    int wait = 0;
+    AnswerBounds bounds;
     if (!positiveInt(parser.value(countOption), count)) {
         return fail(InstrumentSession::ExitUsage, QStringLiteral("--count expects a positive number"));
     }
@@ -326,8 +403,14 @@ int main(int argc, char* argv[])
         return fail(InstrumentSession::ExitUsage,
                     QStringLiteral("--interval expects a number of milliseconds"));
     }
-    if (!positiveInt(parser.value(waitOption), wait)) {
+    if (!positiveInt(parser.value(waitOption), bounds.quietMs)) {
         return fail(InstrumentSession::ExitUsage, QStringLiteral("--wait expects a positive number"));
+    }
+    if (parser.isSet(linesOption) && !positiveInt(parser.value(linesOption), bounds.lines)) {
+        return fail(InstrumentSession::ExitUsage, QStringLiteral("--lines expects a positive number"));
+    }
+    if (!positiveInt(parser.value(timeoutOption), bounds.timeoutMs)) {
+        return fail(InstrumentSession::ExitUsage, QStringLiteral("--timeout expects a positive number"));
     }
 
     InstrumentSession session;
@@ -346,5 +429,5 @@ int main(int argc, char* argv[])
     if (command == QLatin1String("tare") || command == QLatin1String("zero")) {
         return tareOrZero(session, command == QLatin1String("tare"));
     }
-    return sendLine(app, session, args.at(2), wait);
+    return sendLine(app, session, args.at(2), bounds);
 }
