@@ -34,9 +34,11 @@ public:
     static constexpr int MaxCachedBlocks = 16;
 
     static const char* const CreateStatement;
+    static const char* const CountIndexStatement;
 
     explicit DataFeedTableModel(QObject* parent = nullptr, const QSqlDatabase& db = QSqlDatabase::database());
 
+    // The table and the index that keeps counting its rows quick.
     bool createTable();
     // Reads the table again.
     bool select();
