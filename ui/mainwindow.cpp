@@ -134,8 +134,8 @@ void MainWindow::setUpStatusLine()
     ui->databaseLabel->setText(QStringLiteral("Database not available: <b>") +
                                databaseFailure.toHtmlEscaped() + QStringLiteral("</b>"));
     ui->databaseLabel->setToolTip(databaseFailure);
-    // A long path must not widen the window beyond its minimum size.
-    ui->databaseLabel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    // Shown whole where there is room; a long path must not raise the window's minimum width.
+    ui->databaseLabel->setMinimumWidth(1);
     ui->databaseLabel->setVisible(!databaseFailure.isEmpty());
     updateStatusBar(STATE_DISCONNECTED);
     connect(CDeviceController::instance(), &CControllerInterface::deviceStateChanged, this,
