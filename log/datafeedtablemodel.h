@@ -6,11 +6,13 @@
 #include <QVariant>
 
 #include <array>
+#include <map>
 #include <vector>
 
-// The DATAFEED table, held row for row in COUNT order. Rows are read once and then kept in step
-// with every change made through the model, so that appending to a long table costs no re-reading
-// and the view and the export always see the whole table. Every change is committed at once.
+// The DATAFEED table in COUNT order, read from the table as rows are asked for. Only the number of
+// rows is held for the whole table; full rows are held in a few blocks of neighbouring rows, the
+// least recently used dropped first, so that the memory stays the same for ten rows or a million
+// and appending costs the same at any size. Every change is committed at once.
 class DataFeedTableModel : public QAbstractTableModel
 {
     Q_OBJECT
@@ -27,15 +29,20 @@ public:
         NoteColumn
     };
     static constexpr int ColumnCount = 8;
+    static constexpr int BlockRows = 256;
+    // Enough for a screenful and the thousand rows that measuring column widths reads around it.
+    static constexpr int MaxCachedBlocks = 16;
 
     static const char* const CreateStatement;
+    static const char* const CountIndexStatement;
 
     explicit DataFeedTableModel(QObject* parent = nullptr, const QSqlDatabase& db = QSqlDatabase::database());
 
+    // The table and the index that keeps counting its rows quick.
     bool createTable();
-    // Reads the whole table again.
+    // Reads the table again.
     bool select();
-    // Reads the rows stored after the last row held.
+    // Takes in the rows stored after the last row held.
     bool fetchNew();
 
     // Stores one row (COUNT, then DATE, TIME, SN, VAL, UNIT, NOTE) and shows it.
@@ -44,6 +51,9 @@ public:
     bool clear();
     // The largest COUNT stored, 0 for an empty table.
     qint64 maxStoredCount() const;
+
+    // Rows held in memory at the moment; tests check that it stays bounded.
+    int cachedRowCount() const;
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     int columnCount(const QModelIndex& parent = QModelIndex()) const override;
@@ -55,11 +65,26 @@ public:
 
 private:
     using Row = std::array<QVariant, ColumnCount>;
+    struct Block
+    {
+        // The block's first rows, in order; fewer than it holds while its tail is still unread.
+        std::vector<Row> rows;
+        quint64 lastUse = 0;
+    };
 
     bool beginWrite();
     bool endWrite(bool ok);
-    bool readRows(qint64 after, std::vector<Row>& rows) const;
+    bool storable();
+    // The row, read with its block when the block is not held; nullptr for a row out of range.
+    const Row* rowAt(int row) const;
+    void readBlockRows(int block, Block& into) const;
+    void evictBlocks() const;
 
     QSqlDatabase m_db;
-    std::vector<Row> m_rows;
+    int m_rowCount = 0;
+    // The highest COUNT held: rows above it are new.
+    qint64 m_lastCount = 0;
+    mutable std::map<int, Block> m_blocks;
+    mutable quint64 m_useClock = 0;
+    bool m_unavailableReported = false;
 };

@@ -5,6 +5,7 @@
 #include "controller/cdevicecontroller.h"
 #include "controller/settingscontroller.h"
 #include "device/cdevice.h"
+#include "log/appdatabase.h"
 #include "log/datafeedtableview.h"
 #include "ui/datafeedwidget.h"
 #include "ui/icontint.h"
@@ -128,6 +129,14 @@ void MainWindow::showPage(int page)
 
 void MainWindow::setUpStatusLine()
 {
+    // A database refused at start-up stays said until the program ends: nothing is stored meanwhile.
+    const QString databaseFailure = AppDatabase::failure();
+    ui->databaseLabel->setText(QStringLiteral("Database not available: <b>") +
+                               databaseFailure.toHtmlEscaped() + QStringLiteral("</b>"));
+    ui->databaseLabel->setToolTip(databaseFailure);
+    // Shown whole where there is room; a long path must not raise the window's minimum width.
+    ui->databaseLabel->setMinimumWidth(1);
+    ui->databaseLabel->setVisible(!databaseFailure.isEmpty());
     updateStatusBar(STATE_DISCONNECTED);
     connect(CDeviceController::instance(), &CControllerInterface::deviceStateChanged, this,
             &MainWindow::updateStatusBar);
