@@ -119,6 +119,17 @@ bool CPelmLog::insertLine(qint32 lineId, const QString& text)
     return query.exec();
 }
 
+void CPelmLog::noteInsert(bool ok, bool out)
+{
+    // Without a usable database every line fails: say so once, not once per line.
+    if (ok) {
+        m_insertFailureReported = false;
+    } else if (out && !m_insertFailureReported) {
+        m_insertFailureReported = true;
+        qCDebug(lcLog) << "ERROR WITH QUERY EXEC" << query.lastError().text();
+    }
+}
+
 void CPelmLog::store(const PelmLogRecord& r, const QString& direction, qint32& lineId)
 {
     if (!m_enabled.load()) {
@@ -137,16 +148,12 @@ void CPelmLog::store(const PelmLogRecord& r, const QString& direction, qint32& l
         int from = 0;
         for (int lf = message.indexOf(QLatin1Char('\n')); lf >= 0;
              from = lf + 1, lf = message.indexOf(QLatin1Char('\n'), from)) {
-            if (!insertLine(lineId, message.mid(from, lf + 1 - from)) && out) {
-                qCDebug(lcLog) << "ERROR WITH QUERY EXEC" << query.lastError().text();
-            }
+            noteInsert(insertLine(lineId, message.mid(from, lf + 1 - from)), out);
             ++lineId;
         }
         // The rest of an unfinished line keeps its LineId, which the next record continues.
         if (from < message.size()) {
-            if (!insertLine(lineId, message.mid(from)) && out) {
-                qCDebug(lcLog) << "ERROR WITH QUERY EXEC" << query.lastError().text();
-            }
+            noteInsert(insertLine(lineId, message.mid(from)), out);
         }
         if (m_batchRows >= MaxBatchRows) {
             commitPending();

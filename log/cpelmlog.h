@@ -50,6 +50,7 @@ signals:
 private:
     void store(const PelmLogRecord& r, const QString& direction, qint32& lineId);
     bool insertLine(qint32 lineId, const QString& text);
+    void noteInsert(bool ok, bool out);
     void openBatch();
     const QString& dateText(const QDate& date);
 
@@ -63,6 +64,7 @@ private:
     QTimer m_commitTimer;
     bool m_batchOpen = false;
     int m_batchRows = 0;
+    bool m_insertFailureReported = false;
     QDate m_lastDate;
     QString m_lastDateText;
 };
