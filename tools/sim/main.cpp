@@ -296,6 +296,12 @@ int main(int argc, char* argv[])
          QStringLiteral("none|incomplete|error|silent"), QStringLiteral("none")},
         {QStringLiteral("module-reboot-ms"), QStringLiteral("How long a rebooting module stays deaf."),
          QStringLiteral("MS"), QStringLiteral("500")},
+        {QStringLiteral("module-split-status"),
+         QStringLiteral("Tibbo: send the status reply in two datagrams.")},
+        {QStringLiteral("baud"),
+         QStringLiteral("With the pseudo-terminal: understand only what arrives while the line is set to N "
+                        "baud (at another speed every byte is garbled)."),
+         QStringLiteral("N")},
     });
     parser.process(app);
     if (!parser.positionalArguments().isEmpty()) {
@@ -313,6 +319,11 @@ int main(int argc, char* argv[])
     if (parser.isSet(QStringLiteral("link")) && !usePty) {
         fail(QStringLiteral("--link needs the pseudo-terminal"));
     }
+    if (parser.isSet(QStringLiteral("baud")) && !usePty) {
+        fail(QStringLiteral("--baud needs the pseudo-terminal"));
+    }
+    const int lineBaud =
+        parser.isSet(QStringLiteral("baud")) ? integer(parser, QStringLiteral("baud"), 1, 10000000) : 0;
 
     SimInstrument instrument;
     const QString generation = parser.value(QStringLiteral("generation"));
@@ -376,6 +387,7 @@ int main(int argc, char* argv[])
         } else if (dialect == QLatin1String("tibbo")) {
             auto tibbo = std::make_unique<SimTibboModule>(settings);
             tibbo->setRebootTime(integer(parser, QStringLiteral("module-reboot-ms"), 0, 600000));
+            tibbo->setSplitStatus(parser.isSet(QStringLiteral("module-split-status")));
             module = std::move(tibbo);
         } else {
             fail(QStringLiteral("--module: expected wifi or tibbo"));
@@ -406,7 +418,14 @@ int main(int argc, char* argv[])
             !pty.createLink(parser.value(QStringLiteral("link")), &error)) {
             fail(error, 1);
         }
-        QObject::connect(&pty, &SimPty::received, &instrument, &SimInstrument::feed);
+        QObject::connect(&pty, &SimPty::received, &instrument,
+                         [&pty, &instrument, lineBaud](const QByteArray& bytes) {
+                             // Read at the wrong speed, a line is noise that the instrument cannot take for a
+                             // command.
+                             if (lineBaud == 0 || pty.lineSpeed() == lineBaud) {
+                                 instrument.feed(bytes);
+                             }
+                         });
         QObject::connect(&instrument, &SimInstrument::output, &pty, &SimPty::write);
         printLine(QStringLiteral("PTY ") + pty.slavePath());
     } else if (parser.isSet(QStringLiteral("tcp-server"))) {

@@ -37,6 +37,12 @@ bool SimModule::listen(const QHostAddress& bindAddress, quint16 port, QString* e
     return true;
 }
 
+QByteArrayList SimModule::replies(const QByteArray& datagram)
+{
+    const QByteArray reply = respond(datagram);
+    return reply.isEmpty() ? QByteArrayList() : QByteArrayList{reply};
+}
+
 quint16 SimModule::port() const
 {
     return m_socket ? m_socket->localPort() : 0;
@@ -51,13 +57,12 @@ void SimModule::onReadyRead(QUdpSocket* socket)
         }
         ++m_received;
         log("<-", datagram.data());
-        const QByteArray reply = respond(datagram.data());
-        if (reply.isEmpty()) {
-            continue;
+        const QByteArrayList answer = replies(datagram.data());
+        for (const QByteArray& reply : answer) {
+            log("->", reply);
+            QUdpSocket* sender = m_ownSocket ? m_ownSocket : m_socket;
+            sender->writeDatagram(reply, datagram.senderAddress(), quint16(datagram.senderPort()));
         }
-        log("->", reply);
-        QUdpSocket* sender = m_ownSocket ? m_ownSocket : m_socket;
-        sender->writeDatagram(reply, datagram.senderAddress(), quint16(datagram.senderPort()));
     }
 }
 

@@ -4,6 +4,7 @@
 #include "simmodulesettings.h"
 
 #include <QByteArray>
+#include <QByteArrayList>
 #include <QObject>
 
 class QUdpSocket;
@@ -34,6 +35,8 @@ public:
     void setVerbose(bool verbose) { m_verbose = verbose; }
 
     virtual QByteArray respond(const QByteArray& datagram) = 0;
+    // The datagrams that answer one datagram; one reply, or none, unless a dialect splits it.
+    virtual QByteArrayList replies(const QByteArray& datagram);
     virtual quint16 defaultPort() const = 0;
     virtual QByteArray dialectName() const = 0;
 

@@ -97,6 +97,27 @@ bool SimPty::createLink(const QString& path, QString* error)
     return true;
 }
 
+int SimPty::lineSpeed() const
+{
+    termios mode{};
+    if (m_slave < 0 || tcgetattr(m_slave, &mode) != 0) {
+        return 0;
+    }
+    static const struct
+    {
+        speed_t code;
+        int baud;
+    } speeds[] = {{B1200, 1200},   {B2400, 2400},   {B4800, 4800},     {B9600, 9600},    {B19200, 19200},
+                  {B38400, 38400}, {B57600, 57600}, {B115200, 115200}, {B230400, 230400}};
+    const speed_t code = cfgetospeed(&mode);
+    for (const auto& speed : speeds) {
+        if (speed.code == code) {
+            return speed.baud;
+        }
+    }
+    return 0;
+}
+
 void SimPty::write(const QByteArray& bytes)
 {
     if (!isOpen() || bytes.isEmpty()) {

@@ -28,6 +28,10 @@ public:
     // Bytes not written because nobody reads the slave side and its queue is full.
     qint64 droppedBytes() const { return m_droppedBytes; }
 
+    // The speed the client set on the slave side (a pseudo-terminal keeps it without using it); 0 for a
+    // speed outside the standard list.
+    int lineSpeed() const;
+
 public slots:
     void write(const QByteArray& bytes);
     void close();

@@ -87,6 +87,20 @@ QByteArray SimTibboModule::respond(const QByteArray& datagram)
     return Refused;
 }
 
+QByteArrayList SimTibboModule::replies(const QByteArray& datagram)
+{
+    QByteArrayList answer = SimModule::replies(datagram);
+    if (!m_splitStatus || datagram != "X" || answer.size() != 1) {
+        return answer;
+    }
+    const QByteArray whole = answer.takeFirst();
+    const int third = whole.indexOf('/', whole.indexOf('/', whole.indexOf('/') + 1) + 1);
+    if (third < 0) {
+        return {whole};
+    }
+    return {whole.left(third), whole.mid(third)};
+}
+
 // "A<mac>/<serial>/<state><mode>/<firmware>/<owner>/<device>", mode M static, I leased, * waiting.
 QByteArray SimTibboModule::status() const
 {

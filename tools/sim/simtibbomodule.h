@@ -20,10 +20,13 @@ public:
     explicit SimTibboModule(const SimModuleSettings& settings, QObject* parent = nullptr);
 
     QByteArray respond(const QByteArray& datagram) override;
+    QByteArrayList replies(const QByteArray& datagram) override;
     quint16 defaultPort() const override { return DefaultPort; }
     QByteArray dialectName() const override { return "tibbo"; }
 
     void setRebootTime(int ms) { m_rebootMs = qMax(0, ms); }
+    // The status reply in two datagrams, the first ending before its third "/", as some modules send it.
+    void setSplitStatus(bool split) { m_splitStatus = split; }
     bool isRebooting() const;
     int reboots() const { return m_reboots; }
     // "002.000.077.086.000.001"
@@ -38,6 +41,7 @@ private:
     QTimer* m_rebootTimer = nullptr;
     int m_rebootMs = 500;
     int m_reboots = 0;
+    bool m_splitStatus = false;
 };
 
 #endif // SIMTIBBOMODULE_H
