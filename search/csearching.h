@@ -1,0 +1,135 @@
+#pragma once
+
+#include "log/pelmlogrecord.h"
+
+#include <QHash>
+#include <QHostAddress>
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+#include <atomic>
+#include <functional>
+
+class CDevice;
+class CDeviceFactory;
+class CInterfaceModule;
+class CServersPool;
+class QUdpSocket;
+
+// Finds instruments: every serial port is probed in a thread of its own while the network modules
+// are asked by broadcast on every searched interface; a module that answers gets candidate devices
+// that read its settings, connect over TCP and are identified. Lives in a worker thread of its own;
+// search() blocks that thread but keeps handling its events in every wait.
+class CSearching : public QObject
+{
+    Q_OBJECT
+public:
+    // How long the network modules have to answer and be identified.
+    static constexpr int DefaultNetworkWaitMs = 8000;
+    // Serial probes end by themselves well within this; after it they are stopped.
+    static constexpr int ProbeWaitMs = 60000;
+    // A stopped probe closes its port at once; this bounds the wait for it to say so.
+    static constexpr int StopWaitMs = 2000;
+    // A module's status is tens of bytes: an answer that never completes is kept only this far.
+    static constexpr int MaxPartialBytes = 1024;
+    static constexpr int MaxPartialSenders = 64;
+    static constexpr int MaxInfoAttempts = 4;
+
+    explicit CSearching(CDeviceFactory* factory, QObject* parent = nullptr);
+    ~CSearching() override;
+
+    bool isStopped() const { return m_stop; }
+    bool isSearching() const { return m_progress <= 99; }
+    int progress() const { return m_progress; }
+    CDevice* device(int i) const { return m_devices.value(i); }
+    int deviceCount() const { return m_devices.size(); }
+    int indexOf(CDevice* device) const { return m_devices.indexOf(device); }
+
+    // The whole wait for network answers; the next search uses it.
+    void setNetworkWait(int ms) { m_networkWaitMs = qMax(0, ms); }
+    int networkWait() const { return m_networkWaitMs; }
+
+public slots:
+    bool search();
+    void stopSearching();
+    void setDevice(CDevice* device);
+
+signals:
+    void progressChanged(int progress);
+    void newLogLine(QString line);
+    void newDeviceFound(CDevice* dev);
+    void searchingFinished();
+    void userStopped();
+    void newOutLog(PelmLogRecord r);
+    void newInLog(PelmLogRecord r);
+
+protected:
+    void timerEvent(QTimerEvent* event) override;
+
+private slots:
+    void onSocketReadyRead();
+    void onModuleInfoReady();
+    void onDeviceStateChanged(int state);
+    void onModuleCommandFailed();
+    void onModuleCommandOk();
+    void onModuleCommandTimeout();
+    void onProbeFinished(bool success, CDevice* device);
+
+private:
+    // The module behind one MAC and dialect, and where it was first heard.
+    struct HeardModule
+    {
+        QUdpSocket* socket = nullptr;
+        QList<QPointer<CDevice>> candidates;
+    };
+
+    void searchSerialPorts();
+    bool searchNetwork();
+    void broadcast(QUdpSocket* socket, const QByteArray& datagram, int port);
+    void waitForAnswers();
+    void waitForProbes();
+    void cleanUp();
+    void parseReceivedData(QUdpSocket* socket, const QByteArray& answer, const QHostAddress& address,
+                           int port);
+    void appendToDevicesList(CDevice* device);
+    void connectFoundModule(CDevice* device);
+    void checkFoundDevice(CDevice* device);
+    // Connects and checks the devices that became ready meanwhile, one at a time, outside any
+    // other device's exchange.
+    void runChecks();
+    void retryInformation(CInterfaceModule* module);
+    void discard(CDevice* device);
+    static bool isDiscarded(const CDevice* device);
+    bool isListed(const QString& interfaceDescription) const;
+    static bool holds(const QUdpSocket* socket, const QHostAddress& address);
+    QString identityLine(const CDevice* device) const;
+    // Handles this thread's events until done() holds, ms have passed, or (with endOnStop) the
+    // search is stopped; tick runs after every round with the time so far.
+    void runEvents(int ms, const std::function<bool()>& done, bool endOnStop, int tickMs,
+                   const std::function<void(qint64)>& tick);
+    // Progress only grows during a search and stays below 100 until its end.
+    void setProgress(int progress);
+
+    CDeviceFactory* m_factory = nullptr;
+    std::atomic<bool> m_stop{false};
+    std::atomic<int> m_progress{100};
+    QList<CDevice*> m_devices;
+    QList<QUdpSocket*> m_sockets;
+    QObject* m_candidates = nullptr;
+    // Answer bytes so far, per receiving socket and sender.
+    QHash<QString, QByteArray> m_partial;
+    int m_pending = 0;
+    int m_total = 1;
+
+    int m_networkWaitMs = DefaultNetworkWaitMs;
+    bool m_running = false;
+    QPointer<CServersPool> m_pool;
+    QHash<QString, HeardModule> m_modules;
+    QList<QPointer<CDevice>> m_toConnect;
+    QList<QPointer<CDevice>> m_toCheck;
+    CDevice* m_checking = nullptr;
+    int m_waitTimerId = 0;
+    bool m_partialCapReported = false;
+};
