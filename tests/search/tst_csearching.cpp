@@ -1,0 +1,448 @@
+// Searches as the program runs them, in a worker thread of their own: over pseudo-terminals with
+// mervik-sim behind them, and over the network inside two namespaces, the computer (this test's
+// thread, and so the search's threads) in one and mervik-sim's modules in the other.
+#include "device/cdevice.h"
+#include "device/cmervikmanagerfactory.h"
+#include "interface/cinterfacemodule.h"
+#include "search/csearching.h"
+#include "support/childprocess.h"
+#include "support/ptypair.h"
+#include "support/testnetns.h"
+
+#include <QThread>
+#include <QtTest>
+
+#include <memory>
+#include <vector>
+
+namespace {
+
+constexpr int SearchBoundMs = 20000;
+
+// The program's factory, searching only what the test wants.
+class Factory : public CMervikManagerFactory
+{
+public:
+    Factory(bool serial, bool network, QVector<int> baudRates = {9600, 115200})
+    {
+        m_options.searchSerial = serial;
+        m_options.searchNetwork = network;
+        m_baudRates = std::move(baudRates);
+    }
+};
+
+// mervik-sim on a pseudo-terminal, or behind a network module in the instruments' namespace.
+struct Sim : ChildProcess
+{
+    QString port;
+
+    bool startPty(const QStringList& arguments)
+    {
+        process.start(QStringLiteral(MERVIK_SIM_PATH),
+                      QStringList{"--pty", "--max-seconds", "60"} + arguments);
+        port = QString::fromUtf8(waitForLine("PTY ").mid(4));
+        return !port.isEmpty();
+    }
+    bool startModule(const TestNetns& netns, const QStringList& arguments)
+    {
+        process.start(netns.program(), netns.inB(QStringLiteral(MERVIK_SIM_PATH),
+                                                 QStringList{"--max-seconds", "60"} + arguments));
+        return !waitForLine("ROLE ").isEmpty();
+    }
+};
+
+// One found device as the test compares it: where, and who it is or why it cannot be reached.
+QString describe(CDevice* device)
+{
+    QString text = device->interfaceDescription() + QStringLiteral(": ");
+    text += device->unreachableReasons().isEmpty()
+                ? device->model() + QStringLiteral(" | ") + device->serialNumber()
+                : device->reasonText();
+    if (device->module()) {
+        text += QStringLiteral(" via ") + device->module()->localAddress().toString();
+    }
+    return text;
+}
+
+// Qt names a port by its path below /dev.
+QString portName(const QString& path)
+{
+    return path.startsWith(QLatin1String("/dev/")) ? path.mid(5) : path;
+}
+
+} // namespace
+
+// A searcher in its own thread, and what it reported, collected in the test's thread.
+class Search : public QObject
+{
+    Q_OBJECT
+public:
+    explicit Search(CDeviceFactory* factory, int networkWaitMs = 1500)
+    {
+        searching = new CSearching(factory);
+        searching->setNetworkWait(networkWaitMs);
+        searching->moveToThread(&thread);
+        connect(&thread, &QThread::finished, searching, &QObject::deleteLater);
+        connect(searching, &CSearching::newLogLine, this, [this](const QString& line) { log << line; });
+        connect(searching, &CSearching::progressChanged, this, [this](int value) { progress << value; });
+        connect(searching, &CSearching::searchingFinished, this, [this] { ++finished; });
+        // A found device is read in the searcher's thread, where it lives.
+        connect(
+            searching, &CSearching::newDeviceFound, searching,
+            [this](CDevice* device) {
+                const QString text = describe(device);
+                QMetaObject::invokeMethod(this, [this, text] { found << text; });
+            },
+            Qt::DirectConnection);
+        thread.start();
+    }
+    ~Search() override
+    {
+        searching->stopSearching();
+        thread.quit();
+        thread.wait(SearchBoundMs);
+    }
+
+    void start() { QMetaObject::invokeMethod(searching, "search", Qt::QueuedConnection); }
+    // Progress starts at 0 once per search, never falls, and reaches 100 once, at the end.
+    QString progressFault() const
+    {
+        if (progress.value(0, -1) != 0 || progress.count(100) != 1 || progress.last() != 100) {
+            QStringList values;
+            for (const int value : progress) {
+                values << QString::number(value);
+            }
+            return QStringLiteral("progress ") + values.join(QLatin1Char(' '));
+        }
+        for (int i = 1; i < progress.size(); ++i) {
+            if (progress.at(i) < progress.at(i - 1)) {
+                return QStringLiteral("progress falls at %1").arg(i);
+            }
+        }
+        return QString();
+    }
+
+    QThread thread;
+    CSearching* searching = nullptr;
+    QStringList log;
+    QList<int> progress;
+    QStringList found;
+    int finished = 0;
+};
+
+class TstCSearching : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void init();
+
+    void serialScan_data();
+    void serialScan();
+    void stopEndsEveryProbe();
+    void secondSearchWhileOneRunsIsRefused();
+    void networkScan_data();
+    void networkScan();
+
+private:
+    QString expand(QString text) const;
+
+    TestNetns m_netns;
+    bool m_inside = false;
+    QString m_skipReason;
+};
+
+void TstCSearching::initTestCase()
+{
+    // Whatever a test forgets, no search here touches the machine's own ports or interfaces.
+    qputenv("MERVIK_SERIAL_PORTS", "");
+    qputenv("MERVIK_SEARCH_INTERFACES", "");
+    // The searches' threads are created in the tests, after this thread entered the namespace.
+    if (m_netns.up(&m_skipReason)) {
+        m_inside = m_netns.enterA();
+        if (!m_inside) {
+            m_skipReason = QStringLiteral("cannot enter the computer's namespace");
+        }
+    }
+}
+
+void TstCSearching::cleanupTestCase()
+{
+    m_netns.down();
+}
+
+void TstCSearching::init()
+{
+    qputenv("MERVIK_SERIAL_PORTS", "");
+    qputenv("MERVIK_SEARCH_INTERFACES", "");
+}
+
+QString TstCSearching::expand(QString text) const
+{
+    for (const char* key : {"A_ADDR", "A_ADDR2", "B_ADDR", "B_FAR_ADDR", "B_MAC"}) {
+        text.replace(QLatin1Char('{') + QLatin1String(key) + QLatin1Char('}'),
+                     m_netns.value(QLatin1String(key)));
+    }
+    return text;
+}
+
+void TstCSearching::serialScan_data()
+{
+    QTest::addColumn<QStringList>("ports"); // mervik-sim's options, or "silent" for a port nobody answers
+    QTest::addColumn<QStringList>("found"); // %1, %2, ...: the ports in order
+    QTest::addColumn<QStringList>("lines"); // reported among others
+
+    QTest::newRow("both generations, each at its own speed")
+        << QStringList{"--baud 9600 --model CUR-9600 --serial 1001 --production-date 2021-03-04 --firmware "
+                       "1.04.7",
+                       "--baud 115200 --model CUR-115200 --serial 1002", "--baud 115200 --generation old"}
+        << QStringList{"%1 (Serial port,9600): CUR-9600 | 1001", "%2 (Serial port,115200): CUR-115200 | 1002",
+                       "%3 (Serial port,115200):  | "}
+        << QStringList{"%1 (Serial port,9600): CUR-9600 | 1001 | 2021-03-04 | 1.04.7\n"};
+    // Garbled answers pass for an older instrument's result, never for an identity.
+    QTest::newRow("silent and garbling ports hold no instrument")
+        << QStringList{"silent", "--garble 1"} << QStringList{}
+        << QStringList{"%1 (Serial port,115200): Device does not respond\n",
+                       "%2 (Serial port,9600): Device does not respond to SW9\n"};
+}
+
+void TstCSearching::serialScan()
+{
+    QFETCH(QStringList, ports);
+    QFETCH(QStringList, found);
+    QFETCH(QStringList, lines);
+    std::vector<std::unique_ptr<Sim>> sims;
+    std::vector<std::unique_ptr<PtyPair>> silent;
+    QStringList paths;
+    for (const QString& port : ports) {
+        if (port == QLatin1String("silent")) {
+            silent.push_back(std::make_unique<PtyPair>());
+            QVERIFY(silent.back()->isValid());
+            paths << silent.back()->slavePath();
+        } else {
+            sims.push_back(std::make_unique<Sim>());
+            QVERIFY(sims.back()->startPty(port.split(QLatin1Char(' '))));
+            paths << sims.back()->port;
+        }
+    }
+    const auto named = [&paths](QString text) {
+        for (int i = 0; i < paths.size(); ++i) {
+            text.replace(QLatin1Char('%') + QString::number(i + 1), portName(paths.at(i)));
+        }
+        return text;
+    };
+    qputenv("MERVIK_SERIAL_PORTS", paths.join(QLatin1Char(':')).toLocal8Bit());
+    Factory factory(true, false);
+    Search run(&factory);
+    run.start();
+    QTRY_COMPARE_WITH_TIMEOUT(run.finished, 1, SearchBoundMs);
+
+    QStringList expected;
+    for (const QString& text : found) {
+        expected << named(text);
+    }
+    expected.sort();
+    run.found.sort();
+    QCOMPARE(run.found, expected);
+    for (const QString& line : lines) {
+        QVERIFY2(run.log.contains(named(line)), qPrintable(named(line) + " not in " + run.log.join('|')));
+    }
+    QVERIFY2(run.progressFault().isEmpty(), qPrintable(run.progressFault()));
+}
+
+void TstCSearching::stopEndsEveryProbe()
+{
+    // Two silent ports would keep their probes busy for about ten seconds at these speeds; the third
+    // answers the echo and then never its identity, whose reading takes seconds more.
+    PtyPair ports[3];
+    QStringList paths;
+    for (PtyPair& port : ports) {
+        QVERIFY(port.isValid());
+        paths << port.slavePath();
+    }
+    PtyPair& echoOnly = ports[2];
+    connect(&echoOnly, &PtyPair::dataReceived, this, [&echoOnly] {
+        if (echoOnly.received().endsWith("SJ\r\n")) {
+            echoOnly.write("MJ\r\n");
+        }
+    });
+    qputenv("MERVIK_SERIAL_PORTS", paths.join(QLatin1Char(':')).toLocal8Bit());
+    Factory factory(true, false,
+                    {1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200, 230400, 9600, 115200, 9600});
+    Search run(&factory);
+    run.start();
+    QTRY_VERIFY_WITH_TIMEOUT(!ports[0].received().isEmpty() && !ports[1].received().isEmpty() &&
+                                 echoOnly.received().contains("SW9\r\n"),
+                             5000);
+    // As the search controller does: directly, from another thread.
+    run.searching->stopSearching();
+    QTRY_COMPARE_WITH_TIMEOUT(run.finished, 1, 3000);
+    QCOMPARE(run.log.filter(QStringLiteral(": Stopped searching\n")).size(), 3);
+    QVERIFY(run.found.isEmpty());
+    QVERIFY2(run.progressFault().isEmpty(), qPrintable(run.progressFault()));
+
+    // No probe is left running: the next search is taken, and with no port and no network it ends at once.
+    qputenv("MERVIK_SERIAL_PORTS", "");
+    run.progress.clear();
+    run.start();
+    QTRY_COMPARE_WITH_TIMEOUT(run.finished, 2, 5000);
+    QCOMPARE(run.progress, (QList<int>{0, 100}));
+}
+
+void TstCSearching::secondSearchWhileOneRunsIsRefused()
+{
+    Sim sim;
+    QVERIFY(sim.startPty({"--model", "KEPT", "--serial", "7"}));
+    PtyPair silent;
+    qputenv("MERVIK_SERIAL_PORTS", (sim.port + QLatin1Char(':') + silent.slavePath()).toLocal8Bit());
+    // The instrument answers at once; the silent port keeps the search busy for seconds.
+    Factory factory(true, false, {9600, 19200, 38400, 57600, 115200});
+    Search run(&factory);
+    run.start();
+    QTRY_COMPARE_WITH_TIMEOUT(run.found.size(), 1, SearchBoundMs);
+    QCOMPARE(run.finished, 0);
+    run.start();
+    QTRY_COMPARE_WITH_TIMEOUT(run.finished, 2, SearchBoundMs);
+
+    // Refused at once, without touching the running search: one progress from 0 to 100, its device kept.
+    QVERIFY2(run.progressFault().isEmpty(), qPrintable(run.progressFault()));
+    QCOMPARE(run.found, QStringList{portName(sim.port) + QStringLiteral(" (Serial port,9600): KEPT | 7")});
+    QString kept;
+    QMetaObject::invokeMethod(
+        run.searching,
+        [&run, &kept] {
+            if (run.searching->deviceCount() == 1) {
+                kept = describe(run.searching->device(0));
+            }
+        },
+        Qt::BlockingQueuedConnection);
+    QCOMPARE(kept, run.found.value(0));
+}
+
+void TstCSearching::networkScan_data()
+{
+    QTest::addColumn<QString>("interfaces");
+    QTest::addColumn<QList<QStringList>>("modules"); // mervik-sim's options, {KEY} for the namespaces' values
+    QTest::addColumn<QStringList>("found");
+    QTest::addColumn<QStringList>("lines"); // reported among others
+
+    const QStringList tibbo{"--module", "tibbo", "--module-address", "{B_ADDR}"};
+    const QStringList wifi{"--module", "wifi", "--module-address", "{B_ADDR}"};
+    const QStringList dialsIn{"--module-mode", "client",       "--module-remote",
+                              "{A_ADDR}",      "--module-mac", "{B_MAC}"};
+    const QStringList veth0{"veth0: ", "  {A_ADDR}"};
+
+    QTest::newRow("Tibbo, instrument as server")
+        << QStringLiteral("veth0")
+        << QList<QStringList>{tibbo + QStringList{"--module-mac", "02:00:4d:56:01:01", "--module-port",
+                                                  "4101", "--model", "T-SRV", "--serial", "11",
+                                                  "--production-date", "2020-01-02", "--firmware", "2.3.4"}}
+        << QStringList{"LAN ({B_ADDR},4101): T-SRV | 11 via {A_ADDR}"}
+        << veth0 + QStringList{"LAN ({B_ADDR},4101): NM=255.255.255.0 TP=TCP RM=server BR=115200\n",
+                               "LAN ({B_ADDR},4101): T-SRV | 11 | 2020-01-02 | 2.3.4\n"};
+    QTest::newRow("Wi-Fi, older instrument as server")
+        << QStringLiteral("veth0")
+        << QList<QStringList>{wifi + QStringList{"--module-mac", "02:00:4d:56:01:02", "--module-port", "4102",
+                                                 "--generation", "old"}}
+        << QStringList{"LAN ({B_ADDR},4102):  |  via {A_ADDR}"} << veth0;
+    QTest::newRow("Tibbo, instrument dials in")
+        << QStringLiteral("veth0")
+        << QList<QStringList>{tibbo + dialsIn +
+                              QStringList{"--module-port", "4103", "--model", "T-CLI", "--serial", "13"}}
+        << QStringList{"LAN Server ({A_ADDR},4103): T-CLI | 13 via {A_ADDR}"}
+        << veth0 + QStringList{"LAN Server ({A_ADDR},4103): NM=255.255.255.0 TP=TCP RM=client BR=115200\n"};
+    QTest::newRow("Wi-Fi, instrument dials in")
+        << QStringLiteral("veth0")
+        << QList<QStringList>{wifi + dialsIn +
+                              QStringList{"--module-port", "4104", "--model", "W-CLI", "--serial", "14"}}
+        << QStringList{"LAN Server ({A_ADDR},4104): W-CLI | 14 via {A_ADDR}"} << veth0;
+    QTest::newRow("Tibbo status in two datagrams")
+        << QStringLiteral("veth0")
+        << QList<QStringList>{tibbo + QStringList{"--module-split-status", "--module-mac",
+                                                  "02:00:4d:56:01:05", "--module-port", "4105", "--model",
+                                                  "T-SPLIT", "--serial", "15"}}
+        << QStringList{"LAN ({B_ADDR},4105): T-SPLIT | 15 via {A_ADDR}"} << veth0;
+    QTest::newRow("outside the subnet: listed with the reason; a Wi-Fi status never complete")
+        << QStringLiteral("veth0")
+        << QList<QStringList>{{"--module", "tibbo", "--module-address", "{B_FAR_ADDR}", "--module-mac",
+                               "02:00:4d:56:01:06", "--module-port", "4106"},
+                              wifi + QStringList{"--module-fault", "incomplete", "--module-mac",
+                                                 "02:00:4d:56:01:07"}}
+        << QStringList{"LAN ({B_FAR_ADDR},4106): Device not reachable (address set in device not in local "
+                       "subnet) "
+                       "via {A_ADDR}"}
+        << veth0 + QStringList{
+                       "LAN ({B_FAR_ADDR},4106): Device not reachable (address set in device not in local "
+                       "subnet)\n"};
+    QTest::newRow("no address from DHCP: listed with the reason; a Tibbo status never complete")
+        << QStringLiteral("veth0")
+        << QList<QStringList>{tibbo + QStringList{"--module-fault", "incomplete", "--module-mac",
+                                                  "02:00:4d:56:01:08"},
+                              wifi + QStringList{"--module-dhcp", "waiting", "--module-mac",
+                                                 "02:00:4d:56:01:09", "--module-port", "4109"}}
+        << QStringList{"LAN ({B_ADDR},4109): Device not reachable (address not obtained from DHCP server) "
+                       "via "
+                       "{A_ADDR}"}
+        << veth0;
+    QTest::newRow("one module heard on two interfaces, reached in its subnet")
+        << QStringLiteral("veth0,veth1")
+        << QList<QStringList>{tibbo + QStringList{"--module-mac", "02:00:4d:56:01:10", "--module-port",
+                                                  "4110", "--model", "T-TWO", "--serial", "20"}}
+        << QStringList{"LAN ({B_ADDR},4110): T-TWO | 20 via {A_ADDR}"}
+        << QStringList{"veth0: ", "  {A_ADDR}", "veth1: ", "  {A_ADDR2}"};
+}
+
+void TstCSearching::networkScan()
+{
+    if (!m_inside) {
+        QSKIP(qPrintable(TestNetns::skipMessage(m_skipReason)));
+    }
+    QFETCH(QString, interfaces);
+    QFETCH(QList<QStringList>, modules);
+    QFETCH(QStringList, found);
+    QFETCH(QStringList, lines);
+    std::vector<std::unique_ptr<Sim>> sims;
+    for (const QStringList& options : modules) {
+        QStringList arguments;
+        for (const QString& option : options) {
+            arguments << expand(option);
+        }
+        sims.push_back(std::make_unique<Sim>());
+        QVERIFY(sims.back()->startModule(m_netns, arguments));
+    }
+    qputenv("MERVIK_SEARCH_INTERFACES", interfaces.toLocal8Bit());
+    Factory factory(false, true);
+    Search run(&factory);
+    run.start();
+    QTRY_COMPARE_WITH_TIMEOUT(run.finished, 1, SearchBoundMs);
+
+    QStringList expected;
+    for (const QString& text : found) {
+        expected << expand(text);
+    }
+    QCOMPARE(run.found, expected);
+    for (const QString& line : lines) {
+        QVERIFY2(run.log.contains(expand(line)), qPrintable(expand(line) + " not in " + run.log.join('|')));
+    }
+    // The search went through the named interfaces of the namespace and nothing else.
+    const QRegularExpression scanned(QStringLiteral("^(\\S+: |  \\S+)$"));
+    QStringList places;
+    for (const QString& line : qAsConst(run.log)) {
+        if (scanned.match(line).hasMatch()) {
+            places << line;
+        }
+    }
+    QStringList expectedPlaces;
+    for (const QString& line : lines) {
+        if (scanned.match(line).hasMatch()) {
+            expectedPlaces << expand(line);
+        }
+    }
+    QCOMPARE(places, expectedPlaces);
+    QVERIFY2(run.progressFault().isEmpty(), qPrintable(run.progressFault()));
+}
+
+QTEST_GUILESS_MAIN(TstCSearching)
+#include "tst_csearching.moc"
