@@ -3,8 +3,6 @@
 #include "device/cdevice.h"
 #include "support/fakeinterface.h"
 
-#include <QSignalSpy>
-#include <QStandardPaths>
 #include <QtTest>
 
 namespace {

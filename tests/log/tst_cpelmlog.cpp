@@ -3,9 +3,6 @@
 #include "log/cpelmlog.h"
 #include "support/testdatabase.h"
 
-#include <QSignalSpy>
-#include <QStandardPaths>
-#include <QThread>
 #include <QtTest>
 
 #include <memory>

