@@ -44,7 +44,7 @@ public:
     FakeInterface* fake;
 };
 
-// Calls the balance controller's request of that name; the threshold requests get 1.5.
+// Calls the balance controller's request of that name; the threshold requests get 1.5, sendString "SX".
 bool request(CBalanceController* balance, const QString& name)
 {
     bool accepted = false;
@@ -52,6 +52,9 @@ bool request(CBalanceController* balance, const QString& name)
     const bool called =
         name.endsWith(QLatin1String("THR"))
             ? QMetaObject::invokeMethod(balance, method, Q_RETURN_ARG(bool, accepted), Q_ARG(float, 1.5f))
+        : name == QLatin1String("sendString")
+            ? QMetaObject::invokeMethod(balance, method, Q_RETURN_ARG(bool, accepted),
+                                        Q_ARG(QString, "SX\r\n"))
             : QMetaObject::invokeMethod(balance, method, Q_RETURN_ARG(bool, accepted));
     return called && accepted;
 }
@@ -114,7 +117,6 @@ private slots:
     void forwardingsConnectedOnce();
     void quietMode_data();
     void quietMode();
-    void deviceControllerReadsIdentityOnConnect();
     void balanceFollowsDeviceControllerChoice();
 
 private:
@@ -142,33 +144,30 @@ void TstControllers::cleanup()
 void TstControllers::refusals_data()
 {
     QTest::addColumn<bool>("viaBalance");
-    QTest::addColumn<bool>("hasDevice");
     QTest::addColumn<int>("deviceType");
     QTest::addColumn<bool>("connected");
     QTest::addColumn<bool>("busy");
     QTest::addColumn<bool>("needsModule");
     QTest::addColumn<int>("code");
-    auto row = [](const char* name, bool viaBalance, bool hasDevice, int type, bool connected, bool busy,
-                  bool needsModule, int code) {
-        QTest::newRow(name) << viaBalance << hasDevice << type << connected << busy << needsModule << code;
+    auto row = [](const char* name, bool viaBalance, int type, bool connected, bool busy, bool needsModule,
+                  int code) {
+        QTest::newRow(name) << viaBalance << type << connected << busy << needsModule << code;
     };
 
-    // Each row also shows which check comes first when several would refuse; the refusals of each
-    // request without a device or a connection are in requestsReachTheDevice.
-    row("device, no device", false, false, 1, false, false, false, 1001);
-    row("balance, type 2, not connected, busy", true, true, 2, false, true, true, 1006);
-    row("device, type 2", false, true, 2, true, false, false, 0);
-    row("balance, type 5", true, true, 5, true, false, false, 0);
-    row("balance, not connected, busy, module", true, true, 1, false, true, true, 1004);
-    row("balance, needs module, busy", true, true, 1, true, true, true, 1003);
-    row("balance, busy", true, true, 1, true, true, false, 1002);
-    row("balance, accepted", true, true, 1, true, false, false, 0);
+    // Each row also shows which check comes first when several would refuse; each request's refusal
+    // without a device or a connection is in requestsReachTheDevice.
+    row("balance, type 2, not connected, busy", true, 2, false, true, true, 1006);
+    row("device, type 2", false, 2, true, false, false, 0);
+    row("balance, type 5", true, 5, true, false, false, 0);
+    row("balance, not connected, busy, module", true, 1, false, true, true, 1004);
+    row("balance, needs module, busy", true, 1, true, true, true, 1003);
+    row("balance, busy", true, 1, true, true, false, 1002);
+    row("device, busy", false, 2, true, true, false, 1002);
 }
 
 void TstControllers::refusals()
 {
     QFETCH(bool, viaBalance);
-    QFETCH(bool, hasDevice);
     QFETCH(int, deviceType);
     QFETCH(bool, connected);
     QFETCH(bool, busy);
@@ -176,29 +175,15 @@ void TstControllers::refusals()
     QFETCH(int, code);
 
     TestDevice device(deviceType);
-    if (hasDevice) {
-        balance->setCurrentDevice(&device);
-    }
+    balance->setCurrentDevice(&device);
     QVERIFY(!connected || device.connectDevice(false));
     device.setBusyFlag(busy);
     CControllerInterface* controller =
         viaBalance ? static_cast<CControllerInterface*>(balance) : deviceController;
     QSignalSpy errors(controller, &CControllerInterface::raiseError);
-
-    if (needsModule) {
-        // No kind of device has a network module yet, so only the check itself can ask for one.
-        QCOMPARE(controller->checkDevice(true, false), code != 0);
-    } else if (viaBalance) {
-        QCOMPARE(balance->sendSI(), code == 0);
-    } else {
-        QCOMPARE(deviceController->sendString(QStringLiteral("SI\r\n")), code == 0);
-    }
-    QCOMPARE(errors.count(), code == 0 ? 0 : 1);
-    if (code != 0) {
-        QCOMPARE(errors.at(0).at(0).toInt(), code);
-        QCOMPARE(errors.at(0).at(1).toInt(), -1);
-    }
-    QCOMPARE(device.fake->writtenLines(), code == 0 ? QStringList{"SI\r\n"} : QStringList());
+    // No kind of device has a network module yet, so only the check itself can ask for one.
+    QCOMPARE(controller->checkDevice(needsModule, false), code != 0);
+    QCOMPARE(arguments(errors), code == 0 ? QList<int>() : QList<int>{code});
 }
 
 void TstControllers::requestsReachTheDevice_data()
@@ -206,11 +191,11 @@ void TstControllers::requestsReachTheDevice_data()
     QTest::addColumn<QString>("request");
     QTest::addColumn<QString>("line");
     const char* const rows[][2] = {
-        {"sendSI", "SI\r\n"},         {"sendSJ", "SJ\r\n"},       {"sendST", "ST\r\n"},
-        {"sendSW9", "SW9\r\n"},       {"sendSZ", "SZ\r\n"},       {"sendSS", "SS\r\n"},
-        {"result", "Sx1\r\n"},        {"stableResult", "SI\r\n"}, {"resultWithStb", "Sx3\r\n"},
-        {"zeroTHR", "SM1.5\r\n"},     {"minTHR", "SL1.5\r\n"},    {"maxTHR", "SH1.5\r\n"},
-        {"sendSilentSx1", "Sx1\r\n"},
+        {"sendSI", "SI\r\n"},     {"sendSJ", "SJ\r\n"},         {"sendST", "ST\r\n"},
+        {"sendSW9", "SW9\r\n"},   {"sendSZ", "SZ\r\n"},         {"sendSS", "SS\r\n"},
+        {"result", "Sx1\r\n"},    {"stableResult", "SI\r\n"},   {"resultWithStb", "Sx3\r\n"},
+        {"zeroTHR", "SM1.5\r\n"}, {"minTHR", "SL1.5\r\n"},      {"maxTHR", "SH1.5\r\n"},
+        {"sendString", "SX\r\n"}, {"sendSilentSx1", "Sx1\r\n"},
     };
     for (const auto& row : rows) {
         QTest::newRow(row[0]) << QString::fromLatin1(row[0]) << QString::fromLatin1(row[1]);
@@ -230,6 +215,7 @@ void TstControllers::requestsReachTheDevice()
     balance->setCurrentDevice(&device);
     QVERIFY(!::request(balance, request));
     QCOMPARE(arguments(errors), silent ? QList<int>() : (QList<int>{1001, 1004}));
+    QCOMPARE(arguments(errors, 1), silent ? QList<int>() : (QList<int>{-1, -1}));
 
     QVERIFY(device.connectDevice(false));
     QVERIFY(::request(balance, request));
@@ -302,8 +288,14 @@ void TstControllers::forwardingsConnectedOnce()
         device.fake->feed(PlainResult);
     };
 
-    // Connected, disconnected, connected again: nothing while disconnected, then each signal once.
+    // The device controller reads the identity on connecting.
     QVERIFY(device.connectDevice(false));
+    QCOMPARE(device.fake->writtenLines(), QStringList{QStringLiteral("SW9\r\n")});
+    QCOMPARE(QStringList({device.model(), device.serialNumber(), device.productionDate(), device.firmware()}),
+             (QStringList{"PS 750.X2", "123456", "2021-03-04", "1.04.7"}));
+    QCOMPARE(deviceFinished.at(0).mid(0, 2), (QVariantList{1, 15}));
+
+    // Connected, disconnected, connected again: nothing while disconnected, then each signal once.
     device.disconnectDevice();
     emitAll();
     QVERIFY(device.connectDevice(false));
@@ -348,22 +340,6 @@ void TstControllers::quietMode()
     QCOMPARE(arguments(states), (QList<int>{STATE_CONNECTING, STATE_CONNECTED}));
     device.finishCommand(1, 13);
     QCOMPARE(arguments(finished, 1).count(13), 2);
-}
-
-void TstControllers::deviceControllerReadsIdentityOnConnect()
-{
-    TestDevice device;
-    deviceController->setCurrentDevice(&device);
-    QSignalSpy states(deviceController, &CControllerInterface::deviceStateChanged);
-    QSignalSpy finished(deviceController, &CControllerInterface::commandFinished);
-
-    QVERIFY(device.connectDevice(false));
-    QCOMPARE(device.fake->writtenLines(), QStringList{QStringLiteral("SW9\r\n")});
-    QCOMPARE(QStringList({device.model(), device.serialNumber(), device.productionDate(), device.firmware()}),
-             (QStringList{"PS 750.X2", "123456", "2021-03-04", "1.04.7"}));
-    QCOMPARE(arguments(finished, 1).count(15), 1);
-    QCOMPARE(finished.at(0).at(0).toInt(), 1);
-    QCOMPARE(arguments(states), (QList<int>{STATE_CONNECTING, STATE_CONNECTED}));
 }
 
 void TstControllers::balanceFollowsDeviceControllerChoice()

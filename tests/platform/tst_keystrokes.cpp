@@ -5,9 +5,12 @@
 #include "xdisplayprobe.h"
 
 #include <QApplication>
+#include <QKeyEvent>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QtTest>
 
+#include <cstdio>
 #include <memory>
 
 Q_DECLARE_METATYPE(QVector<Keys>)
@@ -25,6 +28,31 @@ void countingHandler(QtMsgType type, const QMessageLogContext& context, const QS
     }
     s_previousHandler(type, context, text);
 }
+
+// The receiving window, this program started with "sink": it prints "ready" once it has the focus;
+// on F12 it prints "text " and the text typed so far (UTF-8 in base64, so tabs and line ends survive)
+// and empties itself for the next case.
+class Sink : public QPlainTextEdit
+{
+protected:
+    void keyPressEvent(QKeyEvent* event) override
+    {
+        if (event->key() != Qt::Key_F12) {
+            QPlainTextEdit::keyPressEvent(event);
+            return;
+        }
+        std::printf("text %s\n", toPlainText().toUtf8().toBase64().constData());
+        std::fflush(stdout);
+        clear();
+    }
+
+    void focusInEvent(QFocusEvent* event) override
+    {
+        QPlainTextEdit::focusInEvent(event);
+        std::printf("ready\n");
+        std::fflush(stdout);
+    }
+};
 
 Keys key(int position, int modifiers, int virtualKey)
 {
@@ -100,7 +128,7 @@ void TstKeystrokes::initTestCase()
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
     m_sink.process.setProcessEnvironment(environment);
     m_sink.process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    m_sink.process.start(QStringLiteral(MERVIK_KEYSTROKESINK_PATH), QStringList());
+    m_sink.process.start(QCoreApplication::applicationFilePath(), {QStringLiteral("sink")});
     QVERIFY2(m_sink.waitForLine("ready", 10000) == "ready", "the window does not take the focus");
 }
 
@@ -336,6 +364,18 @@ void TstKeystrokes::noXServerTypesNothingAndReportsOnce()
 
 int main(int argc, char* argv[])
 {
+    if (argc == 2 && qstrcmp(argv[1], "sink") == 0) {
+        QApplication app(argc, argv);
+        Sink sink;
+        sink.resize(400, 300);
+        sink.show();
+        // Without a window manager the window takes the input focus itself.
+        sink.activateWindow();
+        sink.setFocus();
+        // Never outlive a test that lost track of it.
+        QTimer::singleShot(120000, &app, &QApplication::quit);
+        return app.exec();
+    }
     // The test's own widgets stay off any screen, and no inherited display is ever typed into.
     qputenv("QT_QPA_PLATFORM", "offscreen");
     qunsetenv("DISPLAY");
