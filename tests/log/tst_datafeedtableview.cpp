@@ -14,16 +14,19 @@
 
 namespace {
 
-QStringList fields(const QString& val)
+QStringList fields(const QString& val, const QString& note = QString())
 {
-    return QStringLiteral("03-04-2026|05:06:07|SN 1234|%1|g|").arg(val).split(QLatin1Char('|'));
+    return QStringLiteral("03-04-2026|05:06:07|SN 1234|%1|g|%2").arg(val, note).split(QLatin1Char('|'));
 }
 
-// The stored COUNT numbers, in order.
-QString storedCounts()
+QList<qint64> storedCounts()
 {
-    return TestDatabase::rows(QStringLiteral("SELECT COUNT FROM DATAFEED ORDER BY COUNT"))
-        .join(QLatin1Char(' '));
+    QList<qint64> counts;
+    for (const QString& count :
+         TestDatabase::rows(QStringLiteral("SELECT COUNT FROM DATAFEED ORDER BY COUNT"))) {
+        counts << count.toLongLong();
+    }
+    return counts;
 }
 
 void moveMouse(QWidget* widget, const QPoint& pos)
@@ -53,7 +56,7 @@ private slots:
     void appendWhileEditingKeepsTheEditor();
 
 private:
-    std::unique_ptr<DataFeedTableView> shownView(int rows);
+    std::unique_ptr<DataFeedTableView> shownView(int rows = 0);
 
     TestDatabase m_db;
 };
@@ -76,7 +79,7 @@ void TstDataFeedTableView::countNumbersAcrossRestartsDeletesAndClears()
     for (int i = 0; i < 5; ++i) {
         view->addRow(fields(QString::number(i)));
     }
-    QCOMPARE(storedCounts(), QStringLiteral("1 2 3 4 5"));
+    QCOMPARE(storedCounts(), (QList<qint64>{1, 2, 3, 4, 5}));
 
     // The next run goes on after the rows it finds.
     view = std::make_unique<DataFeedTableView>();
@@ -88,14 +91,14 @@ void TstDataFeedTableView::countNumbersAcrossRestartsDeletesAndClears()
     view->addRow(fields(QStringLiteral("x")));
     view->removeRow(4);
     view->addRow(fields(QStringLiteral("y")));
-    QCOMPARE(storedCounts(), QStringLiteral("1 2 3 4 7"));
+    QCOMPARE(storedCounts(), (QList<qint64>{1, 2, 3, 4, 7}));
     view = std::make_unique<DataFeedTableView>();
     QCOMPARE(view->nextCount(), 8);
 
     view->clearAll();
     QCOMPARE(view->model()->rowCount(), 0);
     view->addRow(fields(QStringLiteral("z")));
-    QCOMPARE(storedCounts(), QStringLiteral("1"));
+    QCOMPARE(storedCounts(), QList<qint64>{1});
     QCOMPARE(view->model()->index(0, DataFeedTableModel::CountColumn).data().toLongLong(), 1);
 }
 
@@ -164,7 +167,7 @@ void TstDataFeedTableView::pointerHighlightsAndDeletesTheRow()
     view->selectRow(7);
     moveMouse(view->viewport(), val + QPoint(5, 5));
     view->deleteButtonWidget()->click();
-    QCOMPARE(storedCounts(), QStringLiteral("1 2 3 5 6 7 8 9 10"));
+    QCOMPARE(storedCounts(), (QList<qint64>{1, 2, 3, 5, 6, 7, 8, 9, 10}));
     const QModelIndexList selected = view->selectionModel()->selectedRows(DataFeedTableModel::CountColumn);
     QCOMPARE(selected.size(), 1);
     QCOMPARE(selected.first().data().toLongLong(), 8);

@@ -18,6 +18,22 @@ const QRegularExpression ReadLine(QStringLiteral(
 
 const QStringList Older{QStringLiteral("--generation"), QStringLiteral("old")};
 
+// mervik-sim on a pseudo-terminal, showing 12.5 kg; it ends by itself should the test not stop it.
+struct Sim : ChildProcess
+{
+    QString port;
+
+    bool start(const QStringList& extra)
+    {
+        process.start(QStringLiteral(MERVIK_SIM_PATH),
+                      QStringList{"--pty", "--max-seconds", "60", "--weight", "12.5", "--decimals", "2",
+                                  "--unit", "kg"} +
+                          extra);
+        port = QString::fromUtf8(waitForLine("PTY ").mid(4));
+        return !port.isEmpty();
+    }
+};
+
 } // namespace
 
 // mervik-cli end to end against mervik-sim on a pseudo-terminal.
@@ -39,12 +55,9 @@ private slots:
     void usageErrors();
 
 private:
-    // Starts mervik-sim (12.5 kg, which it ends by itself after a minute) and returns its port.
-    QString startSim(const QStringList& extra = {});
     Run runCli(const QStringList& args);
 
     QTemporaryDir m_home;
-    ChildProcess m_sim;
 };
 
 void TstCli::initTestCase()
@@ -53,17 +66,6 @@ void TstCli::initTestCase()
     if (!PtyPair().isValid()) {
         QSKIP("pseudo-terminals are not available here");
     }
-}
-
-QString TstCli::startSim(const QStringList& extra)
-{
-    m_sim.stop();
-    m_sim.lines.clear();
-    m_sim.process.start(
-        QStringLiteral(MERVIK_SIM_PATH),
-        QStringList{"--pty", "--max-seconds", "60", "--weight", "12.5", "--decimals", "2", "--unit", "kg"} +
-            extra);
-    return QString::fromUtf8(m_sim.waitForLine("PTY ").mid(4));
 }
 
 Run TstCli::runCli(const QStringList& args)
@@ -105,7 +107,9 @@ void TstCli::probe()
     QFETCH(QStringList, simArgs);
     QFETCH(QStringList, expected);
 
-    const Run run = runCli({QStringLiteral("probe"), startSim(simArgs)});
+    Sim sim;
+    QVERIFY(sim.start(simArgs));
+    const Run run = runCli({QStringLiteral("probe"), sim.port});
     QCOMPARE(run.exitCode, 0);
     QCOMPARE(run.err, QString());
     const QStringList lines = run.out.split(QLatin1Char('\n'));
@@ -132,9 +136,10 @@ void TstCli::read()
     const QString csv = m_home.filePath(QStringLiteral("results.csv"));
     QFile::remove(csv);
     const bool stable = option == QLatin1String("--stable");
-    const Run run =
-        runCli(QStringList{"read", startSim(simArgs), "--count", "3", "--interval", "50", option} +
-               (stable ? QStringList() : QStringList{csv}));
+    Sim sim;
+    QVERIFY(sim.start(simArgs));
+    const Run run = runCli(QStringList{"read", sim.port, "--count", "3", "--interval", "50", option} +
+                           (stable ? QStringList() : QStringList{csv}));
     QCOMPARE(run.exitCode, 0);
     QCOMPARE(run.err, QString());
     const QStringList lines = run.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
@@ -178,15 +183,16 @@ void TstCli::commands()
     QFETCH(QString, printed);
     QFETCH(QString, valueAfter);
 
-    const QString port = startSim();
-    args.replaceInStrings(QStringLiteral("PORT"), port);
-    const Run run = runCli(args.size() == 1 ? args << port : args);
+    Sim sim;
+    QVERIFY(sim.start({}));
+    args.replaceInStrings(QStringLiteral("PORT"), sim.port);
+    const Run run = runCli(args.size() == 1 ? args << sim.port : args);
     QCOMPARE(run.exitCode, 0);
     QCOMPARE(run.out, printed);
     QCOMPARE(run.err, QString());
 
     // What the instrument shows for the same load afterwards.
-    const Run after = runCli({QStringLiteral("read"), port});
+    const Run after = runCli({QStringLiteral("read"), sim.port});
     const QRegularExpressionMatch match = ReadLine.match(after.out.trimmed());
     QVERIFY2(match.hasMatch(), qPrintable(after.out));
     QCOMPARE(match.captured(2), valueAfter);
@@ -216,12 +222,12 @@ void TstCli::failures()
     QFETCH(QString, message);
 
     PtyPair line;
+    Sim sim;
     if (instrument == QLatin1String("silent line")) {
         args.replaceInStrings(QStringLiteral("PORT"), line.slavePath());
     } else if (instrument != QLatin1String("none")) {
-        args.replaceInStrings(
-            QStringLiteral("PORT"),
-            startSim(instrument == QLatin1String("older") ? Older : QStringList{"--garble", "1"}));
+        QVERIFY(sim.start(instrument == QLatin1String("older") ? Older : QStringList{"--garble", "1"}));
+        args.replaceInStrings(QStringLiteral("PORT"), sim.port);
     }
     const Run run = runCli(args);
     QCOMPARE(run.exitCode, exitCode);
