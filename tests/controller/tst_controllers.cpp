@@ -244,7 +244,6 @@ void TstControllers::balanceSignals_data()
     row("tare, wrong answer", "sendST", "ST\r\n", "ES\r\n", {"error 2 13", "finished 2 13"});
     // The one slow case here: two attempts of 1.5 s.
     row("tare, no answer", "sendST", "ST\r\n", nullptr, {"error 3 13", "finished 3 13"});
-    row("zero, wrong answer", "sendSZ", "SZ\r\n", "ES\r\n", {"error 2 14", "finished 2 14"});
     // No result signal for an answer that is not a result.
     row("result, not a result", "result", "Sx1\r\n", "ES\r\n", {"error 2 11", "finished 2 11"});
 }

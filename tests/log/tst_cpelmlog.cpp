@@ -73,9 +73,6 @@ void TstCPelmLog::storesLinesAndPackets_data()
     QTest::addColumn<QStringList>("records");
     QTest::addColumn<QStringList>("rows");
 
-    QTest::newRow("one command") << QStringList{"OUT:SI\r\n"} << QStringList{"0|0|OUT|SI\r\n"};
-    QTest::newRow("line split over two records") << QStringList{"IN:S S    1", "IN:00.00 g\r\n"}
-                                                 << QStringList{"0|0|IN|S S    1", "1|0|IN|00.00 g\r\n"};
     QTest::newRow("several lines in one record, the last unfinished")
         << QStringList{"IN:a\r\nb\r\nc", "IN:d\r\n", "IN:e\r\n"}
         << QStringList{"0|0|IN|a\r\n", "0|1|IN|b\r\n", "0|2|IN|c", "1|2|IN|d\r\n", "2|3|IN|e\r\n"};

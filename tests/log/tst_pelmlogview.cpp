@@ -87,13 +87,11 @@ private slots:
     void cleanup() { m_log.reset(); }
     void boundedQueryEqualsFullGrouping_data();
     void boundedQueryEqualsFullGrouping();
-    void linesAndChunks_data();
     void linesAndChunks();
     void limitColoursColumnsAndClear();
     void filterFragments_data();
     void filterFragments();
-    void panelJoinsTheShownFilters();
-    void viewAppliesAndRemovesTheFilter();
+    void viewAppliesTheShownFilters();
     void followsTheTailAndKeepsTheSelection();
     void exportsShownRowsAndReceivedBytes();
 
@@ -201,35 +199,17 @@ void TstPelmLogView::boundedQueryEqualsFullGrouping()
     QVERIFY(expected.size() <= limit);
 }
 
-void TstPelmLogView::linesAndChunks_data()
-{
-    QTest::addColumn<QStringList>("records");
-    QTest::addColumn<QStringList>("lines");
-    QTest::addColumn<QStringList>("chunks");
-
-    QTest::newRow("line received in two chunks")
-        << QStringList{"IN:S S    1", "IN:0.00 g\r\n"} << QStringList{"IN|S S    10.00 g<CR><LF>"}
-        << QStringList{"IN|S S    1", "IN|0.00 g<CR><LF>"};
-    QTest::newRow("two lines in one chunk")
-        << QStringList{"IN:A\r\nB\r\n"} << QStringList{"IN|A<CR><LF>", "IN|B<CR><LF>"}
-        << QStringList{"IN|A<CR><LF>B<CR><LF>"};
-    QTest::newRow("a line shows where its first chunk arrived")
-        << QStringList{"OUT:SI\r\n", "IN:S S 1", "OUT:ST\r\n", "IN: g\r\nST A\r\n"}
-        << QStringList{"OUT|SI<CR><LF>", "IN|S S 1 g<CR><LF>", "OUT|ST<CR><LF>", "IN|ST A<CR><LF>"}
-        << QStringList{"OUT|SI<CR><LF>", "IN|S S 1", "OUT|ST<CR><LF>", "IN| g<CR><LF>ST A<CR><LF>"};
-}
-
 void TstPelmLogView::linesAndChunks()
 {
-    QFETCH(QStringList, records);
-    QFETCH(QStringList, lines);
-    QFETCH(QStringList, chunks);
-    storeAll(*m_log, records);
+    // Lines cut into chunks, two lines in one chunk, directions taking turns: a line shows where its
+    // first chunk arrived.
+    storeAll(*m_log, {"OUT:SI\r\n", "IN:S S 1", "OUT:ST\r\n", "IN: g\r\nST A\r\n"});
     auto view = shownView();
-
+    const QStringList lines{"OUT|SI<CR><LF>", "IN|S S 1 g<CR><LF>", "OUT|ST<CR><LF>", "IN|ST A<CR><LF>"};
     QCOMPARE(shownRows(view->model()), lines);
     view->setLineMode(false);
-    QCOMPARE(shownRows(view->model()), chunks);
+    QCOMPARE(shownRows(view->model()),
+             (QStringList{"OUT|SI<CR><LF>", "IN|S S 1", "OUT|ST<CR><LF>", "IN| g<CR><LF>ST A<CR><LF>"}));
     view->setLineMode(true);
     QCOMPARE(shownRows(view->model()), lines);
 }
@@ -325,74 +305,53 @@ void TstPelmLogView::filterFragments()
     } else {
         filter.reset(new InOutFilter(QStringLiteral("INOUT"), 0, QString()));
     }
+    QCOMPARE(filter->label(), filter->column());
     QSignalSpy changed(filter.get(), &AbstractFilter::filterChanged);
     filter->optionCombo()->setCurrentIndex(option);
     QCOMPARE(filter->filterString(), fragment);
     QCOMPARE(changed.count(), option == 0 ? 0 : 1);
 }
 
-void TstPelmLogView::panelJoinsTheShownFilters()
+void TstPelmLogView::viewAppliesTheShownFilters()
 {
-    QSqlQuery query(QStringLiteral("SELECT * FROM LOGS"));
-    FilterWidget panel;
-    panel.setSkippedColumns(2);
-    panel.init(query.record(), {4, 1, 2, 3, 1}, {"IN/OUT", "", "Date", "Time", "Message"});
-    panel.init(query.record(), {1}, {"again"});
-    QCOMPARE(panel.filterCount(), 5);
-    QCOMPARE(panel.labels(), (QStringList{"IN/OUT", "Interface", "Date", "Time", "Message"}));
+    storeAll(*m_log, {"OUT:SI\r\n", "IN:it's OK\r\n", "IN:S S 1 g\r\n", "OUT:SZ\r\n"});
+    auto view = shownView();
+    FilterWidget* panel = view->filterPanel();
+    panel->init(QSqlQuery(QStringLiteral("SELECT * FROM LOGS")).record(), {1}, {"again"});
+    QCOMPARE(panel->labels(), (QStringList{"IN/OUT", "Interface", "Date", "Time", "Message"}));
 
     // Only the shown filters set conditions, joined with AND.
-    QSignalSpy conditions(&panel, &FilterWidget::filterString);
-    panel.setFilters({true, false, false, true, true});
-    panel.filterAt(0)->optionCombo()->setCurrentIndex(InOutFilter::In);
-    panel.filterAt(1)->optionCombo()->setCurrentIndex(StringFilter::StartsOn);
-    static_cast<StringFilter*>(panel.filterAt(1))->lineEdit()->setText(QStringLiteral("pty"));
-    static_cast<StringFilter*>(panel.filterAt(4))->lineEdit()->setText(QStringLiteral("OK"));
-    QCOMPARE(conditions.last().at(0).toString(),
-             QStringLiteral("INOUT LIKE 'IN' AND Time BETWEEN '00:00:00.000' AND '23:59:59.999'  AND "
-                            "Message LIKE 'OK%' "));
+    panel->setFilters({true, false, false, true, true});
+    panel->filterAt(0)->optionCombo()->setCurrentIndex(InOutFilter::In);
+    static_cast<StringFilter*>(panel->filterAt(1))->lineEdit()->setText(QStringLiteral("pty"));
+    static_cast<StringFilter*>(panel->filterAt(4))->lineEdit()->setText(QStringLiteral("it's"));
+    QCOMPARE(view->currentFilter(), QStringLiteral("INOUT LIKE 'IN' AND Time BETWEEN '00:00:00.000' AND "
+                                                   "'23:59:59.999'  AND Message LIKE 'it''s%' "));
+    QCOMPARE(shownRows(view->model()), QStringList{"IN|it's OK<CR><LF>"});
+    // A condition that is not SQL leaves the view empty until a valid one comes.
+    view->setFilter(QStringLiteral("Message LIKE 'it's' "));
+    QCOMPARE(view->model()->rowCount(), 0);
 
     // Closing a filter drops its condition; closing the last one hides the panel.
-    QSignalSpy closed(panel.filterAt(0), &AbstractFilter::xClicked);
-    panel.filterAt(0)->findChild<QToolButton*>(QStringLiteral("xButton"))->click();
-    panel.filterAt(3)->findChild<QToolButton*>(QStringLiteral("xButton"))->click();
+    QSignalSpy closed(panel->filterAt(0), &AbstractFilter::xClicked);
+    panel->filterAt(0)->findChild<QToolButton*>(QStringLiteral("xButton"))->click();
+    panel->filterAt(3)->findChild<QToolButton*>(QStringLiteral("xButton"))->click();
     QCOMPARE(closed.at(0).at(0).toInt(), 0);
-    QCOMPARE(conditions.last().at(0).toString(), QStringLiteral("Message LIKE 'OK%' "));
-    QCOMPARE(panel.shownFilters(), (QVector<bool>{false, false, false, false, true}));
-    QVERIFY(panel.isVisible());
-    panel.filterAt(4)->findChild<QToolButton*>(QStringLiteral("xButton"))->click();
-    QVERIFY(!panel.isVisible());
+    QCOMPARE(panel->shownFilters(), (QVector<bool>{false, false, false, false, true}));
+    QCOMPARE(shownRows(view->model()), QStringList{"IN|it's OK<CR><LF>"});
+    QVERIFY(panel->isVisible());
+    panel->filterAt(4)->findChild<QToolButton*>(QStringLiteral("xButton"))->click();
+    QVERIFY(!panel->isVisible());
+    QCOMPARE(view->model()->rowCount(), 4);
 
     // The column dialog reports the checked columns on confirm only.
-    FilterDialog dialog(panel.labels(), {false, true, false, false, false});
+    FilterDialog dialog(panel->labels(), {false, true, false, false, false});
     QSignalSpy chosen(&dialog, &FilterDialog::filterList);
     dialog.list()->item(3)->setCheckState(Qt::Checked);
     dialog.findChild<QPushButton*>(QStringLiteral("cancelButton"))->click();
     dialog.findChild<QPushButton*>(QStringLiteral("confirmButton"))->click();
     QCOMPARE(chosen.count(), 1);
     QCOMPARE(chosen.at(0).at(0).value<QVector<bool>>(), (QVector<bool>{false, true, false, true, false}));
-}
-
-void TstPelmLogView::viewAppliesAndRemovesTheFilter()
-{
-    storeAll(*m_log, {"OUT:SI\r\n", "IN:it's OK\r\n", "IN:S S 1 g\r\n", "OUT:SZ\r\n"});
-    auto view = shownView();
-    FilterWidget* panel = view->filterPanel();
-    panel->setFilters({true, false, false, false, true});
-    panel->filterAt(0)->optionCombo()->setCurrentIndex(InOutFilter::In);
-    QCOMPARE(shownRows(view->model()), (QStringList{"IN|it's OK<CR><LF>", "IN|S S 1 g<CR><LF>"}));
-
-    auto* message = static_cast<StringFilter*>(panel->filterAt(4));
-    message->optionCombo()->setCurrentIndex(StringFilter::StartsOn);
-    message->lineEdit()->setText(QStringLiteral("it's"));
-    QCOMPARE(shownRows(view->model()), QStringList{"IN|it's OK<CR><LF>"});
-
-    // A condition that is not SQL leaves the view empty until a valid one comes.
-    view->setFilter(QStringLiteral("Message LIKE 'it's' "));
-    QCOMPARE(view->model()->rowCount(), 0);
-    panel->setFilters({false, false, false, false, false});
-    QCOMPARE(view->currentFilter(), QString());
-    QCOMPARE(view->model()->rowCount(), 4);
 }
 
 void TstPelmLogView::followsTheTailAndKeepsTheSelection()
