@@ -71,17 +71,15 @@ struct EventLog
                               .arg(QChar::fromLatin1(m.stability));
             };
         };
+        auto pair = [this](const char* kind) {
+            return
+                [this, kind](int a, int b) { events << QStringLiteral("%1 %2 %3").arg(kind).arg(a).arg(b); };
+        };
         QObject::connect(balance, &CBalanceController::anyResultReceived, &context, result("any"));
         QObject::connect(balance, &CBalanceController::significantResultReceived, &context,
                          result("significant"));
-        QObject::connect(balance, &CControllerInterface::raiseError, &context,
-                         [this](int error, int command) {
-                             events << QStringLiteral("error %1 %2").arg(error).arg(command);
-                         });
-        QObject::connect(balance, &CControllerInterface::commandFinished, &context,
-                         [this](int result, int command) {
-                             events << QStringLiteral("finished %1 %2").arg(result).arg(command);
-                         });
+        QObject::connect(balance, &CControllerInterface::raiseError, &context, pair("error"));
+        QObject::connect(balance, &CControllerInterface::commandFinished, &context, pair("finished"));
     }
 
     QObject context;
