@@ -248,6 +248,8 @@ void TstCapture::fileExport()
     s.saveToFile.setState(false);
     QCOMPARE(m_app->currentFilePath(), QString());
 
+    // The file is written when the stop is confirmed (cancelling it is in tst_pages,
+    // stopDialogStaysOnCancel); a second start meanwhile is refused.
     const QString path = m_db.filePath(QStringLiteral("capture.txt"));
     m_app->setFileChooser([path] { return path; });
     s.saveToFile.setState(true);
@@ -256,18 +258,7 @@ void TstCapture::fileExport()
     QCOMPARE(cleared.count(), 1);
     QVERIFY(!m_app->startExport());
     addRows();
-
-    // Cancelling the stop goes on capturing and writes nothing yet.
-    QString asked;
-    m_app->setFinishQuestion([&asked](const QString& text) {
-        asked = text;
-        return false;
-    });
-    QVERIFY(!m_app->stopExport());
-    QVERIFY(asked.endsWith(path));
-    QVERIFY(m_app->isExporting());
     QCOMPARE(readFile(path), QString());
-    m_app->setFinishQuestion([](const QString&) { return true; });
     QVERIFY(m_app->stopExport());
     QVERIFY(!m_app->isFileExportRunning());
     QVERIFY(readFile(path).startsWith(FirstRow));
