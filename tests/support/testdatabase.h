@@ -21,10 +21,10 @@ public:
 
     // Every row the statement gives, its columns joined by '|'.
     static QStringList rows(const QString& statement, const QSqlDatabase& db = QSqlDatabase::database());
-    // The rows an executed query has left to give, the same way.
-    static QStringList rows(QSqlQuery& query);
     // The same through a connection of its own, which sees committed rows only.
     QStringList committedRows(const QString& statement) const;
+    // The rows an executed query has left to give, joined the same way.
+    static QStringList rows(QSqlQuery& query);
 
 private:
     QTemporaryDir m_dir;
