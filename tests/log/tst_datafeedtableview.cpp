@@ -144,6 +144,7 @@ void TstDataFeedTableView::pointerHighlightsAndDeletesTheRow()
     QSignalSpy hover(view.get(), &DataFeedTableView::hoverIndexChanged);
     moveMouse(view->viewport(), val + QPoint(5, 5));
     QCOMPARE(hover.count(), 1);
+    QCOMPARE(view->hoveredRow(), 3);
     QCOMPARE(delegate->hoveredRow(), 3);
     QVERIFY(view->isDeleteButtonRaised());
     const QImage image = view->viewport()->grab().toImage();
