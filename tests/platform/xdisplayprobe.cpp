@@ -3,9 +3,10 @@
 #include <X11/XKBlib.h>
 #include <X11/Xlib.h>
 
-XDisplayProbe::~XDisplayProbe()
+bool XDisplayProbe::open(const QByteArray& displayName)
 {
-    close();
+    m_display = XOpenDisplay(displayName.constData());
+    return m_display != nullptr;
 }
 
 void XDisplayProbe::close()
@@ -16,25 +17,16 @@ void XDisplayProbe::close()
     }
 }
 
-bool XDisplayProbe::open(const QByteArray& displayName)
-{
-    m_display = XOpenDisplay(displayName.constData());
-    return m_display != nullptr;
-}
-
 QVector<unsigned long> XDisplayProbe::keymap() const
 {
-    int minKeycode = 0;
-    int maxKeycode = 0;
-    XDisplayKeycodes(m_display, &minKeycode, &maxKeycode);
+    int first = 0;
+    int last = 0;
+    XDisplayKeycodes(m_display, &first, &last);
     int width = 0;
-    KeySym* syms =
-        XGetKeyboardMapping(m_display, static_cast<KeyCode>(minKeycode), maxKeycode - minKeycode + 1, &width);
+    KeySym* syms = XGetKeyboardMapping(m_display, static_cast<KeyCode>(first), last - first + 1, &width);
     QVector<unsigned long> map;
     if (syms) {
-        for (int i = 0; i < (maxKeycode - minKeycode + 1) * width; ++i) {
-            map.append(syms[i]);
-        }
+        map = QVector<unsigned long>(syms, syms + (last - first + 1) * width);
         XFree(syms);
     }
     return map;

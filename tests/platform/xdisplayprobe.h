@@ -6,12 +6,13 @@
 struct _XDisplay;
 
 // The test's own connection to the X server it started: it keeps the server from resetting between
-// clients and reads what the keystrokes left behind (keymap, Caps Lock).
+// clients and reads what the keystrokes left behind. Apart from the test, as Xlib's macros clash with Qt.
 class XDisplayProbe
 {
 public:
     XDisplayProbe() = default;
-    ~XDisplayProbe();
+    ~XDisplayProbe() { close(); }
+    Q_DISABLE_COPY(XDisplayProbe)
 
     bool open(const QByteArray& displayName);
     void close();
@@ -21,8 +22,5 @@ public:
     bool capsLockOn() const;
 
 private:
-    XDisplayProbe(const XDisplayProbe&) = delete;
-    XDisplayProbe& operator=(const XDisplayProbe&) = delete;
-
     _XDisplay* m_display = nullptr;
 };
