@@ -3,7 +3,7 @@ BUILD_DIR  ?= build
 CMAKE_ARGS ?=
 JOBS       ?= 2
 
-.PHONY: all deps configure build run test demo screenshots bench format format-check clean
+.PHONY: all deps configure build run test coverage demo screenshots bench format format-check clean
 
 all: build
 
@@ -25,6 +25,10 @@ run: build
 
 test: build
 	@cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
+
+# Its own instrumented build in build/coverage-build; the HTML report goes to build/coverage/.
+coverage: deps
+	@CMAKE_ARGS="$(CMAKE_ARGS)" JOBS=$(JOBS) ./scripts/coverage.sh
 
 demo: build
 	@./scripts/demo.sh $(BUILD_DIR)
