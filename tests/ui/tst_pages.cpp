@@ -146,14 +146,10 @@ void resetSettings()
 QList<QStringList> datafeedRows()
 {
     QList<QStringList> rows;
-    QSqlQuery query(
-        QStringLiteral("SELECT COUNT, DATE, TIME, SN, VAL, UNIT, NOTE FROM DATAFEED ORDER BY COUNT"));
+    QSqlQuery query(QStringLiteral("SELECT COUNT||'|'||DATE||'|'||TIME||'|'||SN||'|'||VAL||'|'||UNIT||'|'||"
+                                   "IFNULL(NOTE, '') FROM DATAFEED ORDER BY COUNT"));
     while (query.next()) {
-        QStringList row;
-        for (int i = 0; i < 7; ++i) {
-            row << query.value(i).toString();
-        }
-        rows << row;
+        rows << query.value(0).toString().split(QLatin1Char('|'));
     }
     return rows;
 }
@@ -181,22 +177,16 @@ private slots:
     void initTestCase();
     void init();
     void cleanup();
-    void sendLandsInFeed();
+    void feedPage();
     void displayShowsEveryResultFeedOnlySignificant();
-    void instrumentKeys();
-    void terminalCommandLine();
-    void terminalPanel();
+    void terminalPage();
     void fileExportAtFinish_data();
     void fileExportAtFinish();
     void pasteToTextField();
     void startRefusedWithoutDevice();
     void clearContents_data();
     void clearContents();
-    void contextMenuDeletesSelectedRows();
-    void logRefreshThrottled();
-    void feedFollowsOnlyAtBottom();
     void msRaisesMinimum();
-    void fullScreenDisplay();
     void stopDialog();
 
 private:
@@ -287,8 +277,6 @@ void TstPages::cleanup()
         m_device->disconnectDevice();
     }
     m_device.reset();
-    m_pty.reset();
-    m_instrument.reset();
 }
 
 void TstPages::showPage(const char* viewButton)
@@ -299,7 +287,7 @@ void TstPages::showPage(const char* viewButton)
     QVERIFY(QTest::qWaitForWindowExposed(m_page.get()));
 }
 
-void TstPages::sendLandsInFeed()
+void TstPages::feedPage()
 {
     m_instrument->setWeight(-0.125);
     m_instrument->setDecimals(3);
@@ -307,16 +295,67 @@ void TstPages::sendLandsInFeed()
     showPage("feedButton");
     const QString before = QTime::currentTime().toString(QStringLiteral("HH:mm:ss"));
     click(part("exportBottomContext"), "sendFrame");
-
     QTRY_COMPARE(datafeedRows().size(), 1);
     const QStringList row = datafeedRows().first();
     const QString after = QTime::currentTime().toString(QStringLiteral("HH:mm:ss"));
     QCOMPARE(row.mid(0, 2), (QStringList{"1", QDate::currentDate().toString(QStringLiteral("MM-dd-yyyy"))}));
     QVERIFY2(row.at(2) == before || row.at(2) == after, qPrintable(row.at(2)));
     QCOMPARE(row.mid(3), (QStringList{"123456", "-0.125", "lb", ""}));
-    const auto* table = child<DataFeedTableView>(m_page.get(), "tableWidget");
+    auto* table = child<DataFeedTableView>(m_page.get(), "tableWidget");
     QCOMPARE(table->model()->index(0, DataFeedTableModel::ValColumn).data().toString(),
              QStringLiteral("-0.125"));
+
+    // Rows picked from the top down: the row numbers of the later rows must not shift under the deletion.
+    for (double weight : {1.0, 2.0}) {
+        m_instrument->setWeight(weight);
+        QVERIFY(CBalanceController::instance()->result());
+    }
+    QTRY_COMPARE(datafeedRows().size(), 3);
+    {
+        Answerer nothingSelected(QStringLiteral("Delete"));
+        m_page->menuRequested(QPoint(5, 5));
+        QCOMPARE(nothingSelected.texts, QStringList());
+    }
+    for (int selected : {0, 2}) {
+        table->selectionModel()->select(table->model()->index(selected, 0),
+                                        QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    }
+    Answerer answerer(QStringLiteral("Delete"));
+    m_page->menuRequested(table->visualRect(table->model()->index(2, 5)).center());
+    QCOMPARE(answerer.texts.size(), 1);
+    QCOMPARE(datafeedRows().size(), 1);
+    QCOMPARE(datafeedRows().first().at(4), QStringLiteral("1.000"));
+
+    // TARE, ZERO and ON/OFF. Hovered, a key's icon is repainted for the dark background and comes back.
+    const QList<std::pair<QByteArray, QByteArray>> keys{
+        {"tareFrame", "ST\r\n"}, {"zeroFrame", "SZ\r\n"}, {"onOffFrame", "SS\r\n"}};
+    for (const auto& key : keys) {
+        const auto* icon = child<QAbstractButton>(m_page.get(), key.first + "B");
+        const qint64 atRest = icon->icon().cacheKey();
+        QEvent enter(QEvent::Enter);
+        QApplication::sendEvent(child(m_page.get(), key.first), &enter);
+        QVERIFY(icon->icon().cacheKey() != atRest);
+        QEvent leave(QEvent::Leave);
+        QApplication::sendEvent(child(m_page.get(), key.first), &leave);
+        QCOMPARE(icon->icon().cacheKey(), atRest);
+        m_wire.clear();
+        click(m_page.get(), key.first);
+        QTRY_COMPARE(m_wire, key.second);
+    }
+
+    // The view follows new rows only while it shows the bottom.
+    QScrollBar* bar = table->verticalScrollBar();
+    for (int i = 0; i < 60; ++i) {
+        m_page->receiveResult(Measurement());
+    }
+    QVERIFY(bar->maximum() > 0);
+    QCOMPARE(bar->value(), bar->maximum());
+    bar->setValue(0);
+    m_page->receiveResult(Measurement());
+    QCOMPARE(bar->value(), 0);
+    bar->setValue(bar->maximum());
+    m_page->receiveResult(Measurement());
+    QTRY_COMPARE(bar->value(), bar->maximum());
 }
 
 void TstPages::displayShowsEveryResultFeedOnlySignificant()
@@ -340,6 +379,17 @@ void TstPages::displayShowsEveryResultFeedOnlySignificant()
     QCOMPARE(display->styleSheet(), QLatin1String(DataFeedWidget::FlashStyle));
     QTRY_COMPARE(display->styleSheet(), QString());
 
+    // Full screen, it is a window of its own until Escape.
+    auto* fullScreen = child<QToolButton>(m_page.get(), "fullScreenButton");
+    fullScreen->setChecked(true);
+    QVERIFY(display->isWindow() && display->isVisible());
+    QVERIFY(display->windowState().testFlag(Qt::WindowFullScreen));
+    QTest::keyClick(display, Qt::Key_Escape);
+    QVERIFY(!fullScreen->isChecked());
+    QCOMPARE(display->parentWidget(), part("displayPage"));
+    QVERIFY(display->isVisible());
+
+    // Asked only while shown.
     child<QPushButton>(m_page.get(), "feedButton")->click();
     QVERIFY(!m_page->isDisplayTimerActive());
     child<QPushButton>(m_page.get(), "displayButton")->click();
@@ -348,33 +398,38 @@ void TstPages::displayShowsEveryResultFeedOnlySignificant()
     QVERIFY(!m_page->isDisplayTimerActive());
 }
 
-void TstPages::instrumentKeys()
+void TstPages::terminalPage()
 {
-    showPage("feedButton");
-    const QList<std::pair<QByteArray, QByteArray>> keys{
-        {"tareFrame", "ST\r\n"}, {"zeroFrame", "SZ\r\n"}, {"onOffFrame", "SS\r\n"}};
-    for (const auto& key : keys) {
-        // Hovered, the key's icon is repainted for the dark background, and comes back as it was.
-        const auto* icon = child<QAbstractButton>(m_page.get(), key.first + "B");
-        const qint64 atRest = icon->icon().cacheKey();
-        QEvent enter(QEvent::Enter);
-        QApplication::sendEvent(child(m_page.get(), key.first), &enter);
-        QVERIFY(icon->icon().cacheKey() != atRest);
-        QEvent leave(QEvent::Leave);
-        QApplication::sendEvent(child(m_page.get(), key.first), &leave);
-        QCOMPARE(icon->icon().cacheKey(), atRest);
-
-        m_wire.clear();
-        click(m_page.get(), key.first);
-        QTRY_COMPARE(m_wire, key.second);
-    }
-}
-
-void TstPages::terminalCommandLine()
-{
+    QWidget* panel = part("terminalRightContext");
+    auto* echo = child<QCheckBox>(panel, "echoBox");
+    QVERIFY(echo->isChecked());
+    QVERIFY(!m_device->checkConnection());
+    // Shown, the echo box tells what the device does.
     showPage("terminalButton");
+    auto* view = child<PelmLogView>(m_page.get(), "tableLogs");
+    // A burst of lines: one refresh at once, one more for the lines that came during the pause.
+    QSignalSpy refreshes(view->model(), &QAbstractItemModel::modelReset);
+    PelmLogRecord record;
+    record.date = QDate::currentDate();
+    record.time = QTime::currentTime();
+    for (int i = 0; i < 5; ++i) {
+        record.message = QStringLiteral("LINE %1\r\n").arg(i);
+        m_log->onNewInLog(record);
+    }
+    QCOMPARE(refreshes.count(), 1);
+    QVERIFY(!shownLog(view).contains(QStringLiteral("IN LINE 4<CR><LF>")));
+    QTRY_COMPARE(refreshes.count(), 2);
+    QVERIFY(shownLog(view).contains(QStringLiteral("IN LINE 4<CR><LF>")));
+
+    QVERIFY(!echo->isChecked());
+    QVERIFY(!SettingsController::instance()->terminalEcho.value());
+    echo->click();
+    QVERIFY(m_device->checkConnection());
+    echo->click();
+    QVERIFY(!m_device->checkConnection());
+    QVERIFY(!child<QPushButton>(panel, "firmwareButton")->isEnabled());
+
     auto* line = child<QLineEdit>(m_page.get(), "commandLine");
-    const auto* view = child<PelmLogView>(m_page.get(), "tableLogs");
     // Return in the command line, the send key, and a test command key that fills the line.
     for (const QByteArray how : {"return", "send", "STFrame"}) {
         const QString command =
@@ -395,25 +450,7 @@ void TstPages::terminalCommandLine()
         QTRY_VERIFY2(shownLog(view).contains(QStringLiteral("OUT ") + command + QStringLiteral("<CR><LF>")),
                      qPrintable(shownLog(view).join(QLatin1Char('|'))));
     }
-}
 
-void TstPages::terminalPanel()
-{
-    QWidget* panel = part("terminalRightContext");
-    auto* echo = child<QCheckBox>(panel, "echoBox");
-    QVERIFY(echo->isChecked());
-    QVERIFY(!m_device->checkConnection());
-    // Shown, the echo box tells what the device does.
-    showPage("terminalButton");
-    QVERIFY(!echo->isChecked());
-    QVERIFY(!SettingsController::instance()->terminalEcho.value());
-    echo->click();
-    QVERIFY(m_device->checkConnection());
-    echo->click();
-    QVERIFY(!m_device->checkConnection());
-    QVERIFY(!child<QPushButton>(panel, "firmwareButton")->isEnabled());
-
-    auto* view = child<PelmLogView>(m_page.get(), "tableLogs");
     child<QCheckBox>(panel, "rawChunkBox")->click();
     QVERIFY(!view->isLineMode());
     child<QCheckBox>(panel, "rawChunkBox")->click();
@@ -598,73 +635,6 @@ void TstPages::clearContents()
     }
 }
 
-void TstPages::contextMenuDeletesSelectedRows()
-{
-    showPage("feedButton");
-    for (double weight : {1.0, 2.0, 3.0}) {
-        m_instrument->setWeight(weight);
-        QVERIFY(CBalanceController::instance()->result());
-    }
-    QTRY_COMPARE(datafeedRows().size(), 3);
-    auto* table = child<DataFeedTableView>(m_page.get(), "tableWidget");
-    {
-        Answerer nothingSelected(QStringLiteral("Delete"));
-        m_page->menuRequested(QPoint(5, 5));
-        QCOMPARE(nothingSelected.texts, QStringList());
-    }
-
-    // Picked from the top down: row numbers of the later rows must not shift under the deletion.
-    for (int row : {0, 2}) {
-        table->selectionModel()->select(table->model()->index(row, 0),
-                                        QItemSelectionModel::Select | QItemSelectionModel::Rows);
-    }
-    Answerer answerer(QStringLiteral("Delete"));
-    m_page->menuRequested(table->visualRect(table->model()->index(2, 5)).center());
-    QCOMPARE(answerer.texts.size(), 1);
-    const QList<QStringList> left = datafeedRows();
-    QCOMPARE(left.size(), 1);
-    QCOMPARE(left.first().at(4), QStringLiteral("2.00"));
-}
-
-void TstPages::logRefreshThrottled()
-{
-    showPage("terminalButton");
-    const auto* view = child<PelmLogView>(m_page.get(), "tableLogs");
-    QSignalSpy resets(view->model(), &QAbstractItemModel::modelReset);
-    PelmLogRecord record;
-    record.date = QDate::currentDate();
-    record.time = QTime::currentTime();
-    for (int i = 0; i < 5; ++i) {
-        record.message = QStringLiteral("LINE %1\r\n").arg(i);
-        m_log->onNewInLog(record);
-    }
-    // One refresh at once, one more for the lines that came during the pause.
-    QCOMPARE(resets.count(), 1);
-    QVERIFY(!shownLog(view).contains(QStringLiteral("IN LINE 4<CR><LF>")));
-    QTRY_COMPARE(resets.count(), 2);
-    QVERIFY(shownLog(view).contains(QStringLiteral("IN LINE 4<CR><LF>")));
-}
-
-void TstPages::feedFollowsOnlyAtBottom()
-{
-    showPage("feedButton");
-    Measurement m;
-    m.value = 1.5f;
-    for (int i = 0; i < 60; ++i) {
-        m_page->receiveResult(m);
-    }
-    QScrollBar* bar = child<DataFeedTableView>(m_page.get(), "tableWidget")->verticalScrollBar();
-    QVERIFY(bar->maximum() > 0);
-    QCOMPARE(bar->value(), bar->maximum());
-
-    bar->setValue(0);
-    m_page->receiveResult(m);
-    QCOMPARE(bar->value(), 0);
-    bar->setValue(bar->maximum());
-    m_page->receiveResult(m);
-    QTRY_COMPARE(bar->value(), bar->maximum());
-}
-
 void TstPages::msRaisesMinimum()
 {
     // The transfer page and the data feed's panel show the same interval.
@@ -683,21 +653,6 @@ void TstPages::msRaisesMinimum()
         QCOMPARE(QPoint(spin->minimum(), spin->value()), QPoint(1, 250));
     }
     QCOMPARE(ApplicationController::instance()->autoSendIntervalMs(), 250000);
-}
-
-void TstPages::fullScreenDisplay()
-{
-    showPage("displayButton");
-    auto* button = child<QToolButton>(m_page.get(), "fullScreenButton");
-    QWidget* display = part("displayWidget");
-    button->setChecked(true);
-    QVERIFY(display->isWindow() && display->isVisible());
-    QVERIFY(display->windowState().testFlag(Qt::WindowFullScreen));
-
-    QTest::keyClick(display, Qt::Key_Escape);
-    QVERIFY(!button->isChecked());
-    QCOMPARE(display->parentWidget(), part("displayPage"));
-    QVERIFY(display->isVisible());
 }
 
 void TstPages::stopDialog()
