@@ -92,7 +92,6 @@ private slots:
     void cleanup();
     void statusLine_data();
     void statusLine();
-    void identityShownOnlyAfterItsRead_data();
     void identityShownOnlyAfterItsRead();
     void fileLabel();
     void startScreenOpensPage_data();
@@ -114,7 +113,7 @@ private:
     {
         return host->findChild<T*>(QLatin1String(name));
     }
-    // "name:text" of every status label shown.
+    // The texts of the status labels shown.
     QStringList shownStatus() const;
 
     QTemporaryDir dataDir;
@@ -191,29 +190,21 @@ void TstMainWindow::statusLine()
     QCOMPARE(label("autoConnectLabel")->text(), QStringLiteral("Auto connect: <b>OFF</b>"));
 }
 
-void TstMainWindow::identityShownOnlyAfterItsRead_data()
-{
-    QTest::addColumn<int>("result");
-    QTest::addColumn<int>("command");
-    QTest::addColumn<bool>("shown");
-    QTest::newRow("identity read") << int(COMMAND_OK) << int(COMMAND_READ_INFO) << true;
-    QTest::newRow("identity read failed") << int(COMMAND_FAILED) << int(COMMAND_READ_INFO) << false;
-    QTest::newRow("another command") << int(COMMAND_OK) << int(COMMAND_TARE) << false;
-}
-
 void TstMainWindow::identityShownOnlyAfterItsRead()
 {
-    QFETCH(int, result);
-    QFETCH(int, command);
-    QFETCH(bool, shown);
     TestDevice device(true);
     CDeviceController::instance()->setCurrentDevice(&device);
     QVERIFY(device.connectDevice(false));
-    QCOMPARE(label("idLabel")->text(), QStringLiteral("ID: <b></b>"));
-    device.finishIdentity(result, command);
-    QCOMPARE(label("deviceLabel")->text(),
-             QLatin1String(shown ? "Device: <b>PS 750.X2</b>" : "Device: <b></b>"));
-    QCOMPARE(label("idLabel")->text(), QLatin1String(shown ? "ID: <b>123456</b>" : "ID: <b></b>"));
+    // A failed identity read or another command's end leaves the model and the serial number out.
+    const QList<std::pair<int, int>> others{{COMMAND_FAILED, COMMAND_READ_INFO}, {COMMAND_OK, COMMAND_TARE}};
+    for (const auto& other : others) {
+        device.finishIdentity(other.first, other.second);
+        QCOMPARE(label("deviceLabel")->text() + label("idLabel")->text(),
+                 QStringLiteral("Device: <b></b>ID: <b></b>"));
+    }
+    device.finishIdentity(COMMAND_OK, COMMAND_READ_INFO);
+    QCOMPARE(label("deviceLabel")->text() + label("idLabel")->text(),
+             QStringLiteral("Device: <b>PS 750.X2</b>ID: <b>123456</b>"));
 }
 
 void TstMainWindow::fileLabel()
@@ -229,31 +220,23 @@ void TstMainWindow::fileLabel()
 
 void TstMainWindow::startScreenOpensPage_data()
 {
-    QTest::addColumn<QString>("frame");
-    QTest::addColumn<QString>("button");
-    QTest::addColumn<QString>("page");
-    QTest::newRow("device") << "deviceFrame"
-                            << "deviceButton"
-                            << "deviceWidget";
-    QTest::newRow("data capture") << "dataCaptureFrame"
-                                  << "dataCaptureButton"
-                                  << "dataFeedWidget";
-    QTest::newRow("transfer") << "transferFrame"
-                              << "transferButton"
-                              << "transferWidget";
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<int>("page");
+    QTest::newRow("device") << "device" << 0;
+    QTest::newRow("data capture") << "dataCapture" << 1;
+    QTest::newRow("transfer") << "transfer" << 2;
 }
 
 void TstMainWindow::startScreenOpensPage()
 {
-    QFETCH(QString, frame);
-    QFETCH(QString, button);
-    QFETCH(QString, page);
+    QFETCH(QString, name);
+    QFETCH(int, page);
     QVERIFY(!child<QWidget>("mainWidget")->isVisible());
-    QTest::mouseClick(host->findChild<ClickableFrame*>(frame), Qt::LeftButton);
+    QTest::mouseClick(host->findChild<ClickableFrame*>(name + QStringLiteral("Frame")), Qt::LeftButton);
     QVERIFY(!child<QWidget>("deviceFrame")->isVisible());
     QVERIFY(child<QWidget>("mainWidget")->isVisible());
-    QCOMPARE(child<QStackedWidget>("mainStack")->currentWidget()->objectName(), page);
-    QVERIFY(host->findChild<QAbstractButton*>(button)->isChecked());
+    QCOMPARE(child<QStackedWidget>("mainStack")->currentIndex(), page);
+    QVERIFY(host->findChild<QAbstractButton*>(name + QStringLiteral("Button"))->isChecked());
 }
 
 void TstMainWindow::pagesSwitch()
