@@ -16,7 +16,7 @@
 namespace {
 
 // What of the start-up's making exists.
-QStringList facts()
+QStringList facts(const Startup* startup = nullptr)
 {
     QStringList present;
     const auto add = [&present](bool exists, const char* name) {
@@ -35,11 +35,7 @@ QStringList facts()
     // The controllers are created by instance() as children of the application object.
     add(qApp->findChild<CDeviceController*>(QString(), Qt::FindDirectChildrenOnly), "devices");
     add(qApp->findChild<CBalanceController*>(QString(), Qt::FindDirectChildrenOnly), "balance");
-    const QWinWidget* host = nullptr;
-    const QList<QWidget*> windows = QApplication::topLevelWidgets();
-    for (const QWidget* window : windows) {
-        host = host ? host : qobject_cast<const QWinWidget*>(window);
-    }
+    const QWinWidget* host = startup ? startup->window() : nullptr;
     add(host, "window");
     add(host && host->isVisible(), "shown");
     return present;
@@ -79,25 +75,33 @@ void TstStartup::startAndShutdown()
     // Before the first start nothing exists; the names and the registered types outlive a shutdown.
     const QStringList initial = facts();
     QCOMPARE(initial, writable ? QStringList() : (QStringList{"names", "types"}));
-    // Each step adds what it makes, in this order.
+    // Each step adds what it makes, one part at a time, in this order.
     QStringList order{"names", "database", "types", "log", "devices", "balance", "window", "shown"};
     if (!writable) {
         order.removeOne(QStringLiteral("database"));
         QTest::ignoreMessage(QtWarningMsg, "Cannot open database file!");
     }
+    for (const QString& fact : initial) {
+        order.removeOne(fact);
+    }
     QStringList made = initial;
+    QStringList steps;
     Startup startup;
-    startup.setStepObserver([&made](const QString&) {
-        const QStringList now = facts();
-        for (const QString& fact : now) {
+    startup.setStepObserver([&](const QString&) {
+        QStringList added;
+        for (const QString& fact : facts(&startup)) {
             if (!made.contains(fact)) {
-                made << fact;
+                added << fact;
             }
+        }
+        made << added;
+        if (!added.isEmpty()) {
+            steps << added.join(QLatin1Char('+'));
         }
     });
     startup.start();
     qputenv("HOME", savedHome);
-    QCOMPARE(made.mid(initial.size()), order.mid(initial.size()));
+    QCOMPARE(steps, order);
 
     const QString databaseFile = home + QStringLiteral("/.qttest/share/Mervik/Mervik Connect/myDbQel.db");
     QCOMPARE(startup.databaseOpen(), writable);
@@ -115,8 +119,9 @@ void TstStartup::startAndShutdown()
     QCOMPARE(SettingsController::instance()->autoSendUnit.value(), int(SettingsController::UnitMs));
 
     startup.shutdown();
-    QCOMPARE(facts(), (QStringList{"names", "types"}));
+    QCOMPARE(facts(&startup), (QStringList{"names", "types"}));
     QVERIFY(!startup.window());
+    QCOMPARE(QApplication::topLevelWidgets(), QWidgetList());
 }
 
 QTEST_MAIN(TstStartup)
