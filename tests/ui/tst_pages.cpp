@@ -87,12 +87,7 @@ private:
             }
             QTest::keyClick(menu, menu->activeAction() ? Qt::Key_Return : Qt::Key_Escape);
         }
-        const QList<QWidget*> windows = QApplication::topLevelWidgets();
-        for (QWidget* window : windows) {
-            auto* dialog = qobject_cast<ConfirmationDialog*>(window);
-            if (!dialog || !dialog->isVisible()) {
-                continue;
-            }
+        if (auto* dialog = qobject_cast<ConfirmationDialog*>(QApplication::activeModalWidget())) {
             texts << dialog->findChild<QLabel*>(QStringLiteral("mainLabel"))->text();
             QPushButton* chosen = nullptr;
             const QList<QPushButton*> buttons = dialog->findChildren<QPushButton*>();
