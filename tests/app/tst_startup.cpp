@@ -15,45 +15,30 @@
 
 namespace {
 
-QWinWidget* hostWindow()
-{
-    for (QWidget* widget : QApplication::topLevelWidgets()) {
-        if (auto* host = qobject_cast<QWinWidget*>(widget)) {
-            return host;
-        }
-    }
-    return nullptr;
-}
-
-// What exists at a step of the start-up, as flags that a reader can compare line by line.
-QString facts()
+// What of the start-up's making exists.
+QStringList facts(const Startup* startup = nullptr)
 {
     QStringList present;
-    if (QCoreApplication::organizationName() == QLatin1String("Mervik") &&
-        QCoreApplication::applicationName() == QLatin1String("Mervik Connect")) {
-        present << QStringLiteral("names");
-    }
-    if (QSqlDatabase::database(QLatin1String(QSqlDatabase::defaultConnection), false).isOpen()) {
-        present << QStringLiteral("database");
-    }
-    if (QMetaType::type("Measurement") != QMetaType::UnknownType &&
-        QMetaType::type("PelmLogRecord") != QMetaType::UnknownType) {
-        present << QStringLiteral("types");
-    }
-    if (CPelmLog::instance()) {
-        present << QStringLiteral("log");
-    }
+    const auto add = [&present](bool exists, const char* name) {
+        if (exists) {
+            present << QLatin1String(name);
+        }
+    };
+    add(QCoreApplication::organizationName() == QLatin1String("Mervik") &&
+            QCoreApplication::applicationName() == QLatin1String("Mervik Connect"),
+        "names");
+    add(QSqlDatabase::database(QLatin1String(QSqlDatabase::defaultConnection), false).isOpen(), "database");
+    add(QMetaType::type("Measurement") != QMetaType::UnknownType &&
+            QMetaType::type("PelmLogRecord") != QMetaType::UnknownType,
+        "types");
+    add(CPelmLog::instance(), "log");
     // The controllers are created by instance() as children of the application object.
-    if (qApp->findChild<CDeviceController*>(QString(), Qt::FindDirectChildrenOnly)) {
-        present << QStringLiteral("devices");
-    }
-    if (qApp->findChild<CBalanceController*>(QString(), Qt::FindDirectChildrenOnly)) {
-        present << QStringLiteral("balance");
-    }
-    if (QWinWidget* host = hostWindow()) {
-        present << (host->isVisible() ? QStringLiteral("window shown") : QStringLiteral("window"));
-    }
-    return present.join(QLatin1Char(' '));
+    add(qApp->findChild<CDeviceController*>(QString(), Qt::FindDirectChildrenOnly), "devices");
+    add(qApp->findChild<CBalanceController*>(QString(), Qt::FindDirectChildrenOnly), "balance");
+    const QWinWidget* host = startup ? startup->window() : nullptr;
+    add(host, "window");
+    add(host && host->isVisible(), "shown");
+    return present;
 }
 
 } // namespace
@@ -64,17 +49,9 @@ class TstStartup : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
     void startAndShutdown_data();
     void startAndShutdown();
 };
-
-void TstStartup::initTestCase()
-{
-    QStandardPaths::setTestModeEnabled(true);
-    // Nothing is created before start-up runs.
-    QCOMPARE(facts(), QString());
-}
 
 void TstStartup::startAndShutdown_data()
 {
@@ -87,47 +64,46 @@ void TstStartup::startAndShutdown_data()
 void TstStartup::startAndShutdown()
 {
     QFETCH(bool, writable);
+    QStandardPaths::setTestModeEnabled(true);
     QTemporaryDir temporary;
-    QVERIFY(temporary.isValid());
-    QString home = temporary.filePath(QStringLiteral("home"));
-    if (!writable) {
-        QFile blocker(temporary.filePath(QStringLiteral("file")));
-        QVERIFY(blocker.open(QIODevice::WriteOnly));
-        home = blocker.fileName() + QStringLiteral("/home");
-    }
+    QFile blocker(temporary.filePath(QStringLiteral("file")));
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    const QString home = temporary.filePath(QLatin1String(writable ? "home" : "file/home"));
     const QByteArray savedHome = qgetenv("HOME");
     qputenv("HOME", QFile::encodeName(home));
-    const QString databaseFile = home + QStringLiteral("/.qttest/share/Mervik/Mervik Connect/myDbQel.db");
 
-    // Registered types stay registered: after the first row they are there from the start.
-    const bool typesBefore = QMetaType::type("Measurement") != QMetaType::UnknownType;
-    QStringList seen;
-    Startup startup;
-    startup.setStepObserver([&seen](const QString& step) { seen << step + QStringLiteral(": ") + facts(); });
+    // Before the first start nothing exists; the names and the registered types outlive a shutdown.
+    const QStringList initial = facts();
+    QCOMPARE(initial, writable ? QStringList() : (QStringList{"names", "types"}));
+    // Each step adds what it makes, one part at a time, in this order.
+    QStringList order{"names", "database", "types", "log", "devices", "balance", "window", "shown"};
     if (!writable) {
+        order.removeOne(QStringLiteral("database"));
         QTest::ignoreMessage(QtWarningMsg, "Cannot open database file!");
     }
+    for (const QString& fact : initial) {
+        order.removeOne(fact);
+    }
+    QStringList made = initial;
+    QStringList steps;
+    Startup startup;
+    startup.setStepObserver([&](const QString&) {
+        QStringList added;
+        for (const QString& fact : facts(&startup)) {
+            if (!made.contains(fact)) {
+                added << fact;
+            }
+        }
+        made << added;
+        if (!added.isEmpty()) {
+            steps << added.join(QLatin1Char('+'));
+        }
+    });
     startup.start();
     qputenv("HOME", savedHome);
+    QCOMPARE(steps, order);
 
-    const QString db = writable ? QStringLiteral(" database") : QString();
-    const QString early = typesBefore ? QStringLiteral(" types") : QString();
-    const QStringList expected{
-        QStringLiteral("names: names") + early,
-        QStringLiteral("sql drivers: names") + early,
-        QStringLiteral("database: names") + db + early,
-        QStringLiteral("meta-types: names") + db + QStringLiteral(" types"),
-        QStringLiteral("log writer: names") + db + QStringLiteral(" types log"),
-        QStringLiteral("settings controller: names") + db + QStringLiteral(" types log"),
-        QStringLiteral("capture export: names") + db + QStringLiteral(" types log"),
-        QStringLiteral("device controller: names") + db + QStringLiteral(" types log devices"),
-        QStringLiteral("balance controller: names") + db + QStringLiteral(" types log devices balance"),
-        QStringLiteral("window: names") + db + QStringLiteral(" types log devices balance window"),
-        QStringLiteral("placed: names") + db + QStringLiteral(" types log devices balance window"),
-        QStringLiteral("start-up options: names") + db + QStringLiteral(" types log devices balance window"),
-        QStringLiteral("shown: names") + db + QStringLiteral(" types log devices balance window shown"),
-    };
-    QCOMPARE(seen, expected);
+    const QString databaseFile = home + QStringLiteral("/.qttest/share/Mervik/Mervik Connect/myDbQel.db");
     QCOMPARE(startup.databaseOpen(), writable);
     QCOMPARE(QFile::exists(databaseFile), writable);
     if (writable) {
@@ -137,17 +113,15 @@ void TstStartup::startAndShutdown()
         QVERIFY(tables.next());
         QCOMPARE(QSqlDatabase::database().databaseName(), databaseFile);
     }
-
     // Placed at (250, 100); the offscreen screen is smaller than the margins, so the minimum size wins.
-    QCOMPARE(startup.window()->pos(), QPoint(250, 100));
-    QCOMPARE(startup.window()->size(), QSize(1450, 830));
-    const SettingsController* settings = SettingsController::instance();
-    QVERIFY(settings->autoSend.value());
-    QCOMPARE(settings->autoSendUnit.value(), int(SettingsController::UnitMs));
+    QCOMPARE(startup.window()->geometry(), QRect(250, 100, 1450, 830));
+    QVERIFY(SettingsController::instance()->autoSend.value());
+    QCOMPARE(SettingsController::instance()->autoSendUnit.value(), int(SettingsController::UnitMs));
 
     startup.shutdown();
-    QCOMPARE(facts(), QStringLiteral("names types"));
+    QCOMPARE(facts(&startup), (QStringList{"names", "types"}));
     QVERIFY(!startup.window());
+    QCOMPARE(QApplication::topLevelWidgets(), QWidgetList());
 }
 
 QTEST_MAIN(TstStartup)
