@@ -150,8 +150,8 @@ inline void exchangeColumns()
     QTest::addColumn<QString>("changes");
 }
 
-inline void exchange(const char* name, const Operation& operation, const QByteArray& sent,
-                     const QByteArray& reply, const QString& outcome, const QString& changes = QString())
+inline void exchange(const char* name, const QByteArray& sent, const QByteArray& reply,
+                     const QString& outcome, const QString& changes, const Operation& operation)
 {
     QTest::newRow(name) << operation << sent << reply << outcome << changes;
 }

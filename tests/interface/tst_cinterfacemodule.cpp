@@ -122,9 +122,6 @@ void TstCInterfaceModule::commandLists_data()
     const QList<int> dhcpThenIp = {M::COMMAND_SET_DHCP, M::COMMAND_SET_IP};
     const QVariantList args = {false, QStringLiteral("127.0.0.7")};
 
-    QTest::newRow("every command answered")
-        << false << dhcpThenIp << args << 2 << 1 << QByteArrayList{"OK\r\n"} << QByteArrayList{dhcpOff, setIp}
-        << 1;
     QTest::newRow("a command repeated")
         << false << dhcpThenIp << args << 2 << 1 << QByteArrayList{"ERROR\r\n", "OK\r\n"}
         << QByteArrayList{dhcpOff, dhcpOff, setIp} << 1;
