@@ -237,12 +237,7 @@ void TstCServersPool::adoptionIntoAnotherThread()
     // The connection works from the transport's own thread.
     QString answer;
     QMetaObject::invokeMethod(
-        transport,
-        [transport, &answer] {
-            if (transport->write(QByteArray("SJ\r\n"))) {
-                transport->waitAndRead(answer, 3000);
-            }
-        },
+        transport, [transport, &answer] { answer = ask(*transport, "SJ\r\n"); },
         Qt::BlockingQueuedConnection);
     QCOMPARE(answer, QStringLiteral("MJ\r\n"));
 

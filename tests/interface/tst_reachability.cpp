@@ -80,6 +80,7 @@ void TstReachability::reasons_data()
     QTest::newRow("client elsewhere, wrong remote, UDP")
         << "routing=2 address=10.0.0.9 remote=192.168.1.21 protocol=2"
         << QList<int>{REASON_CANNOT_REACH_COMPUTER, REASON_WRONG_REMOTE_IP, REASON_WRONG_PROTOCOL};
+    QTest::newRow("UDP only") << "protocol=2" << QList<int>{REASON_WRONG_PROTOCOL};
     QTest::newRow("unknown routing judged as client")
         << "routing=0 remote=" << QList<int>{REASON_WRONG_REMOTE_IP};
 }

@@ -108,11 +108,15 @@ QByteArray TestNetns::arpMac(const QString& key) const
     return value(key).toLatin1().replace(':', '-').toLower();
 }
 
+QStringList TestNetns::inNamespace(const QString& key, const QString& program,
+                                   const QStringList& arguments) const
+{
+    return QStringList{QStringLiteral("netns"), QStringLiteral("exec"), value(key), program} + arguments;
+}
+
 bool TestNetns::startInB(ChildProcess& child, const QString& program, const QStringList& arguments) const
 {
-    child.process.start(QStringLiteral("ip"), QStringList{QStringLiteral("netns"), QStringLiteral("exec"),
-                                                          value(QStringLiteral("NS_B")), program} +
-                                                  arguments);
+    child.process.start(QStringLiteral("ip"), inNamespace(QStringLiteral("NS_B"), program, arguments));
     return child.process.waitForStarted(5000);
 }
 
@@ -124,9 +128,7 @@ bool TestNetns::startSim(ChildProcess& child, const QStringList& arguments) cons
 
 bool TestNetns::runInA(QProcess& process, const QString& program, const QStringList& arguments, int ms) const
 {
-    process.start(QStringLiteral("ip"), QStringList{QStringLiteral("netns"), QStringLiteral("exec"),
-                                                    value(QStringLiteral("NS_A")), program} +
-                                            arguments);
+    process.start(QStringLiteral("ip"), inNamespace(QStringLiteral("NS_A"), program, arguments));
     if (!process.waitForFinished(ms)) {
         process.kill();
         process.waitForFinished(5000);

@@ -45,6 +45,8 @@ public:
 private:
     bool up();
     void down();
+    // ip netns exec NAME program arguments..., for the namespace named under key.
+    QStringList inNamespace(const QString& key, const QString& program, const QStringList& arguments) const;
 
     QString m_name;
     QString m_simulator;
