@@ -1,11 +1,10 @@
 // The servers pool and the TCP server transport. The hand-over by MAC runs inside two network
-// namespaces (scripts/test-netns.sh): the instruments are mervik-sim processes in the second one,
-// reaching the first over veth pairs whose real hardware addresses the pool learns.
-#include "device/cdevice.h"
+// namespaces: the instruments are mervik-sim processes in the second one, reaching the first over
+// veth pairs whose real hardware addresses the pool learns.
 #include "interface/clanserver.h"
 #include "interface/cserverspool.h"
-#include "netnssim.h"
 #include "platform/procarpresolver.h"
+#include "support/testnetns.h"
 
 #include <QSignalSpy>
 #include <QTcpSocket>
@@ -23,27 +22,15 @@ QList<int> states(const QSignalSpy& spy)
     return values;
 }
 
-// Sends a line through a transport and collects the answer up to its CR LF.
-QString exchange(CInterface* transport, const QByteArray& line)
+// Sends a line through a transport and gives the answer.
+QString ask(CInterface& transport, const QByteArray& line)
 {
-    QSignalSpy ready(transport, &CInterface::readyRead);
-    if (!transport->write(line)) {
-        return QString();
-    }
     QString answer;
-    QElapsedTimer timer;
-    timer.start();
-    while (!answer.endsWith(QLatin1String("\r\n")) && timer.elapsed() < 3000) {
-        if (ready.isEmpty()) {
-            ready.wait(500);
-        }
-        ready.clear();
-        QString part;
-        transport->read(part);
-        answer += part;
-    }
-    return answer;
+    return transport.write(line) && transport.waitAndRead(answer, 3000) ? answer : QString();
 }
+
+constexpr int L = CInterface::StateListening;
+constexpr int C = CInterface::StateConnected;
 
 } // namespace
 
@@ -52,66 +39,37 @@ class TstCServersPool : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void cleanupTestCase();
-    void cleanup();
+    void initTestCase() { m_netns.enter(); }
+    void cleanup()
+    {
+        delete CServersPool::instance();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
 
     void poolInstanceIsReplaced();
-    void transportWithoutPeer();
+    void transportWithoutPool();
     void macFromNeighbourTable_data();
     void macFromNeighbourTable();
 
     void twoTransportsShareOnePort();
     void unexpectedPeersAreClosed();
-    void transportMadeBeforeThePool();
-    void deviceAcceptsItsInstrument();
     void adoptionIntoAnotherThread();
     void poolWhoseThreadIsGone();
 
 private:
-    bool inside() const { return m_inside; }
-    QHostAddress address(const char* key) const { return QHostAddress(m_netns.value(QLatin1String(key))); }
-    QString target(const char* key, int port) const
+    // An instrument dialling the computer's address under key.
+    bool dialIn(ChildProcess& instrument, const char* key, int port, const QStringList& extra = {})
     {
-        return m_netns.value(QLatin1String(key)) + QLatin1Char(':') + QString::number(port);
+        return m_netns.startSim(instrument, QStringList{"--tcp-client", m_netns.target(key, port)} + extra);
     }
 
-    TestNetns m_netns;
-    bool m_inside = false;
-    QString m_skipReason;
+    TestNetns m_netns{QStringLiteral(MERVIK_SIM_PATH)};
 };
-
-#define REQUIRE_NETNS()                                                                                      \
-    if (!inside()) {                                                                                         \
-        QSKIP(qPrintable(TestNetns::skipMessage(m_skipReason)));                                             \
-    }
-
-void TstCServersPool::initTestCase()
-{
-    if (m_netns.up(&m_skipReason)) {
-        m_inside = m_netns.enterA();
-        if (!m_inside) {
-            m_skipReason = QStringLiteral("cannot enter the computer's namespace");
-        }
-    }
-}
-
-void TstCServersPool::cleanupTestCase()
-{
-    m_netns.down();
-}
-
-void TstCServersPool::cleanup()
-{
-    delete CServersPool::instance();
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-}
 
 void TstCServersPool::poolInstanceIsReplaced()
 {
     QCOMPARE(CServersPool::instance(), nullptr);
     QPointer<CServersPool> first = new CServersPool;
-    QCOMPARE(CServersPool::instance(), first.data());
     auto* second = new CServersPool;
     QCOMPARE(CServersPool::instance(), second);
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
@@ -122,22 +80,18 @@ void TstCServersPool::poolInstanceIsReplaced()
     QCOMPARE(CServersPool::instance(), nullptr);
 }
 
-void TstCServersPool::transportWithoutPeer()
+void TstCServersPool::transportWithoutPool()
 {
     CLANServer server(QHostAddress("10.0.0.5"), 1001, "00-1a-2b-3c-4d-5e");
     QCOMPARE(server.description(), QStringLiteral("LAN Server (10.0.0.5,1001)"));
     QSignalSpy stateSpy(&server, &CInterface::stateChanged);
-    // No pool: nothing can listen.
+    // Nothing can listen, nothing is connected.
     QVERIFY(!server.open());
-    QCOMPARE(states(stateSpy), QList<int>{CInterface::StateDisconnected});
-
     QVERIFY(!server.write(QStringLiteral("SI\r\n")));
     QVERIFY(!server.write(QByteArray("SI\r\n")));
-    QByteArray bytes("kept");
-    QCOMPARE(server.read(bytes), 0);
-    QCOMPARE(bytes, QByteArray("kept"));
-    QString text(QStringLiteral("kept"));
-    QCOMPARE(server.read(text), 0);
+    QByteArray bytes;
+    QString text;
+    QCOMPARE(server.read(bytes) + server.read(text), 0);
     QVERIFY(!server.waitAndRead(text, 10));
     QVERIFY(!server.waitForReadyRead(10));
     server.clear();
@@ -145,16 +99,8 @@ void TstCServersPool::transportWithoutPeer()
     QCOMPARE(states(stateSpy), QList<int>({CInterface::StateDisconnected, CInterface::StateDisconnected}));
 
     std::unique_ptr<CInterface> copy(server.clone(nullptr));
-    auto* copied = qobject_cast<CLANServer*>(copy.get());
-    QVERIFY(copied);
-    QCOMPARE(copied->mac(), QByteArray("00-1a-2b-3c-4d-5e"));
-    QCOMPARE(copied->description(), server.description());
-
-    CDevice device;
-    device.setLANServer(QHostAddress("10.0.0.5"), 1001, "00-1a-2b-3c-4d-5e");
-    QCOMPARE(device.interfaceDescription(), QStringLiteral("LAN Server (10.0.0.5,1001)"));
-    QVERIFY(!device.connectDevice(false));
-    QCOMPARE(device.state(), int(STATE_DISCONNECTED));
+    QCOMPARE(qobject_cast<CLANServer*>(copy.get())->mac(), QByteArray("00-1a-2b-3c-4d-5e"));
+    QCOMPARE(copy->description(), server.description());
 }
 
 void TstCServersPool::macFromNeighbourTable_data()
@@ -163,21 +109,19 @@ void TstCServersPool::macFromNeighbourTable_data()
     QTest::addColumn<QString>("ip");
     QTest::addColumn<QByteArray>("mac");
 
+    const auto entry = [](const char* ip, const char* flags, const char* mac, const char* device) {
+        return QByteArray(ip) + "       0x1         " + flags + "         " + mac + "     *   " + device +
+               "\n";
+    };
     const QByteArray header =
         "IP address       HW type     Flags       HW address            Mask     Device\n";
-    QTest::newRow("complete entry")
-        << header + "10.231.0.2       0x1         0x2         BE:5e:88:72:43:fa     *   veth0\n"
-        << "10.231.0.2" << QByteArray("be-5e-88-72-43-fa");
-    QTest::newRow("other address")
-        << header + "10.231.0.2       0x1         0x2         be:5e:88:72:43:fa     *   veth0\n"
-        << "10.231.0.20" << QByteArray();
-    QTest::newRow("resolution pending")
-        << header + "10.231.0.3       0x1         0x0         00:00:00:00:00:00     *   veth0\n"
-        << "10.231.0.3" << QByteArray();
-    QTest::newRow("second interface")
-        << header + "10.231.0.3       0x1         0x0         00:00:00:00:00:00     *   veth0\n" +
-               "10.231.0.3       0x1         0x2         02:00:4d:56:00:01     *   veth1\n"
-        << "10.231.0.3" << QByteArray("02-00-4d-56-00-01");
+    const QByteArray known = header + entry("10.231.0.2", "0x2", "BE:5e:88:72:43:fa", "veth0");
+    const QByteArray pending = header + entry("10.231.0.3", "0x0", "00:00:00:00:00:00", "veth0");
+    QTest::newRow("complete entry") << known << "10.231.0.2" << QByteArray("be-5e-88-72-43-fa");
+    QTest::newRow("other address") << known << "10.231.0.20" << QByteArray();
+    QTest::newRow("resolution pending") << pending << "10.231.0.3" << QByteArray();
+    QTest::newRow("second interface") << pending + entry("10.231.0.3", "0x2", "02:00:4d:56:00:01", "veth1")
+                                      << "10.231.0.3" << QByteArray("02-00-4d-56-00-01");
     QTest::newRow("garbage") << QByteArray("10.231.0.2 0x1 0x2\n\n\x01\x02") << "10.231.0.2" << QByteArray();
 }
 
@@ -191,37 +135,34 @@ void TstCServersPool::macFromNeighbourTable()
 
 void TstCServersPool::twoTransportsShareOnePort()
 {
-    REQUIRE_NETNS();
+    REQUIRE_NETNS(m_netns);
     auto* pool = new CServersPool;
     const QByteArray mac1 = m_netns.arpMac("B_MAC");
     const QByteArray mac2 = m_netns.arpMac("B_MAC2");
-    CLANServer first(address("B_ADDR"), 4100, mac1);
-    CLANServer second(address("B_ADDR2"), 4100, mac2);
+    CLANServer first(m_netns.address("B_ADDR"), 4100, mac1);
+    CLANServer second(m_netns.address("B_ADDR2"), 4100, mac2);
     QSignalSpy firstStates(&first, &CInterface::stateChanged);
     QSignalSpy secondStates(&second, &CInterface::stateChanged);
     QVERIFY(first.open());
     QVERIFY(second.open());
-    QCOMPARE(states(firstStates), QList<int>{CInterface::StateListening});
     QCOMPARE(pool->serverCount(), 1);
     QCOMPARE(pool->awaited(), QList<QByteArray>({mac1, mac2}));
 
     // The instrument on the second link reaches the shared port; only its own transport takes it.
-    NetnsProcess secondInstrument;
-    QVERIFY(secondInstrument.startSim(m_netns, {"--tcp-client", target("A_ADDR2", 4100), "--weight", "222"}));
-    QTRY_COMPARE_WITH_TIMEOUT(states(secondStates), QList<int>({3, 1}), 5000);
-    QCOMPARE(states(firstStates), QList<int>{3});
+    ChildProcess secondInstrument;
+    QVERIFY(dialIn(secondInstrument, "A_ADDR2", 4100, {"--weight", "222"}));
+    QTRY_COMPARE_WITH_TIMEOUT(states(secondStates), QList<int>({L, C}), 5000);
+    QCOMPARE(states(firstStates), QList<int>{L});
     QCOMPARE(pool->awaited(), QList<QByteArray>{mac1});
-    QVERIFY(exchange(&second, "SI\r\n").contains(QLatin1String("222")));
+    QVERIFY(ask(second, "SI\r\n").contains(QLatin1String("222")));
 
-    NetnsProcess firstInstrument;
-    QVERIFY(firstInstrument.startSim(m_netns, {"--tcp-client", target("A_ADDR", 4100), "--weight", "111"}));
-    QTRY_COMPARE_WITH_TIMEOUT(states(firstStates), QList<int>({3, 1}), 5000);
-    QCOMPARE(states(secondStates), QList<int>({3, 1}));
-    QVERIFY(exchange(&first, "SI\r\n").contains(QLatin1String("111")));
-    QVERIFY(exchange(&second, "SI\r\n").contains(QLatin1String("222")));
+    ChildProcess firstInstrument;
+    QVERIFY(dialIn(firstInstrument, "A_ADDR", 4100, {"--weight", "111"}));
+    QTRY_COMPARE_WITH_TIMEOUT(states(firstStates), QList<int>({L, C}), 5000);
+    QVERIFY(ask(first, "SI\r\n").contains(QLatin1String("111")));
+    QVERIFY(ask(second, "SI\r\n").contains(QLatin1String("222")));
 
     // Every awaited MAC served: nothing listens any more.
-    QCOMPARE(pool->awaited(), QList<QByteArray>{});
     QCOMPARE(pool->serverCount(), 0);
     QTcpSocket late;
     late.connectToHost(QHostAddress(QHostAddress::LocalHost), 4100);
@@ -229,29 +170,28 @@ void TstCServersPool::twoTransportsShareOnePort()
 
     // The first instrument drops: its transport listens again, and takes the instrument back.
     firstInstrument.stop();
-    QTRY_COMPARE_WITH_TIMEOUT(states(firstStates), QList<int>({3, 1, 3}), 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(states(firstStates), QList<int>({L, C, L}), 5000);
     QCOMPARE(pool->serverCount(), 1);
     QCOMPARE(pool->awaited(), QList<QByteArray>{mac1});
-    NetnsProcess firstAgain;
-    QVERIFY(firstAgain.startSim(m_netns, {"--tcp-client", target("A_ADDR", 4100), "--weight", "333"}));
-    QTRY_COMPARE_WITH_TIMEOUT(states(firstStates), QList<int>({3, 1, 3, 1}), 5000);
-    QVERIFY(exchange(&first, "SI\r\n").contains(QLatin1String("333")));
-    QCOMPARE(states(secondStates), QList<int>({3, 1}));
+    ChildProcess firstAgain;
+    QVERIFY(dialIn(firstAgain, "A_ADDR", 4100, {"--weight", "333"}));
+    QTRY_COMPARE_WITH_TIMEOUT(states(firstStates), QList<int>({L, C, L, C}), 5000);
+    QVERIFY(ask(first, "SI\r\n").contains(QLatin1String("333")));
+    QCOMPARE(states(secondStates), QList<int>({L, C}));
 }
 
 void TstCServersPool::unexpectedPeersAreClosed()
 {
-    REQUIRE_NETNS();
+    REQUIRE_NETNS(m_netns);
     auto* pool = new CServersPool;
     const QByteArray mac1 = m_netns.arpMac("B_MAC");
-    CLANServer first(address("B_ADDR"), 4101, mac1);
+    CLANServer first(m_netns.address("B_ADDR"), 4101, mac1);
     QSignalSpy firstStates(&first, &CInterface::stateChanged);
     QVERIFY(first.open());
 
     // A known MAC that nobody awaits: closed at once, so the peer sees its end of the stream.
-    NetnsProcess stranger;
-    QVERIFY(
-        stranger.start(m_netns, QStringLiteral("socat"), {"-u", "TCP:" + target("A_ADDR2", 4101), "STDOUT"}));
+    ChildProcess stranger;
+    QVERIFY(m_netns.startInB(stranger, "socat", {"-u", "TCP:" + m_netns.target("A_ADDR2", 4101), "STDOUT"}));
     // Waited for in the event loop, which is where the pool accepts and closes the connection.
     QTRY_COMPARE_WITH_TIMEOUT(stranger.process.state(), QProcess::NotRunning, 5000);
     QCOMPARE(stranger.process.exitCode(), 0);
@@ -262,91 +202,48 @@ void TstCServersPool::unexpectedPeersAreClosed()
     local.connectToHost(QHostAddress(QHostAddress::LocalHost), 4101);
     QVERIFY(local.waitForConnected(3000));
     QVERIFY(localGone.wait(3000));
-    QCOMPARE(states(firstStates), QList<int>{3});
+    QCOMPARE(states(firstStates), QList<int>{L});
     QCOMPARE(pool->awaited(), QList<QByteArray>{mac1});
-    QCOMPARE(pool->serverCount(), 1);
 
     // The same MAC awaited twice: one connection goes to one transport, the port stays open.
-    CLANServer twin(address("B_ADDR"), 4101, mac1);
+    CLANServer twin(m_netns.address("B_ADDR"), 4101, mac1);
     QSignalSpy twinStates(&twin, &CInterface::stateChanged);
     QVERIFY(twin.open());
-    QCOMPARE(pool->awaited(), QList<QByteArray>({mac1, mac1}));
-    NetnsProcess instrument;
-    QVERIFY(instrument.startSim(m_netns, {"--tcp-client", target("A_ADDR", 4101)}));
-    QTRY_COMPARE_WITH_TIMEOUT(states(firstStates).size() + states(twinStates).size(), 3, 5000);
-    QCOMPARE(states(firstStates), QList<int>({3, 1}));
-    QCOMPARE(states(twinStates), QList<int>{3});
+    ChildProcess instrument;
+    QVERIFY(dialIn(instrument, "A_ADDR", 4101));
+    QTRY_COMPARE_WITH_TIMEOUT(firstStates.size() + twinStates.size(), 3, 5000);
+    QCOMPARE(states(firstStates), QList<int>({L, C}));
+    QCOMPARE(states(twinStates), QList<int>{L});
     QCOMPARE(pool->awaited(), QList<QByteArray>{mac1});
     QCOMPARE(pool->serverCount(), 1);
-    QVERIFY(first.hasPeer());
-    QVERIFY(!twin.hasPeer());
-}
-
-void TstCServersPool::transportMadeBeforeThePool()
-{
-    REQUIRE_NETNS();
-    CLANServer early(address("B_ADDR"), 4102, m_netns.arpMac("B_MAC"));
-    QSignalSpy earlyStates(&early, &CInterface::stateChanged);
-    QVERIFY(!early.open());
-    new CServersPool;
-    // Opened once a pool exists, it also hears the pool's announcements.
-    QVERIFY(early.open());
-    NetnsProcess instrument;
-    QVERIFY(instrument.startSim(m_netns, {"--tcp-client", target("A_ADDR", 4102)}));
-    QTRY_COMPARE_WITH_TIMEOUT(states(earlyStates), QList<int>({2, 3, 1}), 5000);
-    QCOMPARE(exchange(&early, "SJ\r\n"), QStringLiteral("MJ\r\n"));
-}
-
-void TstCServersPool::deviceAcceptsItsInstrument()
-{
-    REQUIRE_NETNS();
-    new CServersPool;
-    CDevice device;
-    device.setLANServer(address("B_ADDR"), 4103, m_netns.arpMac("B_MAC"));
-    QCOMPARE(device.interfaceDescription(), QStringLiteral("LAN Server (10.231.0.2,4103)"));
-    QVERIFY(device.connectDevice(false));
-    QCOMPARE(device.state(), int(STATE_LISTENING));
-
-    NetnsProcess instrument;
-    QVERIFY(instrument.startSim(m_netns, {"--tcp-client", target("A_ADDR", 4103)}));
-    QTRY_COMPARE_WITH_TIMEOUT(device.state(), int(STATE_CONNECTED), 5000);
-    QVERIFY(device.checkEcho());
-    instrument.stop();
-    QTRY_COMPARE_WITH_TIMEOUT(device.state(), int(STATE_LISTENING), 5000);
-    device.disconnectDevice();
-    QCOMPARE(device.state(), int(STATE_DISCONNECTED));
 }
 
 void TstCServersPool::adoptionIntoAnotherThread()
 {
-    REQUIRE_NETNS();
+    REQUIRE_NETNS(m_netns);
+    // Made before the pool: the transport finds it when it opens.
+    auto* transport = new CLANServer(m_netns.address("B_ADDR"), 4104, m_netns.arpMac("B_MAC"));
     new CServersPool;
     QThread worker;
-    auto* transport = new CLANServer(address("B_ADDR"), 4104, m_netns.arpMac("B_MAC"));
     transport->moveToThread(&worker);
     QList<int> seen;
     connect(transport, &CInterface::stateChanged, this, [&seen](int state) { seen << state; });
     worker.start();
     QMetaObject::invokeMethod(transport, [transport] { transport->open(); });
-    QTRY_COMPARE(seen, QList<int>{3});
+    QTRY_COMPARE(seen, QList<int>{L});
 
-    NetnsProcess instrument;
-    QVERIFY(instrument.startSim(m_netns, {"--tcp-client", target("A_ADDR", 4104)}));
-    QTRY_COMPARE_WITH_TIMEOUT(seen, QList<int>({3, 1}), 5000);
+    ChildProcess instrument;
+    QVERIFY(dialIn(instrument, "A_ADDR", 4104));
+    QTRY_COMPARE_WITH_TIMEOUT(seen, QList<int>({L, C}), 5000);
     // The connection works from the transport's own thread.
     QString answer;
     QMetaObject::invokeMethod(
-        transport,
-        [transport, &answer] {
-            if (transport->write(QByteArray("SJ\r\n"))) {
-                transport->waitAndRead(answer, 3000);
-            }
-        },
+        transport, [transport, &answer] { answer = ask(*transport, "SJ\r\n"); },
         Qt::BlockingQueuedConnection);
     QCOMPARE(answer, QStringLiteral("MJ\r\n"));
 
     instrument.stop();
-    QTRY_COMPARE_WITH_TIMEOUT(seen, QList<int>({3, 1, 3}), 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(seen, QList<int>({L, C, L}), 5000);
     QMetaObject::invokeMethod(
         transport, [transport] { delete transport; }, Qt::BlockingQueuedConnection);
     worker.quit();

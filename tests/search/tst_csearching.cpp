@@ -45,9 +45,7 @@ struct Sim : ChildProcess
     }
     bool startModule(const TestNetns& netns, const QStringList& arguments)
     {
-        process.start(netns.program(), netns.inB(QStringLiteral(MERVIK_SIM_PATH),
-                                                 QStringList{"--max-seconds", "60"} + arguments));
-        return !waitForLine("ROLE ").isEmpty();
+        return netns.startSim(*this, arguments) && !waitForLine("ROLE ").isEmpty();
     }
 };
 
@@ -136,7 +134,6 @@ class TstCSearching : public QObject
 
 private slots:
     void initTestCase();
-    void cleanupTestCase();
     void init();
 
     void serialScan_data();
@@ -149,9 +146,7 @@ private slots:
 private:
     QString expand(QString text) const;
 
-    TestNetns m_netns;
-    bool m_inside = false;
-    QString m_skipReason;
+    TestNetns m_netns{QStringLiteral(MERVIK_SIM_PATH)};
 };
 
 void TstCSearching::initTestCase()
@@ -160,17 +155,7 @@ void TstCSearching::initTestCase()
     qputenv("MERVIK_SERIAL_PORTS", "");
     qputenv("MERVIK_SEARCH_INTERFACES", "");
     // The searches' threads are created in the tests, after this thread entered the namespace.
-    if (m_netns.up(&m_skipReason)) {
-        m_inside = m_netns.enterA();
-        if (!m_inside) {
-            m_skipReason = QStringLiteral("cannot enter the computer's namespace");
-        }
-    }
-}
-
-void TstCSearching::cleanupTestCase()
-{
-    m_netns.down();
+    m_netns.enter();
 }
 
 void TstCSearching::init()
@@ -396,8 +381,8 @@ void TstCSearching::networkScan_data()
 
 void TstCSearching::networkScan()
 {
-    if (!m_inside) {
-        QSKIP(qPrintable(TestNetns::skipMessage(m_skipReason)));
+    if (!m_netns.isInside()) {
+        QSKIP(qPrintable(m_netns.skipMessage()));
     }
     QFETCH(QString, interfaces);
     QFETCH(QList<QStringList>, modules);
