@@ -8,8 +8,6 @@
 #include <QStandardPaths>
 #include <QtTest>
 
-#include <memory>
-
 namespace {
 
 const QString SJ = QStringLiteral("SJ\r\n");
@@ -248,36 +246,33 @@ void TstCDeviceOld::readInfoWithoutResultIsUnknown()
 
 void TstCDeviceOld::connectionCheck_data()
 {
-    QTest::addColumn<QStringList>("options");
-    QTest::addColumn<bool>("decideFirst");
+    // An instrument the echo probe decided on first, or one still unknown.
+    QTest::addColumn<QString>("instrument");
     QTest::addColumn<bool>("checkConnection");
     QTest::addColumn<int>("result");
     QTest::addColumn<QStringList>("lines");
     QTest::addColumn<int>("modeAfter");
 
     // An older instrument has no echo to probe with and is never dropped.
-    QTest::newRow("older, time-out") << Older << true << true << 3 << QStringList() << 0;
-    QTest::newRow("current, time-out") << QStringList() << true << true << 3 << QStringList{SJ} << 1;
+    QTest::newRow("older, time-out") << "older" << true << 3 << QStringList() << 0;
+    QTest::newRow("current, time-out") << "current" << true << 3 << QStringList{SJ} << 1;
     // Not yet known: the echo probe decides it.
-    QTest::newRow("unknown, time-out") << QStringList() << false << true << 3 << QStringList{SJ} << 1;
-    QTest::newRow("unknown, failed") << QStringList() << false << true << 2 << QStringList() << -1;
-    QTest::newRow("unknown, check off") << QStringList() << false << false << 3 << QStringList() << -1;
+    QTest::newRow("unknown, time-out") << "unknown" << true << 3 << QStringList{SJ} << 1;
+    QTest::newRow("unknown, failed") << "unknown" << true << 2 << QStringList() << -1;
+    QTest::newRow("unknown, check off") << "unknown" << false << 3 << QStringList() << -1;
 }
 
 void TstCDeviceOld::connectionCheck()
 {
-    QFETCH(QStringList, options);
-    QFETCH(bool, decideFirst);
+    QFETCH(QString, instrument);
     QFETCH(bool, checkConnection);
     QFETCH(int, result);
     QFETCH(QStringList, lines);
     QFETCH(int, modeAfter);
 
     SimRig rig;
-    QVERIFY(rig.start(options, checkConnection));
-    if (decideFirst) {
-        QVERIFY(rig.device.checkEcho());
-    }
+    QVERIFY(rig.start(instrument == QLatin1String("older") ? Older : QStringList(), checkConnection));
+    QVERIFY(instrument == QLatin1String("unknown") || rig.device.checkEcho());
     rig.takeSent();
 
     QVERIFY(rig.device.checkCommunication(result));
@@ -289,22 +284,15 @@ void TstCDeviceOld::connectionCheck()
 void TstCDeviceOld::factories()
 {
     QObject parent;
-    CMervikManagerFactory mervik;
-    const QList<CDevice*> devices = mervik.createDevices(&parent, true);
+    const QList<CDevice*> devices = CMervikManagerFactory().createDevices(&parent, true);
     QCOMPARE(devices.size(), 1);
-    auto* device = dynamic_cast<CDeviceOld*>(devices.first());
-    QVERIFY(device);
-    QCOMPARE(device->parent(), &parent);
-    QCOMPARE(device->protocolMode(), -1);
-    // Unparented candidates are for a worker thread.
-    std::unique_ptr<CDevice> loose(mervik.createDevices(nullptr, false).value(0));
-    QVERIFY(dynamic_cast<CDeviceOld*>(loose.get()) && !loose->parent());
-    QCOMPARE(mervik.baudRates(), (QVector<int>{9600, 115200}));
+    QVERIFY(dynamic_cast<CDeviceOld*>(devices.first()));
+    QCOMPARE(devices.first()->parent(), &parent);
+    QCOMPARE(CMervikManagerFactory().baudRates(), (QVector<int>{9600, 115200}));
 
     const QList<CDevice*> plain = CDeviceFactory().createDevices(&parent, true);
     QCOMPARE(plain.size(), 1);
     QVERIFY(!dynamic_cast<CDeviceOld*>(plain.first()));
-    QCOMPARE(plain.first()->parent(), &parent);
     QCOMPARE(CDeviceFactory().baudRates(), (QVector<int>{9600, 57200, 115200}));
 }
 
