@@ -2,16 +2,11 @@
 #include "device/cdeviceold.h"
 #include "device/cmervikmanagerfactory.h"
 #include "support/fakeinterface.h"
-
-#include "siminstrument.h"
-#include "simpty.h"
+#include "support/simprocess.h"
 
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QtTest>
-
-#include <functional>
-#include <memory>
 
 namespace {
 
@@ -19,47 +14,37 @@ const QString SJ = QStringLiteral("SJ\r\n");
 const QString SW9 = QStringLiteral("SW9\r\n");
 const QString Sx1 = QStringLiteral("Sx1\r\n");
 const QString Sx3 = QStringLiteral("Sx3\r\n");
+// What the sim answers to Sx1 with the rig's weight.
+const QString Result = QStringLiteral("     12.50 kg \r\n");
 
-// CDeviceOld with what a test needs from inside: a scripted transport and a known identity.
 class TestDeviceOld : public CDeviceOld
 {
 public:
+    using CDeviceOld::adoptInterface;
     using CDeviceOld::CDeviceOld;
-
-    void useInterface(CInterface* transport) { adoptInterface(transport); }
-    void presetIdentity(const QString& text)
-    {
-        m_model = text;
-        m_serialNumber = text;
-        m_productionDate = text;
-        m_firmware = text;
-    }
+    using CDeviceOld::m_firmware;
+    using CDeviceOld::m_model;
+    using CDeviceOld::m_productionDate;
+    using CDeviceOld::m_serialNumber;
 };
 
-// A simulated instrument on a pseudo-terminal, and a device on the slave side. Everything runs in
-// this thread: the device's waits run local event loops that also serve the pty.
+// mervik-sim of either generation on a pseudo-terminal, and the device on its slave side.
 struct SimRig
 {
-    SimInstrument instrument;
-    SimPty pty;
+    SimProcess sim;
     TestDeviceOld device;
     QSignalSpy sent{&device, &CDevice::newOutLog};
     QSignalSpy finished{&device, &CDevice::commandFinished};
 
-    bool start(bool older, bool checkConnection = false)
+    bool start(const QStringList& options, bool checkConnection = false)
     {
-        instrument.setGeneration(older ? SimInstrument::Generation::Old : SimInstrument::Generation::Current);
-        instrument.setWeight(12.5);
-        instrument.setDecimals(2);
-        instrument.setUnit("kg");
-        QString error;
-        if (!pty.open(&error)) {
-            qWarning() << error;
+        const QString port =
+            sim.startPty(QStringList{"--weight", "12.5", "--decimals", "2", "--unit", "kg"} + options);
+        if (port.isEmpty()) {
+            qWarning() << sim.errors();
             return false;
         }
-        QObject::connect(&pty, &SimPty::received, &instrument, &SimInstrument::feed);
-        QObject::connect(&instrument, &SimInstrument::output, &pty, &SimPty::write);
-        device.setRS232(pty.slavePath(), QStringLiteral("sim"), 9600);
+        device.setRS232(port, QStringLiteral("sim"), 9600);
         return device.connectDevice(checkConnection);
     }
 
@@ -74,241 +59,167 @@ struct SimRig
         return lines;
     }
 
-    // Every commandFinished since the last call as "result/command".
+    // Every commandFinished since the last call as "result/command", with the measurement if any.
     QStringList takeFinished()
     {
         QStringList ids;
         for (const QList<QVariant>& args : qAsConst(finished)) {
-            ids << QStringLiteral("%1/%2").arg(args.at(0).toInt()).arg(args.at(1).toInt());
+            QString id = QStringLiteral("%1/%2").arg(args.at(0).toInt()).arg(args.at(1).toInt());
+            if (args.at(2).canConvert<Measurement>()) {
+                const auto m = args.at(2).value<Measurement>();
+                id += QStringLiteral(" %1/%2/%3/%4")
+                          .arg(double(m.value))
+                          .arg(m.decimals)
+                          .arg(m.unit)
+                          .arg(QChar::fromLatin1(m.stability));
+            }
+            ids << id;
         }
         finished.clear();
         return ids;
     }
 };
 
-QString resultLine(bool withMark)
-{
-    return QString::fromLatin1(SimInstrument::formatResult(12.5, 2, "kg", withMark ? 'S' : 0));
-}
+const QStringList Older{"--generation", "old"};
 
 } // namespace
 
-// CDeviceOld against the simulated instrument of both generations, and the device factories.
+// CDeviceOld against mervik-sim of both generations, and the device factories.
 class TstCDeviceOld : public QObject
 {
     Q_OBJECT
 
 private slots:
     void initTestCase();
-    void checkEchoDecidesMode_data();
-    void checkEchoDecidesMode();
-    void requestLinesPerMode_data();
-    void requestLinesPerMode();
-    void baudRateChangeProbesAgain_data();
-    void baudRateChangeProbesAgain();
-    void silentInstrumentFailsCheckEcho();
+    void modeFollowsTheInstrument_data();
+    void modeFollowsTheInstrument();
+    void resultWithStbFirstDecidesMode();
+    void silentInstrument();
     void readInfo_data();
     void readInfo();
     void readInfoWithoutResultIsUnknown();
-    void resultWithStbAsFirstOperation_data();
-    void resultWithStbAsFirstOperation();
     void connectionCheck_data();
     void connectionCheck();
-    void silentCurrentInstrumentIsDisconnected();
-    void mervikFactoryCreatesOneOlderDevice_data();
-    void mervikFactoryCreatesOneOlderDevice();
-    void baseFactoryCreatesPlainDevice();
-    void factoryBaudRatesAndOptions();
+    void factories();
 };
 
 void TstCDeviceOld::initTestCase()
 {
     QStandardPaths::setTestModeEnabled(true);
     DeviceTypes::registerMetaTypes();
-    SimPty probe;
-    QString error;
-    if (!probe.open(&error)) {
-        QSKIP(qPrintable(QStringLiteral("pseudo-terminals are not available here: ") + error));
+    SimProcess probe;
+    if (probe.startPty().isEmpty()) {
+        QSKIP(("mervik-sim does not serve a pseudo-terminal here: " + probe.errors()).constData());
     }
 }
 
-void TstCDeviceOld::checkEchoDecidesMode_data()
+void TstCDeviceOld::modeFollowsTheInstrument_data()
 {
-    QTest::addColumn<bool>("older");
+    QTest::addColumn<QStringList>("options");
     QTest::addColumn<int>("mode");
-    QTest::addColumn<QStringList>("probeLines");
-    QTest::addColumn<QString>("resultRequest");
-    QTest::addColumn<QString>("answer");
-    QTest::addColumn<char>("stability");
+    QTest::addColumn<QStringList>("probe");
+    QTest::addColumn<QStringList>("echoAgain");
+    QTest::addColumn<QStringList>("resultWithStb");
 
-    QTest::newRow("current") << false << 1 << QStringList{SJ} << Sx3 << resultLine(true) << 'S';
-    // No echo: the plain result request that follows is answered, so the instrument is an older one.
-    QTest::newRow("older") << true << 0 << QStringList{SJ, Sx1} << Sx1 << resultLine(false) << 'X';
+    QTest::newRow("current") << QStringList() << 1 << QStringList{SJ} << QStringList{SJ}
+                             << QStringList{Sx3, "1/12 12.5/2/kg/S"};
+    // No echo: the plain result request that follows is answered, so the instrument is an older one,
+    // which is asked for plain results from then on.
+    QTest::newRow("older") << Older << 0 << QStringList{SJ, Sx1} << QStringList{Sx1}
+                           << QStringList{Sx1, "1/12 12.5/2/kg/X"};
 }
 
-void TstCDeviceOld::checkEchoDecidesMode()
+void TstCDeviceOld::modeFollowsTheInstrument()
 {
-    QFETCH(bool, older);
+    QFETCH(QStringList, options);
     QFETCH(int, mode);
-    QFETCH(QStringList, probeLines);
-    QFETCH(QString, resultRequest);
-    QFETCH(QString, answer);
-    QFETCH(char, stability);
+    QFETCH(QStringList, probe);
+    QFETCH(QStringList, echoAgain);
+    QFETCH(QStringList, resultWithStb);
 
     SimRig rig;
-    QVERIFY(rig.start(older));
+    QVERIFY(rig.start(options));
     QCOMPARE(rig.device.protocolMode(), -1);
 
     QVERIFY(rig.device.checkEcho());
     QCOMPARE(rig.device.protocolMode(), mode);
-    QCOMPARE(rig.takeSent(), probeLines);
-    const QStringList probeFinished = rig.takeFinished();
-    QCOMPARE(probeFinished.filter(QStringLiteral("/16")), QStringList{QStringLiteral("1/16")});
-    QCOMPARE(probeFinished.last(), QStringLiteral("1/16"));
+    QCOMPARE(rig.takeSent(), probe);
+    QCOMPARE(rig.takeFinished().last(), QStringLiteral("1/16"));
 
-    QCOMPARE(rig.device.resultWithStb(), answer);
-    QCOMPARE(rig.takeSent(), QStringList{resultRequest});
-    QCOMPARE(rig.finished.count(), 1);
-    const QList<QVariant> args = rig.finished.takeFirst();
-    QCOMPARE(args.at(0).toInt(), 1);
-    QCOMPARE(args.at(1).toInt(), 12);
-    const Measurement m = args.at(2).value<Measurement>();
-    QCOMPARE(m.value, 12.5f);
-    QCOMPARE(m.decimals, 2);
-    QCOMPARE(m.unit, QStringLiteral("kg"));
-    QCOMPARE(m.stability, stability);
-}
-
-void TstCDeviceOld::requestLinesPerMode_data()
-{
-    QTest::addColumn<bool>("older");
-    QTest::addColumn<QString>("operation");
-    QTest::addColumn<QStringList>("lines");
-
-    const QString SI = QStringLiteral("SI\r\n");
-    const QString ST = QStringLiteral("ST\r\n");
-    const QString SZ = QStringLiteral("SZ\r\n");
-    QTest::newRow("current checkEcho") << false << "checkEcho" << QStringList{SJ};
-    QTest::newRow("current resultWithStb") << false << "resultWithStb" << QStringList{Sx3};
-    QTest::newRow("current result") << false << "result" << QStringList{Sx1};
-    QTest::newRow("current stableResult") << false << "stableResult" << QStringList{SI};
-    QTest::newRow("current readInfo") << false << "readInfo" << QStringList{SW9, Sx1};
-    QTest::newRow("current tare") << false << "tare" << QStringList{ST};
-    QTest::newRow("current zero") << false << "zero" << QStringList{SZ};
-    QTest::newRow("older checkEcho") << true << "checkEcho" << QStringList{Sx1};
-    QTest::newRow("older resultWithStb") << true << "resultWithStb" << QStringList{Sx1};
-    QTest::newRow("older result") << true << "result" << QStringList{Sx1};
-    QTest::newRow("older stableResult") << true << "stableResult" << QStringList{SI};
-    // The identity request goes unanswered twice before the result request.
-    QTest::newRow("older readInfo") << true << "readInfo" << QStringList{SW9, SW9, Sx1};
-    QTest::newRow("older tare") << true << "tare" << QStringList{ST};
-    QTest::newRow("older zero") << true << "zero" << QStringList{SZ};
-}
-
-void TstCDeviceOld::requestLinesPerMode()
-{
-    QFETCH(bool, older);
-    QFETCH(QString, operation);
-    QFETCH(QStringList, lines);
-
-    SimRig rig;
-    QVERIFY(rig.start(older));
     QVERIFY(rig.device.checkEcho());
-    rig.takeSent();
+    QCOMPARE(rig.takeSent(), echoAgain);
+    rig.takeFinished();
 
-    const QHash<QString, std::function<bool(CDevice&)>> operations = {
-        {QStringLiteral("checkEcho"), [](CDevice& d) { return d.checkEcho(); }},
-        {QStringLiteral("resultWithStb"), [](CDevice& d) { return !d.resultWithStb().isEmpty(); }},
-        {QStringLiteral("result"), [](CDevice& d) { return !d.result().isEmpty(); }},
-        {QStringLiteral("stableResult"), [](CDevice& d) { return !d.stableResult().isEmpty(); }},
-        {QStringLiteral("readInfo"), [](CDevice& d) { return d.readInfo(); }},
-        {QStringLiteral("tare"), [](CDevice& d) { return d.tare(); }},
-        {QStringLiteral("zero"), [](CDevice& d) { return d.zero(); }},
-    };
-    QVERIFY(operations.contains(operation));
-    QVERIFY(operations.value(operation)(rig.device));
-    QCOMPARE(rig.takeSent(), lines);
-    QCOMPARE(rig.device.protocolMode(), older ? 0 : 1);
-}
+    QCOMPARE(rig.device.resultWithStb(), mode == 1 ? "S" + Result : Result);
+    QCOMPARE(rig.takeSent() + rig.takeFinished(), resultWithStb);
 
-void TstCDeviceOld::baudRateChangeProbesAgain_data()
-{
-    QTest::addColumn<bool>("older");
-    QTest::addColumn<int>("mode");
-
-    QTest::newRow("current") << false << 1;
-    QTest::newRow("older") << true << 0;
-}
-
-void TstCDeviceOld::baudRateChangeProbesAgain()
-{
-    QFETCH(bool, older);
-    QFETCH(int, mode);
-
-    SimRig rig;
-    QVERIFY(rig.start(older));
-    QVERIFY(rig.device.checkEcho());
-    QCOMPARE(rig.device.protocolMode(), mode);
-    const int probes = rig.instrument.commandCount("SJ");
-    QCOMPARE(probes, 1);
-
+    // Another speed may mean another instrument: the echo probe decides again.
     QVERIFY(rig.device.setBaudRate(115200));
     QCOMPARE(rig.device.protocolMode(), -1);
-    rig.takeSent();
-
     QVERIFY(rig.device.checkEcho());
     QCOMPARE(rig.takeSent().value(0), SJ);
-    QCOMPARE(rig.instrument.commandCount("SJ"), 2);
     QCOMPARE(rig.device.protocolMode(), mode);
 }
 
-void TstCDeviceOld::silentInstrumentFailsCheckEcho()
+void TstCDeviceOld::resultWithStbFirstDecidesMode()
 {
     SimRig rig;
-    QVERIFY(rig.start(false));
-    rig.instrument.setSilentAfter(0);
+    QVERIFY(rig.start({}));
+    // Any answer means the current dialect; the unmarked answer itself counts as a plain result.
+    QCOMPARE(rig.device.resultWithStb(), Result);
+    QCOMPARE(rig.takeSent(), QStringList{Sx1});
+    QCOMPARE(rig.takeFinished(), (QStringList{"1/11 12.5/2/kg/X", "2/12 12.5/2/kg/X"}));
+    QCOMPARE(rig.device.protocolMode(), 1);
+    rig.device.resultWithStb();
+    QCOMPARE(rig.takeSent(), QStringList{Sx3});
+}
+
+void TstCDeviceOld::silentInstrument()
+{
+    SimRig rig;
+    QVERIFY(rig.start({"--silent-after", "0"}));
 
     QVERIFY(!rig.device.checkEcho());
-    // The echo probe once, then the plain result request with its two attempts.
+    // The echo probe once, then the plain result request with its two attempts; the silence marks
+    // the instrument as an older one.
     QCOMPARE(rig.takeSent(), (QStringList{SJ, Sx1, Sx1}));
-    const QStringList finished = rig.takeFinished();
-    QCOMPARE(finished.filter(QStringLiteral("/16")), QStringList{QStringLiteral("3/16")});
-    QCOMPARE(finished.last(), QStringLiteral("3/16"));
+    QCOMPARE(rig.takeFinished(), (QStringList{"3/12 0/0//X", "3/16"}));
+    QCOMPARE(rig.device.protocolMode(), 0);
     QCOMPARE(rig.device.state(), 1);
 }
 
 void TstCDeviceOld::readInfo_data()
 {
-    QTest::addColumn<bool>("older");
+    QTest::addColumn<QStringList>("options");
     QTest::addColumn<QStringList>("lines");
-    QTest::addColumn<QStringList>("identity");
+    QTest::addColumn<QString>("identity");
 
-    QTest::newRow("current") << false << QStringList{SW9, Sx1}
-                             << QStringList{QStringLiteral("PS 750.X2"), QStringLiteral("123456"),
-                                            QStringLiteral("2021-03-04"), QStringLiteral("1.04.7")};
+    QTest::newRow("current") << QStringList() << QStringList{SW9, Sx1}
+                             << "PS 750.X2/123456/2021-03-04/1.04.7";
     // No identity command: still true, the identity stays what it was.
-    QTest::newRow("older without SW9") << true << QStringList{SW9, SW9, Sx1}
-                                       << QStringList{QStringLiteral("before"), QStringLiteral("before"),
-                                                      QStringLiteral("before"), QStringLiteral("before")};
+    QTest::newRow("older without SW9")
+        << Older << QStringList{SW9, SW9, Sx1} << "before/before/before/before";
 }
 
 void TstCDeviceOld::readInfo()
 {
-    QFETCH(bool, older);
+    QFETCH(QStringList, options);
     QFETCH(QStringList, lines);
-    QFETCH(QStringList, identity);
+    QFETCH(QString, identity);
 
     SimRig rig;
-    QVERIFY(rig.start(older));
-    rig.device.presetIdentity(QStringLiteral("before"));
+    QVERIFY(rig.start(options));
+    rig.device.m_model = rig.device.m_serialNumber = rig.device.m_productionDate = rig.device.m_firmware =
+        QStringLiteral("before");
 
     QVERIFY(rig.device.readInfo());
     QCOMPARE(rig.takeSent(), lines);
-    QCOMPARE(rig.takeFinished(), QStringList{QStringLiteral("1/15")});
-    QCOMPARE((QStringList{rig.device.model(), rig.device.serialNumber(), rig.device.productionDate(),
-                          rig.device.firmware()}),
+    QCOMPARE(rig.takeFinished(), QStringList{"1/15"});
+    QCOMPARE(QStringList({rig.device.model(), rig.device.serialNumber(), rig.device.productionDate(),
+                          rig.device.firmware()})
+                 .join('/'),
              identity);
-    QCOMPARE(rig.device.lastAnswer(), resultLine(false));
+    QCOMPARE(rig.device.lastAnswer(), Result);
     QVERIFY(!rig.device.busy());
 }
 
@@ -316,190 +227,73 @@ void TstCDeviceOld::readInfoWithoutResultIsUnknown()
 {
     TestDeviceOld device;
     auto* fake = new FakeInterface;
-    fake->setResponder([](const QString& line) -> QList<QByteArray> {
-        if (line == SW9) {
-            return {"M1\r\nS2\r\nD3\r\nF4\r\n"};
-        }
-        if (line == Sx1) {
-            return {"ES\r\n"};
-        }
-        return {};
+    fake->setResponder([](const QString& line) {
+        return QList<QByteArray>{line == SW9 ? "M1\r\nS2\r\nD3\r\nF4\r\n" : "ES\r\n"};
     });
-    device.useInterface(fake);
+    device.adoptInterface(fake);
     QVERIFY(device.connectDevice(false));
     QSignalSpy finished(&device, &CDevice::commandFinished);
 
     QVERIFY(!device.readInfo());
     QCOMPARE(fake->writtenLines(), (QStringList{SW9, Sx1}));
     QCOMPARE(finished.count(), 1);
-    QCOMPARE(finished.at(0).at(0).toInt(), 2);
-    QCOMPARE(finished.at(0).at(1).toInt(), 15);
-    const QString unknown = QStringLiteral("Unknown");
-    QCOMPARE(device.model(), unknown);
-    QCOMPARE(device.serialNumber(), unknown);
-    QCOMPARE(device.productionDate(), unknown);
-    QCOMPARE(device.firmware(), unknown);
+    QCOMPARE(finished.at(0).mid(0, 2), (QVariantList{2, 15}));
+    QCOMPARE(QStringList({device.model(), device.serialNumber(), device.productionDate(), device.firmware()})
+                 .join('/'),
+             QStringLiteral("Unknown/Unknown/Unknown/Unknown"));
     QCOMPARE(device.lastAnswer(), QStringLiteral("ES\r\n"));
-}
-
-void TstCDeviceOld::resultWithStbAsFirstOperation_data()
-{
-    QTest::addColumn<bool>("older");
-    QTest::addColumn<bool>("silent");
-    QTest::addColumn<QStringList>("firstLines");
-    QTest::addColumn<QStringList>("firstFinished");
-    QTest::addColumn<int>("mode");
-    QTest::addColumn<QStringList>("secondLines");
-
-    // Any answer means the current dialect; the unmarked answer itself counts as a plain result.
-    const QStringList answered{QStringLiteral("1/11"), QStringLiteral("2/12")};
-    QTest::newRow("current answers") << false << false << QStringList{Sx1} << answered << 1
-                                     << QStringList{Sx3};
-    // An older instrument is taken for a current one as well, and then leaves "Sx3" unanswered.
-    QTest::newRow("older answers") << true << false << QStringList{Sx1} << answered << 1
-                                   << QStringList{Sx3, Sx3};
-    QTest::newRow("no answer") << false << true << QStringList{Sx1, Sx1}
-                               << QStringList{QStringLiteral("3/12")} << 0 << QStringList{Sx1, Sx1};
-}
-
-void TstCDeviceOld::resultWithStbAsFirstOperation()
-{
-    QFETCH(bool, older);
-    QFETCH(bool, silent);
-    QFETCH(QStringList, firstLines);
-    QFETCH(QStringList, firstFinished);
-    QFETCH(int, mode);
-    QFETCH(QStringList, secondLines);
-
-    SimRig rig;
-    QVERIFY(rig.start(older));
-    if (silent) {
-        rig.instrument.setSilentAfter(0);
-    }
-
-    const QString answer = rig.device.resultWithStb();
-    QCOMPARE(answer, silent ? QString() : resultLine(false));
-    QCOMPARE(rig.takeSent(), firstLines);
-    QCOMPARE(rig.takeFinished(), firstFinished);
-    QCOMPARE(rig.device.protocolMode(), mode);
-
-    rig.device.resultWithStb();
-    QCOMPARE(rig.takeSent(), secondLines);
 }
 
 void TstCDeviceOld::connectionCheck_data()
 {
-    QTest::addColumn<bool>("older");
-    QTest::addColumn<bool>("decideFirst");
+    // An instrument the echo probe decided on first, or one still unknown.
+    QTest::addColumn<QString>("instrument");
     QTest::addColumn<bool>("checkConnection");
     QTest::addColumn<int>("result");
     QTest::addColumn<QStringList>("lines");
     QTest::addColumn<int>("modeAfter");
 
     // An older instrument has no echo to probe with and is never dropped.
-    QTest::newRow("older, time-out") << true << true << true << 3 << QStringList() << 0;
-    QTest::newRow("current, time-out") << false << true << true << 3 << QStringList{SJ} << 1;
+    QTest::newRow("older, time-out") << "older" << true << 3 << QStringList() << 0;
+    QTest::newRow("current, time-out") << "current" << true << 3 << QStringList{SJ} << 1;
     // Not yet known: the echo probe decides it.
-    QTest::newRow("unknown, time-out") << false << false << true << 3 << QStringList{SJ} << 1;
-    QTest::newRow("unknown, failed") << false << false << true << 2 << QStringList() << -1;
-    QTest::newRow("unknown, check off") << false << false << false << 3 << QStringList() << -1;
+    QTest::newRow("unknown, time-out") << "unknown" << true << 3 << QStringList{SJ} << 1;
+    QTest::newRow("unknown, failed") << "unknown" << true << 2 << QStringList() << -1;
+    QTest::newRow("unknown, check off") << "unknown" << false << 3 << QStringList() << -1;
 }
 
 void TstCDeviceOld::connectionCheck()
 {
-    QFETCH(bool, older);
-    QFETCH(bool, decideFirst);
+    QFETCH(QString, instrument);
     QFETCH(bool, checkConnection);
     QFETCH(int, result);
     QFETCH(QStringList, lines);
     QFETCH(int, modeAfter);
 
     SimRig rig;
-    QVERIFY(rig.start(older, checkConnection));
-    if (decideFirst) {
-        QVERIFY(rig.device.checkEcho());
-    }
+    QVERIFY(rig.start(instrument == QLatin1String("older") ? Older : QStringList(), checkConnection));
+    QVERIFY(instrument == QLatin1String("unknown") || rig.device.checkEcho());
     rig.takeSent();
-    const int received = rig.instrument.linesReceived();
 
     QVERIFY(rig.device.checkCommunication(result));
     QCOMPARE(rig.takeSent(), lines);
-    QCOMPARE(rig.instrument.linesReceived() - received, lines.size());
     QCOMPARE(rig.device.protocolMode(), modeAfter);
     QCOMPARE(rig.device.state(), 1);
 }
 
-void TstCDeviceOld::silentCurrentInstrumentIsDisconnected()
-{
-    SimRig rig;
-    QVERIFY(rig.start(false, true));
-    QVERIFY(rig.device.checkEcho());
-    QCOMPARE(rig.device.protocolMode(), 1);
-    rig.takeSent();
-    QSignalSpy states(&rig.device, &CDevice::stateChanged);
-
-    rig.instrument.setSilentAfter(rig.instrument.linesReceived());
-    // The periodic check starts after a quiet period and probes three times before it gives up.
-    const int bound = CDevice::CheckPeriodMs + CDevice::CheckAttempts * CDevice::CheckTimeoutMs + 4000;
-    QTRY_COMPARE_WITH_TIMEOUT(rig.device.state(), 2, bound);
-    QCOMPARE(rig.takeSent(), (QStringList{SJ, SJ, SJ}));
-    QCOMPARE(states.count(), 2);
-    QCOMPARE(states.at(0).at(0).toInt(), 5);
-    QCOMPARE(states.at(1).at(0).toInt(), 2);
-}
-
-void TstCDeviceOld::mervikFactoryCreatesOneOlderDevice_data()
-{
-    QTest::addColumn<bool>("forSerialPort");
-
-    QTest::newRow("serial port") << true;
-    QTest::newRow("network address") << false;
-}
-
-void TstCDeviceOld::mervikFactoryCreatesOneOlderDevice()
-{
-    QFETCH(bool, forSerialPort);
-
-    QObject parent;
-    CMervikManagerFactory factory;
-    const QList<CDevice*> devices = factory.createDevices(&parent, forSerialPort);
-    QCOMPARE(devices.size(), 1);
-    auto* device = dynamic_cast<CDeviceOld*>(devices.first());
-    QVERIFY(device);
-    QCOMPARE(device->parent(), &parent);
-    QCOMPARE(device->deviceType(), 1);
-    QCOMPARE(device->protocolMode(), -1);
-
-    // Unparented candidates are for a worker thread.
-    const QList<CDevice*> loose = factory.createDevices(nullptr, forSerialPort);
-    QCOMPARE(loose.size(), 1);
-    QVERIFY(!loose.first()->parent());
-    qDeleteAll(loose);
-}
-
-void TstCDeviceOld::baseFactoryCreatesPlainDevice()
+void TstCDeviceOld::factories()
 {
     QObject parent;
-    CDeviceFactory factory;
-    const QList<CDevice*> devices = factory.createDevices(&parent, true);
+    const QList<CDevice*> devices = CMervikManagerFactory().createDevices(&parent, true);
     QCOMPARE(devices.size(), 1);
-    QVERIFY(!dynamic_cast<CDeviceOld*>(devices.first()));
+    QVERIFY(dynamic_cast<CDeviceOld*>(devices.first()));
     QCOMPARE(devices.first()->parent(), &parent);
-}
+    QCOMPARE(CMervikManagerFactory().baudRates(), (QVector<int>{9600, 115200}));
 
-void TstCDeviceOld::factoryBaudRatesAndOptions()
-{
+    const QList<CDevice*> plain = CDeviceFactory().createDevices(&parent, true);
+    QCOMPARE(plain.size(), 1);
+    QVERIFY(!dynamic_cast<CDeviceOld*>(plain.first()));
     QCOMPARE(CDeviceFactory().baudRates(), (QVector<int>{9600, 57200, 115200}));
-    CMervikManagerFactory factory;
-    QCOMPARE(factory.baudRates(), (QVector<int>{9600, 115200}));
-
-    const SearchOptions& options = factory.options();
-    QVERIFY(options.searchSerial);
-    QVERIFY(options.searchNetwork);
-    QVERIFY(!options.includeBluetooth);
-    QVERIFY(options.includeFtdi);
-    QVERIFY(options.includeTibbo);
-    QVERIFY(options.includeOtherPorts);
 }
 
 QTEST_GUILESS_MAIN(TstCDeviceOld)

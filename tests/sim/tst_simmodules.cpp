@@ -1,12 +1,11 @@
-// The simulated network modules: their replies in-process, and the executable serving a module on
-// loopback with the instrument behind it (server, then client after a new TCP role).
+// The simulated network modules: one conversation per dialect in-process, and the executable serving a
+// module on loopback with the instrument behind it (server, then client after a new TCP role). The
+// application's side of the same conversations is proved against the executable in network namespaces.
 #include "simtibbomodule.h"
 #include "simwifimodule.h"
-#include "support/childprocess.h"
+#include "support/simprocess.h"
 
-#include <QElapsedTimer>
 #include <QNetworkDatagram>
-#include <QProcess>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -14,8 +13,6 @@
 #include <QtTest>
 
 #include <memory>
-
-Q_DECLARE_METATYPE(SimModule::Fault)
 
 namespace {
 
@@ -29,29 +26,36 @@ SimModuleSettings settings()
     return s;
 }
 
-// Each step is "datagram=>expected reply"; the reply may be empty.
+// Each step is "datagram=>expected reply" (the reply may be empty), or "fault F" to switch faults on.
 QByteArray run(SimModule& module, const QByteArrayList& steps)
 {
     QByteArray mismatches;
     for (const QByteArray& step : steps) {
+        if (step.startsWith("fault ")) {
+            const QByteArray fault = step.mid(6);
+            module.setFault(fault == "none"         ? SimModule::Fault::None
+                            : fault == "incomplete" ? SimModule::Fault::Incomplete
+                            : fault == "error"      ? SimModule::Fault::Error
+                                                    : SimModule::Fault::Silent);
+            continue;
+        }
         const int arrow = step.indexOf("=>");
-        const QByteArray request = step.left(arrow);
-        const QByteArray expected = step.mid(arrow + 2);
-        const QByteArray reply = module.respond(request);
-        if (reply != expected) {
-            mismatches += request + " gave " + reply + " instead of " + expected + "\n";
+        const QByteArray reply = module.respond(step.left(arrow));
+        if (reply != step.mid(arrow + 2)) {
+            mismatches += step + " gave " + reply + "\n";
         }
     }
     return mismatches;
 }
 
-using SimProcess = ChildProcess;
-
-quint16 freePort()
+// Reads from a TCP peer until a line has come.
+QByteArray readLine(QTcpSocket& socket)
 {
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
+    QByteArray answer;
+    while (!answer.endsWith("\r\n") && socket.waitForReadyRead(3000)) {
+        answer += socket.readAll();
+    }
+    return answer;
 }
 
 } // namespace
@@ -61,144 +65,89 @@ class TstSimModules : public QObject
     Q_OBJECT
 
 private slots:
-    void wifi_data();
     void wifi();
-    void tibbo_data();
     void tibbo();
-    void tibboRebootsDeafThenStarts();
     void executableServesModuleAndInstrument();
-    void badOptions_data();
-    void badOptions();
 };
-
-void TstSimModules::wifi_data()
-{
-    QTest::addColumn<SimModule::Fault>("fault");
-    QTest::addColumn<QByteArrayList>("steps");
-
-    const auto none = SimModule::Fault::None;
-    QTest::newRow("status and configuration")
-        << none
-        << QByteArrayList{"AT+ASTATUS?\r\n=>02:00:4D:56:00:01,1\r\n",
-                          "AT+ACONFIG?\r\n=>MERVIK,WPA2,6,1,10.0.0.2,,255.255.255.0,2,,4001\r\n"};
-    QTest::newRow("selection by MAC")
-        << none
-        << QByteArrayList{"AT+ASELECT=02:00:4D:56:00:02\r\n=>", "AT+ASELECT=02:00:4d:56:00:01\r\n=>OK\r\n"};
-    QTest::newRow("static IP line") << none
-                                    << QByteArrayList{
-                                           "AT+ASTAIPCONFIG=1,10.0.0.7,10.0.0.1,255.255.0.0\r\n=>OK\r\n",
-                                           "AT+ACONFIG?\r\n=>MERVIK,WPA2,6,1,10.0.0.7,10.0.0.1,255.255.0."
-                                           "0,2,,4001\r\n"};
-    QTest::newRow("DHCP lease")
-        << none
-        << QByteArrayList{"AT+ASTAIPCONFIG=2,,,\r\n=>OK\r\n", "AT+ASTATUS?\r\n=>02:00:4D:56:00:01,3\r\n",
-                          "AT+ACONFIG?\r\n=>MERVIK,WPA2,6,2,10.0.0.2,,255.255.255.0,2,,4001\r\n"};
-    QTest::newRow("client role") << none
-                                 << QByteArrayList{
-                                        "AT+ATCPCONFIG=1,4100,10.0.0.1,1\r\n=>OK\r\n",
-                                        "AT+ACONFIG?\r\n=>MERVIK,WPA2,6,1,10.0.0.2,,255.255.255.0,1,10.0."
-                                        "0.1,4100\r\n"};
-    QTest::newRow("refused lines") << none
-                                   << QByteArrayList{
-                                          "AT+ASTAIPCONFIG=1,10.0.0.300,10.0.0.1,255.255.0.0\r\n=>ERROR\r\n",
-                                          "AT+ASTAIPCONFIG=3,,,\r\n=>ERROR\r\n",
-                                          "AT+ATCPCONFIG=1,0,10.0.0.1,1\r\n=>ERROR\r\n",
-                                          "AT+ATCPCONFIG=1,4100,10.0.0.1,2\r\n=>ERROR\r\n",
-                                          "AT+AWHAT\r\n=>ERROR\r\n",
-                                          "hello=>",
-                                          "AT+ASTATUS?=>"};
-    QTest::newRow("incomplete answers")
-        << SimModule::Fault::Incomplete
-        << QByteArrayList{"AT+ASTATUS?\r\n=>02:00:4D:56:00:01\r\n",
-                          "AT+ACONFIG?\r\n=>MERVIK,WPA2,6,1,10.0.0.2,,255.255.255."
-                          "0,2,\r\n"};
-    QTest::newRow("everything refused")
-        << SimModule::Fault::Error
-        << QByteArrayList{"AT+ASTATUS?\r\n=>ERROR\r\n", "AT+ASELECT=02:00:4D:56:00:01\r\n=>ERROR\r\n"};
-    QTest::newRow("silent") << SimModule::Fault::Silent << QByteArrayList{"AT+ASTATUS?\r\n=>"};
-}
 
 void TstSimModules::wifi()
 {
-    QFETCH(SimModule::Fault, fault);
-    QFETCH(QByteArrayList, steps);
     SimWifiModule module(settings());
-    module.setFault(fault);
-    QCOMPARE(run(module, steps), QByteArray());
-}
-
-void TstSimModules::tibbo_data()
-{
-    QTest::addColumn<SimModule::Fault>("fault");
-    QTest::addColumn<QByteArrayList>("steps");
-
-    const auto none = SimModule::Fault::None;
-    QTest::newRow("status, selection, login")
-        << none
-        << QByteArrayList{"X=>A002.000.077.086.000.001/00042/NORM/3.90.12/MERVIK/SCALE", "W2.0.77.86.0.1=>A",
-                          "W002.000.077.086.000.002=>", "L=>A"};
-    QTest::newRow("every setting read")
-        << none << QByteArrayList{"GDH=>A0", "GIP=>A10.0.0.2", "GGI=>A0.0.0.0", "GNM=>A255.255.255.0",
-                                  "GRM=>A0", "GDI=>A0.0.0.0",  "GPN=>A4001",    "GDP=>A4001",
-                                  "GTP=>A1", "GBR=>A7",        "GXX=>C",        "GIPX=>C"};
-    QTest::newRow("every setting written")
-        << none << QByteArrayList{"SDH0=>A",         "SIP10.0.0.9=>A", "SGI10.0.0.1=>A", "SNM255.0.0.0=>A",
-                                  "SRM2=>A",         "SDI10.0.0.1=>A", "SPN4100=>A",     "SDP4101=>A",
-                                  "STP0=>A",         "SBR3=>A",        "GIP=>A10.0.0.9", "GGI=>A10.0.0.1",
-                                  "GNM=>A255.0.0.0", "GRM=>A2",        "GDI=>A10.0.0.1", "GPN=>A4100",
-                                  "GDP=>A4101",      "GTP=>A0",        "GBR=>A3"};
-    QTest::newRow("DHCP lease") << none
-                                << QByteArrayList{"SDH1=>A",
-                                                  "X=>A002.000.077.086.000.001/00042/NORI/3.90.12/"
-                                                  "MERVIK/SCALE",
-                                                  "GDH=>A1"};
-    QTest::newRow("refused values") << none << QByteArrayList{"SDH2=>C",     "SIP10.0.0=>C", "SPN0=>C",
-                                                              "SPN70000=>C", "SBR12=>C",     "SBRx=>C",
-                                                              "STP5=>C",     "SRM7=>C",      "Q=>C"};
-    QTest::newRow("incomplete replies")
-        << SimModule::Fault::Incomplete
-        << QByteArrayList{"X=>A002.000.077.086.000.001/00042/NORM/3.90.12/MERVIK", "GIP=>A10.0.0", "GDH=>A0"};
-    QTest::newRow("everything refused")
-        << SimModule::Fault::Error << QByteArrayList{"X=>C", "W002.000.077.086.000.001=>C", "SPN10=>C"};
+    QCOMPARE(
+        run(module, {"AT+ASTATUS?\r\n=>02:00:4D:56:00:01,1\r\n",
+                     "AT+ACONFIG?\r\n=>MERVIK,WPA2,6,1,10.0.0.2,,255.255.255.0,2,,4001\r\n",
+                     // Selected by MAC, in any case.
+                     "AT+ASELECT=02:00:4D:56:00:02\r\n=>", "AT+ASELECT=02:00:4d:56:00:01\r\n=>OK\r\n",
+                     "AT+ASTAIPCONFIG=2,,,\r\n=>OK\r\n", "AT+ASTATUS?\r\n=>02:00:4D:56:00:01,3\r\n",
+                     "AT+ASTAIPCONFIG=1,10.0.0.7,10.0.0.1,255.255.0.0\r\n=>OK\r\n",
+                     "AT+ATCPCONFIG=1,4100,10.0.0.1,1\r\n=>OK\r\n",
+                     "AT+ACONFIG?\r\n=>MERVIK,WPA2,6,1,10.0.0.7,10.0.0.1,255.255.0.0,1,10.0.0.1,4100\r\n",
+                     "AT+ASTAIPCONFIG=1,10.0.0.300,10.0.0.1,255.255.0.0\r\n=>ERROR\r\n",
+                     "AT+ATCPCONFIG=1,0,10.0.0.1,1\r\n=>ERROR\r\n", "AT+AWHAT\r\n=>ERROR\r\n", "hello=>",
+                     "AT+ASTATUS?=>", "fault incomplete", "AT+ASTATUS?\r\n=>02:00:4D:56:00:01\r\n",
+                     "fault error", "AT+ASTATUS?\r\n=>ERROR\r\n", "fault silent", "AT+ASTATUS?\r\n=>"}),
+        QByteArray());
 }
 
 void TstSimModules::tibbo()
 {
-    QFETCH(SimModule::Fault, fault);
-    QFETCH(QByteArrayList, steps);
-    SimTibboModule module(settings());
-    module.setFault(fault);
-    QCOMPARE(run(module, steps), QByteArray());
-}
-
-void TstSimModules::tibboRebootsDeafThenStarts()
-{
     SimTibboModule module(settings());
     module.setRebootTime(100);
+    QCOMPARE(run(module, {"X=>A002.000.077.086.000.001/00042/NORM/3.90.12/MERVIK/SCALE",
+                          "W2.0.77.86.0.1=>A",
+                          "W002.000.077.086.000.002=>",
+                          "L=>A",
+                          "GIP=>A10.0.0.2",
+                          "GPN=>A4001",
+                          "GBR=>A7",
+                          "GXX=>C",
+                          "SIP10.0.0.9=>A",
+                          "SPN4100=>A",
+                          "SBR3=>A",
+                          "GIP=>A10.0.0.9",
+                          "GPN=>A4100",
+                          "GBR=>A3",
+                          "SIP10.0.0=>C",
+                          "SPN0=>C",
+                          "SPN70000=>C",
+                          "SBR12=>C",
+                          "SDH2=>C",
+                          "Q=>C",
+                          "fault incomplete",
+                          "X=>A002.000.077.086.000.001/00042/NORM/3.90.12/MERVIK",
+                          "GIP=>A10.0.0",
+                          "fault error",
+                          "X=>C",
+                          "SPN10=>C",
+                          "fault none",
+                          "SDH1=>A",
+                          "X=>A002.000.077.086.000.001/00042/NORI/3.90.12/MERVIK/SCALE",
+                          "GDH=>A1"}),
+             QByteArray());
+
+    // A new role is stored at once but starts only with the next boot, during which the module is deaf.
     QSignalSpy started(&module, &SimModule::roleApplied);
-    QCOMPARE(module.respond("SRM2"), QByteArray("A"));
-    // Stored at once, but the role starts only with the next boot.
-    QCOMPARE(started.count(), 0);
-    QCOMPARE(module.respond("E"), QByteArray());
+    QCOMPARE(run(module, {"SRM2=>A", "E=>", "X=>"}), QByteArray());
     QVERIFY(module.isRebooting());
-    QCOMPARE(module.respond("X"), QByteArray());
+    QCOMPARE(started.count(), 0);
     QVERIFY(started.wait(3000));
     QVERIFY(module.settings().client);
-    QCOMPARE(module.respond("L"), QByteArray("A"));
+    QCOMPARE(run(module, {"L=>A"}), QByteArray());
     QCOMPARE(module.reboots(), 1);
 }
 
 void TstSimModules::executableServesModuleAndInstrument()
 {
-    const quint16 port = freePort();
+    QTcpServer probe;
+    QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
+    const quint16 port = probe.serverPort();
+    probe.close();
     SimProcess sim;
-    sim.process.start(QStringLiteral(MERVIK_SIM_PATH),
-                      {"--max-seconds", "30", "--module", "wifi", "--module-bind", "127.0.0.1",
-                       "--module-udp-port", "0", "--module-address", "127.0.0.1", "--module-port",
-                       QString::number(port), "--weight", "3.5", "--decimals", "1"});
-    const QByteArray module = sim.waitForLine("MODULE ");
-    QVERIFY2(module.startsWith("MODULE wifi 127.0.0.1:"), module.constData());
-    const quint16 udpPort = quint16(module.mid(module.lastIndexOf(':') + 1).toUInt());
+    QVERIFY(sim.start({"--module", "wifi", "--module-bind", "127.0.0.1", "--module-udp-port", "0",
+                       "--module-address", "127.0.0.1", "--module-port", QString::number(port), "--weight",
+                       "3.5", "--decimals", "1"}));
+    QVERIFY2(sim.announcement.startsWith("MODULE wifi 127.0.0.1:"), sim.announcement.constData());
+    const quint16 udpPort = quint16(sim.announcement.mid(sim.announcement.lastIndexOf(':') + 1).toUInt());
     QCOMPARE(sim.waitForLine("ROLE "), QByteArray("ROLE server 127.0.0.1:" + QByteArray::number(port)));
 
     QUdpSocket udp;
@@ -219,55 +168,23 @@ void TstSimModules::executableServesModuleAndInstrument()
     instrument.connectToHost(QHostAddress::LocalHost, port);
     QVERIFY(instrument.waitForConnected(3000));
     instrument.write("SI\r\n");
-    QByteArray answer;
-    while (!answer.endsWith("\r\n") && instrument.waitForReadyRead(3000)) {
-        answer += instrument.readAll();
-    }
-    QCOMPARE(answer, QByteArray("       3.5 g  \r\n"));
+    QCOMPARE(readLine(instrument), QByteArray("       3.5 g  \r\n"));
 
-    // A new role: the instrument now dials out to us.
+    // A new role: the instrument now dials out to us, and the old server is gone.
     QTcpServer computer;
     QVERIFY(computer.listen(QHostAddress::LocalHost, 0));
-    const QByteArray tcpLine =
-        "AT+ATCPCONFIG=1," + QByteArray::number(computer.serverPort()) + ",127.0.0.1,1\r\n";
-    QCOMPARE(exchange(tcpLine), QByteArray("OK\r\n"));
+    QCOMPARE(exchange("AT+ATCPCONFIG=1," + QByteArray::number(computer.serverPort()) + ",127.0.0.1,1\r\n"),
+             QByteArray("OK\r\n"));
     QCOMPARE(exchange("AT+ATCPSTART\r\n"), QByteArray("OK\r\n"));
     QCOMPARE(sim.waitForLine("ROLE "),
              QByteArray("ROLE client 127.0.0.1:" + QByteArray::number(computer.serverPort())));
     QVERIFY(computer.waitForNewConnection(5000));
     std::unique_ptr<QTcpSocket> dialled(computer.nextPendingConnection());
     dialled->write("SJ\r\n");
-    answer.clear();
-    while (!answer.endsWith("\r\n") && dialled->waitForReadyRead(3000)) {
-        answer += dialled->readAll();
-    }
-    QCOMPARE(answer, QByteArray("MJ\r\n"));
-    // The old server is gone.
+    QCOMPARE(readLine(*dialled), QByteArray("MJ\r\n"));
     QTcpSocket late;
     late.connectToHost(QHostAddress::LocalHost, port);
     QVERIFY(!late.waitForConnected(3000));
-}
-
-void TstSimModules::badOptions_data()
-{
-    QTest::addColumn<QStringList>("arguments");
-    QTest::newRow("dialect") << QStringList{"--module", "serial"};
-    QTest::newRow("MAC") << QStringList{"--module", "wifi", "--module-mac", "02:00:4d:56:00"};
-    QTest::newRow("address") << QStringList{"--module", "tibbo", "--module-address", "fe80::1"};
-    QTest::newRow("mode") << QStringList{"--module", "tibbo", "--module-mode", "both"};
-    QTest::newRow("speed") << QStringList{"--module", "tibbo", "--module-baud", "14400"};
-    QTest::newRow("fault") << QStringList{"--module", "wifi", "--module-fault", "sometimes"};
-    QTest::newRow("with a pty") << QStringList{"--module", "wifi", "--pty"};
-}
-
-void TstSimModules::badOptions()
-{
-    QFETCH(QStringList, arguments);
-    QProcess process;
-    process.start(QStringLiteral(MERVIK_SIM_PATH), QStringList{"--max-seconds", "5"} + arguments);
-    QVERIFY(process.waitForFinished(5000));
-    QCOMPARE(process.exitCode(), 2);
-    QVERIFY(process.readAllStandardError().startsWith("mervik-sim: "));
 }
 
 QTEST_GUILESS_MAIN(TstSimModules)
