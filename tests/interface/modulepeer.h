@@ -135,9 +135,9 @@ inline QString record(const CInterfaceModule& m)
         .join(QLatin1Char(' '));
 }
 
-// A dialect's exchanges as a table: the operation, the one datagram it sends (none: it ends at
-// once or never), the peer's reply, the single outcome ("" while the time-out runs again) and the
-// fields of the record that change.
+// A dialect's exchanges as a table, a row each: the one datagram the operation sends (none: it
+// ends at once or never), the peer's reply, the single outcome ("" while the time-out runs again),
+// the fields of the record that change, and the operation (last, so that a row stays one call).
 using Operation = std::function<void(CInterfaceModule&)>;
 Q_DECLARE_METATYPE(Operation)
 
