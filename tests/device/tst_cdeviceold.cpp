@@ -65,13 +65,13 @@ struct SimRig
         QStringList ids;
         for (const QList<QVariant>& args : qAsConst(finished)) {
             QString id = QStringLiteral("%1/%2").arg(args.at(0).toInt()).arg(args.at(1).toInt());
-            if (args.at(2).canConvert<Measurement>()) {
-                const auto m = args.at(2).value<Measurement>();
+            const auto m = args.at(2).value<Measurement>();
+            if (args.at(2).isValid()) {
                 id += QStringLiteral(" %1/%2/%3/%4")
                           .arg(double(m.value))
                           .arg(m.decimals)
                           .arg(m.unit)
-                          .arg(QChar::fromLatin1(m.stability));
+                          .arg(m.stability);
             }
             ids << id;
         }
