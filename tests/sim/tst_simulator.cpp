@@ -1,5 +1,6 @@
 // The simulated instrument at its boundaries: the bytes it answers in-process, and the same through the
-// executable on a pseudo-terminal and over loopback TCP.
+// executable on a pseudo-terminal and over loopback TCP. Its dialling-out mode is driven by the
+// servers pool's tests in network namespaces.
 
 #include "siminstrument.h"
 #include "support/simprocess.h"
@@ -8,7 +9,6 @@
 #include <QFileInfo>
 #include <QSerialPort>
 #include <QSignalSpy>
-#include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -81,7 +81,6 @@ private slots:
 
     void executable_data();
     void executable();
-    void tcpClientDialsOut();
     void exits_data();
     void exits();
 };
@@ -327,23 +326,6 @@ void TestSimulator::executable()
     QVERIFY(sim.process.waitForFinished(5000));
     QCOMPARE(sim.process.exitCode(), 0);
     QVERIFY(!QFileInfo(link).isSymLink());
-}
-
-void TestSimulator::tcpClientDialsOut()
-{
-    QTcpServer server;
-    QVERIFY(server.listen(QHostAddress::LocalHost, 0));
-
-    SimProcess sim;
-    QVERIFY(sim.start({"--tcp-client", QStringLiteral("127.0.0.1:%1").arg(server.serverPort()), "--weight",
-                       "1.25", "--decimals", "2"},
-                      false));
-    QVERIFY(server.waitForNewConnection(5000));
-    std::unique_ptr<QTcpSocket> socket(server.nextPendingConnection());
-    QByteArray received;
-    connect(socket.get(), &QTcpSocket::readyRead, this, [&] { received += socket->readAll(); });
-    socket->write("Sx3\r\nSJ\r\n");
-    QTRY_COMPARE_WITH_TIMEOUT(received, QByteArray("S      1.25 g  \r\nMJ\r\n"), 5000);
 }
 
 void TestSimulator::exits_data()
