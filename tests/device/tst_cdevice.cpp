@@ -433,7 +433,8 @@ void TstCDevice::commandsDuringAWait()
     // Delivered by the wait's event loop: the first is held, the others are refused.
     QMetaObject::invokeMethod(&rig.device, "sendString", Qt::QueuedConnection,
                               Q_ARG(QString, QStringLiteral("HELLO\r\n")));
-    QMetaObject::invokeMethod(&rig.device, "tare", Qt::QueuedConnection);
+    QMetaObject::invokeMethod(&rig.device, "zero", Qt::QueuedConnection);
+    QMetaObject::invokeMethod(&rig.device, "minTHR", Qt::QueuedConnection, Q_ARG(float, 2.5f));
     QTimer::singleShot(0, &rig.device, [&rig] {
         const QString path = QStringLiteral("fw.bin");
         QVERIFY(!rig.device.canSendNextCommand(COMMAND_READ_ALIBI, "readAlibiMemory"));
@@ -444,12 +445,12 @@ void TstCDevice::commandsDuringAWait()
     QString answer;
     QCOMPARE(rig.device.sendAndRead(QStringLiteral("Q\r\n"), &answer, 1, 1000, 1), 1);
     const qint64 waitEnded = rig.clock.elapsed();
-    QCOMPARE(rig.journal, QStringList({"> Q\r\n", "finished 2 13"}));
+    QCOMPARE(rig.journal, QStringList({"> Q\r\n", "finished 2 14", "finished 2 17"}));
     QCOMPARE(QList<QVariantList>(alibi), QList<QVariantList>{{0}});
     QCOMPARE(QList<QVariantList>(firmware), QList<QVariantList>{{0}});
 
     // The held command kept its own copy of the argument and runs a moment after the wait.
-    QTRY_COMPARE(rig.journal, QStringList({"> Q\r\n", "finished 2 13", "> HELLO\r\n"}));
+    QTRY_COMPARE(rig.journal, QStringList({"> Q\r\n", "finished 2 14", "finished 2 17", "> HELLO\r\n"}));
     QVERIFY2(rig.writeTimes.at(1) - waitEnded >= CDevice::DelayedCommandMs - 5,
              qPrintable(QString::number(rig.writeTimes.at(1) - waitEnded)));
 }
@@ -505,7 +506,9 @@ void TstCDevice::callsFromOtherThreads()
 void TstCDevice::periodicCheck()
 {
     Rig rig(false);
-    QVERIFY(rig.device.connectDevice());
+    QVERIFY(rig.device.connectDevice(false));
+    // As the terminal's switch turns it on.
+    rig.device.setCheckConnection(true);
     rig.device.sendSI();
     // The check comes due inside this wait: it must not probe meanwhile.
     QString answer;
@@ -636,7 +639,7 @@ void TstCDevice::readInfo_data()
     QTest::newRow("result-like numbers in identity")
         << QStringList{"WLC 12.5/C2\r\n12.345\r\n2023.05.04\r\n1.04.7 (2.1)\r\n"} << read
         << "WLC 12.5/C2/12.345/2023.05.04/1.04.7 (2.1)";
-    QTest::newRow("lines without CR") << QStringList{"A\nB\nC\nD\n"} << refused << previous;
+    QTest::newRow("two lines without CR") << QStringList{"A\r\nB\r\nC\nD\n"} << refused << previous;
     QTest::newRow("three lines time out")
         << repeated(3, "A\r\nB\r\nC\r\n")
         << QStringList{"busy 1", "> SW9\r\n", "> SW9\r\n", "> SW9\r\n", "busy 0", "finished 3 15"}

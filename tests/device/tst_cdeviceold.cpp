@@ -4,15 +4,15 @@
 #include "support/fakeinterface.h"
 #include "support/simprocess.h"
 
-#include <QSignalSpy>
 #include <QStandardPaths>
 #include <QtTest>
+
+#include <utility>
 
 namespace {
 
 const QString SJ = QStringLiteral("SJ\r\n");
 const QString SW9 = QStringLiteral("SW9\r\n");
-const QString Sx1 = QStringLiteral("Sx1\r\n");
 const QString Sx3 = QStringLiteral("Sx3\r\n");
 // What the sim answers to Sx1 with the rig's weight.
 const QString Result = QStringLiteral("     12.50 kg \r\n");
@@ -26,15 +26,37 @@ public:
     using CDeviceOld::m_model;
     using CDeviceOld::m_productionDate;
     using CDeviceOld::m_serialNumber;
+
+    QString identity() const
+    {
+        return QStringList({m_model, m_serialNumber, m_productionDate, m_firmware}).join('/');
+    }
 };
 
-// mervik-sim of either generation on a pseudo-terminal, and the device on its slave side.
+// mervik-sim of either generation on a pseudo-terminal, and the device on its slave side. The journal
+// keeps, in order, the lines the device wrote ("> line") and its commandFinished ("result/command",
+// with the measurement if any).
 struct SimRig
 {
     SimProcess sim;
     TestDeviceOld device;
-    QSignalSpy sent{&device, &CDevice::newOutLog};
-    QSignalSpy finished{&device, &CDevice::commandFinished};
+    QStringList journal;
+
+    SimRig()
+    {
+        QObject::connect(&device, &CDevice::newOutLog, &device,
+                         [this](const PelmLogRecord& r) { journal << "> " + r.message; });
+        QObject::connect(
+            &device, &CDevice::commandFinished, &device, [this](int r, int c, const QVariant& v) {
+                QString text = QStringLiteral("%1/%2").arg(r).arg(c);
+                if (v.isValid()) {
+                    const auto m = v.value<Measurement>();
+                    text += QStringLiteral(" %1/%2/%3/").arg(double(m.value)).arg(m.decimals).arg(m.unit);
+                    text += QChar::fromLatin1(m.stability);
+                }
+                journal << text;
+            });
+    }
 
     bool start(const QStringList& options, bool checkConnection = false)
     {
@@ -48,36 +70,7 @@ struct SimRig
         return device.connectDevice(checkConnection);
     }
 
-    // The lines the device wrote since the last call.
-    QStringList takeSent()
-    {
-        QStringList lines;
-        for (const QList<QVariant>& args : qAsConst(sent)) {
-            lines << args.at(0).value<PelmLogRecord>().message;
-        }
-        sent.clear();
-        return lines;
-    }
-
-    // Every commandFinished since the last call as "result/command", with the measurement if any.
-    QStringList takeFinished()
-    {
-        QStringList ids;
-        for (const QList<QVariant>& args : qAsConst(finished)) {
-            QString id = QStringLiteral("%1/%2").arg(args.at(0).toInt()).arg(args.at(1).toInt());
-            if (args.at(2).canConvert<Measurement>()) {
-                const auto m = args.at(2).value<Measurement>();
-                id += QStringLiteral(" %1/%2/%3/%4")
-                          .arg(double(m.value))
-                          .arg(m.decimals)
-                          .arg(m.unit)
-                          .arg(QChar::fromLatin1(m.stability));
-            }
-            ids << id;
-        }
-        finished.clear();
-        return ids;
-    }
+    QStringList take() { return std::exchange(journal, QStringList()); }
 };
 
 const QStringList Older{"--generation", "old"};
@@ -97,7 +90,6 @@ private slots:
     void silentInstrument();
     void readInfo_data();
     void readInfo();
-    void readInfoWithoutResultIsUnknown();
     void connectionCheck_data();
     void connectionCheck();
     void factories();
@@ -121,12 +113,16 @@ void TstCDeviceOld::modeFollowsTheInstrument_data()
     QTest::addColumn<QStringList>("echoAgain");
     QTest::addColumn<QStringList>("resultWithStb");
 
-    QTest::newRow("current") << QStringList() << 1 << QStringList{SJ} << QStringList{SJ}
-                             << QStringList{Sx3, "1/12 12.5/2/kg/S"};
+    QTest::newRow("current") << QStringList() << 1 << QStringList{"> SJ\r\n", "1/16"}
+                             << QStringList{"> SJ\r\n", "1/16"}
+                             << QStringList{"> Sx3\r\n", "1/12 12.5/2/kg/S"};
     // No echo: the plain result request that follows is answered, so the instrument is an older one,
     // which is asked for plain results from then on.
-    QTest::newRow("older") << Older << 0 << QStringList{SJ, Sx1} << QStringList{Sx1}
-                           << QStringList{Sx1, "1/12 12.5/2/kg/X"};
+    QTest::newRow("older") << Older << 0
+                           << QStringList{"> SJ\r\n", "> Sx1\r\n", "1/11 12.5/2/kg/X", "2/12 12.5/2/kg/X",
+                                          "1/16"}
+                           << QStringList{"1/16", "> Sx1\r\n", "1/12 12.5/2/kg/X"}
+                           << QStringList{"> Sx1\r\n", "1/12 12.5/2/kg/X"};
 }
 
 void TstCDeviceOld::modeFollowsTheInstrument()
@@ -140,24 +136,19 @@ void TstCDeviceOld::modeFollowsTheInstrument()
     SimRig rig;
     QVERIFY(rig.start(options));
     QCOMPARE(rig.device.protocolMode(), -1);
-
     QVERIFY(rig.device.checkEcho());
     QCOMPARE(rig.device.protocolMode(), mode);
-    QCOMPARE(rig.takeSent(), probe);
-    QCOMPARE(rig.takeFinished().last(), QStringLiteral("1/16"));
-
+    QCOMPARE(rig.take(), probe);
     QVERIFY(rig.device.checkEcho());
-    QCOMPARE(rig.takeSent(), echoAgain);
-    rig.takeFinished();
-
+    QCOMPARE(rig.take(), echoAgain);
     QCOMPARE(rig.device.resultWithStb(), mode == 1 ? "S" + Result : Result);
-    QCOMPARE(rig.takeSent() + rig.takeFinished(), resultWithStb);
+    QCOMPARE(rig.take(), resultWithStb);
 
     // Another speed may mean another instrument: the echo probe decides again.
     QVERIFY(rig.device.setBaudRate(115200));
     QCOMPARE(rig.device.protocolMode(), -1);
     QVERIFY(rig.device.checkEcho());
-    QCOMPARE(rig.takeSent().value(0), SJ);
+    QCOMPARE(rig.take().value(0), "> " + SJ);
     QCOMPARE(rig.device.protocolMode(), mode);
 }
 
@@ -167,23 +158,20 @@ void TstCDeviceOld::resultWithStbFirstDecidesMode()
     QVERIFY(rig.start({}));
     // Any answer means the current dialect; the unmarked answer itself counts as a plain result.
     QCOMPARE(rig.device.resultWithStb(), Result);
-    QCOMPARE(rig.takeSent(), QStringList{Sx1});
-    QCOMPARE(rig.takeFinished(), (QStringList{"1/11 12.5/2/kg/X", "2/12 12.5/2/kg/X"}));
+    QCOMPARE(rig.take(), (QStringList{"> Sx1\r\n", "1/11 12.5/2/kg/X", "2/12 12.5/2/kg/X"}));
     QCOMPARE(rig.device.protocolMode(), 1);
     rig.device.resultWithStb();
-    QCOMPARE(rig.takeSent(), QStringList{Sx3});
+    QCOMPARE(rig.take().value(0), "> " + Sx3);
 }
 
 void TstCDeviceOld::silentInstrument()
 {
     SimRig rig;
     QVERIFY(rig.start({"--silent-after", "0"}));
-
     QVERIFY(!rig.device.checkEcho());
     // The echo probe once, then the plain result request with its two attempts; the silence marks
     // the instrument as an older one.
-    QCOMPARE(rig.takeSent(), (QStringList{SJ, Sx1, Sx1}));
-    QCOMPARE(rig.takeFinished(), (QStringList{"3/12 0/0//X", "3/16"}));
+    QCOMPARE(rig.take(), (QStringList{"> SJ\r\n", "> Sx1\r\n", "> Sx1\r\n", "3/12 0/0//X", "3/16"}));
     QCOMPARE(rig.device.protocolMode(), 0);
     QCOMPARE(rig.device.state(), 1);
 }
@@ -191,57 +179,43 @@ void TstCDeviceOld::silentInstrument()
 void TstCDeviceOld::readInfo_data()
 {
     QTest::addColumn<QStringList>("options");
-    QTest::addColumn<QStringList>("lines");
+    QTest::addColumn<QStringList>("journal");
     QTest::addColumn<QString>("identity");
 
-    QTest::newRow("current") << QStringList() << QStringList{SW9, Sx1}
+    QTest::newRow("current") << QStringList() << QStringList{"> SW9\r\n", "> Sx1\r\n", "1/15"}
                              << "PS 750.X2/123456/2021-03-04/1.04.7";
     // No identity command: still true, the identity stays what it was.
-    QTest::newRow("older without SW9")
-        << Older << QStringList{SW9, SW9, Sx1} << "before/before/before/before";
+    QTest::newRow("older without SW9") << Older << QStringList{"> SW9\r\n", "> SW9\r\n", "> Sx1\r\n", "1/15"}
+                                       << "before/before/before/before";
 }
 
 void TstCDeviceOld::readInfo()
 {
     QFETCH(QStringList, options);
-    QFETCH(QStringList, lines);
+    QFETCH(QStringList, journal);
     QFETCH(QString, identity);
 
     SimRig rig;
     QVERIFY(rig.start(options));
     rig.device.m_model = rig.device.m_serialNumber = rig.device.m_productionDate = rig.device.m_firmware =
         QStringLiteral("before");
-
     QVERIFY(rig.device.readInfo());
-    QCOMPARE(rig.takeSent(), lines);
-    QCOMPARE(rig.takeFinished(), QStringList{"1/15"});
-    QCOMPARE(QStringList({rig.device.model(), rig.device.serialNumber(), rig.device.productionDate(),
-                          rig.device.firmware()})
-                 .join('/'),
-             identity);
+    QCOMPARE(rig.take(), journal);
+    QCOMPARE(rig.device.identity(), identity);
     QCOMPARE(rig.device.lastAnswer(), Result);
     QVERIFY(!rig.device.busy());
-}
 
-void TstCDeviceOld::readInfoWithoutResultIsUnknown()
-{
-    TestDeviceOld device;
+    // An answer to the identity request, but none that parses to the result request.
     auto* fake = new FakeInterface;
     fake->setResponder([](const QString& line) {
         return QList<QByteArray>{line == SW9 ? "M1\r\nS2\r\nD3\r\nF4\r\n" : "ES\r\n"};
     });
-    device.adoptInterface(fake);
-    QVERIFY(device.connectDevice(false));
-    QSignalSpy finished(&device, &CDevice::commandFinished);
-
-    QVERIFY(!device.readInfo());
-    QCOMPARE(fake->writtenLines(), (QStringList{SW9, Sx1}));
-    QCOMPARE(finished.count(), 1);
-    QCOMPARE(finished.at(0).mid(0, 2), (QVariantList{2, 15}));
-    QCOMPARE(QStringList({device.model(), device.serialNumber(), device.productionDate(), device.firmware()})
-                 .join('/'),
-             QStringLiteral("Unknown/Unknown/Unknown/Unknown"));
-    QCOMPARE(device.lastAnswer(), QStringLiteral("ES\r\n"));
+    rig.device.adoptInterface(fake);
+    QVERIFY(rig.device.connectDevice(false));
+    QVERIFY(!rig.device.readInfo());
+    QCOMPARE(rig.take(), (QStringList{"> SW9\r\n", "> Sx1\r\n", "2/15"}));
+    QCOMPARE(rig.device.identity(), QStringLiteral("Unknown/Unknown/Unknown/Unknown"));
+    QCOMPARE(rig.device.lastAnswer(), QStringLiteral("ES\r\n"));
 }
 
 void TstCDeviceOld::connectionCheck_data()
@@ -255,9 +229,9 @@ void TstCDeviceOld::connectionCheck_data()
 
     // An older instrument has no echo to probe with and is never dropped.
     QTest::newRow("older, time-out") << "older" << true << 3 << QStringList() << 0;
-    QTest::newRow("current, time-out") << "current" << true << 3 << QStringList{SJ} << 1;
+    QTest::newRow("current, time-out") << "current" << true << 3 << QStringList{"> SJ\r\n"} << 1;
     // Not yet known: the echo probe decides it.
-    QTest::newRow("unknown, time-out") << "unknown" << true << 3 << QStringList{SJ} << 1;
+    QTest::newRow("unknown, time-out") << "unknown" << true << 3 << QStringList{"> SJ\r\n"} << 1;
     QTest::newRow("unknown, failed") << "unknown" << true << 2 << QStringList() << -1;
     QTest::newRow("unknown, check off") << "unknown" << false << 3 << QStringList() << -1;
 }
@@ -273,10 +247,9 @@ void TstCDeviceOld::connectionCheck()
     SimRig rig;
     QVERIFY(rig.start(instrument == QLatin1String("older") ? Older : QStringList(), checkConnection));
     QVERIFY(instrument == QLatin1String("unknown") || rig.device.checkEcho());
-    rig.takeSent();
-
+    rig.take();
     QVERIFY(rig.device.checkCommunication(result));
-    QCOMPARE(rig.takeSent(), lines);
+    QCOMPARE(rig.take(), lines);
     QCOMPARE(rig.device.protocolMode(), modeAfter);
     QCOMPARE(rig.device.state(), 1);
 }
