@@ -75,10 +75,7 @@ StartupConnecter::~StartupConnecter()
 
 bool StartupConnecter::probe(CDevice* candidate)
 {
-    if (CPelmLog* log = CPelmLog::instance()) {
-        connect(candidate, &CDevice::newOutLog, log, &CPelmLog::onNewOutLog);
-        connect(candidate, &CDevice::newInLog, log, &CPelmLog::onNewInLog);
-    }
+    CPelmLog::follow(candidate);
     emit candidateCreated(candidate);
     if (m_target.network) {
         candidate->setLAN(m_target.address, m_target.tcpPort);

@@ -29,6 +29,14 @@ public:
     ~CPelmLog() override;
 
     static CPelmLog* instance();
+    // Stores what source sends and receives (its newOutLog and newInLog), when a log store exists.
+    template <class Source> static void follow(Source* source)
+    {
+        if (CPelmLog* log = instance()) {
+            connect(source, &Source::newOutLog, log, &CPelmLog::onNewOutLog, Qt::UniqueConnection);
+            connect(source, &Source::newInLog, log, &CPelmLog::onNewInLog, Qt::UniqueConnection);
+        }
+    }
 
     void setEnabled(bool enabled) { m_enabled.store(enabled); }
     bool isEnabled() const { return m_enabled.load(); }

@@ -25,14 +25,6 @@ namespace {
 // Marks a candidate that is out of the search but may still be inside its own exchange.
 const char* const DiscardedProperty = "mervikDiscarded";
 
-template <class Source> void connectToLogStore(Source* source)
-{
-    if (CPelmLog* log = CPelmLog::instance()) {
-        QObject::connect(source, &Source::newOutLog, log, &CPelmLog::onNewOutLog);
-        QObject::connect(source, &Source::newInLog, log, &CPelmLog::onNewInLog);
-    }
-}
-
 PelmLogRecord record(const QString& interface, const QString& message)
 {
     PelmLogRecord r{interface, QDate(), QTime(), message};
@@ -256,7 +248,7 @@ void CSearching::searchSerialPorts()
             continue;
         }
         for (CDevice* candidate : candidates) {
-            connectToLogStore(candidate);
+            CPelmLog::follow(candidate);
         }
         m_pending += candidates.size();
         m_total += candidates.size();
@@ -452,7 +444,7 @@ void CSearching::parseReceivedData(QUdpSocket* socket, const QByteArray& answer,
     const quint32 netmask = socket->property("netmask").toUInt();
     const QList<CDevice*> candidates = m_factory->createDevices(m_candidates, false);
     for (CDevice* candidate : candidates) {
-        connectToLogStore(candidate);
+        CPelmLog::follow(candidate);
         qCDebug(lcSearch) << "Comp IP=  " << local << "Device IP=" << address << "Netmask=" << netmask
                           << QStringLiteral("0x%1").arg(netmask, 0, 16);
         CInterfaceModule* interfaceModule = nullptr;
@@ -471,7 +463,7 @@ void CSearching::parseReceivedData(QUdpSocket* socket, const QByteArray& answer,
         connect(interfaceModule, &CInterfaceModule::commandOk, this, &CSearching::onModuleCommandOk);
         connect(interfaceModule, &CInterfaceModule::commandTimeout, this,
                 &CSearching::onModuleCommandTimeout);
-        connectToLogStore(interfaceModule);
+        CPelmLog::follow(interfaceModule);
         module.candidates.append(candidate);
         interfaceModule->readInfo(1);
     }

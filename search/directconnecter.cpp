@@ -17,14 +17,6 @@
 namespace {
 const QString Group = QStringLiteral("AutoConnect");
 
-template <typename Source> void logTraffic(Source* source)
-{
-    if (CPelmLog* log = CPelmLog::instance()) {
-        QObject::connect(source, &Source::newOutLog, log, &CPelmLog::onNewOutLog);
-        QObject::connect(source, &Source::newInLog, log, &CPelmLog::onNewInLog);
-    }
-}
-
 bool isAddress(const QString& place)
 {
     return QHostAddress(place).protocol() == QAbstractSocket::IPv4Protocol;
@@ -66,7 +58,7 @@ CDevice* DirectConnecter::tryCandidates(const std::function<bool(CDevice*)>& rea
     CDevice* found = nullptr;
     for (CDevice* candidate : candidates) {
         if (!found) {
-            logTraffic(candidate);
+            CPelmLog::follow(candidate);
             if (reach(candidate) && candidate->isReachable()) {
                 found = candidate;
                 continue;
@@ -134,7 +126,7 @@ void DirectConnecter::connectToEth(QString ip, int port)
                 auto* module =
                     new CTibbo(local, netmask.toIPv4Address(), CTibbo::macFromArp(mac), address, candidate);
                 candidate->setModule(module);
-                logTraffic(module);
+                CPelmLog::follow(module);
                 QEventLoop wait;
                 bool ready = false;
                 QTimer::singleShot(ModuleInfoTimeoutMs, &wait, &QEventLoop::quit);

@@ -13,13 +13,6 @@
 #include <QThread>
 
 namespace {
-template <typename Source> void logTraffic(Source* source)
-{
-    if (CPelmLog* log = CPelmLog::instance()) {
-        QObject::connect(source, &Source::newOutLog, log, &CPelmLog::onNewOutLog, Qt::UniqueConnection);
-        QObject::connect(source, &Source::newInLog, log, &CPelmLog::onNewInLog, Qt::UniqueConnection);
-    }
-}
 
 // A module lives in the search's thread; its commands run there.
 template <typename Call> void inModuleThread(CInterfaceModule* module, Call call)
@@ -41,7 +34,7 @@ SearchController::SearchController(QObject* parent)
     connect(this, &SearchController::stopSearching, m_searching, &CSearching::stopSearching);
     connect(this, &SearchController::sendDeviceToSearchingThread, m_searching, &CSearching::setDevice);
     connect(m_thread, &QThread::finished, m_searching, &QObject::deleteLater);
-    logTraffic(m_searching);
+    CPelmLog::follow(m_searching);
     connect(CDeviceController::instance(), &CControllerInterface::commandFinished, this,
             [this](int result, int command) { onCommandFinished(result, command); });
     m_thread->start();
@@ -123,7 +116,7 @@ void SearchController::toggleConnection(int index)
     }
     disconnectCurrentDevice();
     disconnect(dev, nullptr, nullptr, nullptr);
-    logTraffic(dev);
+    CPelmLog::follow(dev);
     CInterfaceModule* module = dev->module();
     if (module) {
         disconnect(module, nullptr, nullptr, nullptr);
@@ -138,7 +131,7 @@ void SearchController::toggleConnection(int index)
     connect(module, &CInterfaceModule::commandOk, this, &SearchController::onModuleCommandOk);
     connect(module, &CInterfaceModule::commandTimeout, this, &SearchController::onModuleCommandTimeout);
     connect(module, &CInterfaceModule::commandsListFinished, this, &SearchController::onCommandsListFinished);
-    logTraffic(module);
+    CPelmLog::follow(module);
     module->readInfo(1);
 }
 
