@@ -317,7 +317,8 @@ bool CSearching::searchNetwork()
             }
         }
     }
-    return true;
+    // Nothing sent, nothing to wait for: a computer without a network ends its search at once.
+    return !m_sockets.isEmpty();
 }
 
 void CSearching::broadcast(QUdpSocket* socket, const QByteArray& datagram, int port)

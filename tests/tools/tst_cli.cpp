@@ -1,5 +1,5 @@
-#include "support/childprocess.h"
 #include "support/ptypair.h"
+#include "support/simprocess.h"
 
 #include <QtTest>
 
@@ -18,18 +18,14 @@ const QRegularExpression ReadLine(QStringLiteral(
 
 const QStringList Older{QStringLiteral("--generation"), QStringLiteral("old")};
 
-// mervik-sim on a pseudo-terminal, showing 12.5 kg; it ends by itself should the test not stop it.
-struct Sim : ChildProcess
+// mervik-sim on a pseudo-terminal, showing 12.5 kg.
+struct Sim : SimProcess
 {
     QString port;
 
     bool start(const QStringList& extra)
     {
-        process.start(QStringLiteral(MERVIK_SIM_PATH),
-                      QStringList{"--pty", "--max-seconds", "60", "--weight", "12.5", "--decimals", "2",
-                                  "--unit", "kg"} +
-                          extra);
-        port = QString::fromUtf8(waitForLine("PTY ").mid(4));
+        port = startPty(QStringList{"--weight", "12.5", "--decimals", "2", "--unit", "kg"} + extra);
         return !port.isEmpty();
     }
 };
@@ -71,6 +67,10 @@ private slots:
     void readWhenThePortGoesAway();
     void probeReportsWhatWasRead_data();
     void probeReportsWhatWasRead();
+    void search_data();
+    void search();
+    void connectTo_data();
+    void connectTo();
 
 private:
     // Started with a scratch home: whatever the program might store goes there.
@@ -370,6 +370,106 @@ void TstCli::probeReportsWhatWasRead()
     QVERIFY2(run.out.contains(QLatin1String("model: PS 750.X2\nserial number: 123456\n")) &&
                  run.out.contains(QLatin1String("generation: current\n")),
              qPrintable(run.out));
+}
+
+void TstCli::search_data()
+{
+    // CURRENT: at 9600 baud, OLDER: at 115200 baud, SILENT: a line nobody answers on.
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QStringList>("expected"); // stdout lines in any order, else the stderr line
+
+    QTest::newRow("both generations, then the count")
+        << QStringList{"search"} << 0
+        << QStringList{
+               "CURRENT: model PS 750.X2, serial number 123456, firmware 1.04.7, serial port at 9600 baud",
+               "OLDER: no identity, serial port at 115200 baud", "2 instruments found"};
+    QTest::newRow("JSON, the named port only")
+        << QStringList{"search", "--serial", "--json", "--port", "OLDER"} << 0
+        << QStringList{
+               "{\"baudRate\":115200,\"connection\":\"serial\",\"firmware\":\"\",\"model\":\"\","
+               "\"place\":\"OLDER\",\"productionDate\":\"\",\"reachable\":true,\"serialNumber\":\"\"}"};
+    QTest::newRow("nothing found") << QStringList{"search", "--port", "SILENT", "--baud", "9600"} << 4
+                                   << QStringList{"mervik-cli: no instrument found"};
+    // The environment's list holds: a port outside it is never opened.
+    QTest::newRow("port outside the list") << QStringList{"search", "--port", "/dev/ttyS0"} << 3
+                                           << QStringList{"mervik-cli: no serial port /dev/ttyS0"};
+}
+
+void TstCli::search()
+{
+    QFETCH(QStringList, args);
+    QFETCH(int, exitCode);
+    QFETCH(QStringList, expected);
+
+    Sim current;
+    Sim older;
+    PtyPair silent;
+    QVERIFY(current.start({}) && older.start(Older + QStringList{"--baud", "115200"}));
+    const QStringList ports{current.port, older.port, silent.slavePath()};
+    qputenv("MERVIK_SERIAL_PORTS", ports.join(QLatin1Char(':')).toLocal8Bit());
+    // No interface is searched: nothing leaves this machine.
+    qputenv("MERVIK_SEARCH_INTERFACES", "");
+    for (QStringList* list : {&args, &expected}) {
+        list->replaceInStrings(QStringLiteral("CURRENT"), current.port);
+        list->replaceInStrings(QStringLiteral("OLDER"), older.port);
+        list->replaceInStrings(QStringLiteral("SILENT"), silent.slavePath());
+    }
+    const Run run = runCli(args);
+    QCOMPARE(run.exitCode, exitCode);
+    QStringList lines = (exitCode == 0 ? run.out : run.err).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    lines.sort();
+    expected.sort();
+    QCOMPARE(lines, expected);
+}
+
+void TstCli::connectTo_data()
+{
+    QTest::addColumn<QString>("place"); // PORT: the sim on a pseudo-terminal, TCP: the sim over TCP
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QStringList>("saved"); // AutoConnect's Address, COM and Port
+
+    QTest::newRow("serial, saved") << "PORT" << QStringList{"--save"} << 0
+                                   << QStringList{"PORT", "1", "9600"};
+    QTest::newRow("TCP without a module, saved")
+        << "TCP" << QStringList{"--save"} << 0 << QStringList{"127.0.0.1", "0", "TCPPORT"};
+    QTest::newRow("not saved") << "PORT" << QStringList() << 0 << QStringList{"", "", ""};
+    QTest::newRow("nobody answers") << "SILENT" << QStringList{"--save", "--baud", "9600"} << 4
+                                    << QStringList{"", "", ""};
+}
+
+void TstCli::connectTo()
+{
+    QFETCH(QString, place);
+    QFETCH(QStringList, options);
+    QFETCH(int, exitCode);
+    QFETCH(QStringList, saved);
+
+    Sim serial;
+    SimProcess tcp;
+    PtyPair silent;
+    QVERIFY(serial.start({}) && tcp.start({"--tcp-server", "127.0.0.1:0"}));
+    qputenv("MERVIK_SERIAL_PORTS", (serial.port + QLatin1Char(':') + silent.slavePath()).toLocal8Bit());
+    const QString address = tcp.port();
+    for (QString* text : {&place, &saved[0], &saved[2]}) {
+        text->replace(QStringLiteral("TCPPORT"), address.section(QLatin1Char(':'), 1));
+        text->replace(QStringLiteral("PORT"), serial.port);
+        text->replace(QStringLiteral("TCP"), address);
+        text->replace(QStringLiteral("SILENT"), silent.slavePath());
+    }
+    const QString conf = m_home.filePath(QStringLiteral("CONFIG/Mervik/Mervik Connect.conf"));
+    QFile::remove(conf);
+
+    const Run run = runCli(QStringList{QStringLiteral("connect"), place} + options);
+    QCOMPARE(run.exitCode, exitCode);
+    QVERIFY2(run.out.startsWith(exitCode == 0 ? QStringLiteral("connected to ") : QString()),
+             qPrintable(run.out));
+    QSettings settings(conf, QSettings::IniFormat);
+    settings.beginGroup(QStringLiteral("AutoConnect"));
+    QCOMPARE((QStringList{settings.value("Address").toString(), settings.value("COM").toString(),
+                          settings.value("Port").toString()}),
+             saved);
 }
 
 QTEST_GUILESS_MAIN(TstCli)

@@ -1,4 +1,5 @@
 // mervik-cli: weighing from scripts. Every failure prints one line on stderr and exits non-zero.
+#include "discovery.h"
 #include "instrumentsession.h"
 #include "modulereader.h"
 
@@ -313,12 +314,19 @@ int main(int argc, char* argv[])
         "  send PORT LINE [--lines N] [--wait MS] [--timeout MS]\n"
         "                                 send a raw line (CR LF added), print the answer\n"
         "  module ADDRESS [--dialect wifi|tibbo] [--local ADDRESS]\n"
-        "                                 read a network module's settings, one 'name: value' a line\n\n"
+        "                                 read a network module's settings, one 'name: value' a line\n"
+        "  search [--serial] [--network] [--port PATH]... [--interface NAME]... [--baud N]... [--json]\n"
+        "                                 find instruments (both scans unless one is named); one line\n"
+        "                                 each (one JSON object each with --json), then a count\n"
+        "  connect PORT [--baud N] [--save]\n"
+        "                                 connect as the program does; --save keeps PORT as the\n"
+        "                                 program's automatic connection at start\n\n"
         "PORT is a serial port path (pseudo-terminals included) or HOST:PORT of a network instrument.\n"
-        "Exit status: 0 success, 2 usage, 3 no such port, 4 no answer, 5 wrong answer, 1 other failure."));
+        "Exit status: 0 success, 2 usage, 3 no such port, 4 no answer or nothing found, 5 wrong answer,\n"
+        "1 other failure."));
     parser.addHelpOption();
     parser.addPositionalArgument(QStringLiteral("command"),
-                                 QStringLiteral("probe, read, tare, zero, send or module"));
+                                 QStringLiteral("probe, read, tare, zero, send, module, search or connect"));
     parser.addPositionalArgument(QStringLiteral("port"),
                                  QStringLiteral("serial port path, HOST:PORT, or the module's address"));
     const QCommandLineOption baudOption(QStringLiteral("baud"),
@@ -353,8 +361,23 @@ int main(int argc, char* argv[])
         QStringLiteral("local"),
         QStringLiteral("module: this computer's address to use (default: the one in the module's subnet)."),
         QStringLiteral("ADDRESS"));
+    const QCommandLineOption serialOption(QStringLiteral("serial"),
+                                          QStringLiteral("search: the serial ports."));
+    const QCommandLineOption networkOption(QStringLiteral("network"),
+                                           QStringLiteral("search: the network modules."));
+    const QCommandLineOption portOption(QStringLiteral("port"),
+                                        QStringLiteral("search: only this serial port (repeatable)."),
+                                        QStringLiteral("PATH"));
+    const QCommandLineOption interfaceOption(
+        QStringLiteral("interface"), QStringLiteral("search: only this network interface (repeatable)."),
+        QStringLiteral("NAME"));
+    const QCommandLineOption jsonOption(QStringLiteral("json"),
+                                        QStringLiteral("search: one JSON object per instrument."));
+    const QCommandLineOption saveOption(QStringLiteral("save"),
+                                        QStringLiteral("connect: keep as the automatic connection."));
     parser.addOptions({baudOption, stableOption, countOption, intervalOption, csvOption, waitOption,
-                       linesOption, timeoutOption, dialectOption, localOption});
+                       linesOption, timeoutOption, dialectOption, localOption, serialOption, networkOption,
+                       portOption, interfaceOption, jsonOption, saveOption});
     // Parsed by hand so that an unknown option ends with the usage status, like the other usage errors.
     if (!parser.parse(QCoreApplication::arguments())) {
         return fail(InstrumentSession::ExitUsage, parser.errorText());
@@ -364,14 +387,34 @@ int main(int argc, char* argv[])
     }
 
     const QStringList args = parser.positionalArguments();
+    if (args.value(0) == QLatin1String("search")) {
+        if (args.size() != 1) {
+            return fail(InstrumentSession::ExitUsage, QStringLiteral("search takes no argument"));
+        }
+        Discovery::SearchRequest request;
+        request.serial = parser.isSet(serialOption) || !parser.isSet(networkOption);
+        request.network = parser.isSet(networkOption) || !parser.isSet(serialOption);
+        request.ports = parser.values(portOption);
+        request.interfaces = parser.values(interfaceOption);
+        request.json = parser.isSet(jsonOption);
+        for (const QString& value : parser.values(baudOption)) {
+            int baud = 0;
+            if (!positiveInt(value, baud)) {
+                return fail(InstrumentSession::ExitUsage, QStringLiteral("--baud expects a positive number"));
+            }
+            request.baudRates.append(baud);
+        }
+        return Discovery::search(app, request);
+    }
     if (args.size() < 2) {
         return fail(InstrumentSession::ExitUsage,
                     QStringLiteral("usage: mervik-cli COMMAND PORT [options] (see --help)"));
     }
     const QString command = args.at(0);
     const QString port = args.at(1);
-    const QStringList known = {QStringLiteral("probe"), QStringLiteral("read"), QStringLiteral("tare"),
-                               QStringLiteral("zero"),  QStringLiteral("send"), QStringLiteral("module")};
+    const QStringList known = {QStringLiteral("probe"),  QStringLiteral("read"), QStringLiteral("tare"),
+                               QStringLiteral("zero"),   QStringLiteral("send"), QStringLiteral("module"),
+                               QStringLiteral("connect")};
     if (!known.contains(command)) {
         return fail(InstrumentSession::ExitUsage, QStringLiteral("unknown command: %1").arg(command));
     }
@@ -411,6 +454,11 @@ int main(int argc, char* argv[])
     }
     if (!positiveInt(parser.value(timeoutOption), bounds.timeoutMs)) {
         return fail(InstrumentSession::ExitUsage, QStringLiteral("--timeout expects a positive number"));
+    }
+
+    if (command == QLatin1String("connect")) {
+        return Discovery::connectTo(port, parser.isSet(baudOption) ? baudRates.first() : 0,
+                                    parser.isSet(saveOption));
     }
 
     InstrumentSession session;
