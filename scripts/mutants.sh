@@ -114,6 +114,9 @@ mutant "mervik-cli: no answer and wrong answer exit codes swapped" tools/cli/mai
 mutant "mervik-cli: --interval ignored between requests" tools/cli/main.cpp \
     'requestTimer.start(intervalMs);' \
     'requestTimer.start(0);'
+mutant "repair cycle: a Tibbo module not restarted for its new settings" search/searchcontroller.cpp \
+    'inModuleThread(module, [module] { module->reboot(); });' \
+    'module->readInfo(1);'
 
 count=${#notes[@]}
 

@@ -1,35 +1,120 @@
+// Connecting a found or a known instrument: the search controller in front of a search in its worker
+// thread, the repair of an unreachable network instrument with a scripted user, and the direct
+// connection. Network cases run inside the test namespaces with mervik-sim's modules.
 #include "controller/cdevicecontroller.h"
 #include "device/cdevice.h"
+#include "interface/cinterfacemodule.h"
+#include "platform/addressresolver.h"
 #include "search/csearching.h"
+#include "search/directconnecter.h"
+#include "search/repairprompt.h"
 #include "search/searchcontroller.h"
-#include "support/childprocess.h"
+#include "support/simprocess.h"
+#include "support/testnetns.h"
 
+#include <QScopeGuard>
+#include <QSettings>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QtTest>
 
-// The search controller in front of a search in its worker thread: a found instrument is
-// connected and disconnected in place and becomes the current device.
+Q_DECLARE_METATYPE(CDevice*)
+
+namespace {
+
+// The user, as a script: accepts or declines the proposal with the given commands.
+class ScriptedPrompt : public RepairPrompt
+{
+public:
+    bool proposeSettings(CDevice*, QList<int>* c, QList<QVariant>* a) override
+    {
+        ++proposals;
+        *c = commands;
+        *a = arguments;
+        return accept;
+    }
+    void showProgress(const QString& text) override { progress << text; }
+    void closeProgress() override { ++closed; }
+
+    bool accept = false;
+    QList<int> commands;
+    QList<QVariant> arguments;
+    int proposals = 0;
+    QStringList progress;
+    int closed = 0;
+};
+
+// The neighbour table as it stands once the computer has talked to the module.
+class KnownNeighbour : public AddressResolver
+{
+public:
+    QByteArray macForIp(const QString& ip) override { return ip == address ? mac : QByteArray(); }
+    QString address;
+    QByteArray mac;
+};
+
+} // namespace
+
 class TstSearchController : public QObject
 {
     Q_OBJECT
 private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
     void togglesAFoundDevice();
+    void repairsAnUnreachableModule_data();
+    void repairsAnUnreachableModule();
+    void connectsToAPlace_data();
+    void connectsToAPlace();
+    void automaticConnection();
+
+private:
+    CDevice* connectTo(DirectConnecter& connecter, const char* slot, const QString& place, int number);
+
+    TestNetns m_netns{QStringLiteral(MERVIK_SIM_PATH)};
 };
+
+void TstSearchController::initTestCase()
+{
+    QStandardPaths::setTestModeEnabled(true);
+    qRegisterMetaType<CDevice*>();
+    QSettings().remove(QStringLiteral("AutoConnect"));
+    // The controllers' threads are made in the tests, after this thread entered the namespace.
+    m_netns.enter();
+}
+
+void TstSearchController::init()
+{
+    // Whatever a test forgets, nothing here touches the machine's own ports or interfaces.
+    qputenv("MERVIK_SERIAL_PORTS", "");
+    qputenv("MERVIK_SEARCH_INTERFACES", "");
+}
+
+void TstSearchController::cleanup()
+{
+    CDevice* device = CDeviceController::currentDevice();
+    CDeviceController::instance()->setCurrentDevice(nullptr);
+    if (device && !device->parent()) {
+        device->disconnectDevice();
+        delete device;
+    }
+    AddressResolver::setInstance(nullptr);
+}
 
 void TstSearchController::togglesAFoundDevice()
 {
-    QStandardPaths::setTestModeEnabled(true);
-    // No interface is searched: nothing leaves this machine.
-    qputenv("MERVIK_SEARCH_INTERFACES", "");
-    ChildProcess sim;
-    sim.process.start(QStringLiteral(MERVIK_SIM_PATH),
-                      {"--pty", "--max-seconds", "60", "--model", "PS 750.X2", "--serial", "4711"});
-    const QString port = QString::fromUtf8(sim.waitForLine("PTY ").mid(4));
+    SimProcess sim;
+    const QString port = sim.startPty({"--model", "PS 750.X2", "--serial", "4711"});
     QVERIFY(!port.isEmpty());
     qputenv("MERVIK_SERIAL_PORTS", port.toLocal8Bit());
 
     SearchController controller;
+    // Let go of a found device before the search that owns it goes.
+    const auto release = qScopeGuard([&controller] {
+        controller.disconnectCurrentDevice();
+        CDeviceController::instance()->setCurrentDevice(nullptr);
+    });
     controller.searching()->setNetworkWait(100);
     QSignalSpy found(&controller, &SearchController::newDevice);
     QSignalSpy finished(&controller, &SearchController::searchFinished);
@@ -52,6 +137,160 @@ void TstSearchController::togglesAFoundDevice()
     QVERIFY(controller.disconnectCurrentDevice());
     QCOMPARE(CDeviceController::currentDevice(), nullptr);
     QVERIFY(!controller.disconnectCurrentDevice());
+}
+
+void TstSearchController::repairsAnUnreachableModule_data()
+{
+    QTest::addColumn<bool>("accept");
+    QTest::newRow("accepted: applied, module restarted, connected") << true;
+    QTest::newRow("declined: nothing sent") << false;
+}
+
+void TstSearchController::repairsAnUnreachableModule()
+{
+    REQUIRE_NETNS(m_netns);
+    QFETCH(bool, accept);
+    const QString address = m_netns.value(QStringLiteral("B_ADDR"));
+    // Waiting for a DHCP server that never answers: no address, so not reachable.
+    SimProcess sim;
+    QVERIFY(m_netns.startSim(sim, {"--module", "tibbo", "--module-address", address, "--module-mac",
+                                   "02:00:4d:56:02:01", "--module-port", "4201", "--module-dhcp", "waiting",
+                                   "--module-reboot-ms", "300", "--model", "T-FIX", "--verbose"}));
+    QVERIFY(!sim.waitForLine("ROLE ").isEmpty());
+    qputenv("MERVIK_SEARCH_INTERFACES", "veth0");
+
+    SearchController controller;
+    // Let go of a found device before the search that owns it goes.
+    const auto release = qScopeGuard([&controller] {
+        controller.disconnectCurrentDevice();
+        CDeviceController::instance()->setCurrentDevice(nullptr);
+    });
+    controller.searching()->setNetworkWait(1500);
+    ScriptedPrompt prompt;
+    prompt.accept = accept;
+    prompt.commands = {CInterfaceModule::COMMAND_SET_DHCP, CInterfaceModule::COMMAND_SET_IP};
+    prompt.arguments = {false, address};
+    controller.setRepairPrompt(&prompt);
+    QSignalSpy finished(&controller, &SearchController::searchFinished);
+    controller.startSearching();
+    QVERIFY(finished.wait(20000));
+    CDevice* device = controller.device(0);
+    QVERIFY(device);
+    QCOMPARE(device->unreachableReasons().size(), 1);
+
+    controller.toggleConnection(0);
+    QTRY_COMPARE(prompt.proposals, 1);
+    if (!accept) {
+        QCOMPARE(prompt.progress.size(), 0);
+        QCOMPARE(device->state(), int(STATE_DISCONNECTED));
+        return;
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(device->state(), int(STATE_CONNECTED), 20000);
+    QCOMPARE(device->model(), QStringLiteral("T-FIX"));
+    QCOMPARE(device->module()->ip().toString(), address);
+    QCOMPARE(prompt.progress.size(), 1);
+    QCOMPARE(prompt.closed, 1);
+    QCOMPARE(prompt.proposals, 1);
+    // The module took the new settings, and its TCP side started again after its restart.
+    QVERIFY(!sim.waitForLine("ROLE ").isEmpty());
+    const QByteArray traffic = sim.process.readAllStandardError();
+    QVERIFY2(traffic.contains("DH0") && traffic.contains("IP" + address.toLatin1()), traffic.constData());
+}
+
+CDevice* TstSearchController::connectTo(DirectConnecter& connecter, const char* slot, const QString& place,
+                                        int number)
+{
+    QSignalSpy result(&connecter, &DirectConnecter::result);
+    // Through the event queue, as the device page calls it: the slot runs in the connecter's thread.
+    QMetaObject::invokeMethod(&connecter, slot, Qt::QueuedConnection, Q_ARG(QString, place),
+                              Q_ARG(int, number));
+    if (!result.wait(20000)) {
+        return reinterpret_cast<CDevice*>(-1);
+    }
+    return result.first().first().value<CDevice*>();
+}
+
+void TstSearchController::connectsToAPlace_data()
+{
+    QTest::addColumn<QStringList>("simOptions");
+    QTest::addColumn<int>("baud"); // 0: over TCP
+    QTest::addColumn<bool>("named");
+    QTest::newRow("serial 115200") << QStringList{"--pty"} << 115200 << true;
+    QTest::newRow("serial port not in the list") << QStringList{"--pty"} << 9600 << false;
+    // No module answers on loopback: the instrument is judged by its echo and identity.
+    QTest::newRow("TCP without a module") << QStringList{"--tcp-server", "127.0.0.1:0"} << 0 << true;
+    QTest::newRow("TCP through a module")
+        << QStringList{"--module", "tibbo", "--module-port", "4202"} << 0 << true;
+}
+
+void TstSearchController::connectsToAPlace()
+{
+    QFETCH(QStringList, simOptions);
+    QFETCH(int, baud);
+    QFETCH(bool, named);
+
+    SimProcess sim;
+    const bool module = simOptions.contains(QStringLiteral("--module"));
+    KnownNeighbour neighbour;
+    QString place;
+    if (module) {
+        REQUIRE_NETNS(m_netns);
+        neighbour.address = m_netns.value(QStringLiteral("B_ADDR"));
+        neighbour.mac = m_netns.arpMac(QStringLiteral("B_MAC"));
+        AddressResolver::setInstance(&neighbour);
+        QVERIFY(m_netns.startSim(sim, simOptions + QStringList{"--model", "PS 750.X2", "--module-address",
+                                                               neighbour.address, "--module-mac",
+                                                               m_netns.value(QStringLiteral("B_MAC"))}));
+        QVERIFY(!sim.waitForLine("ROLE ").isEmpty());
+        place = neighbour.address + QStringLiteral(":4202");
+    } else {
+        QVERIFY(sim.start(simOptions + QStringList{"--model", "PS 750.X2"}));
+        place = sim.port();
+    }
+    qputenv("MERVIK_SERIAL_PORTS", named ? place.toUtf8() : QByteArray("/tmp/no-such-port"));
+    DirectConnecter connecter(QThread::currentThread());
+    CDevice* device = baud > 0 ? connectTo(connecter, "connectToCom", place, baud)
+                               : connectTo(connecter, "connectToEth", place.section(QLatin1Char(':'), 0, 0),
+                                           place.section(QLatin1Char(':'), 1).toInt());
+    QVERIFY(device != reinterpret_cast<CDevice*>(-1));
+    if (!named) {
+        QCOMPARE(device, nullptr);
+        return;
+    }
+    QVERIFY(device);
+    QCOMPARE(device->thread(), QThread::currentThread());
+    QCOMPARE(device->model(), QStringLiteral("PS 750.X2"));
+    // Through a module, its settings were read on the way.
+    QCOMPARE(device->module() ? device->module()->port() : 0, module ? 4202 : 0);
+    QTRY_COMPARE(CDeviceController::currentDevice(), device);
+    QTRY_COMPARE(device->state(), int(STATE_CONNECTED));
+    QVERIFY(device->checkConnection());
+}
+
+void TstSearchController::automaticConnection()
+{
+    SimProcess sim;
+    const QString port = sim.startPty();
+    QVERIFY(!port.isEmpty());
+    qputenv("MERVIK_SERIAL_PORTS", port.toUtf8());
+    DirectConnecter connecter(QThread::currentThread());
+    QSettings settings;
+
+    // Only stored here: nothing is sent to this address.
+    connecter.autoConnect(QStringLiteral("192.168.1.10"), 1001);
+    QCOMPARE(settings.value(QStringLiteral("AutoConnect/COM")).toString(), QStringLiteral("0"));
+    connecter.disableAutoConnect();
+    QVERIFY(!connecter.checkAuto());
+
+    connecter.autoConnect(port, 9600);
+    QSignalSpy states(&connecter, &DirectConnecter::connectingState);
+    QSignalSpy result(&connecter, &DirectConnecter::result);
+    QMetaObject::invokeMethod(&connecter, "checkAuto", Qt::QueuedConnection);
+    QTRY_COMPARE_WITH_TIMEOUT(states.count(), 2, 20000);
+    QCOMPARE(states.at(0).at(0).toBool(), true);
+    QCOMPARE(result.count(), 1);
+    QVERIFY(result.first().first().value<CDevice*>());
+    QTRY_COMPARE(CDeviceController::currentDevice(), result.first().first().value<CDevice*>());
 }
 
 QTEST_GUILESS_MAIN(TstSearchController)
