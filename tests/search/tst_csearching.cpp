@@ -5,8 +5,8 @@
 #include "device/cmervikmanagerfactory.h"
 #include "interface/cinterfacemodule.h"
 #include "search/csearching.h"
-#include "support/childprocess.h"
 #include "support/ptypair.h"
+#include "support/simprocess.h"
 #include "support/testnetns.h"
 
 #include <QThread>
@@ -28,24 +28,6 @@ public:
         m_options.searchSerial = serial;
         m_options.searchNetwork = network;
         m_baudRates = std::move(baudRates);
-    }
-};
-
-// mervik-sim on a pseudo-terminal, or behind a network module in the instruments' namespace.
-struct Sim : ChildProcess
-{
-    QString port;
-
-    bool startPty(const QStringList& arguments)
-    {
-        process.start(QStringLiteral(MERVIK_SIM_PATH),
-                      QStringList{"--pty", "--max-seconds", "60"} + arguments);
-        port = QString::fromUtf8(waitForLine("PTY ").mid(4));
-        return !port.isEmpty();
-    }
-    bool startModule(const TestNetns& netns, const QStringList& arguments)
-    {
-        return netns.startSim(*this, arguments) && !waitForLine("ROLE ").isEmpty();
     }
 };
 
@@ -198,7 +180,7 @@ void TstCSearching::serialScan()
     QFETCH(QStringList, ports);
     QFETCH(QStringList, found);
     QFETCH(QStringList, lines);
-    std::vector<std::unique_ptr<Sim>> sims;
+    std::vector<std::unique_ptr<SimProcess>> sims;
     std::vector<std::unique_ptr<PtyPair>> silent;
     QStringList paths;
     for (const QString& port : ports) {
@@ -207,9 +189,9 @@ void TstCSearching::serialScan()
             QVERIFY(silent.back()->isValid());
             paths << silent.back()->slavePath();
         } else {
-            sims.push_back(std::make_unique<Sim>());
-            QVERIFY(sims.back()->startPty(port.split(QLatin1Char(' '))));
-            paths << sims.back()->port;
+            sims.push_back(std::make_unique<SimProcess>());
+            paths << sims.back()->startPty(port.split(QLatin1Char(' ')));
+            QVERIFY(!paths.last().isEmpty());
         }
     }
     const auto named = [&paths](QString text) {
@@ -278,10 +260,10 @@ void TstCSearching::stopEndsEveryProbe()
 
 void TstCSearching::secondSearchWhileOneRunsIsRefused()
 {
-    Sim sim;
-    QVERIFY(sim.startPty({"--model", "KEPT", "--serial", "7"}));
+    SimProcess sim;
+    QVERIFY(!sim.startPty({"--model", "KEPT", "--serial", "7"}).isEmpty());
     PtyPair silent;
-    qputenv("MERVIK_SERIAL_PORTS", (sim.port + QLatin1Char(':') + silent.slavePath()).toLocal8Bit());
+    qputenv("MERVIK_SERIAL_PORTS", (sim.port() + QLatin1Char(':') + silent.slavePath()).toLocal8Bit());
     // The instrument answers at once; the silent port keeps the search busy for seconds.
     Factory factory(true, false, {9600, 19200, 38400, 57600, 115200});
     Search run(&factory);
@@ -293,7 +275,7 @@ void TstCSearching::secondSearchWhileOneRunsIsRefused()
 
     // Refused at once, without touching the running search: one progress from 0 to 100, its device kept.
     QVERIFY2(run.progressFault().isEmpty(), qPrintable(run.progressFault()));
-    QCOMPARE(run.found, QStringList{portName(sim.port) + QStringLiteral(" (Serial port,9600): KEPT | 7")});
+    QCOMPARE(run.found, QStringList{portName(sim.port()) + QStringLiteral(" (Serial port,9600): KEPT | 7")});
     QString kept;
     QMetaObject::invokeMethod(
         run.searching,
@@ -388,14 +370,14 @@ void TstCSearching::networkScan()
     QFETCH(QList<QStringList>, modules);
     QFETCH(QStringList, found);
     QFETCH(QStringList, lines);
-    std::vector<std::unique_ptr<Sim>> sims;
+    std::vector<std::unique_ptr<SimProcess>> sims;
     for (const QStringList& options : modules) {
         QStringList arguments;
         for (const QString& option : options) {
             arguments << expand(option);
         }
-        sims.push_back(std::make_unique<Sim>());
-        QVERIFY(sims.back()->startModule(m_netns, arguments));
+        sims.push_back(std::make_unique<SimProcess>());
+        QVERIFY(m_netns.startSim(*sims.back(), arguments) && !sims.back()->waitForLine("ROLE ").isEmpty());
     }
     qputenv("MERVIK_SEARCH_INTERFACES", interfaces.toLocal8Bit());
     Factory factory(false, true);

@@ -151,8 +151,6 @@ void TstCli::read_data()
                              << "12.50";
     QTest::newRow("current, stable") << QStringList() << "--stable"
                                      << "12.50";
-    QTest::newRow("older") << Older << "--csv"
-                           << "12.50";
     QTest::newRow("older, stable") << Older << "--stable"
                                    << "12.50";
     // An analytical balance's eight significant digits arrive as sent.
