@@ -7,7 +7,6 @@
 #include "platform/logcategories.h"
 
 #include <QFile>
-#include <QTextStream>
 #include <QTimer>
 
 namespace {
@@ -56,19 +55,23 @@ bool CDevice::setEEPROM(QString filePath)
     m_currentCommand = COMMAND_SET_EEPROM;
     setBusy(true);
     QFile file(filePath);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+    if (!file.open(QIODevice::ReadOnly)) {
         qCDebug(lcDevice) << "Failed to open" << filePath;
         setBusy(false);
         return false;
     }
-    // The whole file first: a line that cannot be sent must stop the image before any of it is written.
-    QStringList lines;
-    QTextStream in(&file);
-    while (!in.atEnd()) {
-        lines << in.readLine();
+    // The whole file first, split here rather than by a text stream, which drops a carriage return
+    // inside a line without a word: such a line must stop the image before any of it is written.
+    QStringList lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'));
+    if (lines.last().isEmpty()) {
+        lines.removeLast();
     }
     for (int i = 0; i < lines.size(); ++i) {
-        if (breaksLine(lines.at(i))) {
+        QString& line = lines[i];
+        if (line.endsWith(QLatin1Char('\r'))) {
+            line.chop(1);
+        }
+        if (breaksLine(line)) {
             const QString reason =
                 QStringLiteral("%1 line %2: a carriage return inside the line").arg(filePath).arg(i + 1);
             qCWarning(lcDevice) << reason;
