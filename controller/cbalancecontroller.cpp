@@ -2,6 +2,7 @@
 
 #include "controller/cdevicecontroller.h"
 #include "device/cdevice.h"
+#include "interface/cinterfacemodule.h"
 
 #include <QCoreApplication>
 
@@ -157,4 +158,88 @@ void CBalanceController::onResultReceived(Measurement m)
 {
     emit significantResultReceived(m);
     emit anyResultReceived(m);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Data exchange and the network module's settings
+
+bool CBalanceController::setUsers(QVector<UserRecord> users)
+{
+    return forward([&users](CDevice* d) { d->setUsers(users); });
+}
+
+bool CBalanceController::setProducts(QVector<ProductRecord> products)
+{
+    return forward([&products](CDevice* d) { d->setProducts(products); });
+}
+
+bool CBalanceController::forwardToModule(const char* setter, QGenericArgument a1, QGenericArgument a2,
+                                         QGenericArgument a3, QGenericArgument a4)
+{
+    if (checkDevice(true, false)) {
+        return false;
+    }
+    // The module lives in the device's thread; its setters read its own fields, so they run there.
+    return QMetaObject::invokeMethod(currentDevice()->module(), setter, Qt::AutoConnection, a1, a2, a3, a4);
+}
+
+bool CBalanceController::setRoutingMode(int mode)
+{
+    return forwardToModule("setRoutingMode", Q_ARG(int, mode));
+}
+
+bool CBalanceController::setRemoteIp(QHostAddress ip)
+{
+    return forwardToModule("setRemoteIP", Q_ARG(QHostAddress, ip));
+}
+
+bool CBalanceController::setPort(int port)
+{
+    return forwardToModule("setPort", Q_ARG(int, port));
+}
+
+bool CBalanceController::setRemotePort(int port)
+{
+    return forwardToModule("setRemotePort", Q_ARG(int, port));
+}
+
+bool CBalanceController::setIpLayer(bool dhcp, QHostAddress ip, QHostAddress gateway, QHostAddress netmask)
+{
+    return forwardToModule("setIPLayer", Q_ARG(bool, dhcp), Q_ARG(QHostAddress, ip),
+                           Q_ARG(QHostAddress, gateway), Q_ARG(QHostAddress, netmask));
+}
+
+bool CBalanceController::setEEPROM(QString file)
+{
+    return forward([&file](CDevice* d) { d->setEEPROM(file); });
+}
+
+bool CBalanceController::getEEPROM()
+{
+    return forward([](CDevice* d) { d->getEEPROM(); });
+}
+
+bool CBalanceController::setCompensation(QVariantList list)
+{
+    return forward([&list](CDevice* d) { d->setCompensation(list); });
+}
+
+bool CBalanceController::getCompensation()
+{
+    return forward([](CDevice* d) { d->getCompensation(); });
+}
+
+bool CBalanceController::message(QString text, int seconds)
+{
+    return forward([&text, seconds](CDevice* d) { d->message(text, seconds); });
+}
+
+bool CBalanceController::setDateTime(QDateTime dt)
+{
+    return forward([&dt](CDevice* d) { d->setDateTime(dt); });
+}
+
+bool CBalanceController::getDateTime()
+{
+    return forward([](CDevice* d) { d->getDateTime(); });
 }

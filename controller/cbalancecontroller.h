@@ -2,6 +2,10 @@
 
 #include "controller/ccontrollerinterface.h"
 #include "device/devicetypes.h"
+#include "interface/hostaddressmetatype.h"
+
+#include <QDateTime>
+#include <QHostAddress>
 
 // Weighing requests and results for the capture and terminal pages. It follows the device chosen
 // through the device controller and tells significant results from the others.
@@ -35,6 +39,21 @@ public slots:
     bool sendSilentSx1();
     void onCommandFinished(int result, int command, QVariant response, QVariant arg1, QVariant arg2,
                            QVariant arg3, QVariant arg4) override;
+    // Data exchange with the instrument and the settings of its network module.
+    bool setUsers(QVector<UserRecord> users);
+    bool setProducts(QVector<ProductRecord> products);
+    bool setRoutingMode(int mode);
+    bool setRemoteIp(QHostAddress ip);
+    bool setPort(int port);
+    bool setRemotePort(int port);
+    bool setIpLayer(bool dhcp, QHostAddress ip, QHostAddress gateway, QHostAddress netmask);
+    bool setEEPROM(QString file);
+    bool getEEPROM();
+    bool setCompensation(QVariantList list);
+    bool getCompensation();
+    bool message(QString text, int seconds);
+    bool setDateTime(QDateTime dt);
+    bool getDateTime();
 
 signals:
     void readingAlibiFinished(int result);
@@ -52,6 +71,9 @@ private slots:
 private:
     // Runs request on the current device unless the checks refuse it.
     template <typename Request> bool forward(Request request, bool silent = false);
+    // Calls the module's setter in the module's own thread, with the device and module checks.
+    bool forwardToModule(const char* setter, QGenericArgument a1, QGenericArgument a2 = QGenericArgument(),
+                         QGenericArgument a3 = QGenericArgument(), QGenericArgument a4 = QGenericArgument());
 
     static CBalanceController* s_instance;
 };

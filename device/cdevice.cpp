@@ -515,16 +515,7 @@ void CDevice::processLine(const QString& line)
     Measurement m;
     if (parseResult(line, m, false)) {
         emit resultReceived(m);
-    } else if (readingEeprom) {
-        if (line == QLatin1String("ME?\r\n")) {
-            readingEeprom = false;
-            setBusy(false);
-            emit readingEEPROMFinished(COMMAND_OK);
-            emit lineReceived(line);
-        } else {
-            emit eepromReceived(line);
-        }
-    } else {
+    } else if (!takeEepromLine(line)) {
         emit lineReceived(line);
     }
 }

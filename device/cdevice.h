@@ -14,6 +14,7 @@
 
 #include <atomic>
 
+class CDatabase;
 class CInterface;
 class CInterfaceModule;
 class QThread;
@@ -111,6 +112,17 @@ public slots:
     virtual bool minTHR(float masa);
     virtual bool maxTHR(float masa);
     virtual bool zeroTHR(float masa);
+    // Data exchange with the instrument: EEPROM image, compensation table, message, clock and the
+    // users and products tables.
+    virtual bool setEEPROM(QString filePath);
+    virtual bool getEEPROM();
+    virtual bool getCompensation();
+    virtual bool setCompensation(QVariantList values);
+    bool message(QString message, int time_sek);
+    bool setUsers(QVector<UserRecord> users);
+    bool setProducts(QVector<ProductRecord> products);
+    bool setDateTime(QDateTime dt);
+    QDateTime getDateTime();
     virtual void sendSI();
     virtual void sendSx1();
     virtual void sendSx3();
@@ -172,6 +184,11 @@ protected:
     // Parses the answer to a result-with-stability request, emits and returns it.
     QString finishResultWithStb(int result, QString answer, bool withStability);
     bool expectAcknowledgement(int command, const QString& line, const QString& expected, QVariant param1);
+    // The table transfer behind setUsers and setProducts.
+    bool sendDB(const CDatabase& db, int command);
+    // Whether a received line belongs to an EEPROM dump (emitted as eepromReceived); ends the dump
+    // at its terminator.
+    bool takeEepromLine(const QString& line);
 
     int m_deviceType = 0;
     QString echoCommand;
@@ -224,7 +241,15 @@ private:
     // Removes complete result lines from text; an unfinished last line stays in pending.
     QString dropResultLines(QString& pending, const QString& chunk);
 
+    void armEepromObserver();
+    void finishEepromReading(int result);
+
     bool m_receiveOverflowReported = false;
+    // Between an answered EEPROM request and the end of its dump.
+    bool m_eepromArmed = false;
+    QMetaObject::Connection m_eepromObserver;
+    // Ends a dump that stops without its terminator.
+    QTimer* m_eepromTimer = nullptr;
     // Whether received chunks are dispatched as lines (off while an exchange reads its answer).
     bool m_receiving = true;
     // The running wait for a chunk: its time-out timer and how it ended.

@@ -1,5 +1,6 @@
 // mervik-sim: a simulated weighing instrument on a pseudo-terminal or a TCP connection.
 
+#include "simdata.h"
 #include "siminstrument.h"
 #include "simmoduletcp.h"
 #include "simpty.h"
@@ -303,6 +304,7 @@ int main(int argc, char* argv[])
                         "baud (at another speed every byte is garbled)."),
          QStringLiteral("N")},
     });
+    SimData::addOptions(parser);
     parser.process(app);
     if (!parser.positionalArguments().isEmpty()) {
         fail(QStringLiteral("unexpected argument %1").arg(parser.positionalArguments().constFirst()));
@@ -366,6 +368,10 @@ int main(int argc, char* argv[])
     identity.firmware = identityText(parser, QStringLiteral("firmware"), identity.firmware);
     instrument.setIdentity(identity);
     instrument.setVerbose(parser.isSet(QStringLiteral("verbose")));
+    QString dataError;
+    if (!instrument.data()->applyOptions(parser, &dataError)) {
+        fail(dataError);
+    }
     const int streamMs =
         parser.isSet(QStringLiteral("stream")) ? integer(parser, QStringLiteral("stream"), 1, 3600000) : 0;
     if (parser.isSet(QStringLiteral("max-seconds"))) {

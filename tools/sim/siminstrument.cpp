@@ -1,5 +1,7 @@
 #include "siminstrument.h"
 
+#include "simdata.h"
+
 #include <QTimer>
 
 #include <cmath>
@@ -34,9 +36,21 @@ QByteArray escaped(const QByteArray& bytes)
 
 } // namespace
 
-SimInstrument::SimInstrument(QObject* parent) : QObject(parent)
+SimInstrument::SimInstrument(QObject* parent) : QObject(parent), m_data(new SimData(this))
 {
     setSeed(0);
+    setIdentity(m_identity);
+    connect(m_data, &SimData::output, this, [this](const QByteArray& bytes) {
+        if (!isSilent()) {
+            send(bytes);
+        }
+    });
+}
+
+void SimInstrument::setIdentity(const Identity& identity)
+{
+    m_identity = identity;
+    m_data->setDumpHeader(identity.model + Crlf + identity.serialNumber + Crlf + identity.firmware + Crlf);
 }
 
 QByteArray SimInstrument::formatResult(double value, int decimals, const QByteArray& unit, char mark)
@@ -224,6 +238,10 @@ QByteArray SimInstrument::handleLine(const QByteArray& line)
             return QByteArray("M") + body[1] + Crlf;
         }
     }
+    QByteArray answer;
+    if (m_data->handle(body, &answer)) {
+        return answer;
+    }
     return unknown();
 }
 
@@ -237,6 +255,10 @@ QByteArray SimInstrument::commandName(const QByteArray& body) const
         if (body == name) {
             return name;
         }
+    }
+    const QByteArray data = SimData::commandName(body);
+    if (!data.isEmpty()) {
+        return data;
     }
     // Unknown lines share one counter, so that a stream of garbage cannot grow the table.
     return "?";

@@ -7,6 +7,7 @@
 #include <QRandomGenerator>
 
 class QTimer;
+class SimData;
 
 // The instrument side of the S/M line protocol, kept apart from the transports so that tests can drive it
 // in-process. It has its own formatter and parser on purpose: it checks the application, it must not share
@@ -65,7 +66,7 @@ public:
     void setStable(bool stable);
     bool isStable() const { return m_stable; }
 
-    void setIdentity(const Identity& identity) { m_identity = identity; }
+    void setIdentity(const Identity& identity);
     Identity identity() const { return m_identity; }
 
     // Faults, for exercising the application's retries and time-outs.
@@ -102,6 +103,9 @@ public:
     QByteArray resultLine(bool withMark);
 
     QByteArray respond(const QByteArray& bytes);
+
+    // Tables, clock, message, EEPROM and compensation.
+    SimData* data() const { return m_data; }
 
 public slots:
     void feed(const QByteArray& bytes);
@@ -151,6 +155,7 @@ private:
     int m_dropped = 0;
     int m_garbled = 0;
     QTimer* m_streamTimer = nullptr;
+    SimData* m_data = nullptr;
 };
 
 #endif // SIMINSTRUMENT_H

@@ -1,0 +1,22 @@
+#pragma once
+
+#include "device/cdatabase.h"
+#include "device/devicetypes.h"
+
+#include <QVector>
+
+// The products table: "Sr", number, the three texts, the integer and the three values with three
+// decimals, separated by ";".
+class CProductsDatabase : public CDatabase
+{
+public:
+    explicit CProductsDatabase(QVector<ProductRecord> products);
+
+    int count() const override { return m_products.size(); }
+    QString recordLine(int index) const override;
+    QString startCommand() const override { return QStringLiteral("SbP\r\n"); }
+    QString startAcknowledge() const override { return QStringLiteral("MbP\r\n"); }
+
+private:
+    QVector<ProductRecord> m_products;
+};
