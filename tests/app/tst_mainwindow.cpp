@@ -2,18 +2,16 @@
 #include "controller/cbalancecontroller.h"
 #include "controller/cdevicecontroller.h"
 #include "controller/settingscontroller.h"
-#include "device/cdevice.h"
 #include "log/appdatabase.h"
 #include "log/cpelmlog.h"
 #include "platform/qwinwidget.h"
-#include "support/fakeinterface.h"
+#include "support/scripteddevice.h"
 #include "ui/clickableframe.h"
 #include "ui/datafeedwidget.h"
 #include "ui/mainwindow.h"
 #include "ui/transferwidget.h"
 
 #include <QAbstractButton>
-#include <QHash>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QStackedWidget>
@@ -25,44 +23,6 @@
 #include <memory>
 
 namespace {
-
-// A current instrument on a scripted transport. Its identity read can be held back, so that a test
-// decides when it finishes and with what result.
-class TestDevice : public CDevice
-{
-public:
-    explicit TestDevice(bool holdIdentity = false) : fake(new FakeInterface), m_holdIdentity(holdIdentity)
-    {
-        m_deviceType = 1;
-        fake->name = QStringLiteral("FAKE 9600");
-        const QHash<QString, QByteArray> answers{
-            {QStringLiteral("SI\r\n"), "S    12.345 g  \r\n"},
-            {QStringLiteral("Sx1\r\n"), "    12.345 g  \r\n"},
-            {QStringLiteral("ST\r\n"), "MT\r\n"},
-            {QStringLiteral("SZ\r\n"), "MZ\r\n"},
-            {QStringLiteral("SW9\r\n"), "PS 750.X2\r\n123456\r\n2021-03-04\r\n1.04.7\r\n"},
-        };
-        fake->setResponder([answers](const QString& line) -> QList<QByteArray> {
-            return answers.contains(line) ? QList<QByteArray>{answers.value(line)} : QList<QByteArray>{};
-        });
-        adoptInterface(fake);
-    }
-
-    bool readInfo() override { return m_holdIdentity ? false : CDevice::readInfo(); }
-
-    // What a finished identity read leaves behind.
-    void finishIdentity(int result, int command)
-    {
-        m_model = QStringLiteral("PS 750.X2");
-        m_serialNumber = QStringLiteral("123456");
-        emit commandFinished(result, command);
-    }
-
-    FakeInterface* fake;
-
-private:
-    bool m_holdIdentity;
-};
 
 // A press at from, a move by delta and a release, as a user drags with the left button.
 void drag(QWindow* window, const QPoint& from, const QPoint& delta)
@@ -96,7 +56,6 @@ private slots:
     void fileLabel();
     void startScreenOpensPage_data();
     void startScreenOpensPage();
-    void pagesSwitch();
     void hotkeys_data();
     void hotkeys();
     void resizeBorders_data();
@@ -178,7 +137,8 @@ void TstMainWindow::statusLine()
     const QStringList disconnected{QStringLiteral("No device connection found")};
     QCOMPARE(shownStatus(), disconnected);
 
-    TestDevice device;
+    ScriptedDevice device;
+    device.fake->name = QStringLiteral("FAKE 9600");
     CDeviceController::instance()->setCurrentDevice(&device);
     QVERIFY(device.connectDevice(false));
     // The identity is read once every listener has seen the connection.
@@ -193,17 +153,20 @@ void TstMainWindow::statusLine()
 
 void TstMainWindow::identityShownOnlyAfterItsRead()
 {
-    TestDevice device(true);
+    ScriptedDevice device;
+    device.holdIdentity = true;
     CDeviceController::instance()->setCurrentDevice(&device);
     QVERIFY(device.connectDevice(false));
     // A failed identity read or another command's end leaves the model and the serial number out.
-    const QList<std::pair<int, int>> others{{COMMAND_FAILED, COMMAND_READ_INFO}, {COMMAND_OK, COMMAND_TARE}};
-    for (const auto& other : others) {
-        device.finishIdentity(other.first, other.second);
+    device.m_model = QStringLiteral("PS 750.X2");
+    device.m_serialNumber = QStringLiteral("123456");
+    const int ends[][2] = {{COMMAND_FAILED, COMMAND_READ_INFO}, {COMMAND_OK, COMMAND_TARE}};
+    for (const auto& end : ends) {
+        device.finishCommand(end[0], end[1]);
         QCOMPARE(label("deviceLabel")->text() + label("idLabel")->text(),
                  QStringLiteral("Device: <b></b>ID: <b></b>"));
     }
-    device.finishIdentity(COMMAND_OK, COMMAND_READ_INFO);
+    device.finishCommand(COMMAND_OK, COMMAND_READ_INFO);
     QCOMPARE(label("deviceLabel")->text() + label("idLabel")->text(),
              QStringLiteral("Device: <b>PS 750.X2</b>ID: <b>123456</b>"));
 }
@@ -238,26 +201,15 @@ void TstMainWindow::startScreenOpensPage()
     QVERIFY(child<QWidget>("mainWidget")->isVisible());
     QCOMPARE(child<QStackedWidget>("mainStack")->currentIndex(), page);
     QVERIFY(host->findChild<QAbstractButton*>(name + QStringLiteral("Button"))->isChecked());
-}
-
-void TstMainWindow::pagesSwitch()
-{
-    QTest::mouseClick(child<ClickableFrame>("deviceFrame"), Qt::LeftButton);
-    auto* stack = child<QStackedWidget>("mainStack");
-    auto* capture = child<DataFeedWidget>("dataFeedWidget");
-    auto* transfer = child<TransferWidget>("transferWidget");
-    QTest::mouseClick(child<QAbstractButton>("transferButton"), Qt::LeftButton);
-    QCOMPARE(stack->currentWidget(), transfer);
-    QTest::mouseClick(child<QAbstractButton>("dataCaptureButton"), Qt::LeftButton);
-    QCOMPARE(stack->currentWidget(), capture);
-    QVERIFY(!child<QAbstractButton>("transferButton")->isChecked());
 
     // The pages send the user to each other.
+    auto* capture = child<DataFeedWidget>("dataFeedWidget");
+    auto* transfer = child<TransferWidget>("transferWidget");
     emit capture->swapToTransfer();
-    QCOMPARE(stack->currentWidget(), transfer);
+    QCOMPARE(child<QStackedWidget>("mainStack")->currentWidget(), transfer);
     QVERIFY(child<QAbstractButton>("transferButton")->isChecked());
     emit transfer->changeToData();
-    QCOMPARE(stack->currentWidget(), capture);
+    QCOMPARE(child<QStackedWidget>("mainStack")->currentWidget(), capture);
     QVERIFY(child<QAbstractButton>("dataCaptureButton")->isChecked());
 }
 
@@ -286,7 +238,7 @@ void TstMainWindow::hotkeys()
     elements[hotkey]->setState(QStringLiteral("F5"));
     elements[hotkey]->setState(QStringLiteral("Ctrl+T"));
 
-    TestDevice device;
+    ScriptedDevice device;
     CDeviceController::instance()->setCurrentDevice(&device);
     QVERIFY(device.connectDevice(false));
     const int before = device.fake->writtenLines().size();

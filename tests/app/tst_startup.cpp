@@ -2,11 +2,20 @@
 #include "controller/cbalancecontroller.h"
 #include "controller/cdevicecontroller.h"
 #include "controller/settingscontroller.h"
+#include "log/appdatabase.h"
 #include "log/cpelmlog.h"
+#include "log/datafeedtablemodel.h"
+#include "log/datafeedtableview.h"
 #include "platform/qwinwidget.h"
+#include "support/simprocess.h"
+#include "support/testdatabase.h"
+#include "ui/mainwindow.h"
 
 #include <QApplication>
 #include <QFile>
+#include <QLabel>
+#include <QProcessEnvironment>
+#include <QRegularExpression>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QStandardPaths>
@@ -41,9 +50,82 @@ QStringList facts(const Startup* startup = nullptr)
     return present;
 }
 
+enum Damage
+{
+    None,
+    Garbage,
+    CorruptPage,
+    JournalBlocked
+};
+
+constexpr int PageSize = 4096;
+
+// A database with a data feed table of many pages, written by a connection of its own.
+void makeDatabase(const QString& path)
+{
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("maker"));
+        db.setDatabaseName(path);
+        QVERIFY(db.open());
+        QSqlQuery query(db);
+        QVERIFY(query.exec(QLatin1String(DataFeedTableModel::CreateStatement)));
+        QVERIFY(query.exec(QStringLiteral(
+            "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 2000) INSERT INTO "
+            "DATAFEED SELECT '', i, '03-04-2026', '05:06:07', 'SN 1234', i, 'g', '' FROM n")));
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("maker"));
+}
+
+void damage(const QString& path, Damage kind)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadWrite));
+    if (kind == Garbage) {
+        file.resize(0);
+        file.write(QByteArray(2 * PageSize, 'x'));
+    } else if (kind == CorruptPage) {
+        // Page 3, a leaf of the table, overwritten: the header still says SQLite, the page does not.
+        file.seek(2 * PageSize);
+        file.write(QByteArray(PageSize, '\xff'));
+    } else if (kind == JournalBlocked) {
+        // Where SQLite would create its journals lie links into nowhere, which it does not follow:
+        // as in a folder without write permission, every write fails, even for root.
+        const QString nowhere = path + QStringLiteral(".missing/journal");
+        QVERIFY(QFile::link(nowhere, path + QStringLiteral("-wal")));
+        QVERIFY(QFile::link(nowhere, path + QStringLiteral("-journal")));
+    }
+}
+
+QByteArray contents(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// mervik-connect with a home of its own, so that nothing of the real user's is touched.
+void startApp(ChildProcess& app, const QString& home, const QStringList& arguments)
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("HOME"), home);
+    env.insert(QStringLiteral("XDG_DATA_HOME"), home + QStringLiteral("/data"));
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), home + QStringLiteral("/config"));
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), home + QStringLiteral("/runtime"));
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    env.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("mervik.*.debug=false"));
+    QDir().mkpath(home + QStringLiteral("/runtime"));
+    QFile::setPermissions(home + QStringLiteral("/runtime"),
+                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    app.process.setProcessEnvironment(env);
+    app.process.start(QStringLiteral(MERVIK_CONNECT_PATH), arguments);
+}
+
+constexpr int BoundMs = 5000;
+
 } // namespace
 
-// Start-up in the process: the order of creation, the database's place, the way out.
+// The program's start: in this process (the order of creation, the database's place, the way
+// out), the check of the database it finds, and mervik-connect as a process with its start-up
+// connection.
 class TstStartup : public QObject
 {
     Q_OBJECT
@@ -51,6 +133,16 @@ class TstStartup : public QObject
 private slots:
     void startAndShutdown_data();
     void startAndShutdown();
+    void refusedDatabaseIsReportedAndLeftAlone_data();
+    void refusedDatabaseIsReportedAndLeftAlone();
+    void connectsAtStartup_data();
+    void connectsAtStartup();
+    void unknownPortIsReported();
+    void badConnectTarget_data();
+    void badConnectTarget();
+
+private:
+    QTemporaryDir temporary;
 };
 
 void TstStartup::startAndShutdown_data()
@@ -65,7 +157,6 @@ void TstStartup::startAndShutdown()
 {
     QFETCH(bool, writable);
     QStandardPaths::setTestModeEnabled(true);
-    QTemporaryDir temporary;
     QFile blocker(temporary.filePath(QStringLiteral("file")));
     QVERIFY(blocker.open(QIODevice::WriteOnly));
     const QString home = temporary.filePath(QLatin1String(writable ? "home" : "file/home"));
@@ -108,9 +199,8 @@ void TstStartup::startAndShutdown()
     QCOMPARE(QFile::exists(databaseFile), writable);
     if (writable) {
         // The log writer made its table in that very file.
-        QSqlQuery tables(QSqlDatabase::database());
-        QVERIFY(tables.exec(QStringLiteral("SELECT name FROM sqlite_master WHERE name = 'LOGS'")));
-        QVERIFY(tables.next());
+        QCOMPARE(TestDatabase::rows(QStringLiteral("SELECT name FROM sqlite_master WHERE name = 'LOGS'")),
+                 QStringList{"LOGS"});
         QCOMPARE(QSqlDatabase::database().databaseName(), databaseFile);
     }
     // Placed at (250, 100); the offscreen screen is smaller than the margins, so the minimum size wins.
@@ -122,6 +212,153 @@ void TstStartup::startAndShutdown()
     QCOMPARE(facts(&startup), (QStringList{"names", "types"}));
     QVERIFY(!startup.window());
     QCOMPARE(QApplication::topLevelWidgets(), QWidgetList());
+}
+
+void TstStartup::refusedDatabaseIsReportedAndLeftAlone_data()
+{
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("healthy") << int(None) << QString();
+    QTest::newRow("not a database") << int(Garbage)
+                                    << QStringLiteral("cannot be read: file is not a database");
+    QTest::newRow("corrupt page") << int(CorruptPage) << QStringLiteral("damaged \\(quick check: .*Page 3");
+    QTest::newRow("journal cannot be created")
+        << int(JournalBlocked) << QStringLiteral("cannot be written: ");
+}
+
+// A damaged or unwritable database is reported with its path and reason, left byte for byte as it
+// was, and the program goes on without storing.
+void TstStartup::refusedDatabaseIsReportedAndLeftAlone()
+{
+    QFETCH(int, kind);
+    QFETCH(QString, reason);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("myDbQel.db"));
+    makeDatabase(path);
+    damage(path, Damage(kind));
+    const QByteArray before = contents(path);
+
+    const QRegularExpression said(QStringLiteral("^Database not available: ") +
+                                  QRegularExpression::escape(path) + QStringLiteral(": ") + reason);
+    if (kind != None) {
+        QTest::ignoreMessage(QtWarningMsg, said);
+        QTest::ignoreMessage(QtWarningMsg, "captured results are not stored: the database is not available");
+    }
+    QCOMPARE(AppDatabase::open(path), kind == None);
+    QVERIFY2(kind == None
+                 ? AppDatabase::failure().isEmpty()
+                 : said.match(QStringLiteral("Database not available: ") + AppDatabase::failure()).hasMatch(),
+             qPrintable(AppDatabase::failure()));
+
+    {
+        // The capture page's table: results go on arriving, and are stored only in a sound database.
+        DataFeedTableView view;
+        for (const char* time : {"05:06:07", "05:06:08"}) {
+            view.addRow({"03-04-2026", time, "SN 1234", "1.50", "g", QString()});
+        }
+        QCOMPARE(view.model()->rowCount(), kind == None ? 2002 : 0);
+
+        MainWindow window;
+        window.resize(1400, 800);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        const auto* label = window.findChild<QLabel*>(QStringLiteral("databaseLabel"));
+        QCOMPARE(label->isVisible(), kind != None);
+        if (kind != None) {
+            QVERIFY2(label->text().contains(path), qPrintable(label->text()));
+            // On the status line with room to be read.
+            QVERIFY(label->width() >= std::min(label->sizeHint().width(), 1000));
+        }
+    }
+    QSqlDatabase::database(QLatin1String(QSqlDatabase::defaultConnection), false).close();
+    if (kind != None) {
+        QVERIFY(contents(path) == before);
+    }
+}
+
+void TstStartup::connectsAtStartup_data()
+{
+    QTest::addColumn<QStringList>("serve");
+    QTest::addColumn<QString>("interface");
+    QTest::newRow("pseudo-terminal") << QStringList{"--pty"} << "pts/";
+    QTest::newRow("tcp") << QStringList{"--tcp-server", "127.0.0.1:0"} << "LAN (127.0.0.1,";
+}
+
+void TstStartup::connectsAtStartup()
+{
+    QFETCH(QStringList, serve);
+    QFETCH(QString, interface);
+    SimProcess sim;
+    QVERIFY2(sim.start(serve + QStringList{"--weight", "12.5", "--decimals", "2", "--unit", "kg", "--model",
+                                           "PS 750.X2", "--serial", "654321", "--stream", "200"}),
+             sim.errors().constData());
+    const QString target = sim.port() + QLatin1String(serve.size() == 1 ? "@9600" : "");
+
+    const QString home = temporary.filePath(QString::fromLatin1(QTest::currentDataTag()));
+    ChildProcess app;
+    startApp(app, home, {"--connect", target, "--echo", "--quit-after", "30000"});
+    // Identity, connection and results streamed by the instrument, as the echo prints them.
+    for (const char* line : {"Instrument: PS 750.X2, serial 654321", "STATE Connected", "RESULT 12.50 kg",
+                             "RESULT 12.50 kg", "RESULT 12.50 kg"}) {
+        QVERIFY2(!app.waitForLine(line, 20000).isEmpty(), line);
+    }
+    QVERIFY(std::any_of(app.lines.begin(), app.lines.end(), [&](const QByteArray& line) {
+        return line.contains("  OUT " + interface.toUtf8());
+    }));
+
+    // A stop signal ends the event loop; the way out runs and the exit is clean.
+    app.process.terminate();
+    QVERIFY(app.process.waitForFinished(BoundMs));
+    QCOMPARE(app.process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(app.process.exitCode(), 0);
+
+    // The streamed results went into the data feed, row by row.
+    QStringList rows;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("check"));
+        db.setDatabaseName(home + QStringLiteral("/data/Mervik/Mervik Connect/myDbQel.db"));
+        QVERIFY(db.open());
+        rows = TestDatabase::rows(QStringLiteral("SELECT SN, VAL, UNIT FROM DATAFEED ORDER BY COUNT"), db);
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("check"));
+    QVERIFY2(rows.size() >= 3, qPrintable(rows.join(QLatin1Char(' '))));
+    QCOMPARE(rows.count(QStringLiteral("654321|12.50|kg")), rows.size());
+}
+
+void TstStartup::unknownPortIsReported()
+{
+    const QString missing = temporary.filePath(QStringLiteral("no-such-tty"));
+    ChildProcess app;
+    startApp(app, temporary.filePath(QStringLiteral("unknown-port")),
+             {"--connect", missing, "--echo", "--quit-after", "0"});
+    QVERIFY(!app.waitForLine("Cannot open ").isEmpty());
+    QVERIFY(app.process.waitForFinished(BoundMs));
+    QCOMPARE(app.process.exitCode(), 0);
+    const QString err = QString::fromLocal8Bit(app.process.readAllStandardError());
+    QVERIFY2(err.contains(QLatin1String("no instrument connected at ") + missing + QLatin1String("@9600")),
+             qPrintable(err));
+}
+
+void TstStartup::badConnectTarget_data()
+{
+    QTest::addColumn<QString>("target");
+    QTest::newRow("baud not a number") << "/dev/pts/7@fast";
+    QTest::newRow("baud zero") << "/dev/pts/7@0";
+    QTest::newRow("no port") << "@9600";
+    QTest::newRow("tcp port out of range") << "127.0.0.1:70000";
+}
+
+void TstStartup::badConnectTarget()
+{
+    QFETCH(QString, target);
+    const QString home = temporary.filePath(QStringLiteral("bad"));
+    ChildProcess app;
+    startApp(app, home, {"--connect", target});
+    QVERIFY(app.process.waitForFinished(BoundMs));
+    QCOMPARE(app.process.exitCode(), 2);
+    QVERIFY(app.process.readAllStandardError().contains("--connect expects PORT, PORT@BAUD or HOST:PORT"));
+    // Refused before anything was created.
+    QVERIFY(!QFile::exists(home + QStringLiteral("/data")));
 }
 
 QTEST_MAIN(TstStartup)

@@ -2,10 +2,9 @@
 #include "controller/cbalancecontroller.h"
 #include "controller/cdevicecontroller.h"
 #include "controller/settingscontroller.h"
-#include "device/cdevice.h"
 #include "log/datafeedtablemodel.h"
 #include "log/datafeedtableview.h"
-#include "support/fakeinterface.h"
+#include "support/scripteddevice.h"
 #include "support/testdatabase.h"
 
 #include <QCheckBox>
@@ -15,17 +14,6 @@
 #include <memory>
 
 namespace {
-
-// A device whose transport the test scripts; it carries a serial number for the result lines.
-class ScriptedDevice : public CDevice
-{
-public:
-    ScriptedDevice()
-    {
-        m_serialNumber = QStringLiteral("SN77");
-        adoptInterface(new FakeInterface);
-    }
-};
 
 QString readFile(const QString& path)
 {
@@ -94,7 +82,9 @@ void TstCapture::init()
     m_view = std::make_unique<DataFeedTableView>();
     m_view->clearAll();
     m_app->setDataFeed(m_view.get());
-    m_device = std::make_unique<ScriptedDevice>();
+    // It answers nothing; its serial number goes into the result lines.
+    m_device = std::make_unique<ScriptedDevice>(QHash<QString, QByteArray>());
+    m_device->m_serialNumber = QStringLiteral("SN77");
     m_device->connectDevice(false);
     CDeviceController::instance()->setCurrentDevice(m_device.get());
 }

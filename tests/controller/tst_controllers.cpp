@@ -1,48 +1,12 @@
 #include "controller/cbalancecontroller.h"
 #include "controller/cdevicecontroller.h"
-#include "device/cdevice.h"
-#include "support/fakeinterface.h"
+#include "support/scripteddevice.h"
 
 #include <QtTest>
 
 namespace {
 
 const QByteArray PlainResult = "    12.345 g  \r\n";
-
-// What a current instrument answers; a test replaces entries to make it misbehave.
-QHash<QString, QByteArray> instrumentAnswers()
-{
-    return {{"SI\r\n", PlainResult},
-            {"Sx1\r\n", PlainResult},
-            {"Sx3\r\n", "S    12.345 g  \r\n"},
-            {"ST\r\n", "MT\r\n"},
-            {"SZ\r\n", "MZ\r\n"},
-            {"SL1.5\r\n", "ML\r\n"},
-            {"SH1.5\r\n", "MH\r\n"},
-            {"SM1.5\r\n", "MM\r\n"},
-            {"SW9\r\n", "PS 750.X2\r\n123456\r\n2021-03-04\r\n1.04.7\r\n"}};
-}
-
-// A device of a chosen type on a scripted transport, with the few internals a test drives.
-class TestDevice : public CDevice
-{
-public:
-    explicit TestDevice(int type = 1, QHash<QString, QByteArray> answers = instrumentAnswers())
-        : fake(new FakeInterface)
-    {
-        m_deviceType = type;
-        fake->setResponder([answers](const QString& line) {
-            return answers.contains(line) ? QList<QByteArray>{answers.value(line)} : QList<QByteArray>();
-        });
-        adoptInterface(fake);
-    }
-
-    void setBusyFlag(bool busy) { setBusy(busy); }
-    void finishFirmware(int result) { emit sendingFirmwareFinished(result); }
-    void finishCommand(int result, int command) { emit commandFinished(result, command); }
-
-    FakeInterface* fake;
-};
 
 // Calls the balance controller's request of that name; the threshold requests get 1.5, sendString "SX".
 bool request(CBalanceController* balance, const QString& name)
@@ -59,7 +23,7 @@ bool request(CBalanceController* balance, const QString& name)
     return called && accepted;
 }
 
-// Records the balance controller's result, error and finished signals in the order they come.
+// The balance controller's result, error and finished signals in the order they come.
 struct EventLog
 {
     explicit EventLog(CBalanceController* balance)
@@ -86,7 +50,7 @@ struct EventLog
     QStringList events;
 };
 
-// The first arguments of the signals a spy caught, or the second ones.
+// The given argument of every signal a spy caught.
 QList<int> arguments(const QSignalSpy& spy, int argument = 0)
 {
     QList<int> values;
@@ -113,7 +77,6 @@ private slots:
     void balanceSignals_data();
     void balanceSignals();
     void forwardingsConnectedOnce();
-    void quietMode_data();
     void quietMode();
     void balanceFollowsDeviceControllerChoice();
     void deviceControllerReportsTheRealStateLast();
@@ -148,20 +111,15 @@ void TstControllers::refusals_data()
     QTest::addColumn<bool>("busy");
     QTest::addColumn<bool>("needsModule");
     QTest::addColumn<int>("code");
-    auto row = [](const char* name, bool viaBalance, int type, bool connected, bool busy, bool needsModule,
-                  int code) {
-        QTest::newRow(name) << viaBalance << type << connected << busy << needsModule << code;
-    };
-
     // Each row also shows which check comes first when several would refuse; each request's refusal
     // without a device or a connection is in requestsReachTheDevice.
-    row("balance, type 2, not connected, busy", true, 2, false, true, true, 1006);
-    row("device, type 2", false, 2, true, false, false, 0);
-    row("balance, type 5", true, 5, true, false, false, 0);
-    row("balance, not connected, busy, module", true, 1, false, true, true, 1004);
-    row("balance, needs module, busy", true, 1, true, true, true, 1003);
-    row("balance, busy", true, 1, true, true, false, 1002);
-    row("device, busy", false, 2, true, true, false, 1002);
+    QTest::newRow("balance, type 2, not connected, busy") << true << 2 << false << true << true << 1006;
+    QTest::newRow("device, type 2") << false << 2 << true << false << false << 0;
+    QTest::newRow("balance, type 5") << true << 5 << true << false << false << 0;
+    QTest::newRow("balance, not connected, busy, module") << true << 1 << false << true << true << 1004;
+    QTest::newRow("balance, needs module, busy") << true << 1 << true << true << true << 1003;
+    QTest::newRow("balance, busy") << true << 1 << true << true << false << 1002;
+    QTest::newRow("device, busy") << false << 2 << true << true << false << 1002;
 }
 
 void TstControllers::refusals()
@@ -173,7 +131,8 @@ void TstControllers::refusals()
     QFETCH(bool, needsModule);
     QFETCH(int, code);
 
-    TestDevice device(deviceType);
+    ScriptedDevice device;
+    device.m_deviceType = deviceType;
     balance->setCurrentDevice(&device);
     QVERIFY(!connected || device.connectDevice(false));
     device.setBusyFlag(busy);
@@ -210,7 +169,7 @@ void TstControllers::requestsReachTheDevice()
 
     // Refused without a device, and without a connected one; the silent request says nothing.
     QVERIFY(!::request(balance, request));
-    TestDevice device;
+    ScriptedDevice device;
     balance->setCurrentDevice(&device);
     QVERIFY(!::request(balance, request));
     QCOMPARE(arguments(errors), silent ? QList<int>() : (QList<int>{1001, 1004}));
@@ -227,24 +186,28 @@ void TstControllers::balanceSignals_data()
     QTest::addColumn<QString>("line");
     QTest::addColumn<QByteArray>("answer");
     QTest::addColumn<QStringList>("events");
-    auto row = [](const char* name, const char* request, const char* line, const char* answer,
-                  QStringList events) {
-        QTest::newRow(name) << QString::fromLatin1(request) << QString::fromLatin1(line) << QByteArray(answer)
-                            << events;
-    };
-
-    row("stableResult", "stableResult", "", "",
-        {"any 12.345 g S", "significant 12.345 g S", "finished 1 10"});
-    row("result", "result", "", "", {"any 12.345 g X", "significant 12.345 g X", "finished 1 11"});
+    QTest::newRow("stableResult") << "stableResult" << QString() << QByteArray()
+                                  << QStringList{"any 12.345 g S", "significant 12.345 g S", "finished 1 10"};
+    QTest::newRow("result") << "result" << QString() << QByteArray()
+                            << QStringList{"any 12.345 g X", "significant 12.345 g X", "finished 1 11"};
     // Results with stability feed the live display only.
-    row("resultWithStb", "resultWithStb", "", "", {"any 12.345 g S", "finished 1 12"});
+    QTest::newRow("resultWithStb") << "resultWithStb" << QString() << QByteArray()
+                                   << QStringList{"any 12.345 g S", "finished 1 12"};
     // The instrument sends a result by itself (its print key).
-    row("unsolicited", "", "", "", {"significant 12.345 g X", "any 12.345 g X"});
-    row("tare, wrong answer", "sendST", "ST\r\n", "ES\r\n", {"error 2 13", "finished 2 13"});
+    QTest::newRow("unsolicited") << QString() << QString() << QByteArray()
+                                 << QStringList{"significant 12.345 g X", "any 12.345 g X"};
+    QTest::newRow("tare, wrong answer") << "sendST"
+                                        << "ST\r\n"
+                                        << QByteArray("ES\r\n") << QStringList{"error 2 13", "finished 2 13"};
     // The one slow case here: two attempts of 1.5 s.
-    row("tare, no answer", "sendST", "ST\r\n", nullptr, {"error 3 13", "finished 3 13"});
+    QTest::newRow("tare, no answer") << "sendST"
+                                     << "ST\r\n"
+                                     << QByteArray() << QStringList{"error 3 13", "finished 3 13"};
     // No result signal for an answer that is not a result.
-    row("result, not a result", "result", "Sx1\r\n", "ES\r\n", {"error 2 11", "finished 2 11"});
+    QTest::newRow("result, not a result")
+        << "result"
+        << "Sx1\r\n"
+        << QByteArray("ES\r\n") << QStringList{"error 2 11", "finished 2 11"};
 }
 
 void TstControllers::balanceSignals()
@@ -254,12 +217,12 @@ void TstControllers::balanceSignals()
     QFETCH(QByteArray, answer);
     QFETCH(QStringList, events);
 
-    QHash<QString, QByteArray> answers = instrumentAnswers();
+    QHash<QString, QByteArray> answers = ScriptedDevice::instrumentAnswers();
     answers.remove(line);
     if (!answer.isEmpty()) {
         answers.insert(line, answer);
     }
-    TestDevice device(1, answers);
+    ScriptedDevice device(answers);
     balance->setCurrentDevice(&device);
     QVERIFY(device.connectDevice(false));
     EventLog log(balance);
@@ -271,7 +234,7 @@ void TstControllers::balanceSignals()
 
 void TstControllers::forwardingsConnectedOnce()
 {
-    TestDevice device;
+    ScriptedDevice device;
     deviceController->setCurrentDevice(&device);
     QSignalSpy firmware(balance, &CBalanceController::sendingFirmwareFinished);
     QSignalSpy balanceFinished(balance, &CControllerInterface::commandFinished);
@@ -307,44 +270,38 @@ void TstControllers::forwardingsConnectedOnce()
     QCOMPARE(significant.count(), 1);
 }
 
-void TstControllers::quietMode_data()
-{
-    QTest::addColumn<bool>("viaBalance");
-    QTest::newRow("balance") << true;
-    QTest::newRow("device") << false;
-}
-
 void TstControllers::quietMode()
 {
-    QFETCH(bool, viaBalance);
-    CControllerInterface* controller =
-        viaBalance ? static_cast<CControllerInterface*>(balance) : deviceController;
-    TestDevice device;
-    controller->setCurrentDevice(&device);
-    controller->setQuiet(true);
-    QSignalSpy states(controller, &CControllerInterface::deviceStateChanged);
-    QSignalSpy finished(controller, &CControllerInterface::commandFinished);
+    for (CControllerInterface* controller : {static_cast<CControllerInterface*>(balance),
+                                             static_cast<CControllerInterface*>(deviceController)}) {
+        ScriptedDevice device;
+        controller->setCurrentDevice(&device);
+        controller->setQuiet(true);
+        QSignalSpy states(controller, &CControllerInterface::deviceStateChanged);
+        QSignalSpy finished(controller, &CControllerInterface::commandFinished);
 
-    // Quiet: no state changes, though command results still come while connected.
-    QVERIFY(device.connectDevice(false));
-    device.finishCommand(1, 13);
-    device.disconnectDevice();
-    device.finishCommand(1, 13);
-    QCOMPARE(states.count(), 0);
-    QCOMPARE(arguments(finished, 1).count(13), 1);
+        // Quiet: no state changes, though command results still come while connected.
+        QVERIFY(device.connectDevice(false));
+        device.finishCommand(1, 13);
+        device.disconnectDevice();
+        device.finishCommand(1, 13);
+        QCOMPARE(states.count(), 0);
+        QCOMPARE(arguments(finished, 1).count(13), 1);
 
-    controller->setQuiet(false);
-    QVERIFY(device.connectDevice(false));
-    QCOMPARE(arguments(states), (QList<int>{STATE_CONNECTING, STATE_CONNECTED}));
-    device.finishCommand(1, 13);
-    QCOMPARE(arguments(finished, 1).count(13), 2);
+        controller->setQuiet(false);
+        QVERIFY(device.connectDevice(false));
+        QCOMPARE(arguments(states), (QList<int>{STATE_CONNECTING, STATE_CONNECTED}));
+        device.finishCommand(1, 13);
+        QCOMPARE(arguments(finished, 1).count(13), 2);
+        controller->setCurrentDevice(nullptr);
+    }
 }
 
 void TstControllers::deviceControllerReportsTheRealStateLast()
 {
     // The port goes away while the identity is read: the device ends Disconnected, and so must the
     // state the controller reported last.
-    TestDevice device;
+    ScriptedDevice device;
     device.fake->setResponder([&device](const QString&) {
         device.fake->close();
         return QList<QByteArray>();
@@ -358,8 +315,8 @@ void TstControllers::deviceControllerReportsTheRealStateLast()
 
 void TstControllers::balanceFollowsDeviceControllerChoice()
 {
-    TestDevice first;
-    TestDevice second;
+    ScriptedDevice first;
+    ScriptedDevice second;
     QSignalSpy chosen(balance, &CControllerInterface::currentDeviceChanged);
     QSignalSpy states(balance, &CControllerInterface::deviceStateChanged);
     QSignalSpy firmware(balance, &CBalanceController::sendingFirmwareFinished);

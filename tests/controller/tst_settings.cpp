@@ -38,27 +38,24 @@ void TstSettings::elementsKeepWidgetsInStep()
     QVERIFY(box1.isChecked() && box2.isChecked());
     QCOMPARE(checkChanges.count(), 3);
 
-    // Spin and combo elements in step with two widgets are in tst_pages (msRaisesMinimum).
+    // A line takes its first value from the widget. (Spin and combo elements with two widgets are in
+    // tst_pages, msRaisesMinimum.)
+    LineElement line;
+    QLineEdit line1;
+    QLineEdit line2(QStringLiteral("F5"));
+    line.bind(&line1);
+    line.bind(&line2);
+    QCOMPARE(line1.text(), QStringLiteral("F5"));
+    line1.setText(QStringLiteral("F9"));
+    QCOMPARE(line2.text() + line.value(), QStringLiteral("F9F9"));
+
+    // Enabling reaches every widget still there.
     SpinElement spin(5);
     QSpinBox spinBox;
     spin.bind(&spinBox);
     ComboElement combo(1);
     QComboBox comboBox;
     combo.bind(&comboBox);
-
-    // A line takes its first value from the widget.
-    LineElement line;
-    QLineEdit line1;
-    QLineEdit line2;
-    line2.setText(QStringLiteral("F5"));
-    line.bind(&line1);
-    line.bind(&line2);
-    QCOMPARE(line1.text(), QStringLiteral("F5"));
-    line1.setText(QStringLiteral("F9"));
-    QCOMPARE(line2.text(), QStringLiteral("F9"));
-    QCOMPARE(line.value(), QStringLiteral("F9"));
-
-    // Enabling reaches every widget still there.
     {
         QCheckBox shortLived;
         check.bind(&shortLived);

@@ -11,6 +11,7 @@
 #include <QtTest>
 
 #include <memory>
+#include <numeric>
 
 namespace {
 
@@ -36,19 +37,74 @@ void moveMouse(QWidget* widget, const QPoint& pos)
     QApplication::sendEvent(widget, &move);
 }
 
+// Rows numbered with gaps of different widths, as deletions leave them.
+void fill(int rows)
+{
+    QSqlQuery query;
+    QVERIFY(query.exec(QStringLiteral("DELETE FROM DATAFEED")));
+    QSqlDatabase::database().transaction();
+    query.prepare(QStringLiteral("INSERT INTO DATAFEED VALUES ('', ?, ?, ?, ?, ?, ?, '')"));
+    for (int i = 0; i < rows; ++i) {
+        query.addBindValue(2 * i + (i % 3 == 0 ? 1 : 0));
+        for (const QString& field : fields(QString::number(i * 0.01, 'f', 2)).mid(0, 5)) {
+            query.addBindValue(field);
+        }
+        QVERIFY(query.exec());
+    }
+    QVERIFY(QSqlDatabase::database().commit());
+}
+
+// The model's rows in order, read block by block in an order that jumps across the table through
+// more blocks than the model holds, so that every way of finding rows is taken.
+QStringList modelRows(const DataFeedTableModel& model)
+{
+    const int rows = model.rowCount();
+    const int blocks = (rows + DataFeedTableModel::BlockRows - 1) / DataFeedTableModel::BlockRows;
+    int stride = blocks / 3 + 1;
+    while (std::gcd(stride, blocks) > 1) {
+        ++stride;
+    }
+    QVector<QString> read(rows);
+    for (int k = 0; k < blocks; ++k) {
+        const int block = int(qint64(k) * stride % blocks);
+        const int end = std::min(rows, (block + 1) * DataFeedTableModel::BlockRows);
+        for (int r = block * DataFeedTableModel::BlockRows; r < end; ++r) {
+            QStringList row;
+            for (int c = 0; c < DataFeedTableModel::ColumnCount; ++c) {
+                row << model.index(r, c).data().toString();
+            }
+            read[r] = row.join(QLatin1Char('|'));
+        }
+    }
+    return read.toList();
+}
+
+enum Change
+{
+    NoChange,
+    Append,
+    EditNotes,
+    RemoveInside,
+    RemoveLastThenAppend
+};
+
 const QString AllColumns =
     QStringLiteral("SELECT typeof(EMPTY), EMPTY, COUNT, DATE, TIME, SN, VAL, UNIT, NOTE "
                    "FROM DATAFEED ORDER BY COUNT");
 
 } // namespace
 
-class TstDataFeedTableView : public QObject
+// The data feed's table, model and view: whatever is changed through them and wherever it is read,
+// they show exactly the table's rows in COUNT order, and the model holds only a bounded part of them.
+class TstDataFeed : public QObject
 {
     Q_OBJECT
 
 private slots:
     void initTestCase() { QVERIFY(m_db.isValid()); }
     void init() { TestDatabase::rows(QStringLiteral("DELETE FROM DATAFEED")); }
+    void modelShowsExactlyTheTableRows_data();
+    void modelShowsExactlyTheTableRows();
     void countNumbersAcrossRestartsDeletesAndClears();
     void valuesAreStoredUnchanged_data();
     void valuesAreStoredUnchanged();
@@ -61,7 +117,7 @@ private:
     TestDatabase m_db;
 };
 
-std::unique_ptr<DataFeedTableView> TstDataFeedTableView::shownView(int rows)
+std::unique_ptr<DataFeedTableView> TstDataFeed::shownView(int rows)
 {
     auto view = std::make_unique<DataFeedTableView>();
     view->resize(600, 400);
@@ -72,7 +128,63 @@ std::unique_ptr<DataFeedTableView> TstDataFeedTableView::shownView(int rows)
     return view;
 }
 
-void TstDataFeedTableView::countNumbersAcrossRestartsDeletesAndClears()
+void TstDataFeed::modelShowsExactlyTheTableRows_data()
+{
+    QTest::addColumn<int>("stored");
+    QTest::addColumn<int>("change");
+    QTest::newRow("opened") << 10000 << int(NoChange);
+    QTest::newRow("appended across a block's end") << 10000 << int(Append);
+    QTest::newRow("appended to an empty table") << 0 << int(Append);
+    QTest::newRow("notes edited") << 10000 << int(EditNotes);
+    QTest::newRow("removed inside") << 10000 << int(RemoveInside);
+    QTest::newRow("last removed, then appended") << 10000 << int(RemoveLastThenAppend);
+}
+
+void TstDataFeed::modelShowsExactlyTheTableRows()
+{
+    QFETCH(int, stored);
+    QFETCH(int, change);
+    fill(stored);
+    const QString table = QStringLiteral("SELECT * FROM DATAFEED ORDER BY COUNT");
+    DataFeedTableModel model;
+    QVERIFY(model.select());
+    QCOMPARE(model.rowCount(), stored);
+    // Some blocks held, some not, before the change.
+    QCOMPARE(modelRows(model), m_db.committedRows(table));
+
+    qint64 next = model.maxStoredCount() + 1;
+    const auto note = [&model](int row, const QString& text) {
+        QVERIFY(model.setData(model.index(row, DataFeedTableModel::NoteColumn), text));
+    };
+    switch (change) {
+    case Append:
+        for (int i = 0; i < 600; ++i) {
+            QVERIFY(model.appendRow(next++, fields(QString::number(i))));
+            // As the view shows it at once.
+            QCOMPARE(model.index(model.rowCount() - 1, DataFeedTableModel::ValColumn).data().toString(),
+                     QString::number(i));
+        }
+        break;
+    case EditNotes:
+        note(5000, QStringLiteral("batch \"A\""));
+        note(9999, QStringLiteral("last"));
+        note(3, QStringLiteral("first | second"));
+        break;
+    case RemoveInside:
+        QVERIFY(model.removeRows(5000, 1));
+        QVERIFY(model.removeRows(4990, 300));
+        break;
+    case RemoveLastThenAppend:
+        QVERIFY(model.removeRows(model.rowCount() - 1, 1));
+        QVERIFY(model.appendRow(next++, fields(QStringLiteral("1"))));
+        break;
+    }
+    QCOMPARE(modelRows(model), m_db.committedRows(table));
+    // Reading the whole table held no more than the blocks the model keeps.
+    QVERIFY(model.cachedRowCount() <= DataFeedTableModel::MaxCachedBlocks * DataFeedTableModel::BlockRows);
+}
+
+void TstDataFeed::countNumbersAcrossRestartsDeletesAndClears()
 {
     auto view = std::make_unique<DataFeedTableView>();
     QCOMPARE(view->nextCount(), 1);
@@ -102,7 +214,7 @@ void TstDataFeedTableView::countNumbersAcrossRestartsDeletesAndClears()
     QCOMPARE(view->model()->index(0, DataFeedTableModel::CountColumn).data().toLongLong(), 1);
 }
 
-void TstDataFeedTableView::valuesAreStoredUnchanged_data()
+void TstDataFeed::valuesAreStoredUnchanged_data()
 {
     QTest::addColumn<QStringList>("values");
     QTest::newRow("double quotes") << QStringList{"03-04-2026", "05:06:07", "SN \"7\"",
@@ -111,7 +223,7 @@ void TstDataFeedTableView::valuesAreStoredUnchanged_data()
         << QStringList{"03-04-2026", "05:06:07", "it's", "1;2\t3", "kg\r\n", "); DROP TABLE DATAFEED; --"};
 }
 
-void TstDataFeedTableView::valuesAreStoredUnchanged()
+void TstDataFeed::valuesAreStoredUnchanged()
 {
     QFETCH(QStringList, values);
     auto view = std::make_unique<DataFeedTableView>();
@@ -134,7 +246,7 @@ void TstDataFeedTableView::valuesAreStoredUnchanged()
     QCOMPARE(model->index(0, DataFeedTableModel::NoteColumn).data().toString(), values.at(3));
 }
 
-void TstDataFeedTableView::pointerHighlightsAndDeletesTheRow()
+void TstDataFeed::pointerHighlightsAndDeletesTheRow()
 {
     auto view = shownView(10);
     auto* delegate = qobject_cast<DataFeedItemDelegate*>(view->itemDelegate());
@@ -174,7 +286,7 @@ void TstDataFeedTableView::pointerHighlightsAndDeletesTheRow()
     QCOMPARE(selected.first().data().toLongLong(), 8);
 }
 
-void TstDataFeedTableView::appendWhileEditingKeepsTheEditor()
+void TstDataFeed::appendWhileEditingKeepsTheEditor()
 {
     auto view = shownView(1);
     view->edit(view->model()->index(0, DataFeedTableModel::NoteColumn));
@@ -187,5 +299,5 @@ void TstDataFeedTableView::appendWhileEditingKeepsTheEditor()
     QCOMPARE(editor->text(), QStringLiteral("typing"));
 }
 
-QTEST_MAIN(TstDataFeedTableView)
-#include "tst_datafeedtableview.moc"
+QTEST_MAIN(TstDataFeed)
+#include "tst_datafeed.moc"

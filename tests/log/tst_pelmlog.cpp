@@ -1,4 +1,5 @@
 #include "device/devicetypes.h"
+#include "log/appdatabase.h"
 #include "log/cpelmlog.h"
 #include "log/datefilter.h"
 #include "log/filterdialog.h"
@@ -51,6 +52,18 @@ QStringList shownRows(const QAbstractItemModel* model)
     return rows;
 }
 
+const QString KeyOrder =
+    QStringLiteral("SELECT PacketId, LineId, INOUT, Message FROM LOGS ORDER BY PacketId, LineId, INOUT");
+
+// Stands in for a device: the writer is connected to it by name, as producers are.
+class Producer : public QObject
+{
+    Q_OBJECT
+signals:
+    void newOutLog(PelmLogRecord r);
+    void newInLog(PelmLogRecord r);
+};
+
 QByteArray fileBytes(const QString& path)
 {
     QFile file(path);
@@ -77,7 +90,8 @@ void answerNextModal(const QString& path = QString(), QString* startFolder = nul
 
 } // namespace
 
-class TstPelmLogView : public QObject
+// The log store and its view: what the writer stores, the view's query, filters and exports.
+class TstPelmLog : public QObject
 {
     Q_OBJECT
 
@@ -85,6 +99,13 @@ private slots:
     void initTestCase();
     void init() { m_log = std::make_unique<CPelmLog>(); }
     void cleanup() { m_log.reset(); }
+    void storesLinesAndPackets_data();
+    void storesLinesAndPackets();
+    void storesRecordFields();
+    void writingSwitchedOffDropsRecords();
+    void newWriterStartsAnEmptyTable();
+    void queuedRecordsFromAnotherThreadKeepTheirOrder();
+    void batchIsCommittedWithinTheInterval();
     void boundedQueryEqualsFullGrouping_data();
     void boundedQueryEqualsFullGrouping();
     void linesAndChunks();
@@ -102,9 +123,13 @@ private:
     std::unique_ptr<CPelmLog> m_log;
 };
 
-void TstPelmLogView::initTestCase()
+void TstPelmLog::initTestCase()
 {
     QVERIFY(m_db.isValid());
+    QCOMPARE(TestDatabase::rows(QStringLiteral("PRAGMA journal_mode")), QStringList{"wal"});
+    QCOMPARE(AppDatabase::defaultPath(),
+             QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation) +
+                 QStringLiteral("/myDbQel.db"));
     QCoreApplication::setOrganizationName(QStringLiteral("Mervik"));
     QCoreApplication::setApplicationName(QStringLiteral("Mervik Connect"));
     DeviceTypes::registerMetaTypes();
@@ -146,7 +171,7 @@ void TstPelmLogView::initTestCase()
     }
 }
 
-std::unique_ptr<PelmLogView> TstPelmLogView::shownView(int limit)
+std::unique_ptr<PelmLogView> TstPelmLog::shownView(int limit)
 {
     auto view = std::make_unique<PelmLogView>();
     view->setTable(QStringLiteral("LOGS"));
@@ -156,7 +181,105 @@ std::unique_ptr<PelmLogView> TstPelmLogView::shownView(int limit)
     return view;
 }
 
-void TstPelmLogView::boundedQueryEqualsFullGrouping_data()
+void TstPelmLog::storesLinesAndPackets_data()
+{
+    QTest::addColumn<QStringList>("records");
+    QTest::addColumn<QStringList>("rows");
+
+    QTest::newRow("several lines in one record, the last unfinished")
+        << QStringList{"IN:a\r\nb\r\nc", "IN:d\r\n", "IN:e\r\n"}
+        << QStringList{"0|0|IN|a\r\n", "0|1|IN|b\r\n", "0|2|IN|c", "1|2|IN|d\r\n", "2|3|IN|e\r\n"};
+    QTest::newRow("bare line feeds") << QStringList{"IN:\n\n"} << QStringList{"0|0|IN|\n", "0|1|IN|\n"};
+    QTest::newRow("empty message uses a packet")
+        << QStringList{"OUT:", "OUT:SZ\r\n"} << QStringList{"1|0|OUT|SZ\r\n"};
+    QTest::newRow("directions interleave on packets, not on lines")
+        << QStringList{"OUT:SI\r\n", "IN:S S  1 g\r\n", "OUT:ST\r\n", "IN:ST A", "OUT:SZ\r\n", "IN:\r\n"}
+        << QStringList{"0|0|OUT|SI\r\n", "1|0|IN|S S  1 g\r\n", "2|1|OUT|ST\r\n",
+                       "3|1|IN|ST A",    "4|2|OUT|SZ\r\n",      "5|1|IN|\r\n"};
+}
+
+void TstPelmLog::storesLinesAndPackets()
+{
+    QFETCH(QStringList, records);
+    QFETCH(QStringList, rows);
+    QSignalSpy newLog(m_log.get(), &CPelmLog::newLog);
+    storeAll(*m_log, records);
+    QCOMPARE(TestDatabase::rows(KeyOrder), rows);
+    QCOMPARE(newLog.count(), records.size());
+}
+
+void TstPelmLog::storesRecordFields()
+{
+    m_log->onNewOutLog(PelmLogRecord{QStringLiteral("192.168.1.7,65534"), QDate(2026, 12, 31),
+                                     QTime(23, 59, 58, 7), "AT\r\n"});
+    m_log->onNewInLog(PelmLogRecord{QStringLiteral("BROADCAST, 65535"), QDate(2027, 1, 1), QTime(0, 0), "x"});
+    QCOMPARE(
+        TestDatabase::rows(QStringLiteral("SELECT INOUT, Interface, Date, Time FROM LOGS ORDER BY PacketId")),
+        (QStringList{"OUT|192.168.1.7,65534|2026-12-31|23:59:58.007",
+                     "IN|BROADCAST, 65535|2027-01-01|00:00:00.000"}));
+}
+
+void TstPelmLog::writingSwitchedOffDropsRecords()
+{
+    QSignalSpy newLog(m_log.get(), &CPelmLog::newLog);
+    m_log->setEnabled(false);
+    storeAll(*m_log, {"OUT:S0000 line of an image\r\n", "IN:ack\r\n", "OUT:"});
+    QCOMPARE(newLog.count(), 0);
+    m_log->setEnabled(true);
+    storeAll(*m_log, {"OUT:SI\r\n"});
+    QCOMPARE(TestDatabase::rows(KeyOrder), QStringList{"0|0|OUT|SI\r\n"});
+}
+
+void TstPelmLog::newWriterStartsAnEmptyTable()
+{
+    storeAll(*m_log, {"OUT:SI\r\n", "IN:S S 1 g\r\n"});
+    m_log = std::make_unique<CPelmLog>();
+    QCOMPARE(CPelmLog::instance(), m_log.get());
+    storeAll(*m_log, {"IN:x\r\n"});
+    QCOMPARE(TestDatabase::rows(KeyOrder), QStringList{"0|0|IN|x\r\n"});
+}
+
+void TstPelmLog::queuedRecordsFromAnotherThreadKeepTheirOrder()
+{
+    Producer producer;
+    QThread thread;
+    producer.moveToThread(&thread);
+    QVERIFY(
+        connect(&producer, SIGNAL(newOutLog(PelmLogRecord)), m_log.get(), SLOT(onNewOutLog(PelmLogRecord))));
+    QVERIFY(
+        connect(&producer, SIGNAL(newInLog(PelmLogRecord)), m_log.get(), SLOT(onNewInLog(PelmLogRecord))));
+    QSignalSpy newLog(m_log.get(), &CPelmLog::newLog);
+    constexpr int Exchanges = 500;
+    thread.start();
+    QMetaObject::invokeMethod(&producer, [&producer] {
+        const PelmLogRecord r{QStringLiteral("pty0"), QDate(2026, 3, 4), QTime(5, 6, 7, 89), QString()};
+        for (int i = 0; i < Exchanges; ++i) {
+            emit producer.newOutLog({r.interface, r.date, r.time, QStringLiteral("SI\r\n")});
+            emit producer.newInLog({r.interface, r.date, r.time, QStringLiteral("S S %1").arg(i)});
+            emit producer.newInLog({r.interface, r.date, r.time, QStringLiteral(" g\r\n")});
+        }
+    });
+    QTRY_COMPARE_WITH_TIMEOUT(newLog.count(), 3 * Exchanges, 10000);
+    thread.quit();
+    thread.wait();
+
+    QStringList expected;
+    for (int i = 0; i < Exchanges; ++i) {
+        expected << QStringLiteral("%1|%2|OUT|SI\r\n").arg(3 * i).arg(i)
+                 << QStringLiteral("%1|%2|IN|S S %2").arg(3 * i + 1).arg(i)
+                 << QStringLiteral("%1|%2|IN| g\r\n").arg(3 * i + 2).arg(i);
+    }
+    QCOMPARE(TestDatabase::rows(KeyOrder), expected);
+}
+
+void TstPelmLog::batchIsCommittedWithinTheInterval()
+{
+    // A crash loses at most the open batch: other connections see the rows once it is committed.
+    storeAll(*m_log, {"OUT:SI\r\n", "IN:S S 1 g\r\n"});
+    QTRY_COMPARE_WITH_TIMEOUT(m_db.committedRows(KeyOrder).size(), 2, 5 * CPelmLog::CommitIntervalMs);
+}
+
+void TstPelmLog::boundedQueryEqualsFullGrouping_data()
 {
     QTest::addColumn<QString>("source");
     QTest::addColumn<bool>("lineMode");
@@ -183,7 +306,7 @@ void TstPelmLogView::boundedQueryEqualsFullGrouping_data()
     }
 }
 
-void TstPelmLogView::boundedQueryEqualsFullGrouping()
+void TstPelmLog::boundedQueryEqualsFullGrouping()
 {
     QFETCH(QString, source);
     QFETCH(bool, lineMode);
@@ -199,7 +322,7 @@ void TstPelmLogView::boundedQueryEqualsFullGrouping()
     QVERIFY(expected.size() <= limit);
 }
 
-void TstPelmLogView::linesAndChunks()
+void TstPelmLog::linesAndChunks()
 {
     // Lines cut into chunks, two lines in one chunk, directions taking turns: a line shows where its
     // first chunk arrived.
@@ -214,7 +337,7 @@ void TstPelmLogView::linesAndChunks()
     QCOMPARE(shownRows(view->model()), lines);
 }
 
-void TstPelmLogView::limitColoursColumnsAndClear()
+void TstPelmLog::limitColoursColumnsAndClear()
 {
     // More rows than the model fetches at once; the limit keeps the newest.
     storeAll(*m_log, {"OUT:SI\r\n", "IN:S S 1 g\r\n"});
@@ -243,7 +366,7 @@ void TstPelmLogView::limitColoursColumnsAndClear()
     QCOMPARE(TestDatabase::rows(QStringLiteral("SELECT COUNT(*) FROM LOGS")), QStringList{"0"});
 }
 
-void TstPelmLogView::filterFragments_data()
+void TstPelmLog::filterFragments_data()
 {
     QTest::addColumn<int>("type");
     QTest::addColumn<int>("option");
@@ -272,7 +395,7 @@ void TstPelmLogView::filterFragments_data()
     row(F::InOut, 2, "", "", "INOUT LIKE 'OUT'");
 }
 
-void TstPelmLogView::filterFragments()
+void TstPelmLog::filterFragments()
 {
     QFETCH(int, type);
     QFETCH(int, option);
@@ -312,7 +435,7 @@ void TstPelmLogView::filterFragments()
     QCOMPARE(changed.count(), option == 0 ? 0 : 1);
 }
 
-void TstPelmLogView::viewAppliesTheShownFilters()
+void TstPelmLog::viewAppliesTheShownFilters()
 {
     storeAll(*m_log, {"OUT:SI\r\n", "IN:it's OK\r\n", "IN:S S 1 g\r\n", "OUT:SZ\r\n"});
     auto view = shownView();
@@ -355,7 +478,7 @@ void TstPelmLogView::viewAppliesTheShownFilters()
     QCOMPARE(chosen.at(0).at(0).value<QVector<bool>>(), (QVector<bool>{false, true, false, true, false}));
 }
 
-void TstPelmLogView::followsTheTailAndKeepsTheSelection()
+void TstPelmLog::followsTheTailAndKeepsTheSelection()
 {
     auto view = shownView(50);
     QScrollBar* bar = view->verticalScrollBar();
@@ -391,7 +514,7 @@ void TstPelmLogView::followsTheTailAndKeepsTheSelection()
     QCOMPARE(view->model()->index(49, 6).data().toString(), QStringLiteral("line 69<CR><LF>"));
 }
 
-void TstPelmLogView::exportsShownRowsAndReceivedBytes()
+void TstPelmLog::exportsShownRowsAndReceivedBytes()
 {
     storeAll(*m_log, {"OUT:SI\r\n", "IN:C1\t12.5\r\nS S", "IN: 1 g\r\nsay \"hi\"\r\n"});
     auto view = shownView();
@@ -431,5 +554,5 @@ void TstPelmLogView::exportsShownRowsAndReceivedBytes()
     QVERIFY(!QSettings().contains(QStringLiteral("SavedFilePaths/firmwarePath")));
 }
 
-QTEST_MAIN(TstPelmLogView)
-#include "tst_pelmlogview.moc"
+QTEST_MAIN(TstPelmLog)
+#include "tst_pelmlog.moc"
