@@ -188,12 +188,8 @@ private slots:
     void periodicCheck();
     void commands_data();
     void commands();
-    void readInfo_data();
-    void readInfo();
     void disconnectionEndsExchange_data();
     void disconnectionEndsExchange();
-    void nonPositiveTimeoutEndsWaitAtOnce_data();
-    void nonPositiveTimeoutEndsWaitAtOnce();
 };
 
 void TstCDevice::parseResult_data()
@@ -373,9 +369,12 @@ void TstCDevice::exchanges_data()
     QTest::addColumn<int>("result");
     QTest::addColumn<int>("sends");
     QTest::addColumn<QString>("answer");
+    QTest::addColumn<int>("timeoutMs");
     const auto row = [](const char* name, const QString& expected, const QStringList& answers, int lines,
-                        int attempts, int result, int sends, const QString& answer = QString()) {
-        QTest::newRow(name) << expected << answers << lines << attempts << result << sends << answer;
+                        int attempts, int result, int sends, const QString& answer = QString(),
+                        int timeoutMs = 200) {
+        QTest::newRow(name) << expected << answers << lines << attempts << result << sends << answer
+                            << timeoutMs;
     };
 
     const QString mt = QStringLiteral("MT\r\n");
@@ -393,6 +392,9 @@ void TstCDevice::exchanges_data()
     row("four lines over chunks", "", {"A\r\n|B\r\nC|\r\nD\r\n|E\r\n"}, 4, 1, 1, 1, "A\r\nB\r\nC\r\nD\r\n");
     row("four lines end after 68 chunks", "", {repeated(100, "x").join('|')}, 4, 1, 1, 1, QString(68, 'x'));
     row("lines 0 reads until time-out", "", {"A\r\n|B\r\n"}, 0, 1, 3, 1, "A\r\nB\r\n");
+    // The late answer would end a wait that never times out; the wait must have ended before.
+    row("zero time-out ends the wait at once", "", {"@ 1.5 g\r\n"}, 1, 1, 3, 1, "", 0);
+    row("negative time-out ends the wait at once", "", {"@ 1.5 g\r\n"}, 1, 1, 3, 1, "", -1);
 }
 
 void TstCDevice::exchanges()
@@ -404,14 +406,15 @@ void TstCDevice::exchanges()
     QFETCH(int, result);
     QFETCH(int, sends);
     QFETCH(QString, answer);
+    QFETCH(int, timeoutMs);
 
     Rig rig;
     rig.answers = answers;
     QSignalSpy out(&rig.device, &CDevice::newOutLog);
     const QString command = expected.isEmpty() ? QStringLiteral("Q\r\n") : QStringLiteral("ST\r\n");
     QString text = QStringLiteral("stale");
-    QCOMPARE(expected.isEmpty() ? rig.device.sendAndRead(command, &text, lines, 200, attempts)
-                                : rig.device.sendAndExpect(command, expected, lines, 200, attempts),
+    QCOMPARE(expected.isEmpty() ? rig.device.sendAndRead(command, &text, lines, timeoutMs, attempts)
+                                : rig.device.sendAndExpect(command, expected, lines, timeoutMs, attempts),
              result);
     if (expected.isEmpty()) {
         QCOMPARE(text, answer);
@@ -596,6 +599,26 @@ void TstCDevice::commands_data()
     row("check after failure", "check 2", {}, {}, true, "", true);
     row("check off", "check 3", {}, {}, true, "", false);
     row("check after time-out", "check 3", {"ES\r\n"}, {"> SJ\r\n"}, true, "", true);
+
+    // The identity is read over a known one, which a failed read leaves alone.
+    const QStringList read{"busy 1", "> SW9\r\n", "busy 0", "finished 1 15"};
+    const QString identity = QStringLiteral("identity PS 750.X2/123456/2023-05-04/1.04.7");
+    const QStringList refused{"busy 1", "> SW9\r\n", "busy 0", "finished 2 15",
+                              "identity OLD/1/2000-01-01/v1"};
+    row("readInfo, results streamed in between", "readInfo",
+        {Plain12345 + "PS 750.X2\r\n|123456\r\nS" + Plain12345 + "|2023-05-04\r\n    12.3|47 g  \r\n" +
+         "1.04.7\r\n"},
+        read + QStringList{identity}, true);
+    row("readInfo, result split before the identity", "readInfo", {"U    1|2.345 g  \r\n" + Identity},
+        read + QStringList{identity}, true);
+    row("readInfo, result-like numbers in identity", "readInfo",
+        {"WLC 12.5/C2\r\n12.345\r\n2023.05.04\r\n1.04.7 (2.1)\r\n"},
+        read + QStringList{"identity WLC 12.5/C2/12.345/2023.05.04/1.04.7 (2.1)"}, true);
+    row("readInfo, two lines without CR", "readInfo", {"A\r\nB\r\nC\nD\n"}, refused, false);
+    row("readInfo, three lines time out", "readInfo", repeated(3, "A\r\nB\r\nC\r\n"),
+        {"busy 1", "> SW9\r\n", "> SW9\r\n", "> SW9\r\n", "busy 0", "finished 3 15",
+         "identity OLD/1/2000-01-01/v1"},
+        false);
 }
 
 void TstCDevice::commands()
@@ -608,8 +631,19 @@ void TstCDevice::commands()
     QFETCH(bool, checkConnection);
 
     Rig rig(true, checkConnection);
+    const bool identity = call == QLatin1String("readInfo");
+    if (identity) {
+        rig.answers = QStringList{"OLD\r\n1\r\n2000-01-01\r\nv1\r\n"};
+        QVERIFY(rig.device.readInfo());
+        rig.journal.clear();
+    }
     rig.answers = answers;
     QCOMPARE(invoke(rig.device, call), returned);
+    if (identity) {
+        QString model, serialNumber, productionDate, firmware;
+        rig.device.info(model, serialNumber, productionDate, firmware);
+        rig.journal << "identity " + QStringList({model, serialNumber, productionDate, firmware}).join('/');
+    }
     QTRY_VERIFY(rig.journal.size() >= journal.size());
     QCOMPARE(rig.journal, journal);
     QCOMPARE(rig.device.receiveBuffer, rest);
@@ -617,52 +651,6 @@ void TstCDevice::commands()
     if (returned.userType() == QMetaType::QString) {
         QCOMPARE(rig.device.lastAnswer(), returned.toString());
     }
-}
-
-void TstCDevice::readInfo_data()
-{
-    QTest::addColumn<QStringList>("answers");
-    QTest::addColumn<QStringList>("journal");
-    QTest::addColumn<QString>("identity");
-
-    const QString identity = QStringLiteral("PS 750.X2/123456/2023-05-04/1.04.7");
-    const QString previous = QStringLiteral("OLD/1/2000-01-01/v1");
-    const QStringList read{"busy 1", "> SW9\r\n", "busy 0", "finished 1 15"};
-    const QStringList refused{"busy 1", "> SW9\r\n", "busy 0", "finished 2 15"};
-
-    QTest::newRow("results streamed in between")
-        << QStringList{Plain12345 + "PS 750.X2\r\n|123456\r\nS" + Plain12345 +
-                       "|2023-05-04\r\n    12.3|47 g  \r\n" + "1.04.7\r\n"}
-        << read << identity;
-    QTest::newRow("result split before the identity")
-        << QStringList{"U    1|2.345 g  \r\n" + Identity} << read << identity;
-    QTest::newRow("result-like numbers in identity")
-        << QStringList{"WLC 12.5/C2\r\n12.345\r\n2023.05.04\r\n1.04.7 (2.1)\r\n"} << read
-        << "WLC 12.5/C2/12.345/2023.05.04/1.04.7 (2.1)";
-    QTest::newRow("two lines without CR") << QStringList{"A\r\nB\r\nC\nD\n"} << refused << previous;
-    QTest::newRow("three lines time out")
-        << repeated(3, "A\r\nB\r\nC\r\n")
-        << QStringList{"busy 1", "> SW9\r\n", "> SW9\r\n", "> SW9\r\n", "busy 0", "finished 3 15"}
-        << previous;
-}
-
-void TstCDevice::readInfo()
-{
-    QFETCH(QStringList, answers);
-    QFETCH(QStringList, journal);
-    QFETCH(QString, identity);
-
-    Rig rig;
-    rig.answers = QStringList{"OLD\r\n1\r\n2000-01-01\r\nv1\r\n"};
-    QVERIFY(rig.device.readInfo());
-    rig.journal.clear();
-
-    rig.answers = answers;
-    QCOMPARE(rig.device.readInfo(), journal.last() == QLatin1String("finished 1 15"));
-    QCOMPARE(rig.journal, journal);
-    QString model, serialNumber, productionDate, firmware;
-    rig.device.info(model, serialNumber, productionDate, firmware);
-    QCOMPARE(QStringList({model, serialNumber, productionDate, firmware}).join('/'), identity);
 }
 
 void TstCDevice::disconnectionEndsExchange_data()
@@ -691,25 +679,6 @@ void TstCDevice::disconnectionEndsExchange()
     rig.device.checkCommunication(COMMAND_TIMEOUT);
     rig.device.sendSI();
     QCOMPARE(rig.journal, journal);
-}
-
-void TstCDevice::nonPositiveTimeoutEndsWaitAtOnce_data()
-{
-    QTest::addColumn<int>("timeoutMs");
-    QTest::newRow("zero") << 0;
-    QTest::newRow("negative") << -1;
-}
-
-void TstCDevice::nonPositiveTimeoutEndsWaitAtOnce()
-{
-    QFETCH(int, timeoutMs);
-    Rig rig;
-    // The late answer would end a wait that never times out; the wait must have ended before.
-    rig.answers = QStringList{"@ 1.5 g\r\n"};
-    QString answer;
-    QCOMPARE(rig.device.sendAndRead(QStringLiteral("SI\r\n"), &answer, 1, timeoutMs, 1),
-             int(COMMAND_TIMEOUT));
-    QCOMPARE(answer, QString());
 }
 
 QTEST_GUILESS_MAIN(TstCDevice)

@@ -5,6 +5,11 @@
 #include <QSignalSpy>
 #include <QtTest>
 
+namespace {
+constexpr int Connected = CInterface::StateConnected;
+constexpr int Disconnected = CInterface::StateDisconnected;
+} // namespace
+
 class TstCRS232 : public QObject
 {
     Q_OBJECT
@@ -54,10 +59,7 @@ void TstCRS232::bytesAndStates()
     QVERIFY(serial.close());
     // Re-opening after a close is allowed.
     QVERIFY(serial.open());
-    QCOMPARE(states.count(), 3);
-    QCOMPARE(states.at(0).at(0).toInt(), int(CInterface::StateConnected));
-    QCOMPARE(states.at(1).at(0).toInt(), int(CInterface::StateDisconnected));
-    QCOMPARE(states.at(2).at(0).toInt(), int(CInterface::StateConnected));
+    QCOMPARE(QList<QVariantList>(states), QList<QVariantList>({{Connected}, {Disconnected}, {Connected}}));
 }
 
 void TstCRS232::openFailureDescriptionAndClone()
@@ -65,8 +67,7 @@ void TstCRS232::openFailureDescriptionAndClone()
     CRS232 serial(QStringLiteral("/nonexistent/ttyMERVIK"), 9600, QStringLiteral("USB Serial Port"));
     QSignalSpy states(&serial, &CInterface::stateChanged);
     QVERIFY(!serial.open());
-    QCOMPARE(states.count(), 1);
-    QCOMPARE(states.at(0).at(0).toInt(), int(CInterface::StateDisconnected));
+    QCOMPARE(QList<QVariantList>(states), QList<QVariantList>{{Disconnected}});
     // Writing to a port that is not open writes nothing but still reports success; reading fails.
     QVERIFY(serial.write(QStringLiteral("SI\r\n")));
     QString text = QStringLiteral("stale");
@@ -79,9 +80,6 @@ void TstCRS232::openFailureDescriptionAndClone()
     auto* copy = qobject_cast<CRS232*>(serial.clone(&owner));
     QVERIFY(copy);
     QCOMPARE(copy->parent(), &owner);
-    QCOMPARE(copy->portName(), serial.portName());
-    QCOMPARE(copy->portDescription(), QStringLiteral("USB Serial Port"));
-    QCOMPARE(copy->baudRate(), 57600);
     QCOMPARE(copy->description(), QStringLiteral("/nonexistent/ttyMERVIK (USB Serial Port,57600)"));
 }
 
@@ -115,10 +113,9 @@ void TstCRS232::vanishedPortClosesTransport()
     // The far end disappears: the port floods read errors, the transport closes once.
     pty.closeMaster();
     QVERIFY(states.wait(3000));
-    QCOMPARE(states.at(0).at(0).toInt(), int(CInterface::StateDisconnected));
     // No second close follows, however many errors were reported meanwhile.
     QVERIFY(!states.wait(100));
-    QCOMPARE(states.count(), 1);
+    QCOMPARE(QList<QVariantList>(states), QList<QVariantList>{{Disconnected}});
 }
 
 QTEST_GUILESS_MAIN(TstCRS232)
