@@ -1,7 +1,10 @@
 #include "device/cdevice.h"
+#include "interface/ctibbo.h"
 #include "support/fakeinterface.h"
+#include "support/recordfields.h"
 
 #include <QElapsedTimer>
+#include <QLoggingCategory>
 #include <QMetaMethod>
 #include <QSignalSpy>
 #include <QThread>
@@ -168,6 +171,26 @@ QVariant invoke(CDevice& device, const QString& call)
     return returned;
 }
 
+// Reachability: the computer at 192.168.1.20/24; by default a static server at 192.168.1.50/24 over TCP.
+const QHostAddress Computer(QStringLiteral("192.168.1.20"));
+
+// A module with some settings changed: "dhcp=1 routing=2".
+CTibbo* moduleWith(const QString& changes = QString())
+{
+    QMap<QString, QString> s;
+    const QString settings = withFields("dhcp=0 obtained=1 address=192.168.1.50 routing=1 "
+                                        "remote=192.168.1.20 netmask=255.255.255.0 protocol=1",
+                                        changes);
+    for (const QString& field : settings.split(QLatin1Char(' '))) {
+        s.insert(field.section(QLatin1Char('='), 0, 0), field.section(QLatin1Char('='), 1));
+    }
+    auto* module = new CTibbo(Computer, 0xffffff00, "0.26.43.60.77.94", QHostAddress(s["address"]));
+    module->setPlannedSettings(s["dhcp"] == "1", s["routing"].toInt(), QHostAddress(s["remote"]),
+                               QHostAddress(s["netmask"]), s["protocol"].toInt());
+    module->setDhcpState(s["dhcp"] == "1", s["obtained"] == "1");
+    return module;
+}
+
 } // namespace
 
 class TstCDevice : public QObject
@@ -175,6 +198,12 @@ class TstCDevice : public QObject
     Q_OBJECT
 
 private slots:
+    // The reachability modules cannot bind to the made-up computer address, which is the point:
+    // nothing is ever sent from them. Quiet about it.
+    void initTestCase()
+    {
+        QLoggingCategory::setFilterRules(QStringLiteral("mervik.interface.warning=false"));
+    }
     void parseResult_data();
     void parseResult();
     void lineFraming_data();
@@ -190,6 +219,10 @@ private slots:
     void commands();
     void disconnectionEndsExchange_data();
     void disconnectionEndsExchange();
+    void reasons_data();
+    void reasons();
+    void withoutTransport();
+    void moduleTravelsWithTheDevice();
 };
 
 void TstCDevice::parseResult_data()
@@ -679,6 +712,99 @@ void TstCDevice::disconnectionEndsExchange()
     rig.device.checkCommunication(COMMAND_TIMEOUT);
     rig.device.sendSI();
     QCOMPARE(rig.journal, journal);
+}
+
+void TstCDevice::reasons_data()
+{
+    QTest::addColumn<QString>("settings");
+    QTest::addColumn<QList<int>>("expected");
+
+    QTest::newRow("server in the subnet") << "" << QList<int>{};
+    // Without an address nothing else of the IP layer is looked at, only the protocol.
+    QTest::newRow("no DHCP address, UDP") << "dhcp=1 obtained=0 address=10.0.0.9 routing=2 protocol=2"
+                                          << QList<int>{REASON_NO_DHCP_ADDRESS, REASON_WRONG_PROTOCOL};
+    QTest::newRow("static server elsewhere") << "address=10.0.0.9" << QList<int>{REASON_ADDRESS_NOT_LOCAL};
+    QTest::newRow("leased server elsewhere, UDP")
+        << "dhcp=1 address=10.0.0.9 protocol=2"
+        << QList<int>{REASON_DHCP_ADDRESS_NOT_LOCAL, REASON_WRONG_PROTOCOL};
+    // A server is not judged by its remote address.
+    QTest::newRow("server with another remote") << "remote=192.168.1.99" << QList<int>{};
+    QTest::newRow("client in the subnet") << "routing=2" << QList<int>{};
+    QTest::newRow("client whose netmask hides the computer")
+        << "routing=2 address=192.168.1.130 netmask=255.255.255.192"
+        << QList<int>{REASON_CANNOT_REACH_COMPUTER};
+    QTest::newRow("leased client whose netmask hides the computer")
+        << "dhcp=1 routing=2 address=192.168.1.130 netmask=255.255.255.192"
+        << QList<int>{REASON_DHCP_CANNOT_REACH_COMPUTER};
+    QTest::newRow("client outside the computer's subnet")
+        << "routing=2 address=192.168.2.5 netmask=255.255.0.0" << QList<int>{REASON_CANNOT_REACH_COMPUTER};
+    QTest::newRow("client dialling another computer")
+        << "routing=2 remote=192.168.1.21" << QList<int>{REASON_WRONG_REMOTE_IP};
+    QTest::newRow("client elsewhere, wrong remote, UDP")
+        << "routing=2 address=10.0.0.9 remote=192.168.1.21 protocol=2"
+        << QList<int>{REASON_CANNOT_REACH_COMPUTER, REASON_WRONG_REMOTE_IP, REASON_WRONG_PROTOCOL};
+    QTest::newRow("UDP only") << "protocol=2" << QList<int>{REASON_WRONG_PROTOCOL};
+    QTest::newRow("unknown routing judged as client")
+        << "routing=0 remote=" << QList<int>{REASON_WRONG_REMOTE_IP};
+}
+
+void TstCDevice::reasons()
+{
+    QFETCH(QString, settings);
+    QFETCH(QList<int>, expected);
+
+    CDevice device;
+    device.setLAN(Computer, 4001);
+    device.setModule(moduleWith(settings));
+    QCOMPARE(device.isReachable(), expected.isEmpty());
+    QCOMPARE(device.unreachableReasons(), expected);
+    QCOMPARE(device.reasonText(),
+             expected.isEmpty() ? QStringLiteral("Everything good") : CDevice::reasonText(expected.first()));
+    // Planned settings in another module are judged in its place.
+    const std::unique_ptr<CTibbo> planned(moduleWith());
+    QVERIFY(device.isReachable(planned.get()));
+    QCOMPARE(device.unreachableReasons(), QList<int>{});
+}
+
+void TstCDevice::withoutTransport()
+{
+    // A module but no transport: unreachable, and the earlier reasons stay.
+    CDevice bare;
+    bare.setModule(moduleWith());
+    const std::unique_ptr<CTibbo> plannedUdp(moduleWith("protocol=2"));
+    QVERIFY(!bare.isReachable(plannedUdp.get()));
+    QVERIFY(!bare.isReachable());
+    QCOMPARE(bare.unreachableReasons(), QList<int>{REASON_WRONG_PROTOCOL});
+    QVERIFY(bare.isReachable(nullptr));
+    // Without a serial transport the rate is the module's.
+    QCOMPARE(bare.baudRate(), 115200);
+}
+
+void TstCDevice::moduleTravelsWithTheDevice()
+{
+    auto* device = new CDevice;
+    device->setLAN(Computer, 4001);
+    CTibbo* module = moduleWith();
+    device->setModule(module);
+    QCOMPARE(module->parent(), device);
+
+    // A clone has a module of its own.
+    std::unique_ptr<CDevice> copy(device->clone(nullptr));
+    QVERIFY(copy->module() && copy->module() != module);
+    QCOMPARE(copy->module()->parent(), copy.get());
+    QCOMPARE(copy->module()->moduleAddress(), module->moduleAddress());
+
+    // Detached and moved to another thread, the device takes its module and transport along.
+    device->setParent(nullptr);
+    QThread worker;
+    worker.start();
+    device->moveToThread(&worker);
+    QCOMPARE(module->thread(), &worker);
+    QCOMPARE(device->interface()->thread(), &worker);
+    QMetaObject::invokeMethod(
+        device, [device] { delete device; }, Qt::BlockingQueuedConnection);
+    worker.quit();
+    QVERIFY(worker.wait(5000));
 }
 
 QTEST_GUILESS_MAIN(TstCDevice)
