@@ -1,7 +1,10 @@
 #include "device/cdevice.h"
+#include "interface/ctibbo.h"
 #include "support/fakeinterface.h"
+#include "support/recordfields.h"
 
 #include <QElapsedTimer>
+#include <QLoggingCategory>
 #include <QMetaMethod>
 #include <QSignalSpy>
 #include <QThread>
@@ -168,6 +171,26 @@ QVariant invoke(CDevice& device, const QString& call)
     return returned;
 }
 
+// Reachability: the computer at 192.168.1.20/24; by default a static server at 192.168.1.50/24 over TCP.
+const QHostAddress Computer(QStringLiteral("192.168.1.20"));
+
+// A module with some settings changed: "dhcp=1 routing=2".
+CTibbo* moduleWith(const QString& changes = QString())
+{
+    QMap<QString, QString> s;
+    const QString settings = withFields("dhcp=0 obtained=1 address=192.168.1.50 routing=1 "
+                                        "remote=192.168.1.20 netmask=255.255.255.0 protocol=1",
+                                        changes);
+    for (const QString& field : settings.split(QLatin1Char(' '))) {
+        s.insert(field.section(QLatin1Char('='), 0, 0), field.section(QLatin1Char('='), 1));
+    }
+    auto* module = new CTibbo(Computer, 0xffffff00, "0.26.43.60.77.94", QHostAddress(s["address"]));
+    module->setPlannedSettings(s["dhcp"] == "1", s["routing"].toInt(), QHostAddress(s["remote"]),
+                               QHostAddress(s["netmask"]), s["protocol"].toInt());
+    module->setDhcpState(s["dhcp"] == "1", s["obtained"] == "1");
+    return module;
+}
+
 } // namespace
 
 class TstCDevice : public QObject
@@ -175,6 +198,12 @@ class TstCDevice : public QObject
     Q_OBJECT
 
 private slots:
+    // The reachability modules cannot bind to the made-up computer address, which is the point:
+    // nothing is ever sent from them. Quiet about it.
+    void initTestCase()
+    {
+        QLoggingCategory::setFilterRules(QStringLiteral("mervik.interface.warning=false"));
+    }
     void parseResult_data();
     void parseResult();
     void lineFraming_data();
@@ -188,12 +217,12 @@ private slots:
     void periodicCheck();
     void commands_data();
     void commands();
-    void readInfo_data();
-    void readInfo();
     void disconnectionEndsExchange_data();
     void disconnectionEndsExchange();
-    void nonPositiveTimeoutEndsWaitAtOnce_data();
-    void nonPositiveTimeoutEndsWaitAtOnce();
+    void reasons_data();
+    void reasons();
+    void withoutTransport();
+    void moduleTravelsWithTheDevice();
 };
 
 void TstCDevice::parseResult_data()
@@ -373,9 +402,12 @@ void TstCDevice::exchanges_data()
     QTest::addColumn<int>("result");
     QTest::addColumn<int>("sends");
     QTest::addColumn<QString>("answer");
+    QTest::addColumn<int>("timeoutMs");
     const auto row = [](const char* name, const QString& expected, const QStringList& answers, int lines,
-                        int attempts, int result, int sends, const QString& answer = QString()) {
-        QTest::newRow(name) << expected << answers << lines << attempts << result << sends << answer;
+                        int attempts, int result, int sends, const QString& answer = QString(),
+                        int timeoutMs = 200) {
+        QTest::newRow(name) << expected << answers << lines << attempts << result << sends << answer
+                            << timeoutMs;
     };
 
     const QString mt = QStringLiteral("MT\r\n");
@@ -393,6 +425,9 @@ void TstCDevice::exchanges_data()
     row("four lines over chunks", "", {"A\r\n|B\r\nC|\r\nD\r\n|E\r\n"}, 4, 1, 1, 1, "A\r\nB\r\nC\r\nD\r\n");
     row("four lines end after 68 chunks", "", {repeated(100, "x").join('|')}, 4, 1, 1, 1, QString(68, 'x'));
     row("lines 0 reads until time-out", "", {"A\r\n|B\r\n"}, 0, 1, 3, 1, "A\r\nB\r\n");
+    // The late answer would end a wait that never times out; the wait must have ended before.
+    row("zero time-out ends the wait at once", "", {"@ 1.5 g\r\n"}, 1, 1, 3, 1, "", 0);
+    row("negative time-out ends the wait at once", "", {"@ 1.5 g\r\n"}, 1, 1, 3, 1, "", -1);
 }
 
 void TstCDevice::exchanges()
@@ -404,14 +439,15 @@ void TstCDevice::exchanges()
     QFETCH(int, result);
     QFETCH(int, sends);
     QFETCH(QString, answer);
+    QFETCH(int, timeoutMs);
 
     Rig rig;
     rig.answers = answers;
     QSignalSpy out(&rig.device, &CDevice::newOutLog);
     const QString command = expected.isEmpty() ? QStringLiteral("Q\r\n") : QStringLiteral("ST\r\n");
     QString text = QStringLiteral("stale");
-    QCOMPARE(expected.isEmpty() ? rig.device.sendAndRead(command, &text, lines, 200, attempts)
-                                : rig.device.sendAndExpect(command, expected, lines, 200, attempts),
+    QCOMPARE(expected.isEmpty() ? rig.device.sendAndRead(command, &text, lines, timeoutMs, attempts)
+                                : rig.device.sendAndExpect(command, expected, lines, timeoutMs, attempts),
              result);
     if (expected.isEmpty()) {
         QCOMPARE(text, answer);
@@ -596,6 +632,26 @@ void TstCDevice::commands_data()
     row("check after failure", "check 2", {}, {}, true, "", true);
     row("check off", "check 3", {}, {}, true, "", false);
     row("check after time-out", "check 3", {"ES\r\n"}, {"> SJ\r\n"}, true, "", true);
+
+    // The identity is read over a known one, which a failed read leaves alone.
+    const QStringList read{"busy 1", "> SW9\r\n", "busy 0", "finished 1 15"};
+    const QString identity = QStringLiteral("identity PS 750.X2/123456/2023-05-04/1.04.7");
+    const QStringList refused{"busy 1", "> SW9\r\n", "busy 0", "finished 2 15",
+                              "identity OLD/1/2000-01-01/v1"};
+    row("readInfo, results streamed in between", "readInfo",
+        {Plain12345 + "PS 750.X2\r\n|123456\r\nS" + Plain12345 + "|2023-05-04\r\n    12.3|47 g  \r\n" +
+         "1.04.7\r\n"},
+        read + QStringList{identity}, true);
+    row("readInfo, result split before the identity", "readInfo", {"U    1|2.345 g  \r\n" + Identity},
+        read + QStringList{identity}, true);
+    row("readInfo, result-like numbers in identity", "readInfo",
+        {"WLC 12.5/C2\r\n12.345\r\n2023.05.04\r\n1.04.7 (2.1)\r\n"},
+        read + QStringList{"identity WLC 12.5/C2/12.345/2023.05.04/1.04.7 (2.1)"}, true);
+    row("readInfo, two lines without CR", "readInfo", {"A\r\nB\r\nC\nD\n"}, refused, false);
+    row("readInfo, three lines time out", "readInfo", repeated(3, "A\r\nB\r\nC\r\n"),
+        {"busy 1", "> SW9\r\n", "> SW9\r\n", "> SW9\r\n", "busy 0", "finished 3 15",
+         "identity OLD/1/2000-01-01/v1"},
+        false);
 }
 
 void TstCDevice::commands()
@@ -608,8 +664,19 @@ void TstCDevice::commands()
     QFETCH(bool, checkConnection);
 
     Rig rig(true, checkConnection);
+    const bool identity = call == QLatin1String("readInfo");
+    if (identity) {
+        rig.answers = QStringList{"OLD\r\n1\r\n2000-01-01\r\nv1\r\n"};
+        QVERIFY(rig.device.readInfo());
+        rig.journal.clear();
+    }
     rig.answers = answers;
     QCOMPARE(invoke(rig.device, call), returned);
+    if (identity) {
+        QString model, serialNumber, productionDate, firmware;
+        rig.device.info(model, serialNumber, productionDate, firmware);
+        rig.journal << "identity " + QStringList({model, serialNumber, productionDate, firmware}).join('/');
+    }
     QTRY_VERIFY(rig.journal.size() >= journal.size());
     QCOMPARE(rig.journal, journal);
     QCOMPARE(rig.device.receiveBuffer, rest);
@@ -617,52 +684,6 @@ void TstCDevice::commands()
     if (returned.userType() == QMetaType::QString) {
         QCOMPARE(rig.device.lastAnswer(), returned.toString());
     }
-}
-
-void TstCDevice::readInfo_data()
-{
-    QTest::addColumn<QStringList>("answers");
-    QTest::addColumn<QStringList>("journal");
-    QTest::addColumn<QString>("identity");
-
-    const QString identity = QStringLiteral("PS 750.X2/123456/2023-05-04/1.04.7");
-    const QString previous = QStringLiteral("OLD/1/2000-01-01/v1");
-    const QStringList read{"busy 1", "> SW9\r\n", "busy 0", "finished 1 15"};
-    const QStringList refused{"busy 1", "> SW9\r\n", "busy 0", "finished 2 15"};
-
-    QTest::newRow("results streamed in between")
-        << QStringList{Plain12345 + "PS 750.X2\r\n|123456\r\nS" + Plain12345 +
-                       "|2023-05-04\r\n    12.3|47 g  \r\n" + "1.04.7\r\n"}
-        << read << identity;
-    QTest::newRow("result split before the identity")
-        << QStringList{"U    1|2.345 g  \r\n" + Identity} << read << identity;
-    QTest::newRow("result-like numbers in identity")
-        << QStringList{"WLC 12.5/C2\r\n12.345\r\n2023.05.04\r\n1.04.7 (2.1)\r\n"} << read
-        << "WLC 12.5/C2/12.345/2023.05.04/1.04.7 (2.1)";
-    QTest::newRow("two lines without CR") << QStringList{"A\r\nB\r\nC\nD\n"} << refused << previous;
-    QTest::newRow("three lines time out")
-        << repeated(3, "A\r\nB\r\nC\r\n")
-        << QStringList{"busy 1", "> SW9\r\n", "> SW9\r\n", "> SW9\r\n", "busy 0", "finished 3 15"}
-        << previous;
-}
-
-void TstCDevice::readInfo()
-{
-    QFETCH(QStringList, answers);
-    QFETCH(QStringList, journal);
-    QFETCH(QString, identity);
-
-    Rig rig;
-    rig.answers = QStringList{"OLD\r\n1\r\n2000-01-01\r\nv1\r\n"};
-    QVERIFY(rig.device.readInfo());
-    rig.journal.clear();
-
-    rig.answers = answers;
-    QCOMPARE(rig.device.readInfo(), journal.last() == QLatin1String("finished 1 15"));
-    QCOMPARE(rig.journal, journal);
-    QString model, serialNumber, productionDate, firmware;
-    rig.device.info(model, serialNumber, productionDate, firmware);
-    QCOMPARE(QStringList({model, serialNumber, productionDate, firmware}).join('/'), identity);
 }
 
 void TstCDevice::disconnectionEndsExchange_data()
@@ -693,23 +714,97 @@ void TstCDevice::disconnectionEndsExchange()
     QCOMPARE(rig.journal, journal);
 }
 
-void TstCDevice::nonPositiveTimeoutEndsWaitAtOnce_data()
+void TstCDevice::reasons_data()
 {
-    QTest::addColumn<int>("timeoutMs");
-    QTest::newRow("zero") << 0;
-    QTest::newRow("negative") << -1;
+    QTest::addColumn<QString>("settings");
+    QTest::addColumn<QList<int>>("expected");
+
+    QTest::newRow("server in the subnet") << "" << QList<int>{};
+    // Without an address nothing else of the IP layer is looked at, only the protocol.
+    QTest::newRow("no DHCP address, UDP") << "dhcp=1 obtained=0 address=10.0.0.9 routing=2 protocol=2"
+                                          << QList<int>{REASON_NO_DHCP_ADDRESS, REASON_WRONG_PROTOCOL};
+    QTest::newRow("static server elsewhere") << "address=10.0.0.9" << QList<int>{REASON_ADDRESS_NOT_LOCAL};
+    QTest::newRow("leased server elsewhere, UDP")
+        << "dhcp=1 address=10.0.0.9 protocol=2"
+        << QList<int>{REASON_DHCP_ADDRESS_NOT_LOCAL, REASON_WRONG_PROTOCOL};
+    // A server is not judged by its remote address.
+    QTest::newRow("server with another remote") << "remote=192.168.1.99" << QList<int>{};
+    QTest::newRow("client in the subnet") << "routing=2" << QList<int>{};
+    QTest::newRow("client whose netmask hides the computer")
+        << "routing=2 address=192.168.1.130 netmask=255.255.255.192"
+        << QList<int>{REASON_CANNOT_REACH_COMPUTER};
+    QTest::newRow("leased client whose netmask hides the computer")
+        << "dhcp=1 routing=2 address=192.168.1.130 netmask=255.255.255.192"
+        << QList<int>{REASON_DHCP_CANNOT_REACH_COMPUTER};
+    QTest::newRow("client outside the computer's subnet")
+        << "routing=2 address=192.168.2.5 netmask=255.255.0.0" << QList<int>{REASON_CANNOT_REACH_COMPUTER};
+    QTest::newRow("client dialling another computer")
+        << "routing=2 remote=192.168.1.21" << QList<int>{REASON_WRONG_REMOTE_IP};
+    QTest::newRow("client elsewhere, wrong remote, UDP")
+        << "routing=2 address=10.0.0.9 remote=192.168.1.21 protocol=2"
+        << QList<int>{REASON_CANNOT_REACH_COMPUTER, REASON_WRONG_REMOTE_IP, REASON_WRONG_PROTOCOL};
+    QTest::newRow("UDP only") << "protocol=2" << QList<int>{REASON_WRONG_PROTOCOL};
+    QTest::newRow("unknown routing judged as client")
+        << "routing=0 remote=" << QList<int>{REASON_WRONG_REMOTE_IP};
 }
 
-void TstCDevice::nonPositiveTimeoutEndsWaitAtOnce()
+void TstCDevice::reasons()
 {
-    QFETCH(int, timeoutMs);
-    Rig rig;
-    // The late answer would end a wait that never times out; the wait must have ended before.
-    rig.answers = QStringList{"@ 1.5 g\r\n"};
-    QString answer;
-    QCOMPARE(rig.device.sendAndRead(QStringLiteral("SI\r\n"), &answer, 1, timeoutMs, 1),
-             int(COMMAND_TIMEOUT));
-    QCOMPARE(answer, QString());
+    QFETCH(QString, settings);
+    QFETCH(QList<int>, expected);
+
+    CDevice device;
+    device.setLAN(Computer, 4001);
+    device.setModule(moduleWith(settings));
+    QCOMPARE(device.isReachable(), expected.isEmpty());
+    QCOMPARE(device.unreachableReasons(), expected);
+    QCOMPARE(device.reasonText(),
+             expected.isEmpty() ? QStringLiteral("Everything good") : CDevice::reasonText(expected.first()));
+    // Planned settings in another module are judged in its place.
+    const std::unique_ptr<CTibbo> planned(moduleWith());
+    QVERIFY(device.isReachable(planned.get()));
+    QCOMPARE(device.unreachableReasons(), QList<int>{});
+}
+
+void TstCDevice::withoutTransport()
+{
+    // A module but no transport: unreachable, and the earlier reasons stay.
+    CDevice bare;
+    bare.setModule(moduleWith());
+    const std::unique_ptr<CTibbo> plannedUdp(moduleWith("protocol=2"));
+    QVERIFY(!bare.isReachable(plannedUdp.get()));
+    QVERIFY(!bare.isReachable());
+    QCOMPARE(bare.unreachableReasons(), QList<int>{REASON_WRONG_PROTOCOL});
+    QVERIFY(bare.isReachable(nullptr));
+    // Without a serial transport the rate is the module's.
+    QCOMPARE(bare.baudRate(), 115200);
+}
+
+void TstCDevice::moduleTravelsWithTheDevice()
+{
+    auto* device = new CDevice;
+    device->setLAN(Computer, 4001);
+    CTibbo* module = moduleWith();
+    device->setModule(module);
+    QCOMPARE(module->parent(), device);
+
+    // A clone has a module of its own.
+    std::unique_ptr<CDevice> copy(device->clone(nullptr));
+    QVERIFY(copy->module() && copy->module() != module);
+    QCOMPARE(copy->module()->parent(), copy.get());
+    QCOMPARE(copy->module()->moduleAddress(), module->moduleAddress());
+
+    // Detached and moved to another thread, the device takes its module and transport along.
+    device->setParent(nullptr);
+    QThread worker;
+    worker.start();
+    device->moveToThread(&worker);
+    QCOMPARE(module->thread(), &worker);
+    QCOMPARE(device->interface()->thread(), &worker);
+    QMetaObject::invokeMethod(
+        device, [device] { delete device; }, Qt::BlockingQueuedConnection);
+    worker.quit();
+    QVERIFY(worker.wait(5000));
 }
 
 QTEST_GUILESS_MAIN(TstCDevice)

@@ -1,5 +1,6 @@
-// The module command engine on loopback, driven by the Wi-Fi dialect (and the Tibbo one where
-// only it reaches a path). Broadcasts are never sent here; they are tested in tst_modulesim.
+// The module command engine and both dialects on loopback: the datagram of every operation, what the
+// answer does to the record, the Tibbo chains (information, IP layer), and the engine's logs, time-outs
+// and lists. Broadcasts (the selection step) are never sent here; they are tested in tst_modulesim.
 #include "interface/cesp.h"
 #include "interface/ctibbo.h"
 #include "modulepeer.h"
@@ -29,6 +30,14 @@ class TstCInterfaceModule : public QObject
     Q_OBJECT
 
 private slots:
+    void espExchanges_data();
+    void espExchanges() { checkExchange<CESP>(EspMac); }
+    void tibboExchanges_data();
+    void tibboExchanges() { checkExchange<CTibbo>(TibboMac); }
+    void informationChain_data();
+    void informationChain();
+    void ipLayerChain_data();
+    void ipLayerChain();
     void answersLogsAndTimeOut();
     void badAndIncompleteReplies();
     void commandLists_data();
@@ -234,6 +243,221 @@ void TstCInterfaceModule::macForArp()
     QCOMPARE(copy->macForArp(), expected);
     QCOMPARE(record(*copy), record(*module));
     QCOMPARE(copy->localAddress(), LocalHost);
+}
+
+void TstCInterfaceModule::espExchanges_data()
+{
+    using M = CInterfaceModule;
+    const QHostAddress nine("127.0.0.9");
+    const QHostAddress gateway("127.0.0.254");
+    const QHostAddress mask("255.0.0.0");
+    const QByteArray ok = "OK\r\n";
+    exchangeColumns();
+
+    const Operation status = [](M& m) { m.readStatus(); };
+    exchange("status static", "AT+ASTATUS?\r\n", "AA:BB:CC:DD:EE:FF,1\r\n", "ok",
+             "mac=AA:BB:CC:DD:EE:FF dhcp=0 obtained=0", status);
+    exchange("status waiting for DHCP", "AT+ASTATUS?\r\n", "00:1A:2B:3C:4D:5E,2", "ok", "dhcp=1 obtained=0",
+             status);
+    exchange("status leased", "AT+ASTATUS?\r\n", "00:1A:2B:3C:4D:5E,3", "ok", "dhcp=1 obtained=1", status);
+    exchange("status of unknown kind", "AT+ASTATUS?\r\n", "00:1A:2B:3C:4D:5F,7", "ok",
+             "mac=00:1A:2B:3C:4D:5F", status);
+    exchange("status without state", "AT+ASTATUS?\r\n", "00:1A:2B:3C:4D:5F,", "", "", status);
+    exchange("status in three parts", "AT+ASTATUS?\r\n", "a,b,3", "", "", status);
+
+    const Operation info = [](M& m) { m.readInfo(1); };
+    exchange("information", "AT+ACONFIG?\r\n",
+             "ssid,wpa,6,2,127.0.0.9,127.0.0.254,255.0.0.0,2,127.0.0.1,4005\r\n", "info",
+             "dhcp=1 obtained=1 ip=127.0.0.9 gateway=127.0.0.254 netmask=255.0.0.0 routing=1 "
+             "remote=127.0.0.1 port=4005 remotePort=4005",
+             info);
+    exchange("information of a client", "AT+ACONFIG?\r\n", "s,w,1,1,127.0.0.9,,255.0.0.0,1,,4006", "info",
+             "dhcp=0 obtained=1 ip=127.0.0.9 gateway= netmask=255.0.0.0 routing=2 remote= port=4006 "
+             "remotePort=4006",
+             info);
+    exchange("information in eleven parts", "AT+ACONFIG?\r\n", "s,w,1,1,127.0.0.9,,255.0.0.0,1,,4006,x", "",
+             "", info);
+
+    // The IP line carries the module's address, gateway and netmask as known, whatever changes.
+    exchange("DHCP on", "AT+ASTAIPCONFIG=2,127.0.0.2,192.168.1.1,255.255.255.0\r\n", ok, "ok", "dhcp=1",
+             [](M& m) { m.setDhcp(true); });
+    exchange("DHCP off refused", "AT+ASTAIPCONFIG=1,127.0.0.2,192.168.1.1,255.255.255.0\r\n", "ERROR\r\n",
+             "failed", "", [](M& m) { m.setDhcp(false); });
+    exchange("IP moves the module", "AT+ASTAIPCONFIG=1,127.0.0.9,192.168.1.1,255.255.255.0\r\n", ok, "ok",
+             "ip=127.0.0.9 module=127.0.0.9", [=](M& m) { m.setIP(nine); });
+    exchange("gateway", "AT+ASTAIPCONFIG=1,127.0.0.2,127.0.0.254,255.255.255.0\r\n", ok, "ok",
+             "gateway=127.0.0.254", [=](M& m) { m.setGateway(gateway); });
+    exchange("netmask", "AT+ASTAIPCONFIG=1,127.0.0.2,192.168.1.1,255.0.0.0\r\n", ok, "ok",
+             "netmask=255.0.0.0", [=](M& m) { m.setNetmask(mask); });
+    exchange("IP layer static", "AT+ASTAIPCONFIG=1,127.0.0.9,127.0.0.254,255.0.0.0\r\n", ok, "ok",
+             "dhcp=0 ip=127.0.0.9 gateway=127.0.0.254 netmask=255.0.0.0 module=127.0.0.9",
+             [=](M& m) { m.setIPLayer(false, nine, gateway, mask); });
+    exchange("IP layer DHCP", "AT+ASTAIPCONFIG=2,127.0.0.9,127.0.0.254,255.0.0.0\r\n", ok, "ok",
+             "dhcp=1 ip=127.0.0.9 gateway=127.0.0.254 netmask=255.0.0.0 module=127.0.0.9",
+             [=](M& m) { m.setIPLayer(true, nine, gateway, mask); });
+
+    // The TCP line carries role, port and server; "1" is the client role.
+    exchange("client", "AT+ATCPCONFIG=1,1001,192.168.1.10,1\r\n", "OK", "ok", "routing=2",
+             [](M& m) { m.setRoutingMode(M::ROUTING_CLIENT); });
+    exchange("server", "AT+ATCPCONFIG=2,1001,192.168.1.10,1\r\n", ok, "ok", "routing=1",
+             [](M& m) { m.setRoutingMode(M::ROUTING_SERVER); });
+    exchange("remote IP", "AT+ATCPCONFIG=2,1001,192.168.1.11,1\r\n", ok, "ok", "remote=192.168.1.11",
+             [](M& m) { m.setRemoteIP(QHostAddress("192.168.1.11")); });
+    exchange("port", "AT+ATCPCONFIG=2,4002,192.168.1.10,1\r\n", ok, "ok", "port=4002",
+             [](M& m) { m.setPort(4002); });
+    exchange("port refused", "AT+ATCPCONFIG=2,4002,192.168.1.10,1\r\n", "ERROR\r\n", "failed", "",
+             [](M& m) { m.setPort(4002); });
+    exchange("remote port: the same field", "AT+ATCPCONFIG=2,4003,192.168.1.10,1\r\n", "\r\nOK\r\n", "ok",
+             "remotePort=4003", [](M& m) { m.setRemotePort(4003); });
+    exchange("start", "AT+ATCPSTART\r\n", ok, "ok", "", [](M& m) { m.startClientServer(); });
+    exchange("start refused", "AT+ATCPSTART\r\n", "BUSY\r\n", "failed", "",
+             [](M& m) { m.startClientServer(); });
+    exchange("no protocol, speed or reboot", "", "", "", "", [](M& m) {
+        m.setProtocol(M::PROTOCOL_UDP);
+        m.setBaudrate(9600);
+        m.reboot();
+    });
+}
+
+void TstCInterfaceModule::tibboExchanges_data()
+{
+    using M = CInterfaceModule;
+    exchangeColumns();
+
+    const Operation status = [](M& m) { m.readStatus(); };
+    exchange("status leased", "X", "A0.26.43.60.77.95/1/NORI/3.9/o/d", "ok",
+             "mac=0.26.43.60.77.95 dhcp=1 obtained=1", status);
+    exchange("status static", "X", "A002.000.077.086.000.001/1/NORM/3.9/o/d", "ok",
+             "mac=002.000.077.086.000.001 dhcp=0 obtained=0", status);
+    exchange("status waiting", "X", "A0.26.43.60.77.94/1/NOR*/3.9/o/d", "ok", "dhcp=1 obtained=0", status);
+    exchange("status with a short mode part", "X", "A0.26.43.60.77.94/1/I/3/o/d", "ok", "", status);
+    exchange("status in five parts", "X", "A0.26.43.60.77.94/1/NORI/3.9/o", "", "", status);
+    exchange("status refused", "X", "C", "failed", "", status);
+    exchange("status without status byte", "X", "", "failed", "", status);
+    exchange("information refused", "L", "F", "failed", "", [](M& m) { m.readInfo(1); });
+
+    exchange("DHCP on", "SDH1", "A", "ok", "dhcp=1", [](M& m) { m.setDhcp(true); });
+    exchange("DHCP off refused", "SDH0", "C", "failed", "", [](M& m) { m.setDhcp(false); });
+    exchange("IP", "SIP127.0.0.9", "A", "ok", "ip=127.0.0.9",
+             [](M& m) { m.setIP(QHostAddress("127.0.0.9")); });
+    exchange("gateway", "SGI127.0.0.254", "A", "ok", "gateway=127.0.0.254",
+             [](M& m) { m.setGateway(QHostAddress("127.0.0.254")); });
+    exchange("netmask", "SNM255.0.0.0", "A", "ok", "netmask=255.0.0.0",
+             [](M& m) { m.setNetmask(QHostAddress("255.0.0.0")); });
+    exchange("client", "SRM2", "A", "ok", "routing=2", [](M& m) { m.setRoutingMode(M::ROUTING_CLIENT); });
+    exchange("server", "SRM0", "A", "ok", "routing=1", [](M& m) { m.setRoutingMode(M::ROUTING_SERVER); });
+    exchange("remote IP", "SDI127.0.0.1", "A", "ok", "remote=127.0.0.1",
+             [](M& m) { m.setRemoteIP(LocalHost); });
+    exchange("port", "SPN4002", "A", "ok", "port=4002", [](M& m) { m.setPort(4002); });
+    exchange("remote port", "SDP4003", "A", "ok", "remotePort=4003", [](M& m) { m.setRemotePort(4003); });
+    exchange("UDP", "STP0", "A", "ok", "protocol=2", [](M& m) { m.setProtocol(M::PROTOCOL_UDP); });
+    exchange("TCP", "STP1", "A", "ok", "protocol=1", [](M& m) { m.setProtocol(M::PROTOCOL_TCP); });
+    exchange("9600", "SBR3", "A", "ok", "baud=9600", [](M& m) { m.setBaudrate(9600); });
+    exchange("28800", "SBR11", "A", "ok", "baud=28800", [](M& m) { m.setBaudrate(28800); });
+    // The record keeps the speed that was really sent.
+    exchange("14400 is not in the table", "SBR7", "A", "ok", "baud=115200",
+             [](M& m) { m.setBaudrate(14400); });
+    exchange("reboot", "E", "A", "ok", "", [](M& m) { m.reboot(); });
+    // The module takes its role from its settings when it starts.
+    exchange("start sends nothing", "", "", "ok", "", [](M& m) { m.startClientServer(); });
+    exchange("test datagram takes any answer", "ping", "?", "ok", "",
+             [](M& m) { m.sendTestDatagram("ping", false); });
+}
+
+void TstCInterfaceModule::informationChain_data()
+{
+    QTest::addColumn<QByteArray>("request");
+    QTest::addColumn<QByteArray>("reply"); // replaces the good reply to request
+    QTest::addColumn<QString>("outcome");
+    QTest::addColumn<int>("sent");
+    QTest::addColumn<QString>("changes");
+
+    const QString all =
+        "dhcp=1 ip=127.0.0.9 gateway=127.0.0.254 netmask=255.0.0.0 routing=2 remote=127.0.0.1 "
+        "port=4005 remotePort=4006 protocol=2 baud=9600";
+    const auto upTo = [&all](const char* field) { return all.left(all.indexOf(QLatin1String(field)) - 1); };
+    QTest::newRow("whole chain") << QByteArray() << QByteArray() << "info" << 11 << all;
+    QTest::newRow("speed index 12") << QByteArray("GBR") << QByteArray("A12") << "failed" << 11
+                                    << upTo("baud");
+    QTest::newRow("speed not a number")
+        << QByteArray("GBR") << QByteArray("Afast") << "failed" << 11 << upTo("baud");
+    QTest::newRow("routing 3") << QByteArray("GRM") << QByteArray("A3") << "failed" << 6 << upTo("routing");
+    QTest::newRow("routing 0 is server") << QByteArray("GRM") << QByteArray("A0") << "info" << 11
+                                         << QString(all).replace("routing=2", "routing=1");
+    QTest::newRow("port 0") << QByteArray("GPN") << QByteArray("A0") << "failed" << 8 << upTo("port");
+    QTest::newRow("protocol 2") << QByteArray("GTP") << QByteArray("A2") << "failed" << 10
+                                << upTo("protocol");
+    QTest::newRow("refused midway") << QByteArray("GNM") << QByteArray("C") << "failed" << 5
+                                    << upTo("netmask");
+    QTest::newRow("DHCP off") << QByteArray("GDH") << QByteArray("A0") << "info" << 11
+                              << QString(all).replace("dhcp=1", "dhcp=0");
+    QTest::newRow("DHCP reply without value")
+        << QByteArray("GDH") << QByteArray("A") << "info" << 11 << QString(all).replace("dhcp=1", "dhcp=0");
+    // An incomplete address starts the time-out again: the chain waits there.
+    QTest::newRow("address in three parts")
+        << QByteArray("GGI") << QByteArray("A127.0.0") << "" << 4 << upTo("gateway");
+    QTest::newRow("address of garbage")
+        << QByteArray("GDI") << QByteArray("Aa.b.c.d") << "" << 7 << upTo("remote");
+}
+
+void TstCInterfaceModule::informationChain()
+{
+    QFETCH(QByteArray, request);
+    QFETCH(QByteArray, reply);
+    QFETCH(QString, outcome);
+    QFETCH(int, sent);
+    QFETCH(QString, changes);
+
+    // A module that answers the chain; one reply can be replaced.
+    const QByteArrayList chain = {"L", "GDH", "GIP", "GGI", "GNM", "GRM", "GDI", "GPN", "GDP", "GTP", "GBR"};
+    const QByteArrayList good = {"A",          "A1",    "A127.0.0.9", "A127.0.0.254", "A255.0.0.0", "A2",
+                                 "A127.0.0.1", "A4005", "A4006",      "A0",           "A3"};
+    ModulePeer peer(ModuleHost);
+    peer.responder = [&](const QByteArray& d) {
+        return d == request ? reply : good.value(chain.indexOf(d), "C");
+    };
+    OnLoopback<CTibbo> module(peer.port(), TibboMac);
+    ModuleSpies spies(&module);
+    const QString expected = withFields(record(module), changes);
+
+    module.readInfo(1);
+    QTRY_COMPARE(spies.in.count(), sent);
+    QCOMPARE(spies.outcome(), outcome);
+    QCOMPARE(peer.received, chain.mid(0, sent));
+    QCOMPARE(record(module), expected);
+    QCOMPARE(module.isTimeoutTimerActive(), outcome.isEmpty());
+}
+
+void TstCInterfaceModule::ipLayerChain_data()
+{
+    QTest::addColumn<bool>("dhcp");
+    QTest::addColumn<QByteArrayList>("expectedSent");
+    QTest::addColumn<QString>("changes");
+
+    QTest::newRow("DHCP: one step") << true << QByteArrayList{"SDH1"} << "dhcp=1";
+    QTest::newRow("static: four steps")
+        << false << QByteArrayList{"SDH0", "SIP127.0.0.9", "SGI127.0.0.254", "SNM255.0.0.0"}
+        << "dhcp=0 ip=127.0.0.9 gateway=127.0.0.254 netmask=255.0.0.0";
+}
+
+void TstCInterfaceModule::ipLayerChain()
+{
+    QFETCH(bool, dhcp);
+    QFETCH(QByteArrayList, expectedSent);
+    QFETCH(QString, changes);
+
+    ModulePeer peer(ModuleHost);
+    peer.responder = [](const QByteArray&) { return QByteArray("A"); };
+    OnLoopback<CTibbo> module(peer.port(), TibboMac);
+    module.setDhcpState(!dhcp, true);
+    ModuleSpies spies(&module);
+    const QString expected = withFields(record(module), changes);
+
+    module.setIPLayer(dhcp, QHostAddress("127.0.0.9"), QHostAddress("127.0.0.254"),
+                      QHostAddress("255.0.0.0"));
+    QTRY_COMPARE(spies.outcome(), QStringLiteral("ok"));
+    QCOMPARE(peer.received, expectedSent);
+    QCOMPARE(record(module), expected);
 }
 
 QTEST_GUILESS_MAIN(TstCInterfaceModule)
