@@ -35,6 +35,11 @@ public slots:
     bool sendSilentSx1();
     void onCommandFinished(int result, int command, QVariant response, QVariant arg1, QVariant arg2,
                            QVariant arg3, QVariant arg4) override;
+    // Alibi memory and firmware; the outcomes arrive through the signals of the same names.
+    bool readAlibiMemory();
+    // Needs only a current device: the reading it stops keeps the device busy.
+    bool stopReadingAlibi();
+    bool sendNewFirmware(QString path);
 
 signals:
     void readingAlibiFinished(int result);
