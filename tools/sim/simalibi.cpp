@@ -109,7 +109,8 @@ QByteArray SimAlibi::recordAnswer(int i)
         answer += "\r\n";
     }
     if (i == m_count && m_endMarker) {
-        answer += EndMarker;
+        // On the record's own line, so that the marker cannot arrive after the reader has taken its line.
+        answer.insert(answer.size() - 2, EndMarker.left(EndMarker.size() - 2));
     }
     return answer;
 }

@@ -12,7 +12,7 @@ class SimAlibi
 {
 public:
     static const QByteArray Header;
-    // Ends the answer that carries the last record, and answers a request past the end.
+    // Ends the line of the last record, and is the answer to a request past the end.
     static const QByteArray EndMarker;
 
     static void addOptions(QCommandLineParser& parser);
