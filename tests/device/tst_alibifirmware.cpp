@@ -6,6 +6,7 @@
 #include "support/simprocess.h"
 #include "support/testdatabase.h"
 
+#include <QScopeGuard>
 #include <QtTest>
 
 namespace {
@@ -120,6 +121,7 @@ private slots:
     void alibiStopAndRefusals();
     void firmwareUpload_data();
     void firmwareUpload();
+    void firmwareLogFromAnotherThread();
 
 private:
     TestDatabase m_database;
@@ -387,6 +389,42 @@ void TstAlibiFirmware::firmwareUpload()
     QCOMPARE(
         TestDatabase::rows("SELECT COUNT(*) FROM LOGS WHERE Message GLOB 'S[0-9]*' OR Message GLOB 'f*'"),
         QStringList{"0"});
+    TestDatabase::rows("DELETE FROM LOGS");
+}
+
+// Records of a device in another thread reach the log queued: what was sent before the upload is
+// stored, the image is not, and what follows is stored again.
+void TstAlibiFirmware::firmwareLogFromAnotherThread()
+{
+    QTemporaryDir dir;
+    QFile file(dir.filePath("image.s19"));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(image(250));
+    file.close();
+    SimProcess sim;
+    const QString port = sim.startPty();
+    QVERIFY(!port.isEmpty());
+    QThread thread;
+    thread.start();
+    auto* device = new CDevice;
+    device->setRS232(port, QStringLiteral("sim"), 9600);
+    CPelmLog::follow(device);
+    device->moveToThread(&thread);
+    const auto cleanup = qScopeGuard([&] {
+        QMetaObject::invokeMethod(device, &QObject::deleteLater);
+        thread.quit();
+        thread.wait(5000);
+    });
+    int result = -1;
+    connect(device, &CDevice::sendingFirmwareFinished, this, [&result](int r) { result = r; });
+    QMetaObject::invokeMethod(
+        device, [device] { device->connectDevice(false); }, Qt::BlockingQueuedConnection);
+
+    QVERIFY(!device->sendNewFirmware(file.fileName()));
+    QTRY_COMPARE_WITH_TIMEOUT(result, 1, 20000);
+    device->sendString("SJ\r\n");
+    QTRY_COMPARE(TestDatabase::rows("SELECT Message FROM LOGS WHERE INOUT = 'OUT' ORDER BY PacketId"),
+                 QStringList({"Sfirmwupd\r\n", "SJ\r\n"}));
     TestDatabase::rows("DELETE FROM LOGS");
 }
 
