@@ -22,20 +22,25 @@ SimWire::SimWire(std::function<int()> baud, QObject* parent) : QObject(parent), 
 
 void SimWire::fromHost(const QByteArray& bytes)
 {
-    enter(m_up, bytes);
+    enter(m_up, bytes, &SimWire::toInstrument);
 }
 
 void SimWire::fromInstrument(const QByteArray& bytes)
 {
-    enter(m_down, bytes);
+    enter(m_down, bytes, &SimWire::toHost);
 }
 
-void SimWire::enter(Direction& direction, const QByteArray& bytes)
+void SimWire::enter(Direction& direction, const QByteArray& bytes, void (SimWire::*signal)(const QByteArray&))
 {
     if (bytes.isEmpty()) {
         return;
     }
     const int baud = m_baud();
+    // An untimed line passes the bytes on at once, without a round through the event loop.
+    if (baud <= 0 && direction.slices.empty()) {
+        emit(this->*signal)(bytes);
+        return;
+    }
     const qint64 now = m_clock.nsecsElapsed();
     const qint64 byteNs = baud > 0 ? BitsPerByte * 1000000000 / baud : 0;
     // A byte starts when the line is free and the previous one has gone.

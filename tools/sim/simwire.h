@@ -38,7 +38,7 @@ private:
         qint64 busyUntil = 0;
     };
 
-    void enter(Direction& direction, const QByteArray& bytes);
+    void enter(Direction& direction, const QByteArray& bytes, void (SimWire::*signal)(const QByteArray&));
     void deliver(Direction& direction, void (SimWire::*signal)(const QByteArray&));
     void arm(Direction& direction);
 
