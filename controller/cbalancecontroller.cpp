@@ -139,6 +139,27 @@ bool CBalanceController::sendSilentSx1()
     return forward([](CDevice* d) { d->result(); }, true);
 }
 
+bool CBalanceController::readAlibiMemory()
+{
+    return forward([](CDevice* d) { d->readAlibiMemory(); });
+}
+
+bool CBalanceController::stopReadingAlibi()
+{
+    CDevice* device = currentDevice();
+    if (!device) {
+        emit raiseError(ErrorNoDevice);
+        return false;
+    }
+    device->stopReadingAlibiMemory();
+    return true;
+}
+
+bool CBalanceController::sendNewFirmware(QString path)
+{
+    return forward([path](CDevice* d) { d->sendNewFirmware(path); });
+}
+
 void CBalanceController::onCommandFinished(int result, int command, QVariant response, QVariant arg1,
                                            QVariant arg2, QVariant arg3, QVariant arg4)
 {

@@ -54,6 +54,11 @@ public slots:
     bool message(QString text, int seconds);
     bool setDateTime(QDateTime dt);
     bool getDateTime();
+    // Alibi memory and firmware; the outcomes arrive through the signals of the same names.
+    bool readAlibiMemory();
+    // Needs only a current device: the reading it stops keeps the device busy.
+    bool stopReadingAlibi();
+    bool sendNewFirmware(QString path);
 
 signals:
     void readingAlibiFinished(int result);

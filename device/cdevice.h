@@ -42,6 +42,32 @@ public:
     // must not grow it without bound.
     static constexpr int MaxReceiveBuffer = 64 * 1024;
 
+    // Alibi memory reading and firmware upload.
+    static constexpr int AlibiTimeoutMs = 2000;
+    static constexpr int AlibiAttempts = 3;
+    static constexpr int AlibiStopAttempts = 2;
+    static constexpr int AlibiStartLines = 5;
+    static constexpr int AlibiMaxRepeats = 3;
+    static constexpr int FirmwareStartTimeoutMs = 1500;
+    static constexpr int FirmwareStartAttempts = 2;
+    static constexpr int FirmwareLineTimeoutMs = 2500;
+    static constexpr int FirmwareLineAttempts = 2;
+    static constexpr int FirmwareBaudRate = 115200;
+    static constexpr int FirmwareBaudSettleMs = 100;
+    static constexpr qint64 MaxFirmwareFileSize = 64 * 1024 * 1024;
+
+    // One answer to a record request: a record, the last-record marker, or both.
+    struct AlibiAnswer
+    {
+        bool parsed = false;
+        // The answer held the last-record marker.
+        bool last = false;
+        // Nothing but the marker: no record was sent with it.
+        bool markerOnly = false;
+        AlibiRecord record;
+    };
+    static AlibiAnswer parseAlibiAnswer(QString answer);
+
     explicit CDevice(QObject* parent = nullptr);
     ~CDevice() override;
 
@@ -132,6 +158,9 @@ public slots:
     virtual void sendSJ();
     virtual void sendSW9();
     void sendString(QString string);
+    bool readAlibiMemory();
+    bool stopReadingAlibiMemory();
+    virtual bool sendNewFirmware(QString new_firmware_path);
 
 signals:
     void commandFinished(int result, int command, QVariant response = QVariant(),
@@ -189,6 +218,10 @@ protected:
     // Whether a received line belongs to an EEPROM dump (emitted as eepromReceived); ends the dump
     // at its terminator.
     bool takeEepromLine(const QString& line);
+    // Ends an alibi reading: "Salibistop", busy cleared, readingAlibiFinished(result).
+    void finishAlibiReading(int result);
+    // Switches the communication log's writing, in order with the records this thread emitted.
+    void setLogWriting(bool on);
 
     int m_deviceType = 0;
     QString echoCommand;

@@ -8,6 +8,7 @@
 #include "simtcpserver.h"
 #include "simtibbomodule.h"
 #include "simwifimodule.h"
+#include "simwire.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -303,8 +304,13 @@ int main(int argc, char* argv[])
          QStringLiteral("With the pseudo-terminal: understand only what arrives while the line is set to N "
                         "baud (at another speed every byte is garbled)."),
          QStringLiteral("N")},
+        {QStringLiteral("wire"),
+         QStringLiteral(
+             "With the pseudo-terminal: every byte takes its transmission time at the line's speed.")},
     });
     SimData::addOptions(parser);
+    SimAlibi::addOptions(parser);
+    SimBootloader::addOptions(parser);
     parser.process(app);
     if (!parser.positionalArguments().isEmpty()) {
         fail(QStringLiteral("unexpected argument %1").arg(parser.positionalArguments().constFirst()));
@@ -323,6 +329,9 @@ int main(int argc, char* argv[])
     }
     if (parser.isSet(QStringLiteral("baud")) && !usePty) {
         fail(QStringLiteral("--baud needs the pseudo-terminal"));
+    }
+    if (parser.isSet(QStringLiteral("wire")) && !usePty) {
+        fail(QStringLiteral("--wire needs the pseudo-terminal"));
     }
     const int lineBaud =
         parser.isSet(QStringLiteral("baud")) ? integer(parser, QStringLiteral("baud"), 1, 10000000) : 0;
@@ -368,9 +377,11 @@ int main(int argc, char* argv[])
     identity.firmware = identityText(parser, QStringLiteral("firmware"), identity.firmware);
     instrument.setIdentity(identity);
     instrument.setVerbose(parser.isSet(QStringLiteral("verbose")));
-    QString dataError;
-    if (!instrument.data()->applyOptions(parser, &dataError)) {
-        fail(dataError);
+    QString configError;
+    if (!instrument.data()->applyOptions(parser, &configError) ||
+        !instrument.alibi().configure(parser, &configError) ||
+        !instrument.bootloader().configure(parser, &configError)) {
+        fail(configError);
     }
     const int streamMs =
         parser.isSet(QStringLiteral("stream")) ? integer(parser, QStringLiteral("stream"), 1, 3600000) : 0;
@@ -424,15 +435,21 @@ int main(int argc, char* argv[])
             !pty.createLink(parser.value(QStringLiteral("link")), &error)) {
             fail(error, 1);
         }
-        QObject::connect(&pty, &SimPty::received, &instrument,
-                         [&pty, &instrument, lineBaud](const QByteArray& bytes) {
+        // Without --wire the bytes pass at once.
+        auto* wire = new SimWire(
+            [&pty, paced = parser.isSet(QStringLiteral("wire"))] { return paced ? pty.lineSpeed() : 0; },
+            &app);
+        QObject::connect(&pty, &SimPty::received, wire,
+                         [&pty, &instrument, lineBaud, wire](const QByteArray& bytes) {
                              // Read at the wrong speed, a line is noise that the instrument cannot take for a
                              // command.
-                             if (lineBaud == 0 || pty.lineSpeed() == lineBaud) {
-                                 instrument.feed(bytes);
+                             if (lineBaud == 0 || pty.lineSpeed() == instrument.lineBaud(lineBaud)) {
+                                 wire->fromHost(bytes);
                              }
                          });
-        QObject::connect(&instrument, &SimInstrument::output, &pty, &SimPty::write);
+        QObject::connect(wire, &SimWire::toInstrument, &instrument, &SimInstrument::feed);
+        QObject::connect(&instrument, &SimInstrument::output, wire, &SimWire::fromInstrument);
+        QObject::connect(wire, &SimWire::toHost, &pty, &SimPty::write);
         printLine(QStringLiteral("PTY ") + pty.slavePath());
     } else if (parser.isSet(QStringLiteral("tcp-server"))) {
         QString host = QStringLiteral("127.0.0.1");

@@ -186,6 +186,11 @@ void SimInstrument::resetInput()
 
 QByteArray SimInstrument::handleLine(const QByteArray& line)
 {
+    // The bootloader takes the image's lines as the file ends them.
+    if (m_bootloader.isActive()) {
+        m_commandCounts["image"]++;
+        return m_bootloader.handleLine(line);
+    }
     // The application always ends its lines in CR LF; a bare LF is a malformed line.
     if (!line.endsWith(Crlf)) {
         m_commandCounts["?"]++;
@@ -229,6 +234,12 @@ QByteArray SimInstrument::handleLine(const QByteArray& line)
         return m_identity.model + Crlf + m_identity.serialNumber + Crlf + m_identity.productionDate + Crlf +
                m_identity.firmware + Crlf;
     }
+    if (SimAlibi::isAlibiCommand(body)) {
+        return m_alibi.handle(body);
+    }
+    if (body == "Sfirmwupd") {
+        return m_bootloader.start();
+    }
     if (isThresholdCommand(body)) {
         const QByteArray value = body.mid(2);
         double* threshold = body[1] == 'L'   ? &m_minThreshold
@@ -250,7 +261,9 @@ QByteArray SimInstrument::commandName(const QByteArray& body) const
     if (isThresholdCommand(body)) {
         return body.left(2);
     }
-    static const QByteArray known[] = {"SI", "Sx1", "Sx3", "ST", "SZ", "SS", "SJ", "SW9"};
+    static const QByteArray known[] = {"SI",        "Sx1",        "Sx3",      "ST",        "SZ",
+                                       "SS",        "SJ",         "SW9",      "Salibiprn", "Salibinext",
+                                       "Salibirep", "Salibistop", "Sfirmwupd"};
     for (const QByteArray& name : known) {
         if (body == name) {
             return name;

@@ -1,6 +1,9 @@
 #ifndef SIMINSTRUMENT_H
 #define SIMINSTRUMENT_H
 
+#include "simalibi.h"
+#include "simbootloader.h"
+
 #include <QByteArray>
 #include <QHash>
 #include <QObject>
@@ -99,6 +102,15 @@ public:
     int droppedAnswers() const { return m_dropped; }
     int garbledAnswers() const { return m_garbled; }
 
+    // The alibi memory and the bootloader, with their faults.
+    SimAlibi& alibi() { return m_alibi; }
+    SimBootloader& bootloader() { return m_bootloader; }
+    // The speed the line must run at: the bootloader has its own.
+    int lineBaud(int configured) const
+    {
+        return m_bootloader.isActive() ? SimBootloader::BaudRate : configured;
+    }
+
     // The current result as the instrument would send it now.
     QByteArray resultLine(bool withMark);
 
@@ -156,6 +168,8 @@ private:
     int m_garbled = 0;
     QTimer* m_streamTimer = nullptr;
     SimData* m_data = nullptr;
+    SimAlibi m_alibi;
+    SimBootloader m_bootloader;
 };
 
 #endif // SIMINSTRUMENT_H
