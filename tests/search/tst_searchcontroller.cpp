@@ -186,7 +186,8 @@ void TstSearchController::repairsAnUnreachableModule()
         return;
     }
     QTRY_COMPARE_WITH_TIMEOUT(device->state(), int(STATE_CONNECTED), 20000);
-    QCOMPARE(device->model(), QStringLiteral("T-FIX"));
+    // Read once the device reports Connected.
+    QTRY_COMPARE(device->model(), QStringLiteral("T-FIX"));
     QCOMPARE(device->module()->ip().toString(), address);
     QCOMPARE(prompt.progress.size(), 1);
     QCOMPARE(prompt.closed, 1);
