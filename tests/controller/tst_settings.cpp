@@ -53,6 +53,12 @@ void TstSettings::elementsKeepWidgetsInStep()
     SpinElement spin(5);
     QSpinBox spinBox;
     spin.bind(&spinBox);
+    // A widget whose range cannot hold a value clamps it: the value kept is the one it shows.
+    QSpinBox narrow;
+    narrow.setRange(250, 900);
+    spin.bind(&narrow);
+    spin.setState(5);
+    QCOMPARE(spin.value(), narrow.value());
     ComboElement combo(1);
     QComboBox comboBox;
     combo.bind(&comboBox);
