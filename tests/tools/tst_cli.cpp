@@ -73,6 +73,8 @@ private slots:
     void search();
     void connectTo_data();
     void connectTo();
+    void dataServices_data();
+    void dataServices();
 
 private:
     // Started with a scratch home: whatever the program might store goes there.
@@ -480,6 +482,135 @@ void TstCli::connectTo()
     QCOMPARE((QStringList{settings.value("Address").toString(), settings.value("COM").toString(),
                           settings.value("Port").toString()}),
              saved);
+}
+
+void TstCli::dataServices_data()
+{
+    // IN is a file holding input, OUT one the command writes; "&&" runs the next command on the same
+    // instrument. printed and written are beginnings; wire is a line the instrument received.
+    QTest::addColumn<QStringList>("simArgs");
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QByteArray>("input");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("printed");
+    QTest::addColumn<QString>("written");
+    QTest::addColumn<QString>("wire");
+    QTest::addColumn<QString>("err"); // in the last line of stderr
+
+    const QString none = QStringLiteral("/nonexistent/ttyMERVIK0"); // refused before it is opened
+    const QByteArray values = "100\n200\n0.75\n1.5\n7\n101\n201\n1.5\n2.25\n8\n102\n202\n2.5\n3.25\n9\n";
+    const QByteArray image = "S00900006D657276696B68\r\nS1130100000102030405060708090A0B0C0D0E0F73\r\n"
+                             "S1130110101112131415161718191A1B1C1D1E1F63\r\nS9030000FC\r\n";
+    const QByteArray products = "number;text1;text2;text3;integerValue;value1;value2;value3\n"
+                                "7;Flour;bag;;3;1,5;2.25;0\n";
+    auto row = [](const char* name, const QStringList& sim, const QStringList& args, const QByteArray& input,
+                  int exitCode, const QString& printed, const QString& written, const QString& wire,
+                  const QString& err) {
+        QTest::newRow(name) << sim << args << input << exitCode << printed << written << wire << err;
+    };
+    row("alibi", {"--alibi", "3"}, {"alibi", "PORT", "--csv", "OUT"}, {}, 0,
+        "1 2024-01-01 08:01:01 num 1001 user U1 product P1 net 0.125 gross 0.625 tare 0.500 g S\n"
+        "2 2024-01-02 08:02:02 num 1002 user U2 product P2 net 0.250 gross 0.750 tare 0.500 g S\n"
+        "3 2024-01-03 08:03:03 num 1003 user U3 product P3 net 0.375 gross 0.875 tare 0.500 g U\n",
+        "rec_id,date,time,num,user_id,prod_id,net,gross,tare,unit,point,stable\n"
+        "1,2024-01-01,08:01:01,1001,U1,P1,0.125,0.625,0.500,g,3,1\n",
+        "", "alibi: 3 of 3");
+    row("users, quoted, any order", {}, {"users", "PORT", "IN"},
+        "Number,text2,text1\r\n1,\"Smith, Anna\",op\r\n\r\n2,\"said \"\"hi\"\"\",x\r\n", 0,
+        "2 users loaded\n", "", "<- Sr2;x;said \"hi\"\\r", "");
+    row("products, semicolons", {}, {"products", "PORT", "IN"}, products, 0, "1 products loaded\n", "",
+        "<- Sr7;Flour;bag;;3;1.500;2.250;0.000\\r", "");
+    row("clock set, read", {}, {"clock", "PORT", "--set", "2030-01-02 03:04:05", "&&", "clock", "PORT"}, {},
+        0, "2030-01-02 03:04:0", "", "<- Sd&t2030-01-02 03:04:05\\r", "");
+    row("clock now", {}, {"clock", "PORT", "--now"}, {}, 0,
+        "clock set to " + QDate::currentDate().toString(Qt::ISODate), "", "<- Sd&t", "");
+    row("message", {}, {"message", "PORT", "Hello there", "--seconds", "3"}, {}, 0, "shown for 3 s\n", "",
+        "<- SN03Hello there\\r", "");
+    row("compensation set, read", {}, {"compensation", "PORT", "--set", "IN", "&&", "compensation", "PORT"},
+        values, 0, values, "", "<- SEF0110.75\\r", "");
+    row("eeprom get, set", {}, {"eeprom", "PORT", "--get", "OUT", "&&", "eeprom", "PORT", "--set", "OUT"}, {},
+        0, "EEPROM written from OUT\n", "SEW0000:030A11181F262D343B424950575E656C\n", "<- SEW01F0:", "");
+    row("firmware", {}, {"firmware", "PORT", "IN"}, image, 0, "firmware uploaded from IN\n", "",
+        "<- S9030000FC\\r", "100%");
+    // Failures of the instrument.
+    row("table refused", {"--refuse-tables"}, {"users", "PORT", "IN"}, "number,text1,text2\n1,a,b\n", 5, "",
+        "", "", "users: wrong answer");
+    row("alibi count unreadable", {"--alibi", "3", "--alibi-announce", "many"}, {"alibi", "PORT"}, {}, 5, "",
+        "", "", "alibi: wrong answer");
+    row("firmware never finished", {"--boot-no-f3"}, {"firmware", "PORT", "IN"}, image, 5, "", "", "",
+        "firmware: wrong answer");
+    row("eeprom dump stalls", {"--eeprom-stall", "3"}, {"eeprom", "PORT", "--get", "OUT"}, {}, 4, "", "", "",
+        "dump stopped after 3 lines");
+    // Refused input: nothing is sent.
+    row("';' in a field", {}, {"users", none, "IN"}, "number;text1;text2\n1;\"a;b\";c\n", 2, "", "", "",
+        "IN line 2: text1 holds a \";\"");
+    row("quote not closed", {}, {"users", none, "IN"}, "number,text1,text2\n1,a,b\n2,\"a,b\n", 2, "", "", "",
+        "IN line 3: a quoted field");
+    row("unknown field", {}, {"products", none, "IN"}, "number,name\n", 2, "", "", "",
+        "IN line 1: unknown field \"name\"");
+    row("value not a number", {}, {"products", none, "IN"}, products + "8;a;b;c;1;x;0;0\n", 2, "", "", "",
+        "IN line 3: value1");
+    row("14 compensation values", {}, {"compensation", none, "--set", "IN"}, values.left(values.size() - 2),
+        2, "", "", "", "IN: 14 values");
+    row("damaged firmware", {}, {"firmware", none, "IN"}, QByteArray(image).replace("0F73", "0F74"), 2, "",
+        "", "", "IN line 2: checksum");
+    row("bad date", {}, {"clock", none, "--set", "2030-13-01 00:00:00"}, {}, 2, "", "", "", "--set expects");
+    row("eeprom both ways", {}, {"eeprom", none, "--get", "OUT", "--set", "IN"}, {}, 2, "", "", "",
+        "--get FILE or");
+    row("message too long shown", {}, {"message", none, "hi", "--seconds", "100"}, {}, 2, "", "", "",
+        "1 to 99");
+    row("no file", {}, {"users", none, "OUT"}, {}, 1, "", "", "", "cannot read OUT");
+}
+
+void TstCli::dataServices()
+{
+    QFETCH(QStringList, simArgs);
+    QFETCH(QStringList, args);
+    QFETCH(QByteArray, input);
+    QFETCH(int, exitCode);
+    QFETCH(QString, printed);
+    QFETCH(QString, written);
+    QFETCH(QString, wire);
+    QFETCH(QString, err);
+
+    const QString in = m_home.filePath(QStringLiteral("in.txt"));
+    const QString out = m_home.filePath(QStringLiteral("out.txt"));
+    QFile::remove(out);
+    QFile file(in);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(input);
+    file.close();
+    Sim sim;
+    QVERIFY(sim.start(simArgs + QStringList{"--verbose"}));
+    args.replaceInStrings(QStringLiteral("PORT"), sim.port);
+    args.replaceInStrings(QRegularExpression(QStringLiteral("^IN$")), in);
+    args.replaceInStrings(QRegularExpression(QStringLiteral("^OUT$")), out);
+    const QStringList commands = args.join(QLatin1Char('\n')).split(QStringLiteral("\n&&\n"));
+    Run run;
+    for (int i = 0; i < commands.size(); ++i) {
+        run = runCli(commands.at(i).split(QLatin1Char('\n')));
+        QVERIFY2(i + 1 == commands.size() || run.exitCode == 0, qPrintable(run.err));
+    }
+    // Progress lines end in a carriage return or a line feed; the outcome is the last line.
+    const QStringList errLines =
+        run.err.split(QRegularExpression(QStringLiteral("[\r\n]")), Qt::SkipEmptyParts);
+    const QString lastErr = errLines.isEmpty() ? QString() : errLines.constLast();
+    QVERIFY2(run.exitCode == exitCode, qPrintable(run.err));
+    printed.replace("IN", in).replace("OUT", out);
+    QVERIFY2(run.out.left(printed.size()) == printed, qPrintable(run.out));
+    QVERIFY2(lastErr.contains(QString(err).replace("IN", in).replace("OUT", out)), qPrintable(run.err));
+    QCOMPARE(lastErr.startsWith(QLatin1String("mervik-cli: ")), exitCode != 0);
+    QFile result(out);
+    if (!written.isEmpty()) {
+        QVERIFY(result.open(QIODevice::ReadOnly));
+        QVERIFY2(result.readAll().startsWith(written.toUtf8()), "what the command wrote");
+    }
+    if (exitCode != 0 && !args.contains(QStringLiteral("--set"))) {
+        QVERIFY2(!result.exists(), "nothing written on failure");
+    }
+    if (!wire.isEmpty()) {
+        QVERIFY(waitForTraffic(sim.process, wire.toUtf8()));
+    }
 }
 
 QTEST_GUILESS_MAIN(TstCli)

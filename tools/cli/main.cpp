@@ -1,4 +1,5 @@
 // mervik-cli: weighing from scripts. Every failure prints one line on stderr and exits non-zero.
+#include "dataservices.h"
 #include "discovery.h"
 #include "instrumentsession.h"
 #include "modulereader.h"
@@ -320,13 +321,27 @@ int main(int argc, char* argv[])
         "                                 each (one JSON object each with --json), then a count\n"
         "  connect PORT [--baud N] [--save]\n"
         "                                 connect as the program does; --save keeps PORT as the\n"
-        "                                 program's automatic connection at start\n\n"
+        "                                 program's automatic connection at start\n"
+        "  alibi PORT [--csv FILE]        print the alibi memory, one record a line\n"
+        "  users PORT FILE                load the users table from a CSV file\n"
+        "  products PORT FILE             load the products table from a CSV file\n"
+        "  clock PORT [--set \"yyyy-MM-dd hh:mm:ss\" | --now]\n"
+        "                                 print or set the instrument's clock\n"
+        "  message PORT TEXT [--seconds N]\n"
+        "                                 show TEXT on the instrument for N s (1 to 99, default 5)\n"
+        "  eeprom PORT --get FILE | --set FILE\n"
+        "                                 save the EEPROM to FILE or write it from FILE\n"
+        "  compensation PORT [--set FILE] print the 15 compensation values, one a line, or write\n"
+        "                                 them from FILE (one a line)\n"
+        "  firmware PORT FILE             upload an S-record firmware image\n\n"
         "PORT is a serial port path (pseudo-terminals included) or HOST:PORT of a network instrument.\n"
         "Exit status: 0 success, 2 usage, 3 no such port, 4 no answer or nothing found, 5 wrong answer,\n"
         "1 other failure."));
     parser.addHelpOption();
-    parser.addPositionalArgument(QStringLiteral("command"),
-                                 QStringLiteral("probe, read, tare, zero, send, module, search or connect"));
+    parser.addPositionalArgument(
+        QStringLiteral("command"),
+        QStringLiteral("probe, read, tare, zero, send, module, search, connect, alibi, users,\n"
+                       "products, clock, message, eeprom, compensation or firmware"));
     parser.addPositionalArgument(QStringLiteral("port"),
                                  QStringLiteral("serial port path, HOST:PORT, or the module's address"));
     const QCommandLineOption baudOption(QStringLiteral("baud"),
@@ -375,9 +390,21 @@ int main(int argc, char* argv[])
                                         QStringLiteral("search: one JSON object per instrument."));
     const QCommandLineOption saveOption(QStringLiteral("save"),
                                         QStringLiteral("connect: keep as the automatic connection."));
-    parser.addOptions({baudOption, stableOption, countOption, intervalOption, csvOption, waitOption,
-                       linesOption, timeoutOption, dialectOption, localOption, serialOption, networkOption,
-                       portOption, interfaceOption, jsonOption, saveOption});
+    const QCommandLineOption setOption(
+        QStringLiteral("set"),
+        QStringLiteral("clock: the date and time to set; eeprom, compensation: the file."),
+        QStringLiteral("VALUE"));
+    const QCommandLineOption nowOption(QStringLiteral("now"),
+                                       QStringLiteral("clock: set the computer's date and time."));
+    const QCommandLineOption getOption(QStringLiteral("get"), QStringLiteral("eeprom: save to FILE."),
+                                       QStringLiteral("FILE"));
+    const QCommandLineOption secondsOption(QStringLiteral("seconds"),
+                                           QStringLiteral("message: how long it shows (default 5)."),
+                                           QStringLiteral("N"));
+    parser.addOptions({baudOption,   stableOption,  countOption,   intervalOption,  csvOption,
+                       waitOption,   linesOption,   timeoutOption, dialectOption,   localOption,
+                       serialOption, networkOption, portOption,    interfaceOption, jsonOption,
+                       saveOption,   setOption,     nowOption,     getOption,       secondsOption});
     // Parsed by hand so that an unknown option ends with the usage status, like the other usage errors.
     if (!parser.parse(QCoreApplication::arguments())) {
         return fail(InstrumentSession::ExitUsage, parser.errorText());
@@ -415,10 +442,11 @@ int main(int argc, char* argv[])
     const QStringList known = {QStringLiteral("probe"),  QStringLiteral("read"), QStringLiteral("tare"),
                                QStringLiteral("zero"),   QStringLiteral("send"), QStringLiteral("module"),
                                QStringLiteral("connect")};
-    if (!known.contains(command)) {
+    if (!known.contains(command) && !DataJob::handles(command)) {
         return fail(InstrumentSession::ExitUsage, QStringLiteral("unknown command: %1").arg(command));
     }
-    if (command == QLatin1String("send") ? args.size() != 3 : args.size() != 2) {
+    const int wanted = command == QLatin1String("send") ? 3 : qMax(2, DataJob::argumentCount(command));
+    if (args.size() != wanted) {
         return fail(InstrumentSession::ExitUsage,
                     QStringLiteral("wrong number of arguments for %1").arg(command));
     }
@@ -461,8 +489,26 @@ int main(int argc, char* argv[])
                                     parser.isSet(saveOption));
     }
 
-    InstrumentSession session;
+    // The files and values of a data service are checked before the instrument is reached.
+    DataJob job;
     QString error;
+    if (DataJob::handles(command)) {
+        DataJob::Options options;
+        options.csv = parser.value(csvOption);
+        options.setGiven = parser.isSet(setOption);
+        options.set = parser.value(setOption);
+        options.now = parser.isSet(nowOption);
+        options.getGiven = parser.isSet(getOption);
+        options.get = parser.value(getOption);
+        options.secondsGiven = parser.isSet(secondsOption);
+        options.seconds = parser.value(secondsOption);
+        const int prepared = job.prepare(command, args, options, error);
+        if (prepared != InstrumentSession::ExitOk) {
+            return fail(prepared, error);
+        }
+    }
+
+    InstrumentSession session;
     const int opened = session.open(port, baudRates, command == QLatin1String("probe"), error);
     if (opened != InstrumentSession::ExitOk) {
         return fail(opened, error);
@@ -473,6 +519,9 @@ int main(int argc, char* argv[])
     if (command == QLatin1String("read")) {
         return readResults(app, session, parser.isSet(stableOption), count, interval,
                            parser.value(csvOption));
+    }
+    if (DataJob::handles(command)) {
+        return job.run(app, session);
     }
     if (command == QLatin1String("tare") || command == QLatin1String("zero")) {
         return tareOrZero(session, command == QLatin1String("tare"));
