@@ -1,4 +1,5 @@
 #include "dataservices.h"
+#include "clioutput.h"
 #include "instrumentsession.h"
 
 #include "controller/cbalancecontroller.h"
@@ -19,6 +20,10 @@
 
 namespace {
 
+using CliOutput::csvField;
+using CliOutput::fail;
+using CliOutput::out;
+
 const QString ClockFormat = QStringLiteral("yyyy-MM-dd hh:mm:ss");
 constexpr int CompensationValues = 15;
 constexpr int ProgressBarWidth = 40;
@@ -31,33 +36,11 @@ const QStringList ProductFields{QStringLiteral("number"),       QStringLiteral("
 const QString AlibiCsvHeader =
     QStringLiteral("rec_id,date,time,num,user_id,prod_id,net,gross,tare,unit,point,stable\n");
 
-int fail(int code, const QString& message)
-{
-    std::fprintf(stderr, "mervik-cli: %s\n", qPrintable(message));
-    return code;
-}
-
-void out(const QString& line)
-{
-    std::fprintf(stdout, "%s\n", line.toUtf8().constData());
-    std::fflush(stdout);
-}
-
 // A progress line, rewritten in place.
 void progress(const QString& line)
 {
     std::fprintf(stderr, "\r%s", qPrintable(line));
     std::fflush(stderr);
-}
-
-QString csvField(const QString& text)
-{
-    if (!text.contains(QLatin1Char(',')) && !text.contains(QLatin1Char('"'))) {
-        return text;
-    }
-    QString quoted = text;
-    quoted.replace(QLatin1Char('"'), QStringLiteral("\"\""));
-    return QLatin1Char('"') + quoted + QLatin1Char('"');
 }
 
 // Splits one CSV line; false when a quote is left open or text follows a closing quote. Unquoted

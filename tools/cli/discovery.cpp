@@ -1,4 +1,5 @@
 #include "discovery.h"
+#include "clioutput.h"
 #include "instrumentsession.h"
 
 #include "controller/cdevicecontroller.h"
@@ -21,26 +22,15 @@
 #include <QNetworkInterface>
 #include <QThread>
 
-#include <cstdio>
-
 namespace Discovery {
 namespace {
+
+using CliOutput::fail;
+using CliOutput::out;
 
 constexpr int ConnectWaitMs = 5000;
 // An attempt ends within the transport's and the module's bounded waits; this is only a backstop.
 constexpr int AttemptBoundMs = 60000;
-
-int fail(int code, const QString& message)
-{
-    std::fprintf(stderr, "mervik-cli: %s\n", qPrintable(message));
-    return code;
-}
-
-void out(const QString& line)
-{
-    std::fprintf(stdout, "%s\n", line.toUtf8().constData());
-    std::fflush(stdout);
-}
 
 // The program's factory with the scans and baud rates of the command line.
 class CliFactory : public CMervikManagerFactory

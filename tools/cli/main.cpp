@@ -1,4 +1,5 @@
 // mervik-cli: weighing from scripts. Every failure prints one line on stderr and exits non-zero.
+#include "clioutput.h"
 #include "dataservices.h"
 #include "discovery.h"
 #include "instrumentsession.h"
@@ -23,17 +24,9 @@
 
 namespace {
 
-int fail(int code, const QString& message)
-{
-    std::fprintf(stderr, "mervik-cli: %s\n", qPrintable(message));
-    return code;
-}
-
-void out(const QString& line)
-{
-    std::fprintf(stdout, "%s\n", line.toUtf8().constData());
-    std::fflush(stdout);
-}
+using CliOutput::csvField;
+using CliOutput::fail;
+using CliOutput::out;
 
 int failureCode(int result)
 {
@@ -43,18 +36,6 @@ int failureCode(int result)
 QString resultText(int result)
 {
     return result == COMMAND_TIMEOUT ? QStringLiteral("no answer") : QStringLiteral("wrong answer");
-}
-
-// A CSV field, quoted when it holds the delimiter, a quote or a line break.
-QString csvField(const QString& text)
-{
-    if (!text.contains(QLatin1Char(',')) && !text.contains(QLatin1Char('"')) &&
-        !text.contains(QLatin1Char('\n')) && !text.contains(QLatin1Char('\r'))) {
-        return text;
-    }
-    QString quoted = text;
-    quoted.replace(QLatin1Char('"'), QStringLiteral("\"\""));
-    return QLatin1Char('"') + quoted + QLatin1Char('"');
 }
 
 int probe(InstrumentSession& session)
