@@ -38,6 +38,13 @@ QByteArray image(int lines)
     return file + sRecord('9', 0, QByteArray()) + "\r\n";
 }
 
+QString writeFile(const QTemporaryDir& dir, const QByteArray& content)
+{
+    QFile file(dir.filePath("image.s19"));
+    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size() ? file.fileName()
+                                                                                    : QString();
+}
+
 // mervik-sim on a pseudo-terminal and a device on its slave side at 9600 baud. The journal keeps in
 // order the lines written (the alibi commands by their last word, image lines as "image"), alibi
 // records as [position/count:REC_ID] and the finished signals as =result.
@@ -64,10 +71,9 @@ struct Rig
                          [this](int count, int position, const AlibiRecord& r) {
                              journal << QStringLiteral("[%1/%2:%3]").arg(position).arg(count).arg(r.recId);
                          });
-        QObject::connect(&device, &CDevice::readingAlibiFinished, &device,
-                         [this](int result) { journal << QStringLiteral("=%1").arg(result); });
-        QObject::connect(&device, &CDevice::sendingFirmwareFinished, &device,
-                         [this](int result) { journal << QStringLiteral("=%1").arg(result); });
+        const auto finished = [this](int result) { journal << QStringLiteral("=%1").arg(result); };
+        QObject::connect(&device, &CDevice::readingAlibiFinished, &device, finished);
+        QObject::connect(&device, &CDevice::sendingFirmwareFinished, &device, finished);
         QObject::connect(&device, &CDevice::sendingFirmwareProgress, &device,
                          [this](int percent) { progress << percent; });
     }
@@ -75,33 +81,12 @@ struct Rig
     bool start(const QStringList& options)
     {
         const QString port = sim.startPty(QStringList{"--baud", "9600"} + options);
-        if (port.isEmpty()) {
-            qWarning() << sim.errors();
-            return false;
-        }
         device.setRS232(port, QStringLiteral("sim"), 9600);
-        return device.connectDevice(false);
+        return !port.isEmpty() && device.connectDevice(false);
     }
 
     QString text() const { return journal.join(' '); }
 };
-
-QString recordText(const AlibiRecord& r)
-{
-    return QStringList{QString::number(r.recId),
-                       r.date.toString(Qt::ISODate),
-                       r.time.toString(),
-                       QString::number(r.num),
-                       r.userId,
-                       r.prodId,
-                       QString::number(r.net),
-                       QString::number(r.gross),
-                       QString::number(r.tare),
-                       r.unit,
-                       QString::number(r.point),
-                       r.stb ? "S" : "U"}
-        .join('|');
-}
 
 } // namespace
 
@@ -111,7 +96,16 @@ class TstAlibiFirmware : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
+    void initTestCase()
+    {
+        QVERIFY(m_database.isValid());
+        new CPelmLog(this);
+        SimProcess probe;
+        if (probe.startPty().isEmpty()) {
+            QSKIP(("mervik-sim does not serve a pseudo-terminal here: " + probe.errors()).constData());
+        }
+    }
+
     void alibiAnswer_data();
     void alibiAnswer();
     void sRecordFile_data();
@@ -127,74 +121,51 @@ private:
     TestDatabase m_database;
 };
 
-void TstAlibiFirmware::initTestCase()
-{
-    QVERIFY(m_database.isValid());
-    new CPelmLog(this);
-    SimProcess probe;
-    if (probe.startPty().isEmpty()) {
-        QSKIP(("mervik-sim does not serve a pseudo-terminal here: " + probe.errors()).constData());
-    }
-}
-
 void TstAlibiFirmware::alibiAnswer_data()
 {
+    // The record's fields joined by '|' ("-": not parsed), then "+end" for the last-record marker and
+    // "only" when nothing but the marker came.
     QTest::addColumn<QString>("answer");
-    QTest::addColumn<QString>("record"); // empty: not parsed
-    QTest::addColumn<QString>("marker"); // "", "last" or "only"
+    QTest::addColumn<QString>("expected");
 
     const QString good = "7;2024-02-29;23:59:58;1007;U 1;P2;1.250;-1.75;0.5;  kg ;3;";
-    QTest::newRow("stable, terminator attached") << good + "1\r\n"
-                                                 << "7|2024-02-29|23:59:58|1007|U 1|P2|1.25|-1.75|0.5|kg|3|S"
-                                                 << "";
-    QTest::newRow("unstable") << good + "0\r\n"
-                              << "7|2024-02-29|23:59:58|1007|U 1|P2|1.25|-1.75|0.5|kg|3|U"
-                              << "";
-    QTest::newRow("record and marker") << good + "1\r\nMalibiend\r\n"
-                                       << "7|2024-02-29|23:59:58|1007|U 1|P2|1.25|-1.75|0.5|kg|3|S"
-                                       << "last";
-    QTest::newRow("marker alone") << "Malibiend\r\n"
-                                  << ""
-                                  << "only";
-    QTest::newRow("broken record and marker") << "7;2024-02-29;1\r\nMalibiend\r\n"
-                                              << ""
-                                              << "last";
-    QTest::newRow("eleven fields") << "7;2024-02-29;23:59:58;1007;U1;P2;1;2;1;g;3\r\n"
-                                   << ""
-                                   << "";
-    QTest::newRow("thirteen fields") << good + "1;\r\n"
-                                     << ""
-                                     << "";
-    QTest::newRow("30 February") << "7;2024-02-30;23:59:58;1007;U1;P2;1;2;1;g;3;1\r\n"
-                                 << ""
-                                 << "";
-    QTest::newRow("hour 25") << "7;2024-02-28;25:00:00;1007;U1;P2;1;2;1;g;3;1\r\n"
-                             << ""
-                             << "";
-    QTest::newRow("point beyond 16 bits") << "7;2024-02-28;10:00:00;1007;U1;P2;1;2;1;g;70000;1\r\n"
-                                          << ""
-                                          << "";
-    QTest::newRow("comma in a mass") << "7;2024-02-28;10:00:00;1007;U1;P2;1,5;2;1;g;3;1\r\n"
-                                     << ""
-                                     << "";
-    QTest::newRow("record number not a number") << "x7;2024-02-28;10:00:00;1007;U1;P2;1;2;1;g;3;1\r\n"
-                                                << ""
-                                                << "";
+    const QString fields = "7|2024-02-29|23:59:58|1007|U 1|P2|1.25|-1.75|0.5|kg|3|";
+    QTest::newRow("stable, terminator attached") << good + "1\r\n" << fields + "S";
+    QTest::newRow("unstable") << good + "0\r\n" << fields + "U";
+    QTest::newRow("record and marker") << good + "1\r\nMalibiend\r\n" << fields + "S +end";
+    QTest::newRow("marker alone") << QString("Malibiend\r\n") << QString("- +end only");
+    QTest::newRow("broken record and marker") << "7;2024-02-29;1\r\nMalibiend\r\n" << QString("- +end");
+    const std::pair<const char*, QString> broken[] = {
+        {"eleven fields", "7;2024-02-29;23:59:58;1007;U1;P2;1;2;1;g;3"},
+        {"thirteen fields", good + "1;"},
+        {"30 February", "7;2024-02-30;23:59:58;1007;U1;P2;1;2;1;g;3;1"},
+        {"hour 25", "7;2024-02-28;25:00:00;1007;U1;P2;1;2;1;g;3;1"},
+        {"point beyond 16 bits", "7;2024-02-28;10:00:00;1007;U1;P2;1;2;1;g;70000;1"},
+        {"comma in a mass", "7;2024-02-28;10:00:00;1007;U1;P2;1,5;2;1;g;3;1"},
+        {"record number not a number", "x7;2024-02-28;10:00:00;1007;U1;P2;1;2;1;g;3;1"}};
+    for (const auto& [name, answer] : broken) {
+        QTest::newRow(name) << answer + "\r\n" << QString("-");
+    }
 }
 
 void TstAlibiFirmware::alibiAnswer()
 {
     QFETCH(QString, answer);
-    QFETCH(QString, record);
-    QFETCH(QString, marker);
+    QFETCH(QString, expected);
 
-    const CDevice::AlibiAnswer parsed = CDevice::parseAlibiAnswer(answer);
-    QCOMPARE(parsed.parsed, !record.isEmpty());
-    if (parsed.parsed) {
-        QCOMPARE(recordText(parsed.record), record);
+    const CDevice::AlibiAnswer a = CDevice::parseAlibiAnswer(answer);
+    QString text = QStringLiteral("-");
+    if (a.parsed) {
+        const AlibiRecord& r = a.record;
+        QStringList fields;
+        fields << QString::number(r.recId) << r.date.toString(Qt::ISODate) << r.time.toString()
+               << QString::number(r.num) << r.userId << r.prodId << QString::number(r.net)
+               << QString::number(r.gross) << QString::number(r.tare) << r.unit << QString::number(r.point)
+               << QString(r.stb ? 'S' : 'U');
+        text = fields.join('|');
     }
-    QCOMPARE(parsed.last, !marker.isEmpty());
-    QCOMPARE(parsed.markerOnly, marker == "only");
+    text += QString(a.last ? " +end" : "") + (a.markerOnly ? " only" : "");
+    QCOMPARE(text, expected);
 }
 
 void TstAlibiFirmware::sRecordFile_data()
@@ -208,11 +179,11 @@ void TstAlibiFirmware::sRecordFile_data()
     const QByteArray s9 = sRecord('9', 0, QByteArray());
     QByteArray badSum = s1;
     badSum[badSum.size() - 1] = badSum.endsWith('0') ? '1' : '0';
-    QTest::newRow("CR LF") << s0 + "\r\n" + s1 + "\r\n" + s9 + "\r\n" << 3 << 0;
     QTest::newRow("LF, lower case") << s0 + "\n" + s1.toLower().replace('s', 'S') + "\n" + s9 + "\n"
                                     << 3 << 0;
     QTest::newRow("last line unterminated") << s0 + "\n" + s9 << 2 << 0;
-    QTest::newRow("blank lines at the end") << s0 + "\r\n" + s9 + "\r\n\r\n\r\n" << 2 << 0;
+    QTest::newRow("CR LF, blank lines at the end") << s0 + "\r\n" + s1 + "\r\n" + s9 + "\r\n\r\n\r\n"
+                                                   << 3 << 0;
     QTest::newRow("checksum") << s0 + "\r\n" + badSum + "\r\n" + s9 + "\r\n" << 0 << 2;
     QTest::newRow("byte count") << s0 + "\r\nS1FF" + s1.mid(4) + "\r\n" << 0 << 2;
     QTest::newRow("hex digit") << s0 + "\r\n" + s1.left(8) + "G" + s1.mid(9) + "\r\n" << 0 << 2;
@@ -357,17 +328,14 @@ void TstAlibiFirmware::firmwareUpload()
     QFETCH(bool, answersAfter);
 
     QTemporaryDir dir;
-    QFile image(dir.filePath("image.s19"));
-    QVERIFY(image.open(QIODevice::WriteOnly));
-    image.write(file);
-    image.close();
+    const QString path = writeFile(dir, file);
     SRecordFile expected;
     expected.parse(file);
 
     Rig rig;
     QVERIFY(rig.start(options));
     CPelmLog::follow(&rig.device);
-    QCOMPARE(rig.device.sendNewFirmware(image.fileName()), journal.endsWith("=1"));
+    QCOMPARE(rig.device.sendNewFirmware(path), journal.endsWith("=1"));
     QCOMPARE(rig.text(), journal);
     QCOMPARE(rig.imageSent.size(), imageLines);
     const int distinct = qMin(imageLines, 100);
@@ -397,10 +365,7 @@ void TstAlibiFirmware::firmwareUpload()
 void TstAlibiFirmware::firmwareLogFromAnotherThread()
 {
     QTemporaryDir dir;
-    QFile file(dir.filePath("image.s19"));
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(image(250));
-    file.close();
+    const QString path = writeFile(dir, image(250));
     SimProcess sim;
     const QString port = sim.startPty();
     QVERIFY(!port.isEmpty());
@@ -420,7 +385,7 @@ void TstAlibiFirmware::firmwareLogFromAnotherThread()
     QMetaObject::invokeMethod(
         device, [device] { device->connectDevice(false); }, Qt::BlockingQueuedConnection);
 
-    QVERIFY(!device->sendNewFirmware(file.fileName()));
+    QVERIFY(!device->sendNewFirmware(path));
     QTRY_COMPARE_WITH_TIMEOUT(result, 1, 20000);
     device->sendString("SJ\r\n");
     QTRY_COMPARE(TestDatabase::rows("SELECT Message FROM LOGS WHERE INOUT = 'OUT' ORDER BY PacketId"),
