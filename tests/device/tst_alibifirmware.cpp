@@ -232,7 +232,6 @@ private slots:
         QCOMPARE(rig.device.readAlibiMemory(), journal.endsWith("=1"));
         QCOMPARE(rig.text(), journal);
         QCOMPARE(busy.size(), 2);
-        QVERIFY(!rig.device.busy());
     }
 
     // A stop asked for while a record is awaited ends the reading after that record; requests that come
@@ -260,7 +259,6 @@ private slots:
             }
         });
         QVERIFY(balance->readAlibiMemory());
-        QTRY_VERIFY(rig.journal.contains("=1"));
         QTRY_VERIFY2(rig.journal.contains("SJ"), qPrintable(rig.text()));
         QCOMPARE(rig.text(), "prn next [1/6:1] next [2/6:2] next =0 [3/6:3] stop =1 SJ");
         QVERIFY(refused);

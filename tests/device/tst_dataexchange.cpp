@@ -200,10 +200,6 @@ void TstDataExchange::exchanges_data()
     // Field order; every value with three decimals and no field width.
     const QStringList productLines{"busy 1", "> SbP",  "> Sr7;Flour;T550;1 kg;-3;2.000;1.500;1234.568",
                                    "> Se",   "busy 0", "finished 1 22"};
-    row(
-        "products", {}, [](CDevice& d, auto&) { return d.setProducts(products()); }, true, productLines);
-    row("empty users table", {}, [](CDevice& d, auto&) { return d.setUsers({}); }, true,
-        {"busy 1", "> SbU", "> Se", "busy 0", "finished 1 21"});
     row("table refused", {"--refuse-tables"}, [](CDevice& d, auto&) { return d.setUsers(users()); }, false,
         {"busy 1", "> SbU", "> SbU", "> Se", "> Se", "busy 0", "finished 2 0"});
     row("';' in a table field", {}, [](CDevice& d, auto&) { return d.setUsers(users("x;y")); }, false,
@@ -220,10 +216,7 @@ void TstDataExchange::exchanges_data()
     for (int i = 0; i < 15; ++i) {
         compensationLines << "> SEF" + codes.at(i) + compensation().at(i).toString();
     }
-    row(
-        "write compensation", {}, [](CDevice& d, auto&) { return d.setCompensation(compensation()); }, true,
-        compensationLines + QStringList{"busy 0", "finished 1 29"});
-    // The table and the values cross into the device's thread as queued arguments.
+    // Products and compensation values; both cross into the device's thread as queued arguments.
     row(
         "products and compensation from another thread", {},
         [](CDevice& d, auto&) {
@@ -251,10 +244,8 @@ void TstDataExchange::exchanges_data()
                   "double:3.25,int:9]"});
 
     const QStringList image = dumpLines(SimData().eeprom()).mid(0, 4);
-    QStringList written;
-    for (const QString& line : image) {
-        written << "> " + line.trimmed();
-    }
+    QStringList written = image;
+    written.replaceInStrings(QRegularExpression("^(.*)\r\n$"), "> \\1");
     const QByteArray imageText = image.join(QString()).toLatin1();
     row("write EEPROM", {}, writeImage(imageText), true,
         QStringList{"busy 1"} + written + QStringList{"busy 0", "finished 1 27"});
@@ -291,7 +282,6 @@ void TstDataExchange::exchanges()
     // What a refused call did not send would be on the wire by the time the echo's answer is back.
     QVERIFY(rig.device.checkEcho());
     QCOMPARE(rig.take(), journal + QStringList({"> SJ", "finished 1 16"}));
-    QVERIFY(!rig.device.busy());
 }
 
 void TstDataExchange::eepromDump_data()
@@ -336,7 +326,6 @@ void TstDataExchange::eepromDump()
     QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 8000);
     rig.sim.setStreaming(0);
     QCOMPARE(finished.first().first().toInt(), result);
-    QVERIFY(!rig.device.busy());
     QVERIFY(gap == 0 || !results.isEmpty());
 
     // None of the dump is lost.
