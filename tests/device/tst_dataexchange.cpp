@@ -35,13 +35,15 @@ QString variantText(const QVariant& v, bool response = false)
     return response && v.type() == QVariant::String ? QStringLiteral("why") : v.toString();
 }
 
-// The simulated instrument in this process on a pseudo-terminal, and a device on its slave side. The
-// journal keeps, in order, the lines on the wire ("> line", without CR LF) and the device's signals.
+// The simulated instrument in this process on a pseudo-terminal, a device on its slave side and the
+// controller in front of it. The journal keeps, in order, the lines on the wire ("> line", without CR
+// LF), the device's signals and the controller's ends and errors.
 struct Rig
 {
     SimInstrument sim;
     SimPty pty;
     CDevice device;
+    CBalanceController balance;
     QStringList journal;
     QStringList eeprom;
     QByteArray wire;
@@ -61,8 +63,12 @@ struct Rig
                 wire.remove(0, lf + 1);
             }
         });
+        balance.setCurrentDevice(&device);
+        QObject::connect(&balance, &CControllerInterface::raiseError, &device, [this](int error, int c) {
+            journal << QStringLiteral("error %1 %2").arg(error).arg(c);
+        });
         QObject::connect(
-            &device, &CDevice::commandFinished, &device,
+            &balance, &CBalanceController::commandFinished, &device,
             [this](int r, int c, const QVariant& response, const QVariant& p1, const QVariant& p2) {
                 QString text = QStringLiteral("finished %1 %2").arg(r).arg(c);
                 text += response.isValid() ? ' ' + variantText(response, true) : QString();
@@ -123,12 +129,12 @@ QStringList dumpLines(const QByteArray& image)
     return lines;
 }
 
-using Operation = std::function<QVariant(CDevice&, const QString& dir)>;
+using Operation = std::function<QVariant(CDevice&, CBalanceController&, const QString& dir)>;
 
 // Writes the text to a file, then sends it as the EEPROM image.
 Operation writeImage(const QByteArray& text)
 {
-    return [text](CDevice& d, const QString& dir) {
+    return [text](CDevice& d, auto&, const QString& dir) {
         QFile file(dir + "/image.txt");
         if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size()) {
             return false;
@@ -163,7 +169,6 @@ private slots:
     void exchanges();
     void eepromDump_data();
     void eepromDump();
-    void throughController();
 };
 
 void TstDataExchange::exchanges_data()
@@ -174,41 +179,44 @@ void TstDataExchange::exchanges_data()
     QTest::addColumn<QVariant>("returned");
     QTest::addColumn<QStringList>("journal");
 
-    row("message, 0 s", {}, [](CDevice& d, auto&) { return d.message("", 0); }, true,
+    row("message, 0 s", {}, [](CDevice& d, auto&, auto&) { return d.message("", 0); }, true,
         {"> SN01", "finished 1 20  1"});
-    row("message, 150 s", {}, [](CDevice& d, auto&) { return d.message("Hi there", 150); }, true,
-        {"> SN99Hi there", "finished 1 20 Hi there 99"});
-    row("message with a line feed", {}, [](CDevice& d, auto&) { return d.message("one\ntwo", 5); }, false,
-        {"finished 2 20 one\ntwo 5"});
+    row("message, 150 s", {}, [](auto&, CBalanceController& b, auto&) { return b.message("Hi there", 150); },
+        true, {"> SN99Hi there", "finished 1 20 Hi there 99"});
+    row("message with a line feed", {}, [](CDevice& d, auto&, auto&) { return d.message("one\ntwo", 5); },
+        false, {"error 2 20", "finished 2 20 one\ntwo 5"});
 
-    row("set invalid clock", {}, [](CDevice& d, auto&) { return d.setDateTime({}); }, false,
-        {"finished 2 23 invalid"});
+    row("set invalid clock", {}, [](CDevice& d, auto&, auto&) { return d.setDateTime({}); }, false,
+        {"error 2 23", "finished 2 23 invalid"});
     // The clock is set first; the short form has two blanks and a one-digit hour.
-    const Operation setAndRead = [](CDevice& d, auto&) {
+    const Operation setAndRead = [](CDevice& d, auto&, auto&) {
         d.setDateTime(Clock);
         return d.getDateTime();
     };
     const QStringList setAndReadLines{"> Sd&t2026-01-02 03:04:05", "finished 1 23 2026-01-02 03:04",
                                       "> Sd&t?", "finished 1 24 2026-01-02 03:04"};
-    row("set and read clock", {}, setAndRead, Clock, setAndReadLines);
+    row(
+        "set and read clock", {},
+        [](auto&, CBalanceController& b, auto&) { return b.setDateTime(Clock) && b.getDateTime(); }, true,
+        setAndReadLines);
     row("read clock, short hour", {"--clock-short-hour"}, setAndRead, Clock, setAndReadLines);
-    row("read clock, garbled", {"garble"}, [](CDevice& d, auto&) { return d.getDateTime(); }, QDateTime(),
-        {"> Sd&t?", "finished 2 24 invalid"});
+    row("read clock, garbled", {"garble"}, [](CDevice& d, auto&, auto&) { return d.getDateTime(); },
+        QDateTime(), {"> Sd&t?", "error 2 24", "finished 2 24 invalid"});
 
-    row("users", {}, [](CDevice& d, auto&) { return d.setUsers(users()); }, true,
+    row("users", {}, [](auto&, CBalanceController& b, auto&) { return b.setUsers(users()); }, true,
         {"busy 1", "> SbU", "> Sr1;a;b", "> Sr2;c;d", "> Se", "busy 0", "finished 1 21"});
     // Field order; every value with three decimals and no field width.
     const QStringList productLines{"busy 1", "> SbP",  "> Sr7;Flour;T550;1 kg;-3;2.000;1.500;1234.568",
                                    "> Se",   "busy 0", "finished 1 22"};
-    row("table refused", {"--refuse-tables"}, [](CDevice& d, auto&) { return d.setUsers(users()); }, false,
-        {"busy 1", "> SbU", "> SbU", "> Se", "> Se", "busy 0", "finished 2 0"});
-    row("';' in a table field", {}, [](CDevice& d, auto&) { return d.setUsers(users("x;y")); }, false,
-        {"busy 1", "busy 0", "finished 2 21 why"});
-    row("line feed in a table field", {}, [](CDevice& d, auto&) { return d.setUsers(users("x\ny")); }, false,
-        {"busy 1", "busy 0", "finished 2 21 why"});
+    row("table refused", {"--refuse-tables"}, [](CDevice& d, auto&, auto&) { return d.setUsers(users()); },
+        false, {"busy 1", "> SbU", "> SbU", "> Se", "> Se", "busy 0", "error 2 0", "finished 2 0"});
+    row("';' in a table field", {}, [](CDevice& d, auto&, auto&) { return d.setUsers(users("x;y")); }, false,
+        {"busy 1", "busy 0", "error 2 21", "finished 2 21 why"});
+    row("line feed in a table field", {}, [](CDevice& d, auto&, auto&) { return d.setUsers(users("x\ny")); },
+        false, {"busy 1", "busy 0", "error 2 21", "finished 2 21 why"});
     row("carriage return in a product text", {},
-        [](CDevice& d, auto&) { return d.setProducts(products("1\rkg")); }, false,
-        {"busy 1", "busy 0", "finished 2 22 why"});
+        [](auto&, CBalanceController& b, auto&) { return b.setProducts(products("1\rkg")); }, true,
+        {"busy 1", "busy 0", "error 2 22", "finished 2 22 why"});
 
     QStringList compensationLines{"busy 1"};
     const QStringList codes =
@@ -219,7 +227,7 @@ void TstDataExchange::exchanges_data()
     // Products and compensation values; both cross into the device's thread as queued arguments.
     row(
         "products and compensation from another thread", {},
-        [](CDevice& d, auto&) {
+        [](CDevice& d, auto&, auto&) {
             bool returned = true;
             std::thread([&] {
                 returned = d.setProducts(products()) || d.setCompensation(compensation());
@@ -229,17 +237,20 @@ void TstDataExchange::exchanges_data()
         },
         true, productLines + compensationLines + QStringList{"busy 0", "finished 1 29"});
     row("write 14 compensation values", {},
-        [](CDevice& d, auto&) { return d.setCompensation(compensation().mid(1)); }, false,
+        [](CDevice& d, auto&, auto&) { return d.setCompensation(compensation().mid(1)); }, false,
         {"busy 1", "busy 0"});
     row("compensation value with a line feed", {},
-        [](CDevice& d, auto&) { return d.setCompensation(compensation(QStringLiteral("1\n2"))); }, false,
-        {"busy 1", "busy 0", "finished 2 29 why"});
-    row("read compensation", {}, [](CDevice& d, auto&) { return d.getCompensation(); }, true,
+        [](auto&, CBalanceController& b, auto&) {
+            return b.setCompensation(compensation(QStringLiteral("1\n2")));
+        },
+        true, {"busy 1", "busy 0", "error 2 29", "finished 2 29 why"});
+    row("read compensation", {}, [](auto&, CBalanceController& b, auto&) { return b.getCompensation(); },
+        true,
         {"> SW3", "finished 1 290 [int:100,int:200,double:0.5,double:1.25,int:7,int:101,int:201,double:1.5,"
                   "double:2.25,int:8,int:102,int:202,double:2.5,double:3.25,int:9]"});
     // A line of four fields adds nothing.
     row("read compensation, short line", {"--compensation-short=1"},
-        [](CDevice& d, auto&) { return d.getCompensation(); }, true,
+        [](CDevice& d, auto&, auto&) { return d.getCompensation(); }, true,
         {"> SW3", "finished 1 290 [int:100,int:200,double:0.5,double:1.25,int:7,int:102,int:202,double:2.5,"
                   "double:3.25,int:9]"});
 
@@ -252,11 +263,18 @@ void TstDataExchange::exchanges_data()
     // The third line is refused on each of its three attempts; the fourth is never sent.
     row("write EEPROM, third line refused", {"--eeprom-refuse-write=3"}, writeImage(imageText), false,
         QStringList{"busy 1"} + written.mid(0, 2) + QVector<QString>(3, written.at(2)).toList() +
-            QStringList{"finished 2 27", "busy 0"});
+            QStringList{"error 2 27", "finished 2 27", "busy 0"});
     row("write EEPROM, carriage return inside a line", {}, writeImage(imageText + "SEW0010:00\r11\n"), false,
-        {"busy 1", "busy 0", "finished 2 27 why"});
+        {"busy 1", "busy 0", "error 2 27", "finished 2 27 why"});
+    // A serial instrument has no network module.
+    const QString noModule = QStringLiteral("error %1 -1").arg(int(CControllerInterface::ErrorNoModule));
+    row("network settings", {},
+        [](auto&, CBalanceController& b, auto&) {
+            return b.setRoutingMode(2) || b.setIpLayer(true, {}, {}, {});
+        },
+        false, {noModule, noModule});
     row("write EEPROM, no file", {},
-        [](CDevice& d, const QString& dir) { return d.setEEPROM(dir + "/none"); }, false,
+        [](CDevice& d, auto&, const QString& dir) { return d.setEEPROM(dir + "/none"); }, false,
         {"busy 1", "busy 0"});
 }
 
@@ -277,7 +295,7 @@ void TstDataExchange::exchanges()
     QVERIFY(parser.parse(QStringList{"sim"} + simOptions));
     QVERIFY2(rig.sim.data()->applyOptions(parser, &error), qPrintable(error));
 
-    QCOMPARE(variantText(operation(rig.device, dir.path())), variantText(returned));
+    QCOMPARE(variantText(operation(rig.device, rig.balance, dir.path())), variantText(returned));
     rig.sim.setGarbleProbability(0);
     // What a refused call did not send would be on the wire by the time the echo's answer is back.
     QVERIFY(rig.device.checkEcho());
@@ -305,12 +323,10 @@ void TstDataExchange::eepromDump()
     QFETCH(int, result);
 
     Rig rig;
-    CBalanceController balance;
-    balance.setCurrentDevice(&rig.device);
+    CBalanceController& balance = rig.balance;
     QVERIFY(rig.start());
     rig.sim.data()->setDumpGap(gap);
     rig.sim.data()->setDumpStall(stall);
-    QSignalSpy errors(&balance, &CControllerInterface::raiseError);
     QSignalSpy lines(&balance, &CBalanceController::eepromReceived);
     QSignalSpy finished(&balance, &CBalanceController::readingEEPROMFinished);
     QSignalSpy results(&rig.device, &CDevice::resultReceived);
@@ -318,8 +334,6 @@ void TstDataExchange::eepromDump()
     if (gap > 0) {
         // While the dump runs the device is busy: requests are refused and nothing is sent.
         QVERIFY(!balance.setUsers(users()) && !balance.getCompensation());
-        QCOMPARE(errors.size(), 2);
-        QCOMPARE(errors.first(), (QVariantList{CControllerInterface::ErrorBusy, -1}));
         // Results the instrument streams meanwhile stay results.
         rig.sim.setStreaming(30);
     }
@@ -332,7 +346,9 @@ void TstDataExchange::eepromDump()
     const QStringList dump = dumpLines(rig.sim.data()->eeprom());
     QCOMPARE(rig.eeprom, stall < 0 ? dump : QStringList(dump.mid(0, stall)));
     QCOMPARE(lines.size(), rig.eeprom.size());
-    QStringList expected{"> SE?", "busy 1", "line EEPROM: 512", "busy 0"};
+    const QString busy = QStringLiteral("error %1 -1").arg(int(CControllerInterface::ErrorBusy));
+    QStringList expected{"> SE?", "busy 1", "line EEPROM: 512"};
+    expected << (gap > 0 ? QStringList{busy, busy, "busy 0"} : QStringList{"busy 0"});
     expected << (stall < 0 ? QStringList{"eeprom finished 1", "line ME?"} : QStringList{"eeprom finished 3"});
     QCOMPARE(rig.take(), expected);
 
@@ -348,38 +364,8 @@ void TstDataExchange::eepromDump()
     QTemporaryDir dir;
     QString changed = dump.at(1);
     changed.replace(8, 2, QStringLiteral("AB"));
-    QVERIFY(writeImage(changed.toLatin1())(rig.device, dir.path()).toBool());
+    QVERIFY(writeImage(changed.toLatin1())(rig.device, balance, dir.path()).toBool());
     QCOMPARE(dumpLines(rig.sim.data()->eeprom()).at(1), changed);
-    balance.setCurrentDevice(nullptr);
-}
-
-void TstDataExchange::throughController()
-{
-    Rig rig;
-    CBalanceController balance;
-    balance.setCurrentDevice(&rig.device);
-    QVERIFY(rig.start());
-    QSignalSpy errors(&balance, &CControllerInterface::raiseError);
-    QSignalSpy finished(&balance, &CBalanceController::commandFinished);
-
-    // Every request reaches the device, and its end comes back with its values.
-    QVERIFY(balance.setUsers(users()) && balance.setProducts(products()) &&
-            balance.message(QStringLiteral("Hello"), 3) && balance.setDateTime(Clock) &&
-            balance.getDateTime() && balance.setCompensation(compensation()) && balance.getCompensation());
-    QStringList done;
-    for (const QVariantList& args : finished) {
-        done << QStringLiteral("%1:%2").arg(args.at(0).toInt()).arg(args.at(1).toInt());
-    }
-    QCOMPARE(done, QString("1:21 1:22 1:20 1:23 1:24 1:29 1:290").split(' '));
-    QCOMPARE(finished.at(4).at(2).toDateTime().date(), Clock.date());
-    QCOMPARE(finished.last().at(2).toList(), compensation());
-    QVERIFY(errors.isEmpty());
-
-    // A serial instrument has no network module.
-    QVERIFY(!balance.setRoutingMode(2) && !balance.setIpLayer(true, {}, {}, {}));
-    QCOMPARE(errors.size(), 2);
-    QCOMPARE(errors.first(), (QVariantList{CControllerInterface::ErrorNoModule, -1}));
-    balance.setCurrentDevice(nullptr);
 }
 
 QTEST_GUILESS_MAIN(TstDataExchange)
