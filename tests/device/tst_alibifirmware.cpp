@@ -9,21 +9,17 @@
 #include <QScopeGuard>
 #include <QtTest>
 
+#include <numeric>
+
 namespace {
 
 // A record of the test's own making: type, 16-bit address, data, and the checksum that makes the
 // bytes add up to FF.
 QByteArray sRecord(char type, int address, const QByteArray& data)
 {
-    QByteArray bytes;
-    bytes += char(data.size() + 3);
-    bytes += char(address >> 8);
-    bytes += char(address);
-    bytes += data;
-    quint8 sum = 0;
-    for (const char b : bytes) {
-        sum += quint8(b);
-    }
+    QByteArray bytes = QByteArray(1, char(data.size() + 3)) + char(address >> 8) + char(address) + data;
+    const int sum =
+        std::accumulate(bytes.cbegin(), bytes.cend(), 0, [](int s, char b) { return s + quint8(b); });
     bytes += char(~sum);
     return 'S' + QByteArray(1, type) + bytes.toHex().toUpper();
 }
@@ -38,8 +34,15 @@ QByteArray image(int lines)
     return file + sRecord('9', 0, QByteArray()) + "\r\n";
 }
 
+QString writeFile(const QTemporaryDir& dir, const QByteArray& content)
+{
+    QFile file(dir.filePath("image.s19"));
+    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size() ? file.fileName()
+                                                                                    : QString();
+}
+
 // mervik-sim on a pseudo-terminal and a device on its slave side at 9600 baud. The journal keeps in
-// order the lines written (the alibi commands by their last word, image lines as "image"), alibi
+// order the lines written (the alibi commands by their last word; image lines go to imageSent), alibi
 // records as [position/count:REC_ID] and the finished signals as =result.
 struct Rig
 {
@@ -52,22 +55,20 @@ struct Rig
     Rig()
     {
         QObject::connect(&device, &CDevice::newOutLog, &device, [this](const PelmLogRecord& r) {
-            if (r.message.startsWith(QLatin1String("Salibi"))) {
-                journal << r.message.mid(6).trimmed();
-            } else if (r.message.startsWith(QLatin1String("S")) && r.message.at(1).isDigit()) {
+            const QString m = r.message.trimmed();
+            if (m.size() > 1 && m.at(0) == 'S' && m.at(1).isDigit()) {
                 imageSent << r.message.toLatin1();
             } else {
-                journal << r.message.trimmed();
+                journal << (m.startsWith(QLatin1String("Salibi")) ? m.mid(6).trimmed() : m);
             }
         });
         QObject::connect(&device, &CDevice::readingAlibiProgress, &device,
                          [this](int count, int position, const AlibiRecord& r) {
                              journal << QStringLiteral("[%1/%2:%3]").arg(position).arg(count).arg(r.recId);
                          });
-        QObject::connect(&device, &CDevice::readingAlibiFinished, &device,
-                         [this](int result) { journal << QStringLiteral("=%1").arg(result); });
-        QObject::connect(&device, &CDevice::sendingFirmwareFinished, &device,
-                         [this](int result) { journal << QStringLiteral("=%1").arg(result); });
+        const auto finished = [this](int result) { journal << QStringLiteral("=%1").arg(result); };
+        QObject::connect(&device, &CDevice::readingAlibiFinished, &device, finished);
+        QObject::connect(&device, &CDevice::sendingFirmwareFinished, &device, finished);
         QObject::connect(&device, &CDevice::sendingFirmwareProgress, &device,
                          [this](int percent) { progress << percent; });
     }
@@ -75,33 +76,12 @@ struct Rig
     bool start(const QStringList& options)
     {
         const QString port = sim.startPty(QStringList{"--baud", "9600"} + options);
-        if (port.isEmpty()) {
-            qWarning() << sim.errors();
-            return false;
-        }
         device.setRS232(port, QStringLiteral("sim"), 9600);
-        return device.connectDevice(false);
+        return !port.isEmpty() && device.connectDevice(false);
     }
 
     QString text() const { return journal.join(' '); }
 };
-
-QString recordText(const AlibiRecord& r)
-{
-    return QStringList{QString::number(r.recId),
-                       r.date.toString(Qt::ISODate),
-                       r.time.toString(),
-                       QString::number(r.num),
-                       r.userId,
-                       r.prodId,
-                       QString::number(r.net),
-                       QString::number(r.gross),
-                       QString::number(r.tare),
-                       r.unit,
-                       QString::number(r.point),
-                       r.stb ? "S" : "U"}
-        .join('|');
-}
 
 } // namespace
 
@@ -111,322 +91,285 @@ class TstAlibiFirmware : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void alibiAnswer_data();
-    void alibiAnswer();
-    void sRecordFile_data();
-    void sRecordFile();
-    void alibiReading_data();
-    void alibiReading();
-    void alibiStopAndRefusals();
-    void firmwareUpload_data();
-    void firmwareUpload();
-    void firmwareLogFromAnotherThread();
+    void initTestCase()
+    {
+        QVERIFY(m_database.isValid());
+        new CPelmLog(this);
+        SimProcess probe;
+        if (probe.startPty().isEmpty()) {
+            QSKIP(("mervik-sim does not serve a pseudo-terminal here: " + probe.errors()).constData());
+        }
+    }
+
+    void alibiAnswer_data()
+    {
+        // The record's fields joined by '|' ("-": not parsed), then "+end" for the last-record marker and
+        // "only" when nothing but the marker came.
+        QTest::addColumn<QString>("answer");
+        QTest::addColumn<QString>("expected");
+
+        const QString good = "7;2024-02-29;23:59:58;1007;U 1;P2;1.250;-1.75;0.5;  kg ;3;";
+        const QString fields = "7|2024-02-29|23:59:58|1007|U 1|P2|1.25|-1.75|0.5|kg|3|";
+        QTest::newRow("stable, terminator attached") << good + "1\r\n" << fields + "S";
+        QTest::newRow("unstable") << good + "0\r\n" << fields + "U";
+        QTest::newRow("record and marker") << good + "1\r\nMalibiend\r\n" << fields + "S +end";
+        QTest::newRow("marker alone") << QString("Malibiend\r\n") << QString("- +end only");
+        QTest::newRow("broken record and marker") << "7;2024-02-29;1\r\nMalibiend\r\n" << QString("- +end");
+        const std::pair<const char*, QString> broken[] = {
+            {"eleven fields", "7;2024-02-29;23:59:58;1007;U1;P2;1;2;1;g;3"},
+            {"thirteen fields", good + "1;"},
+            {"30 February", "7;2024-02-30;23:59:58;1007;U1;P2;1;2;1;g;3;1"},
+            {"hour 25", "7;2024-02-28;25:00:00;1007;U1;P2;1;2;1;g;3;1"},
+            {"point beyond 16 bits", "7;2024-02-28;10:00:00;1007;U1;P2;1;2;1;g;70000;1"},
+            {"comma in a mass", "7;2024-02-28;10:00:00;1007;U1;P2;1,5;2;1;g;3;1"},
+            {"record number not a number", "x7;2024-02-28;10:00:00;1007;U1;P2;1;2;1;g;3;1"}};
+        for (const auto& [name, answer] : broken) {
+            QTest::newRow(name) << answer + "\r\n" << QString("-");
+        }
+    }
+
+    void alibiAnswer()
+    {
+        QFETCH(QString, answer);
+        QFETCH(QString, expected);
+
+        const CDevice::AlibiAnswer a = CDevice::parseAlibiAnswer(answer);
+        QString text = QStringLiteral("-");
+        if (a.parsed) {
+            const AlibiRecord& r = a.record;
+            QStringList fields;
+            fields << QString::number(r.recId) << r.date.toString(Qt::ISODate) << r.time.toString()
+                   << QString::number(r.num) << r.userId << r.prodId << QString::number(r.net)
+                   << QString::number(r.gross) << QString::number(r.tare) << r.unit
+                   << QString::number(r.point) << QString(r.stb ? 'S' : 'U');
+            text = fields.join('|');
+        }
+        text += QString(a.last ? " +end" : "") + (a.markerOnly ? " only" : "");
+        QCOMPARE(text, expected);
+    }
+
+    void sRecordFile_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<int>("lines"); // 0: refused
+        QTest::addColumn<int>("errorLine");
+
+        const QByteArray s0 = sRecord('0', 0, "hdr");
+        const QByteArray s1 = sRecord('1', 0x100, "\x01\x02\x03");
+        const QByteArray s9 = sRecord('9', 0, QByteArray());
+        QByteArray badSum = s1;
+        badSum[badSum.size() - 1] = badSum.endsWith('0') ? '1' : '0';
+        QTest::newRow("LF, lower case") << s0 + "\n" + s1.toLower().replace('s', 'S') + "\n" + s9 + "\n"
+                                        << 3 << 0;
+        QTest::newRow("last line unterminated") << s0 + "\n" + s9 << 2 << 0;
+        QTest::newRow("CR LF, blank lines at the end") << s0 + "\r\n" + s1 + "\r\n" + s9 + "\r\n\r\n\r\n"
+                                                       << 3 << 0;
+        QTest::newRow("checksum") << s0 + "\r\n" + badSum + "\r\n" + s9 + "\r\n" << 0 << 2;
+        QTest::newRow("byte count") << s0 + "\r\nS1FF" + s1.mid(4) + "\r\n" << 0 << 2;
+        QTest::newRow("hex digit") << s0 + "\r\n" + s1.left(8) + "G" + s1.mid(9) + "\r\n" << 0 << 2;
+        QTest::newRow("odd length") << s1 + "0\r\n" << 0 << 1;
+        QTest::newRow("not a record") << s0 + "\r\n" + s1 + "\r\n:10010000\r\n" << 0 << 3;
+        QTest::newRow("reserved S4") << QByteArray("S4030000FC\r\n") << 0 << 1;
+        QTest::newRow("binary") << s0 + "\r\n" + s1 + QByteArray("\0", 1) + "\r\n" << 0 << 2;
+        QTest::newRow("blank line between records") << s0 + "\r\n\r\n" + s9 + "\r\n" << 0 << 2;
+        QTest::newRow("empty file") << QByteArray() << 0 << 1;
+    }
+
+    void sRecordFile()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(int, lines);
+        QFETCH(int, errorLine);
+
+        SRecordFile file;
+        QCOMPARE(file.parse(content), lines > 0);
+        QCOMPARE(file.lines().size(), lines);
+        QCOMPARE(file.errorLine(), errorLine);
+        if (lines > 0) {
+            // Sent as the file has them, every line ended.
+            QVERIFY(file.lines().join().startsWith(content.left(content.indexOf('\n') + 1)));
+            QVERIFY(file.lines().constLast().endsWith('\n'));
+        } else {
+            QVERIFY(!file.error().isEmpty());
+        }
+    }
+
+    void alibiReading_data()
+    {
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<QString>("journal");
+
+        QTest::newRow("three records")
+            << QStringList{"--alibi", "3"} << "prn next [1/3:1] next [2/3:2] next [3/3:3] stop =1";
+        QTest::newRow("empty memory") << QStringList{"--alibi", "0"} << "prn stop =1";
+        QTest::newRow("count unreadable")
+            << QStringList{"--alibi", "3", "--alibi-announce", "many"} << "prn stop =0";
+        QTest::newRow("record asked again") << QStringList{"--alibi", "3", "--alibi-broken", "2:1"}
+                                            << "prn next [1/3:1] next rep [2/3:2] next [3/3:3] stop =1";
+        QTest::newRow("four bad answers") << QStringList{"--alibi", "3", "--alibi-broken", "2:4"}
+                                          << "prn next [1/3:1] next rep rep rep stop =0";
+        QTest::newRow("last record broken beside its marker")
+            << QStringList{"--alibi", "3", "--alibi-broken", "3:1"}
+            << "prn next [1/3:1] next [2/3:2] next rep [3/3:3] stop =1";
+        QTest::newRow("fewer records than announced") << QStringList{"--alibi", "2", "--alibi-announce", "5"}
+                                                      << "prn next [1/5:1] next [2/5:2] stop =1";
+        QTest::newRow("more records than announced") << QStringList{"--alibi", "5", "--alibi-announce", "2"}
+                                                     << "prn next [1/2:1] next [2/2:2] stop =1";
+        // Three attempts of 2000 ms for the missing record.
+        QTest::newRow("fewer than announced, no marker")
+            << QStringList{"--alibi", "1", "--alibi-announce", "2", "--alibi-no-marker"}
+            << "prn next [1/2:1] next next next stop =0";
+    }
+
+    void alibiReading()
+    {
+        QFETCH(QStringList, options);
+        QFETCH(QString, journal);
+
+        Rig rig;
+        QVERIFY(rig.start(options));
+        QSignalSpy busy(&rig.device, &CDevice::busyChanged);
+        QCOMPARE(rig.device.readAlibiMemory(), journal.endsWith("=1"));
+        QCOMPARE(rig.text(), journal);
+        QCOMPARE(busy.size(), 2);
+    }
+
+    // A stop asked for while a record is awaited ends the reading after that record; requests that come
+    // meanwhile are held once and refused after that, and the controller refuses a busy device.
+    void alibiStopAndRefusals()
+    {
+        Rig rig;
+        CBalanceController* balance = CBalanceController::instance();
+        CDeviceController::instance()->setCurrentDevice(&rig.device);
+        QSignalSpy errors(balance, &CControllerInterface::raiseError);
+        QSignalSpy forwarded(balance, &CBalanceController::readingAlibiFinished);
+        QVERIFY(rig.start({"--alibi", "6"}));
+        // The device controller reads the identity of a device that connects.
+        QTRY_VERIFY(rig.journal.contains("SW9"));
+        QTRY_VERIFY(!rig.device.busy());
+        rig.journal.clear();
+        bool refused = false;
+        connect(&rig.device, &CDevice::readingAlibiProgress, this, [&](int, int position) {
+            if (position == 2) {
+                refused = !balance->readAlibiMemory() && !balance->sendNewFirmware("x.s19");
+                QMetaObject::invokeMethod(&rig.device, "sendString", Qt::QueuedConnection,
+                                          Q_ARG(QString, "SJ\r\n"));
+                QMetaObject::invokeMethod(&rig.device, "readAlibiMemory", Qt::QueuedConnection);
+                QMetaObject::invokeMethod(&rig.device, "stopReadingAlibiMemory", Qt::QueuedConnection);
+            }
+        });
+        QVERIFY(balance->readAlibiMemory());
+        QTRY_VERIFY2(rig.journal.contains("SJ"), qPrintable(rig.text()));
+        QCOMPARE(rig.text(), "prn next [1/6:1] next [2/6:2] next =0 [3/6:3] stop =1 SJ");
+        QVERIFY(refused);
+        QCOMPARE(errors.size(), 2);
+        QCOMPARE(errors.at(0).at(0).toInt(), int(CControllerInterface::ErrorBusy));
+        QCOMPARE(forwarded.size(), 2);
+        CDeviceController::instance()->setCurrentDevice(nullptr);
+    }
+
+    void firmwareUpload_data()
+    {
+        // The journal; the image lines sent, repeats included; the progress reports, first..last.
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QString>("expected");
+        QTest::addColumn<bool>("answersAfter");
+
+        const QByteArray good = image(250);
+        QByteArrayList lines = good.split('\n');
+        QByteArray& line57 = lines[56];
+        line57[line57.size() - 2] = line57.at(line57.size() - 2) == '0' ? '1' : '0';
+
+        // The start, then one report per percent up to 101 after the last line.
+        QTest::newRow("finished, on a timed line")
+            << QStringList{"--wire"} << good << "Sfirmwupd =1; 250 lines; 102 reports 1..101" << true;
+        QTest::newRow("never finished")
+            << QStringList{"--boot-no-f3"} << good << "Sfirmwupd =0; 250 lines; 102 reports 1..101" << false;
+        // The line gets its two attempts of 2500 ms.
+        QTest::newRow("silent at line 100") << QStringList{"--boot-silent-at", "100"} << good
+                                            << "Sfirmwupd =0; 101 lines; 42 reports 1..41" << false;
+        QTest::newRow("no bootloader") << QStringList{"--silent-after", "0"} << good
+                                       << "Sfirmwupd Sfirmwupd =0; 0 lines; 0 reports" << false;
+        QTest::newRow("damaged file")
+            << QStringList() << lines.join('\n') << "=0; 0 lines; 0 reports" << true;
+    }
+
+    void firmwareUpload()
+    {
+        QFETCH(QStringList, options);
+        QFETCH(QByteArray, file);
+        QFETCH(QString, expected);
+        QFETCH(bool, answersAfter);
+
+        QTemporaryDir dir;
+        const QString path = writeFile(dir, file);
+        SRecordFile parsed;
+        parsed.parse(file);
+
+        Rig rig;
+        QVERIFY(rig.start(options));
+        CPelmLog::follow(&rig.device);
+        QCOMPARE(rig.device.sendNewFirmware(path), expected.contains("=1"));
+        QString text =
+            rig.text() +
+            QStringLiteral("; %1 lines; %2 reports").arg(rig.imageSent.size()).arg(rig.progress.size());
+        if (!rig.progress.isEmpty()) {
+            text += QStringLiteral(" %1..%2").arg(rig.progress.constFirst()).arg(rig.progress.constLast());
+        }
+        QCOMPARE(text, expected);
+        const int distinct = qMin(rig.imageSent.size(), 100);
+        QCOMPARE(rig.imageSent.mid(0, distinct), parsed.lines().mid(0, distinct));
+        QVERIFY(!rig.device.busy());
+        // Back at the instrument's own speed, where it answers again, and logged again; the image never
+        // reached the log.
+        QCOMPARE(rig.device.baudRate(), 9600);
+        if (answersAfter) {
+            QVERIFY(rig.device.result().endsWith("g  \r\n"));
+        }
+        rig.device.sendString("SJ\r\n");
+        QTRY_COMPARE(TestDatabase::rows("SELECT Message FROM LOGS WHERE Message = 'SJ\r\n' OR "
+                                        "Message GLOB 'S[0-9]*' OR Message GLOB 'f*'"),
+                     QStringList{"SJ\r\n"});
+        TestDatabase::rows("DELETE FROM LOGS");
+    }
+
+    // Records of a device in another thread reach the log queued: what was sent before the upload is
+    // stored, the image is not, and what follows is stored again.
+    void firmwareLogFromAnotherThread()
+    {
+        QTemporaryDir dir;
+        const QString path = writeFile(dir, image(250));
+        SimProcess sim;
+        const QString port = sim.startPty();
+        QVERIFY(!port.isEmpty());
+        QThread thread;
+        thread.start();
+        auto* device = new CDevice;
+        device->setRS232(port, QStringLiteral("sim"), 9600);
+        CPelmLog::follow(device);
+        device->moveToThread(&thread);
+        const auto cleanup = qScopeGuard([&] {
+            QMetaObject::invokeMethod(device, &QObject::deleteLater);
+            thread.quit();
+            thread.wait(5000);
+        });
+        int result = -1;
+        connect(device, &CDevice::sendingFirmwareFinished, this, [&result](int r) { result = r; });
+        QMetaObject::invokeMethod(
+            device, [device] { device->connectDevice(false); }, Qt::BlockingQueuedConnection);
+
+        QVERIFY(!device->sendNewFirmware(path));
+        QTRY_COMPARE_WITH_TIMEOUT(result, 1, 20000);
+        device->sendString("SJ\r\n");
+        QTRY_COMPARE(TestDatabase::rows("SELECT Message FROM LOGS WHERE INOUT = 'OUT' ORDER BY PacketId"),
+                     QStringList({"Sfirmwupd\r\n", "SJ\r\n"}));
+        TestDatabase::rows("DELETE FROM LOGS");
+    }
 
 private:
     TestDatabase m_database;
 };
-
-void TstAlibiFirmware::initTestCase()
-{
-    QVERIFY(m_database.isValid());
-    new CPelmLog(this);
-    SimProcess probe;
-    if (probe.startPty().isEmpty()) {
-        QSKIP(("mervik-sim does not serve a pseudo-terminal here: " + probe.errors()).constData());
-    }
-}
-
-void TstAlibiFirmware::alibiAnswer_data()
-{
-    QTest::addColumn<QString>("answer");
-    QTest::addColumn<QString>("record"); // empty: not parsed
-    QTest::addColumn<QString>("marker"); // "", "last" or "only"
-
-    const QString good = "7;2024-02-29;23:59:58;1007;U 1;P2;1.250;-1.75;0.5;  kg ;3;";
-    QTest::newRow("stable, terminator attached") << good + "1\r\n"
-                                                 << "7|2024-02-29|23:59:58|1007|U 1|P2|1.25|-1.75|0.5|kg|3|S"
-                                                 << "";
-    QTest::newRow("unstable") << good + "0\r\n"
-                              << "7|2024-02-29|23:59:58|1007|U 1|P2|1.25|-1.75|0.5|kg|3|U"
-                              << "";
-    QTest::newRow("record and marker") << good + "1\r\nMalibiend\r\n"
-                                       << "7|2024-02-29|23:59:58|1007|U 1|P2|1.25|-1.75|0.5|kg|3|S"
-                                       << "last";
-    QTest::newRow("marker alone") << "Malibiend\r\n"
-                                  << ""
-                                  << "only";
-    QTest::newRow("broken record and marker") << "7;2024-02-29;1\r\nMalibiend\r\n"
-                                              << ""
-                                              << "last";
-    QTest::newRow("eleven fields") << "7;2024-02-29;23:59:58;1007;U1;P2;1;2;1;g;3\r\n"
-                                   << ""
-                                   << "";
-    QTest::newRow("thirteen fields") << good + "1;\r\n"
-                                     << ""
-                                     << "";
-    QTest::newRow("30 February") << "7;2024-02-30;23:59:58;1007;U1;P2;1;2;1;g;3;1\r\n"
-                                 << ""
-                                 << "";
-    QTest::newRow("hour 25") << "7;2024-02-28;25:00:00;1007;U1;P2;1;2;1;g;3;1\r\n"
-                             << ""
-                             << "";
-    QTest::newRow("point beyond 16 bits") << "7;2024-02-28;10:00:00;1007;U1;P2;1;2;1;g;70000;1\r\n"
-                                          << ""
-                                          << "";
-    QTest::newRow("comma in a mass") << "7;2024-02-28;10:00:00;1007;U1;P2;1,5;2;1;g;3;1\r\n"
-                                     << ""
-                                     << "";
-    QTest::newRow("record number not a number") << "x7;2024-02-28;10:00:00;1007;U1;P2;1;2;1;g;3;1\r\n"
-                                                << ""
-                                                << "";
-}
-
-void TstAlibiFirmware::alibiAnswer()
-{
-    QFETCH(QString, answer);
-    QFETCH(QString, record);
-    QFETCH(QString, marker);
-
-    const CDevice::AlibiAnswer parsed = CDevice::parseAlibiAnswer(answer);
-    QCOMPARE(parsed.parsed, !record.isEmpty());
-    if (parsed.parsed) {
-        QCOMPARE(recordText(parsed.record), record);
-    }
-    QCOMPARE(parsed.last, !marker.isEmpty());
-    QCOMPARE(parsed.markerOnly, marker == "only");
-}
-
-void TstAlibiFirmware::sRecordFile_data()
-{
-    QTest::addColumn<QByteArray>("content");
-    QTest::addColumn<int>("lines"); // 0: refused
-    QTest::addColumn<int>("errorLine");
-
-    const QByteArray s0 = sRecord('0', 0, "hdr");
-    const QByteArray s1 = sRecord('1', 0x100, "\x01\x02\x03");
-    const QByteArray s9 = sRecord('9', 0, QByteArray());
-    QByteArray badSum = s1;
-    badSum[badSum.size() - 1] = badSum.endsWith('0') ? '1' : '0';
-    QTest::newRow("CR LF") << s0 + "\r\n" + s1 + "\r\n" + s9 + "\r\n" << 3 << 0;
-    QTest::newRow("LF, lower case") << s0 + "\n" + s1.toLower().replace('s', 'S') + "\n" + s9 + "\n"
-                                    << 3 << 0;
-    QTest::newRow("last line unterminated") << s0 + "\n" + s9 << 2 << 0;
-    QTest::newRow("blank lines at the end") << s0 + "\r\n" + s9 + "\r\n\r\n\r\n" << 2 << 0;
-    QTest::newRow("checksum") << s0 + "\r\n" + badSum + "\r\n" + s9 + "\r\n" << 0 << 2;
-    QTest::newRow("byte count") << s0 + "\r\nS1FF" + s1.mid(4) + "\r\n" << 0 << 2;
-    QTest::newRow("hex digit") << s0 + "\r\n" + s1.left(8) + "G" + s1.mid(9) + "\r\n" << 0 << 2;
-    QTest::newRow("odd length") << s1 + "0\r\n" << 0 << 1;
-    QTest::newRow("not a record") << s0 + "\r\n" + s1 + "\r\n:10010000\r\n" << 0 << 3;
-    QTest::newRow("reserved S4") << QByteArray("S4030000FC\r\n") << 0 << 1;
-    QTest::newRow("binary") << s0 + "\r\n" + s1 + QByteArray("\0", 1) + "\r\n" << 0 << 2;
-    QTest::newRow("blank line between records") << s0 + "\r\n\r\n" + s9 + "\r\n" << 0 << 2;
-    QTest::newRow("empty file") << QByteArray() << 0 << 1;
-}
-
-void TstAlibiFirmware::sRecordFile()
-{
-    QFETCH(QByteArray, content);
-    QFETCH(int, lines);
-    QFETCH(int, errorLine);
-
-    SRecordFile file;
-    QCOMPARE(file.parse(content), lines > 0);
-    QCOMPARE(file.lines().size(), lines);
-    QCOMPARE(file.errorLine(), errorLine);
-    if (lines > 0) {
-        // Sent as the file has them, every line ended.
-        QVERIFY(file.lines().join().startsWith(content.left(content.indexOf('\n') + 1)));
-        QVERIFY(file.lines().constLast().endsWith('\n'));
-    } else {
-        QVERIFY(!file.error().isEmpty());
-    }
-}
-
-void TstAlibiFirmware::alibiReading_data()
-{
-    QTest::addColumn<QStringList>("options");
-    QTest::addColumn<QString>("journal");
-
-    QTest::newRow("three records") << QStringList{"--alibi", "3"}
-                                   << "prn next [1/3:1] next [2/3:2] next [3/3:3] stop =1";
-    QTest::newRow("empty memory") << QStringList{"--alibi", "0"} << "prn stop =1";
-    QTest::newRow("count unreadable")
-        << QStringList{"--alibi", "3", "--alibi-announce", "many"} << "prn stop =0";
-    QTest::newRow("record asked again") << QStringList{"--alibi", "3", "--alibi-broken", "2:1"}
-                                        << "prn next [1/3:1] next rep [2/3:2] next [3/3:3] stop =1";
-    QTest::newRow("four bad answers") << QStringList{"--alibi", "3", "--alibi-broken", "2:4"}
-                                      << "prn next [1/3:1] next rep rep rep stop =0";
-    QTest::newRow("last record broken beside its marker")
-        << QStringList{"--alibi", "3", "--alibi-broken", "3:1"}
-        << "prn next [1/3:1] next [2/3:2] next rep [3/3:3] stop =1";
-    QTest::newRow("fewer records than announced")
-        << QStringList{"--alibi", "2", "--alibi-announce", "5"} << "prn next [1/5:1] next [2/5:2] stop =1";
-    QTest::newRow("more records than announced")
-        << QStringList{"--alibi", "5", "--alibi-announce", "2"} << "prn next [1/2:1] next [2/2:2] stop =1";
-    // Three attempts of 2000 ms for the missing record.
-    QTest::newRow("fewer than announced, no marker")
-        << QStringList{"--alibi", "1", "--alibi-announce", "2", "--alibi-no-marker"}
-        << "prn next [1/2:1] next next next stop =0";
-}
-
-void TstAlibiFirmware::alibiReading()
-{
-    QFETCH(QStringList, options);
-    QFETCH(QString, journal);
-
-    Rig rig;
-    QVERIFY(rig.start(options));
-    QSignalSpy busy(&rig.device, &CDevice::busyChanged);
-    QCOMPARE(rig.device.readAlibiMemory(), journal.endsWith("=1"));
-    QCOMPARE(rig.text(), journal);
-    QCOMPARE(busy.size(), 2);
-    QVERIFY(!rig.device.busy());
-}
-
-// A stop asked for while a record is awaited ends the reading after that record; requests that come
-// meanwhile are held once and refused after that, and the controller refuses a busy device.
-void TstAlibiFirmware::alibiStopAndRefusals()
-{
-    Rig rig;
-    CBalanceController* balance = CBalanceController::instance();
-    CDeviceController::instance()->setCurrentDevice(&rig.device);
-    QSignalSpy errors(balance, &CControllerInterface::raiseError);
-    QSignalSpy forwarded(balance, &CBalanceController::readingAlibiFinished);
-    QVERIFY(rig.start({"--alibi", "6"}));
-    // The device controller reads the identity of a device that connects.
-    QTRY_VERIFY(rig.journal.contains("SW9"));
-    QTRY_VERIFY(!rig.device.busy());
-    rig.journal.clear();
-    bool refused = false;
-    connect(&rig.device, &CDevice::readingAlibiProgress, this, [&](int, int position) {
-        if (position == 2) {
-            refused = !balance->readAlibiMemory() && !balance->sendNewFirmware("x.s19");
-            QMetaObject::invokeMethod(&rig.device, "sendString", Qt::QueuedConnection,
-                                      Q_ARG(QString, "SJ\r\n"));
-            QMetaObject::invokeMethod(&rig.device, "readAlibiMemory", Qt::QueuedConnection);
-            QMetaObject::invokeMethod(&rig.device, "stopReadingAlibiMemory", Qt::QueuedConnection);
-        }
-    });
-    QVERIFY(balance->readAlibiMemory());
-    QTRY_VERIFY(rig.journal.contains("=1"));
-    QTRY_VERIFY2(rig.journal.contains("SJ"), qPrintable(rig.text()));
-    QCOMPARE(rig.text(), "prn next [1/6:1] next [2/6:2] next =0 [3/6:3] stop =1 SJ");
-    QVERIFY(refused);
-    QCOMPARE(errors.size(), 2);
-    QCOMPARE(errors.at(0).at(0).toInt(), int(CControllerInterface::ErrorBusy));
-    QCOMPARE(forwarded.size(), 2);
-    CDeviceController::instance()->setCurrentDevice(nullptr);
-}
-
-void TstAlibiFirmware::firmwareUpload_data()
-{
-    QTest::addColumn<QStringList>("options");
-    QTest::addColumn<QByteArray>("file");
-    QTest::addColumn<QString>("journal");
-    QTest::addColumn<int>("imageLines"); // image lines sent, repeats included
-    QTest::addColumn<int>("progress");   // reports
-    QTest::addColumn<bool>("answersAfter");
-
-    const QByteArray good = image(250);
-    QByteArrayList lines = good.split('\n');
-    QByteArray& line57 = lines[56];
-    line57[line57.size() - 2] = line57.at(line57.size() - 2) == '0' ? '1' : '0';
-    const QByteArray damaged = lines.join('\n');
-
-    // The start, then one report per percent up to 101 after the last line.
-    QTest::newRow("finished, on a timed line")
-        << QStringList{"--wire"} << good << "Sfirmwupd =1" << 250 << 102 << true;
-    QTest::newRow("never finished") << QStringList{"--boot-no-f3"} << good << "Sfirmwupd =0" << 250 << 102
-                                    << false;
-    // The line gets its two attempts of 2500 ms.
-    QTest::newRow("silent at line 100")
-        << QStringList{"--boot-silent-at", "100"} << good << "Sfirmwupd =0" << 101 << 1 + 41 << false;
-    QTest::newRow("no bootloader") << QStringList{"--silent-after", "0"} << good << "Sfirmwupd Sfirmwupd =0"
-                                   << 0 << 0 << false;
-    QTest::newRow("damaged file") << QStringList() << damaged << "=0" << 0 << 0 << true;
-}
-
-void TstAlibiFirmware::firmwareUpload()
-{
-    QFETCH(QStringList, options);
-    QFETCH(QByteArray, file);
-    QFETCH(QString, journal);
-    QFETCH(int, imageLines);
-    QFETCH(int, progress);
-    QFETCH(bool, answersAfter);
-
-    QTemporaryDir dir;
-    QFile image(dir.filePath("image.s19"));
-    QVERIFY(image.open(QIODevice::WriteOnly));
-    image.write(file);
-    image.close();
-    SRecordFile expected;
-    expected.parse(file);
-
-    Rig rig;
-    QVERIFY(rig.start(options));
-    CPelmLog::follow(&rig.device);
-    QCOMPARE(rig.device.sendNewFirmware(image.fileName()), journal.endsWith("=1"));
-    QCOMPARE(rig.text(), journal);
-    QCOMPARE(rig.imageSent.size(), imageLines);
-    const int distinct = qMin(imageLines, 100);
-    QCOMPARE(rig.imageSent.mid(0, distinct), expected.lines().mid(0, distinct));
-    QCOMPARE(rig.progress.size(), progress);
-    if (progress > 0) {
-        QCOMPARE(rig.progress.constFirst(), 1);
-        QCOMPARE(rig.progress.constLast(), imageLines == 250 ? 101 : 41);
-    }
-    QVERIFY(!rig.device.busy());
-    // Back at the instrument's own speed, where it answers again, and logged again; the image never
-    // reached the log.
-    QCOMPARE(rig.device.baudRate(), 9600);
-    if (answersAfter) {
-        QVERIFY(rig.device.result().endsWith("g  \r\n"));
-    }
-    rig.device.sendString("SJ\r\n");
-    QTRY_COMPARE(TestDatabase::rows("SELECT COUNT(*) FROM LOGS WHERE Message = 'SJ\r\n'"), QStringList{"1"});
-    QCOMPARE(
-        TestDatabase::rows("SELECT COUNT(*) FROM LOGS WHERE Message GLOB 'S[0-9]*' OR Message GLOB 'f*'"),
-        QStringList{"0"});
-    TestDatabase::rows("DELETE FROM LOGS");
-}
-
-// Records of a device in another thread reach the log queued: what was sent before the upload is
-// stored, the image is not, and what follows is stored again.
-void TstAlibiFirmware::firmwareLogFromAnotherThread()
-{
-    QTemporaryDir dir;
-    QFile file(dir.filePath("image.s19"));
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(image(250));
-    file.close();
-    SimProcess sim;
-    const QString port = sim.startPty();
-    QVERIFY(!port.isEmpty());
-    QThread thread;
-    thread.start();
-    auto* device = new CDevice;
-    device->setRS232(port, QStringLiteral("sim"), 9600);
-    CPelmLog::follow(device);
-    device->moveToThread(&thread);
-    const auto cleanup = qScopeGuard([&] {
-        QMetaObject::invokeMethod(device, &QObject::deleteLater);
-        thread.quit();
-        thread.wait(5000);
-    });
-    int result = -1;
-    connect(device, &CDevice::sendingFirmwareFinished, this, [&result](int r) { result = r; });
-    QMetaObject::invokeMethod(
-        device, [device] { device->connectDevice(false); }, Qt::BlockingQueuedConnection);
-
-    QVERIFY(!device->sendNewFirmware(file.fileName()));
-    QTRY_COMPARE_WITH_TIMEOUT(result, 1, 20000);
-    device->sendString("SJ\r\n");
-    QTRY_COMPARE(TestDatabase::rows("SELECT Message FROM LOGS WHERE INOUT = 'OUT' ORDER BY PacketId"),
-                 QStringList({"Sfirmwupd\r\n", "SJ\r\n"}));
-    TestDatabase::rows("DELETE FROM LOGS");
-}
 
 QTEST_MAIN(TstAlibiFirmware)
 #include "tst_alibifirmware.moc"
