@@ -1,10 +1,14 @@
 // The simulated instrument at its boundaries: the bytes it answers in-process, and the same through the
-// executable on a pseudo-terminal and over loopback TCP. Its network modules, its faults and its options
-// are driven by the application's tests, which use them.
+// executable on a pseudo-terminal and over loopback TCP; and the simulated network modules' side of the
+// conversation, one per dialect. Its dialling-out mode and the modules served by the executable are
+// driven by the application's module tests in network namespaces.
 
 #include "siminstrument.h"
+#include "simtibbomodule.h"
+#include "simwifimodule.h"
 #include "support/simprocess.h"
 
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QSerialPort>
 #include <QSignalSpy>
@@ -13,6 +17,7 @@
 #include <QtTest>
 
 #include <memory>
+#include <tuple>
 
 namespace {
 
@@ -62,6 +67,38 @@ QByteArray run(SimInstrument& instrument, const QByteArrayList& steps)
     return answers;
 }
 
+SimModuleSettings settings()
+{
+    SimModuleSettings s;
+    s.ownAddress = QHostAddress(QStringLiteral("10.0.0.2"));
+    s.ip = s.ownAddress;
+    s.port = 4001;
+    s.remotePort = 4001;
+    return s;
+}
+
+// Each step is "datagram=>expected reply" (the reply may be empty), or "fault F" to switch faults on.
+QByteArray run(SimModule& module, const QByteArrayList& steps)
+{
+    QByteArray mismatches;
+    for (const QByteArray& step : steps) {
+        if (step.startsWith("fault ")) {
+            const QByteArray fault = step.mid(6);
+            module.setFault(fault == "none"         ? SimModule::Fault::None
+                            : fault == "incomplete" ? SimModule::Fault::Incomplete
+                            : fault == "error"      ? SimModule::Fault::Error
+                                                    : SimModule::Fault::Silent);
+            continue;
+        }
+        const int arrow = step.indexOf("=>");
+        const QByteArray reply = module.respond(step.left(arrow));
+        if (reply != step.mid(arrow + 2)) {
+            mismatches += step + " gave " + reply + "\n";
+        }
+    }
+    return mismatches;
+}
+
 } // namespace
 
 class TestSimulator : public QObject
@@ -74,9 +111,15 @@ private slots:
     void scenarios_data();
     void scenarios();
     void garbledAnswersAreRejected();
+    void faultsAreRepeatable();
+    void delayAndStream();
 
     void executable_data();
     void executable();
+    void exits_data();
+    void exits();
+    void wifiModule();
+    void tibboModule();
 };
 
 void TestSimulator::answers_data()
@@ -197,6 +240,56 @@ void TestSimulator::garbledAnswersAreRejected()
     }
 }
 
+void TestSimulator::faultsAreRepeatable()
+{
+    auto session = [](quint32 seed) {
+        SimInstrument instrument;
+        instrument.setDropProbability(0.3);
+        instrument.setGarbleProbability(0.3);
+        instrument.setSeed(seed);
+        QByteArray answers;
+        for (int i = 0; i < 200; ++i) {
+            answers += instrument.respond("SJ\r\n");
+        }
+        return std::make_tuple(answers, instrument.droppedAnswers(), instrument.garbledAnswers());
+    };
+
+    const auto first = session(7);
+    QCOMPARE(session(7), first);
+    QVERIFY(session(8) != first);
+
+    const auto [answers, dropped, garbled] = first;
+    QVERIFY2(dropped > 30 && dropped < 90, QByteArray::number(dropped).constData());
+    QVERIFY2(garbled > 20 && garbled < 80, QByteArray::number(garbled).constData());
+    QCOMPARE(answers.count("MJ\r\n"), 200 - dropped - garbled);
+    QCOMPARE(answers.count("\r\n"), 200 - dropped);
+}
+
+void TestSimulator::delayAndStream()
+{
+    SimInstrument instrument;
+    instrument.setWeight(1.5);
+    QSignalSpy output(&instrument, &SimInstrument::output);
+    instrument.setAnswerDelay(80);
+    QElapsedTimer elapsed;
+    elapsed.start();
+    instrument.feed("SJ\r\nST\r\n");
+    QCOMPARE(output.count(), 0);
+    QVERIFY(output.wait(2000));
+    QVERIFY(elapsed.elapsed() >= 70);
+    QCOMPARE(output.takeFirst().at(0).toByteArray(), QByteArray("MJ\r\nMT\r\n"));
+
+    instrument.setWeight(3.0);
+    instrument.setStreaming(10);
+    QVERIFY(output.wait(2000));
+    QCOMPARE(output.takeFirst().at(0).toByteArray(), QByteArray("     1.500 g  \r\n"));
+
+    // A silent instrument streams nothing either.
+    instrument.setSilentAfter(0);
+    output.clear();
+    QVERIFY(!output.wait(100));
+}
+
 void TestSimulator::executable_data()
 {
     QTest::addColumn<QStringList>("arguments");
@@ -270,6 +363,101 @@ void TestSimulator::executable()
     QVERIFY(sim.process.waitForFinished(5000));
     QCOMPARE(sim.process.exitCode(), 0);
     QVERIFY(!QFileInfo(link).isSymLink());
+}
+
+void TestSimulator::exits_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("code");
+
+    QTest::newRow("after --max-seconds") << QStringList{"--max-seconds", "0.3", "--stream", "5"} << 0;
+    QTest::newRow("generation") << QStringList{"--generation", "new"} << 2;
+    QTest::newRow("unit too long") << QStringList{"--unit", "kgxx"} << 2;
+    QTest::newRow("decimals") << QStringList{"--decimals", "8"} << 2;
+    QTest::newRow("weight does not fit") << QStringList{"--weight", "1e9", "--decimals", "2"} << 2;
+    QTest::newRow("probability") << QStringList{"--drop", "1.5"} << 2;
+    QTest::newRow("two transports") << QStringList{"--pty", "--tcp-server", "0"} << 2;
+    QTest::newRow("server address") << QStringList{"--tcp-server", "nowhere:0"} << 2;
+    QTest::newRow("client without host") << QStringList{"--tcp-client", "5000"} << 2;
+    QTest::newRow("identity line break") << QStringList{"--model", "A\nB"} << 2;
+    QTest::newRow("module dialect") << QStringList{"--module", "serial"} << 2;
+    QTest::newRow("module MAC") << QStringList{"--module", "wifi", "--module-mac", "02:00:4d:56:00"} << 2;
+    QTest::newRow("module address") << QStringList{"--module", "tibbo", "--module-address", "fe80::1"} << 2;
+    QTest::newRow("module mode") << QStringList{"--module", "tibbo", "--module-mode", "both"} << 2;
+    QTest::newRow("module speed") << QStringList{"--module", "tibbo", "--module-baud", "14400"} << 2;
+    QTest::newRow("module fault") << QStringList{"--module", "wifi", "--module-fault", "sometimes"} << 2;
+    QTest::newRow("module with a pty") << QStringList{"--module", "wifi", "--pty"} << 2;
+}
+
+void TestSimulator::exits()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, code);
+
+    QElapsedTimer elapsed;
+    elapsed.start();
+    SimProcess sim;
+    QVERIFY(sim.start(arguments, false));
+    QVERIFY(sim.process.waitForFinished(5000));
+    QCOMPARE(sim.process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(sim.process.exitCode(), code);
+    // A bad option is refused before anything is served.
+    const QByteArray out = sim.process.readAllStandardOutput();
+    QVERIFY2(code == 0 ? out.startsWith("PTY /dev/pts/") && elapsed.elapsed() >= 250 : out.isEmpty(),
+             out.constData());
+    QVERIFY(code == 0 || sim.errors().startsWith("mervik-sim: "));
+}
+
+void TestSimulator::wifiModule()
+{
+    SimWifiModule module(settings());
+    QCOMPARE(
+        run(module, {"AT+ASTATUS?\r\n=>02:00:4D:56:00:01,1\r\n",
+                     "AT+ACONFIG?\r\n=>MERVIK,WPA2,6,1,10.0.0.2,,255.255.255.0,2,,4001\r\n",
+                     // Selected by MAC, in any case.
+                     "AT+ASELECT=02:00:4D:56:00:02\r\n=>", "AT+ASELECT=02:00:4d:56:00:01\r\n=>OK\r\n",
+                     "AT+ASTAIPCONFIG=2,,,\r\n=>OK\r\n", "AT+ASTATUS?\r\n=>02:00:4D:56:00:01,3\r\n",
+                     "AT+ASTAIPCONFIG=1,10.0.0.7,10.0.0.1,255.255.0.0\r\n=>OK\r\n",
+                     "AT+ATCPCONFIG=1,4100,10.0.0.1,1\r\n=>OK\r\n",
+                     "AT+ACONFIG?\r\n=>MERVIK,WPA2,6,1,10.0.0.7,10.0.0.1,255.255.0.0,1,10.0.0.1,4100\r\n",
+                     "AT+ASTAIPCONFIG=1,10.0.0.300,10.0.0.1,255.255.0.0\r\n=>ERROR\r\n",
+                     "AT+ATCPCONFIG=1,0,10.0.0.1,1\r\n=>ERROR\r\n", "AT+ASTAIPCONFIG=3,,,\r\n=>ERROR\r\n",
+                     "AT+AWHAT\r\n=>ERROR\r\n", "hello=>", "AT+ASTATUS?=>", "fault incomplete",
+                     "AT+ASTATUS?\r\n=>02:00:4D:56:00:01\r\n",
+                     "AT+ACONFIG?\r\n=>MERVIK,WPA2,6,1,10.0.0.7,10.0.0.1,255.255.0.0,1,10.0.0.1\r\n",
+                     "fault error", "AT+ASTATUS?\r\n=>ERROR\r\n", "fault silent", "AT+ASTATUS?\r\n=>"}),
+        QByteArray());
+}
+
+void TestSimulator::tibboModule()
+{
+    SimTibboModule module(settings());
+    module.setRebootTime(100);
+    // Steps joined by ';': status, selection by MAC, login, every setting read, written and read back,
+    // refused values, then the faults and a DHCP lease.
+    const QByteArrayList steps =
+        QByteArray(
+            "X=>A002.000.077.086.000.001/00042/NORM/3.90.12/MERVIK/SCALE;W2.0.77.86.0.1=>A;"
+            "W002.000.077.086.000.002=>;L=>A;GDH=>A0;GIP=>A10.0.0.2;GGI=>A0.0.0.0;GNM=>A255.255.255.0;"
+            "GRM=>A0;GDI=>A0.0.0.0;GPN=>A4001;GDP=>A4001;GTP=>A1;GBR=>A7;GXX=>C;GIPX=>C;"
+            "SIP10.0.0.9=>A;SGI10.0.0.1=>A;SNM255.0.0.0=>A;SDI10.0.0.1=>A;SPN4100=>A;SDP4101=>A;STP0=>A;"
+            "SBR3=>A;GIP=>A10.0.0.9;GGI=>A10.0.0.1;GNM=>A255.0.0.0;GDI=>A10.0.0.1;GPN=>A4100;GDP=>A4101;"
+            "GTP=>A0;GBR=>A3;SIP10.0.0=>C;SPN0=>C;SPN70000=>C;SBR12=>C;SBRx=>C;STP5=>C;SRM7=>C;SDH2=>C;"
+            "Q=>C;fault incomplete;X=>A002.000.077.086.000.001/00042/NORM/3.90.12/MERVIK;GIP=>A10.0.0;"
+            "fault error;X=>C;W002.000.077.086.000.001=>C;SPN10=>C;fault none;SDH1=>A;"
+            "X=>A002.000.077.086.000.001/00042/NORI/3.90.12/MERVIK/SCALE;GDH=>A1")
+            .split(';');
+    QCOMPARE(run(module, steps), QByteArray());
+
+    // A new role is stored at once but starts only with the next boot, during which the module is deaf.
+    QSignalSpy started(&module, &SimModule::roleApplied);
+    QCOMPARE(run(module, {"SRM2=>A", "E=>", "X=>"}), QByteArray());
+    QVERIFY(module.isRebooting());
+    QCOMPARE(started.count(), 0);
+    QVERIFY(started.wait(3000));
+    QVERIFY(module.settings().client);
+    QCOMPARE(run(module, {"L=>A"}), QByteArray());
+    QCOMPARE(module.reboots(), 1);
 }
 
 QTEST_GUILESS_MAIN(TestSimulator)

@@ -1,4 +1,5 @@
 #include "ui/animator.h"
+#include "ui/clickableframe.h"
 #include "ui/confirmationdialog.h"
 #include "ui/ipline.h"
 #include "ui/pelmabstractdialog.h"
@@ -8,6 +9,7 @@
 #include "ui/pelmprogressdialog.h"
 #include "ui/resizablelabel.h"
 #include "ui/switch.h"
+#include "ui/widgethider.h"
 
 #include <QAbstractSpinBox>
 #include <QComboBox>
@@ -48,7 +50,9 @@ class TstWidgetKit : public QObject
 private slots:
     void confirmationDialog();
     void progressDialogIsClosedOnlyByItsOwner();
+    void clickableFramePressedLook();
     void resizableLabelPointSize();
+    void widgetHider();
     void switchAndAnimator();
     void ipAddress();
     void items_data();
@@ -82,6 +86,26 @@ void TstWidgetKit::progressDialogIsClosedOnlyByItsOwner()
     QVERIFY(!dialog.isVisible());
 }
 
+void TstWidgetKit::clickableFramePressedLook()
+{
+    ClickableFrame frame;
+    // A property selector takes effect only when the style is applied again.
+    frame.setStyleSheet(QStringLiteral("ClickableFrame[pressed=\"true\"] { background: #ff0000; }"
+                                       "ClickableFrame[pressed=\"false\"] { background: #00ff00; }"));
+    frame.resize(100, 60);
+    frame.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&frame));
+    const auto colour = [&frame] { return frame.grab().toImage().pixelColor(50, 30); };
+    QSignalSpy clicked(&frame, &ClickableFrame::clicked);
+    QCOMPARE(colour(), QColor(0, 255, 0));
+    QTest::mousePress(&frame, Qt::LeftButton);
+    QCOMPARE(colour(), QColor(255, 0, 0));
+    QCOMPARE(clicked.count(), 0);
+    QTest::mouseRelease(&frame, Qt::LeftButton);
+    QCOMPARE(colour(), QColor(0, 255, 0));
+    QCOMPARE(clicked.count(), 1);
+}
+
 void TstWidgetKit::resizableLabelPointSize()
 {
     ResizableLabel label;
@@ -96,6 +120,27 @@ void TstWidgetKit::resizableLabelPointSize()
         label.resize(step.first);
         QCOMPARE(label.font().pointSize(), step.second);
     }
+}
+
+void TstWidgetKit::widgetHider()
+{
+    QWidget parent;
+    auto* a = new QWidget(&parent);
+    auto* b = new QWidget(&parent);
+    auto* c = new QWidget(&parent);
+    WidgetHider hider({a, b, c});
+    parent.show();
+    hider.setHidden(true);
+    QVERIFY(a->isHidden() && b->isHidden() && c->isHidden());
+    // Each flips on its own.
+    b->show();
+    hider.swap();
+    QVERIFY(!a->isHidden() && b->isHidden() && !c->isHidden());
+    // A widget destroyed before the hider is simply left out.
+    delete b;
+    hider.swap();
+    QVERIFY(a->isHidden() && c->isHidden());
+    QCOMPARE(hider.widgets().size(), 2);
 }
 
 void TstWidgetKit::switchAndAnimator()
