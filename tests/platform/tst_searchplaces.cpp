@@ -1,6 +1,9 @@
+#include "platform/pinger.h"
 #include "platform/searchinterfaces.h"
 #include "platform/serialports.h"
 
+#include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QtTest>
 
 namespace {
@@ -17,7 +20,8 @@ QStringList available()
 
 } // namespace
 
-// Where a search may look: the serial ports it may open and the network interfaces it may use.
+// Where a search may look: the serial ports it may open, the network interfaces it may use, and the
+// pinger that tells a free address from a taken one.
 class TstSearchPlaces : public QObject
 {
     Q_OBJECT
@@ -26,6 +30,8 @@ private slots:
     void portKinds_data();
     void portKinds();
     void chosenInterfacesAndRoute();
+    void pinger_data();
+    void pinger();
 };
 
 void TstSearchPlaces::namedPortsReplaceTheSystemList()
@@ -80,6 +86,58 @@ void TstSearchPlaces::chosenInterfacesAndRoute()
     QVERIFY(SearchInterfaces::localAddressFor(QHostAddress(QStringLiteral("127.0.0.9")), &address, &netmask));
     QCOMPARE(address, QHostAddress(QStringLiteral("127.0.0.1")));
     QCOMPARE(netmask, QHostAddress(QStringLiteral("255.0.0.0")));
+}
+
+void TstSearchPlaces::pinger_data()
+{
+    QTest::addColumn<QString>("program"); // a stand-in for ping (empty: none), or "system"
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<int>("result");
+    // The stand-ins answer for 10.9.9.9 without sending anything; the system's ping only to loopback.
+    QTest::newRow("a reply") << "echo \"64 bytes from $6: icmp_seq=1 ttl=64\""
+                             << "10.9.9.9" << int(Pinger::Answered);
+    QTest::newRow("no reply") << "exit 1"
+                              << "10.9.9.9" << int(Pinger::Silent);
+    QTest::newRow("no route") << "echo 'connect: Network is unreachable' >&2; exit 2"
+                              << "10.9.9.9" << int(Pinger::Unknown);
+    QTest::newRow("no ping program") << ""
+                                     << "10.9.9.9" << int(Pinger::Unknown);
+    QTest::newRow("not IPv4") << "exit 0"
+                              << "::1" << int(Pinger::Unknown);
+    QTest::newRow("system ping, loopback") << "system"
+                                           << "127.0.0.1" << int(Pinger::Answered);
+}
+
+void TstSearchPlaces::pinger()
+{
+    QFETCH(QString, program);
+    QFETCH(QString, address);
+    QFETCH(int, result);
+
+    QTemporaryDir bin;
+    const QByteArray path = qgetenv("PATH");
+    if (program != QLatin1String("system")) {
+        QFile script(bin.filePath(QStringLiteral("ping")));
+        QVERIFY(program.isEmpty() || (script.open(QIODevice::WriteOnly) &&
+                                      script.write("#!/bin/sh\nprintf '%s\\n' \"$*\" > \"$0.args\"\n" +
+                                                   program.toUtf8() + "\n") > 0));
+        script.close();
+        script.setPermissions(script.permissions() | QFile::ExeOwner);
+        qputenv("PATH", bin.path().toLocal8Bit());
+    }
+    SystemPinger pinger;
+    QSignalSpy finished(&pinger, &Pinger::finished);
+    pinger.ping(QHostAddress(address));
+    QVERIFY(finished.wait(SystemPinger::BoundMs + 1000));
+    qputenv("PATH", path);
+    QCOMPARE(finished.count(), 1);
+    QCOMPARE(finished.first().at(0).value<QHostAddress>(), QHostAddress(address));
+    QCOMPARE(finished.first().at(1).toInt(), result);
+    QFile args(bin.filePath(QStringLiteral("ping.args")));
+    if (program.startsWith(QLatin1String("echo \"64"))) {
+        QVERIFY(args.open(QIODevice::ReadOnly));
+        QCOMPARE(args.readAll(), QByteArray("-n -c 1 -W 1 10.9.9.9\n"));
+    }
 }
 
 QTEST_GUILESS_MAIN(TstSearchPlaces)
