@@ -3,15 +3,18 @@
 // other, reaching the first over veth pairs whose real hardware addresses the pool learns. Only what
 // loopback cannot show is here: the hand-over by MAC, modules outside the computer's subnet
 // (broadcast, selection by MAC), the instrument behind a module dialling in, and mervik-cli.
+#include "controller/cdevicecontroller.h"
 #include "device/cdevice.h"
 #include "interface/cesp.h"
 #include "interface/clanserver.h"
 #include "interface/cserverspool.h"
 #include "interface/ctibbo.h"
+#include "interface/interfacesetter.h"
 #include "modulepeer.h"
 #include "platform/procarpresolver.h"
 #include "support/testnetns.h"
 
+#include <QSignalSpy>
 #include <QTcpSocket>
 #include <QThread>
 #include <QtTest>
@@ -90,6 +93,8 @@ private slots:
     void cliReadsModules_data();
     void cliReadsModules();
     void cliReachesTheInstrumentBehindAModule();
+    void settingsSequence_data();
+    void settingsSequence();
 
 private:
     // An instrument dialling the computer's address under key.
@@ -474,6 +479,71 @@ void TstModuleSim::cliReachesTheInstrumentBehindAModule()
     QVERIFY(m_netns.runInA(cli, QStringLiteral(MERVIK_CLI_PATH), {"probe", m_netns.target("B_ADDR", 4501)}));
     QCOMPARE(cli.exitCode(), 3);
     QCOMPARE(cli.readAllStandardError(), QByteArray("mervik-cli: cannot connect to 10.231.0.2:4501\n"));
+}
+
+void TstModuleSim::settingsSequence_data()
+{
+    QTest::addColumn<QString>("dialect");
+    QTest::addColumn<QStringList>("extra");    // mervik-sim's module options
+    QTest::addColumn<QStringList>("settings"); // as the form gives them; {A}, {B}: the namespaces' addresses
+    QTest::addColumn<int>("ret");
+    QTest::addColumn<QString>("role"); // what the module's TCP side announces afterwards
+
+    const QStringList server{"Static", "{B}", "255.255.255.0", "", "Server", "4302", "{A}"};
+    QTest::newRow("Tibbo: a new port, taken at its restart, found again")
+        << "tibbo" << QStringList{"--module-port", "4301", "--module-reboot-ms", "300"} << server << 1
+        << "ROLE server {B}:4302";
+    QTest::newRow("Wi-Fi: the client role at once, no restart")
+        << "wifi" << QStringList{"--module-port", "4303"}
+        << QStringList{"Static", "{B}", "255.255.255.0", "", "Client", "4304", "{A}"} << 1
+        << "ROLE client {A}:4304";
+    QTest::newRow("a module that never answers")
+        << "tibbo" << QStringList{"--module-fault", "silent"} << server << 0 << QString();
+    QTest::newRow("a netmask with a gap: nothing written")
+        << "tibbo" << QStringList{"--module-port", "4305"}
+        << QStringList{"Static", "{B}", "255.0.255.0", "", "Server", "4306", "{A}"} << 0 << QString();
+}
+
+void TstModuleSim::settingsSequence()
+{
+    REQUIRE_NETNS(m_netns);
+    QFETCH(QString, dialect);
+    QFETCH(QStringList, extra);
+    QFETCH(QStringList, settings);
+    QFETCH(int, ret);
+    QFETCH(QString, role);
+    const QString a = m_netns.value("A_ADDR");
+    const QString b = m_netns.value("B_ADDR");
+    for (QString* text : {&role}) {
+        text->replace("{A}", a).replace("{B}", b);
+    }
+    settings.replaceInStrings("{A}", a).replaceInStrings("{B}", b);
+
+    ChildProcess sim;
+    QVERIFY(startModule(sim, dialect, "B_ADDR", extra + QStringList{"--verbose"}));
+    CDevice device;
+    const QByteArray moduleMac = mac(dialect).toLatin1();
+    if (dialect == QLatin1String("tibbo")) {
+        device.setModule(new CTibbo(QHostAddress(a), 0xffffff00, moduleMac, QHostAddress(b), &device));
+    } else {
+        device.setModule(new CESP(QHostAddress(a), 0xffffff00, moduleMac, QHostAddress(b), &device));
+    }
+    CDeviceController::instance()->setCurrentDevice(&device);
+    QString texts[7];
+    std::copy(settings.begin(), settings.end(), texts);
+    InterfaceSetter setter(texts);
+    QSignalSpy finished(&setter, &InterfaceSetter::settingFinished);
+    setter.run();
+    QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, 30000);
+    CDeviceController::instance()->setCurrentDevice(nullptr);
+    QCOMPARE(finished.first().at(0).toInt(), ret);
+    if (ret == 1) {
+        QCOMPARE(QString::fromLatin1(sim.waitForLine("ROLE ")), role);
+        QCOMPARE(device.module()->port(), settings.at(5).toInt());
+    } else if (extra.contains("--module-port")) {
+        // Refused before anything was sent.
+        QVERIFY(sim.process.readAllStandardError().isEmpty());
+    }
 }
 
 QTEST_GUILESS_MAIN(TstModuleSim)
