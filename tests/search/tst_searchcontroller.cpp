@@ -151,10 +151,10 @@ void TstSearchController::repairsAnUnreachableModule()
     REQUIRE_NETNS(m_netns);
     QFETCH(bool, accept);
     const QString address = m_netns.value(QStringLiteral("B_ADDR"));
-    // Waiting for a DHCP server that never answers: no address, so not reachable.
+    // Set to an address outside the computer's subnet: not reachable until it moves into it.
     SimProcess sim;
-    QVERIFY(m_netns.startSim(sim, {"--module", "tibbo", "--module-address", address, "--module-mac",
-                                   "02:00:4d:56:02:01", "--module-port", "4201", "--module-dhcp", "waiting",
+    QVERIFY(m_netns.startSim(sim, {"--module", "tibbo", "--module-address", m_netns.value("B_FAR_ADDR"),
+                                   "--module-mac", "02:00:4d:56:02:01", "--module-port", "4201",
                                    "--module-reboot-ms", "300", "--model", "T-FIX", "--verbose"}));
     QVERIFY(!sim.waitForLine("ROLE ").isEmpty());
     qputenv("MERVIK_SEARCH_INTERFACES", "veth0");
@@ -192,8 +192,8 @@ void TstSearchController::repairsAnUnreachableModule()
     QCOMPARE(prompt.progress.size(), 1);
     QCOMPARE(prompt.closed, 1);
     QCOMPARE(prompt.proposals, 1);
-    // The module took the new settings, and its TCP side started again after its restart.
-    QVERIFY(!sim.waitForLine("ROLE ").isEmpty());
+    // The module took the new settings, and its TCP side started again at its new address.
+    QCOMPARE(sim.waitForLine("ROLE "), "ROLE server " + address.toLatin1() + ":4201");
     const QByteArray traffic = sim.process.readAllStandardError();
     QVERIFY2(traffic.contains("DH0") && traffic.contains("IP" + address.toLatin1()), traffic.constData());
 }

@@ -88,6 +88,28 @@ void SimModule::log(const char* direction, const QByteArray& bytes) const
     std::fflush(stderr);
 }
 
+bool SimModule::moveToConfiguredAddress()
+{
+    const QHostAddress target = m_settings.ip;
+    // Only a module that answers broadcasts on the any-address and replies from its own address moves.
+    if (m_settings.dhcp || target.protocol() != QAbstractSocket::IPv4Protocol ||
+        target == QHostAddress(QHostAddress::AnyIPv4) || target == m_settings.ownAddress || !m_socket ||
+        m_socket->localAddress() != QHostAddress(QHostAddress::AnyIPv4)) {
+        return false;
+    }
+    auto* socket = new QUdpSocket(this);
+    if (!socket->bind(target, m_socket->localPort(),
+                      QUdpSocket::ShareAddress | QUdpSocket::ReuseAddressHint)) {
+        delete socket;
+        return false;
+    }
+    connect(socket, &QUdpSocket::readyRead, this, [this, socket] { onReadyRead(socket); });
+    delete m_ownSocket;
+    m_ownSocket = socket;
+    m_settings.ownAddress = target;
+    return true;
+}
+
 void SimModule::applyDhcp(bool dhcp)
 {
     m_settings.dhcp = dhcp;

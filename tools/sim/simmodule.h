@@ -52,6 +52,10 @@ signals:
 protected:
     // The IP layer after a DHCP switch: a lease keeps the module's own address, no server leaves none.
     void applyDhcp(bool dhcp);
+    // A module that takes a static address given to it moves there, as a real one does: its replies
+    // leave from it and its TCP side listens on it. False (and nothing changes) when it already is there,
+    // or when this machine holds no such address to bind.
+    bool moveToConfiguredAddress();
     static bool parseIPv4(const QByteArray& text, QHostAddress* address);
     static bool parsePort(const QByteArray& text, int low, quint16* port);
 

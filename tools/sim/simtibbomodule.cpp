@@ -13,7 +13,11 @@ SimTibboModule::SimTibboModule(const SimModuleSettings& settings, QObject* paren
     : SimModule(settings, parent), m_rebootTimer(new QTimer(this))
 {
     m_rebootTimer->setSingleShot(true);
-    connect(m_rebootTimer, &QTimer::timeout, this, &SimModule::roleApplied);
+    // Back from its restart with the settings it was given, at its new address if it has one.
+    connect(m_rebootTimer, &QTimer::timeout, this, [this] {
+        moveToConfiguredAddress();
+        emit roleApplied();
+    });
 }
 
 const QList<int>& SimTibboModule::speeds()

@@ -105,6 +105,16 @@ QByteArray SimWifiModule::setIpLine(const QByteArray& arguments)
     m_settings.ip = ip;
     m_settings.gateway = gateway;
     m_settings.netmask = netmask;
+    // The Wi-Fi module takes its address at once, once this reply has left from the old one; its TCP
+    // side follows it there.
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (moveToConfiguredAddress()) {
+                emit roleApplied();
+            }
+        },
+        Qt::QueuedConnection);
     return Ok;
 }
 
