@@ -101,13 +101,20 @@ bool TstCli::startCli(QProcess& process, const QStringList& args)
     }
     process.setProcessEnvironment(env);
     // A search sees no system port at all, a second guard besides MERVIK_SERIAL_PORTS: a private mount
-    // namespace hides /sys/class/tty (as root; elsewhere the environment's list alone guards).
-    if (args.value(0) == QLatin1String("search") && ::geteuid() == 0) {
+    // namespace hides /sys/class/tty (where this machine allows one; elsewhere the list alone guards).
+    const QString hide = QStringLiteral("mount -t tmpfs none /sys/class/tty");
+    static const bool canHide = [&hide] {
+        if (::geteuid() != 0) {
+            return false;
+        }
+        QProcess probe;
+        probe.start(QStringLiteral("unshare"), {"-m", "sh", "-c", hide});
+        return probe.waitForFinished(5000) && probe.exitStatus() == QProcess::NormalExit &&
+               probe.exitCode() == 0;
+    }();
+    if (args.value(0) == QLatin1String("search") && canHide) {
         process.start(QStringLiteral("unshare"),
-                      QStringList{"-m", "sh", "-c",
-                                  "mount -t tmpfs none /sys/class/tty && exec \"$0\" \"$@\"",
-                                  MERVIK_CLI_PATH} +
-                          args);
+                      QStringList{"-m", "sh", "-c", hide + " && exec \"$0\" \"$@\"", MERVIK_CLI_PATH} + args);
     } else {
         process.start(QStringLiteral(MERVIK_CLI_PATH), args);
     }
