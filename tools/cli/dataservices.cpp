@@ -455,14 +455,9 @@ int DataJob::prepare(const QString& command, const QStringList& arguments, const
 
 int DataJob::run(QCoreApplication& app, InstrumentSession& session)
 {
-    CDeviceOld* device = session.device();
-    CBalanceController::instance();
-    // Hand the instrument to the controllers the way the program does, then reconnect it under them.
-    device->disconnectDevice();
-    CDeviceController::instance()->setCurrentDevice(device);
-    if (!device->connectDevice(false)) {
-        return fail(InstrumentSession::ExitNoPort,
-                    QStringLiteral("cannot reopen %1").arg(device->interfaceDescription()));
+    QString error;
+    if (!session.handToControllers(error)) {
+        return fail(InstrumentSession::ExitNoPort, error);
     }
     if (m_command == QLatin1String("alibi")) {
         return runAlibi();

@@ -1,5 +1,7 @@
 #include "instrumentsession.h"
 
+#include "controller/cbalancecontroller.h"
+#include "controller/cdevicecontroller.h"
 #include "device/cdeviceold.h"
 #include "device/cmervikmanagerfactory.h"
 
@@ -140,4 +142,17 @@ bool InstrumentSession::parseHostPort(const QString& text, QHostAddress* address
 QString InstrumentSession::formatValue(const Measurement& m)
 {
     return m.valueText();
+}
+
+bool InstrumentSession::handToControllers(QString& error)
+{
+    CDeviceOld* device = m_device.get();
+    CBalanceController::instance();
+    device->disconnectDevice();
+    CDeviceController::instance()->setCurrentDevice(device);
+    if (!device->connectDevice(false)) {
+        error = QStringLiteral("cannot reopen %1").arg(device->interfaceDescription());
+        return false;
+    }
+    return true;
 }

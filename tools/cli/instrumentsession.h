@@ -41,6 +41,9 @@ public:
     static bool parseHostPort(const QString& text, QHostAddress* address, int* port);
 
     CDeviceOld* device() const { return m_device.get(); }
+    // Hands the instrument to the controllers the way the program does and reconnects it under them;
+    // false (with the reason) when its port cannot be opened again.
+    bool handToControllers(QString& error);
     // "current" or "older" once the identity was asked for; empty otherwise.
     QString generation() const { return m_generation; }
     int baudRate() const { return m_baudRate; }

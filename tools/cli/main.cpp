@@ -70,14 +70,10 @@ int readResults(QCoreApplication& app, InstrumentSession& session, bool stable, 
     }
 
     CDeviceOld* device = session.device();
-    CDeviceController* deviceController = CDeviceController::instance();
     CBalanceController* balance = CBalanceController::instance();
-    // Hand the instrument to the controllers the way the program does, then reconnect it under them.
-    device->disconnectDevice();
-    deviceController->setCurrentDevice(device);
-    if (!device->connectDevice(false)) {
-        return fail(InstrumentSession::ExitNoPort,
-                    QStringLiteral("cannot reopen %1").arg(device->interfaceDescription()));
+    QString error;
+    if (!session.handToControllers(error)) {
+        return fail(InstrumentSession::ExitNoPort, error);
     }
 
     int printed = 0;
