@@ -126,7 +126,7 @@ private slots:
     void networkScan();
 
 private:
-    QString expand(QString text) const;
+    QStringList expand(QStringList texts) const;
 
     TestNetns m_netns{QStringLiteral(MERVIK_SIM_PATH)};
 };
@@ -146,13 +146,13 @@ void TstCSearching::init()
     qputenv("MERVIK_SEARCH_INTERFACES", "");
 }
 
-QString TstCSearching::expand(QString text) const
+QStringList TstCSearching::expand(QStringList texts) const
 {
     for (const char* key : {"A_ADDR", "A_ADDR2", "B_ADDR", "B_FAR_ADDR", "B_MAC"}) {
-        text.replace(QLatin1Char('{') + QLatin1String(key) + QLatin1Char('}'),
-                     m_netns.value(QLatin1String(key)));
+        texts.replaceInStrings(QLatin1Char('{') + QLatin1String(key) + QLatin1Char('}'),
+                               m_netns.value(QLatin1String(key)));
     }
-    return text;
+    return texts;
 }
 
 void TstCSearching::serialScan_data()
@@ -194,11 +194,11 @@ void TstCSearching::serialScan()
             QVERIFY(!paths.last().isEmpty());
         }
     }
-    const auto named = [&paths](QString text) {
+    const auto named = [&paths](QStringList texts) {
         for (int i = 0; i < paths.size(); ++i) {
-            text.replace(QLatin1Char('%') + QString::number(i + 1), portName(paths.at(i)));
+            texts.replaceInStrings(QLatin1Char('%') + QString::number(i + 1), portName(paths.at(i)));
         }
-        return text;
+        return texts;
     };
     qputenv("MERVIK_SERIAL_PORTS", paths.join(QLatin1Char(':')).toLocal8Bit());
     Factory factory(true, false);
@@ -206,15 +206,12 @@ void TstCSearching::serialScan()
     run.start();
     QTRY_COMPARE_WITH_TIMEOUT(run.finished, 1, SearchBoundMs);
 
-    QStringList expected;
-    for (const QString& text : found) {
-        expected << named(text);
-    }
+    QStringList expected = named(found);
     expected.sort();
     run.found.sort();
     QCOMPARE(run.found, expected);
-    for (const QString& line : lines) {
-        QVERIFY2(run.log.contains(named(line)), qPrintable(named(line) + " not in " + run.log.join('|')));
+    for (const QString& line : named(lines)) {
+        QVERIFY2(run.log.contains(line), qPrintable(line + " not in " + run.log.join('|')));
     }
     QVERIFY2(run.progressFault().isEmpty(), qPrintable(run.progressFault()));
 }
@@ -372,12 +369,9 @@ void TstCSearching::networkScan()
     QFETCH(QStringList, lines);
     std::vector<std::unique_ptr<SimProcess>> sims;
     for (const QStringList& options : modules) {
-        QStringList arguments;
-        for (const QString& option : options) {
-            arguments << expand(option);
-        }
         sims.push_back(std::make_unique<SimProcess>());
-        QVERIFY(m_netns.startSim(*sims.back(), arguments) && !sims.back()->waitForLine("ROLE ").isEmpty());
+        QVERIFY(m_netns.startSim(*sims.back(), expand(options)) &&
+                !sims.back()->waitForLine("ROLE ").isEmpty());
     }
     qputenv("MERVIK_SEARCH_INTERFACES", interfaces.toLocal8Bit());
     Factory factory(false, true);
@@ -385,29 +379,14 @@ void TstCSearching::networkScan()
     run.start();
     QTRY_COMPARE_WITH_TIMEOUT(run.finished, 1, SearchBoundMs);
 
-    QStringList expected;
-    for (const QString& text : found) {
-        expected << expand(text);
-    }
-    QCOMPARE(run.found, expected);
-    for (const QString& line : lines) {
-        QVERIFY2(run.log.contains(expand(line)), qPrintable(expand(line) + " not in " + run.log.join('|')));
+    QCOMPARE(run.found, expand(found));
+    const QStringList expectedLines = expand(lines);
+    for (const QString& line : expectedLines) {
+        QVERIFY2(run.log.contains(line), qPrintable(line + " not in " + run.log.join('|')));
     }
     // The search went through the named interfaces of the namespace and nothing else.
     const QRegularExpression scanned(QStringLiteral("^(\\S+: |  \\S+)$"));
-    QStringList places;
-    for (const QString& line : qAsConst(run.log)) {
-        if (scanned.match(line).hasMatch()) {
-            places << line;
-        }
-    }
-    QStringList expectedPlaces;
-    for (const QString& line : lines) {
-        if (scanned.match(line).hasMatch()) {
-            expectedPlaces << expand(line);
-        }
-    }
-    QCOMPARE(places, expectedPlaces);
+    QCOMPARE(run.log.filter(scanned), expectedLines.filter(scanned));
     QVERIFY2(run.progressFault().isEmpty(), qPrintable(run.progressFault()));
 }
 
