@@ -17,6 +17,8 @@ public:
     // Why the table cannot travel on the line protocol (a ";" or a line break inside a field would
     // shift the instrument's fields or end the line early); empty when every record can.
     QString unsafeText() const;
+    // Whether text would end a protocol line early: a CR or LF inside it. Every text sent is checked.
+    static bool breaksLine(const QString& text);
 
 protected:
     explicit CDatabase(int fieldsPerRecord) : m_fieldsPerRecord(fieldsPerRecord) {}

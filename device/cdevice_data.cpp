@@ -36,11 +36,6 @@ constexpr int TableCloseTimeoutMs = 2000;
 const char* const CompensationCodes[] = {"009", "010", "011", "012", "013", "019", "020", "021",
                                          "022", "023", "014", "015", "016", "017", "018"};
 constexpr int CompensationValues = 15;
-
-bool breaksLine(const QString& text)
-{
-    return text.contains(QLatin1Char('\r')) || text.contains(QLatin1Char('\n'));
-}
 } // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -71,7 +66,7 @@ bool CDevice::setEEPROM(QString filePath)
         if (line.endsWith(QLatin1Char('\r'))) {
             line.chop(1);
         }
-        if (breaksLine(line)) {
+        if (CDatabase::breaksLine(line)) {
             const QString reason =
                 QStringLiteral("%1 line %2: a carriage return inside the line").arg(filePath).arg(i + 1);
             qCWarning(lcDevice) << reason;
@@ -219,7 +214,7 @@ bool CDevice::setCompensation(QVariantList values)
     QStringList texts;
     for (int i = 0; i < CompensationValues; ++i) {
         texts << values.at(i).toString();
-        if (texts.last().isEmpty() || breaksLine(texts.last())) {
+        if (texts.last().isEmpty() || CDatabase::breaksLine(texts.last())) {
             const QString reason = QStringLiteral("value %1: not a one-line number").arg(i + 1);
             qCWarning(lcDevice) << reason;
             setBusy(false);
@@ -255,7 +250,7 @@ bool CDevice::message(QString message, int time_sek)
     }
     m_currentCommand = COMMAND_MESSAGE;
     time_sek = qBound(1, time_sek, 99);
-    if (breaksLine(message)) {
+    if (CDatabase::breaksLine(message)) {
         qCWarning(lcDevice) << "a line break inside the message";
         emit commandFinished(COMMAND_FAILED, COMMAND_MESSAGE, QVariant(), message, time_sek);
         return false;
