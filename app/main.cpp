@@ -8,6 +8,7 @@
 #include "platform/diagnostics.h"
 #include "platform/quitsignals.h"
 #include "platform/qwinwidget.h"
+#include "ui/mainwindow.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -88,9 +89,11 @@ int main(int argc, char* argv[])
     }
 
     // Connect once the event loop runs, as the automatic connection does; the pictures follow.
-    QTimer::singleShot(0, &app, [&connecter, &tour] {
+    QTimer::singleShot(0, &app, [&connecter, &tour, &startup] {
         if (connecter) {
             connecter->connectNow();
+        } else {
+            startup.window()->mainWindow()->startDevicePage();
         }
         if (tour) {
             tour->start();

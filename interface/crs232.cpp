@@ -138,6 +138,12 @@ QString CRS232::portName() const
     return port.portName();
 }
 
+QString CRS232::portPath() const
+{
+    const QString name = port.portName();
+    return name.startsWith(QLatin1Char('/')) ? name : QStringLiteral("/dev/") + name;
+}
+
 QString CRS232::portDescription() const
 {
     return m_portDescription;

@@ -30,6 +30,8 @@ public:
     bool setBaudRate(int baudRate);
     int baudRate() const;
     QString portName() const;
+    // The port's file: Qt names a port under /dev by its bare name.
+    QString portPath() const;
     QString portDescription() const;
 
 private:

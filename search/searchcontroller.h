@@ -30,12 +30,13 @@ public:
     // Not owned; null: every proposal counts as declined.
     void setRepairPrompt(RepairPrompt* prompt) { m_prompt = prompt; }
 
-    void toggleConnection(int index);
-    bool disconnectCurrentDevice();
-    void stopAndWait();
+    // Virtual so that the device page can be tried with a scripted search.
+    virtual void toggleConnection(int index);
+    virtual bool disconnectCurrentDevice();
+    virtual void stopAndWait();
     void sendDevice(CDevice* dev);
-    CDevice* device(int index) const;
-    int indexOf(CDevice* dev) const;
+    virtual CDevice* device(int index) const;
+    virtual int indexOf(CDevice* dev) const;
     CSearching* searching() const { return m_searching; }
 
 signals:
@@ -49,7 +50,7 @@ signals:
     void update(int index, CDevice* dev);
 
 public slots:
-    void startSearching();
+    virtual void startSearching();
     void onModuleInfoReady();
     void onModuleCommandFailed();
     void onModuleCommandOk();

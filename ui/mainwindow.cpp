@@ -8,6 +8,7 @@
 #include "log/appdatabase.h"
 #include "log/datafeedtableview.h"
 #include "ui/datafeedwidget.h"
+#include "ui/devicewidget.h"
 #include "ui/icontint.h"
 #include "ui/transferwidget.h"
 #include "ui_mainwindow.h"
@@ -232,6 +233,14 @@ void MainWindow::connectCaptureExport()
         ui->dataCaptureButton->setChecked(true);
     });
     connect(ui->dataFeedWidget, &DataFeedWidget::swapToTransfer, ui->transferButton, &QAbstractButton::click);
+    connect(ui->deviceWidget, &DeviceWidget::autoOn, this,
+            [this] { ui->autoConnectLabel->setText(QStringLiteral("Auto connect: <b>ON</b>")); });
+    connect(ui->deviceWidget, &DeviceWidget::setDataFeed, this, [this] { showPage(DataCapturePage); });
+}
+
+void MainWindow::startDevicePage()
+{
+    ui->deviceWidget->start();
 }
 
 void MainWindow::resizeEvent(QResizeEvent* ev)

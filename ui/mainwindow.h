@@ -32,6 +32,9 @@ public:
     QAbstractButton* fullScreenButton() const;
     QAbstractButton* closeButton() const;
 
+    // Tries the stored automatic connection (not when the command line names an instrument).
+    void startDevicePage();
+
 signals:
     void restore();
     void resized();

@@ -41,6 +41,7 @@ public:
     using CDevice::m_deviceType;
     using CDevice::m_model;
     using CDevice::m_serialNumber;
+    using CDevice::m_unreachableReasons;
     FakeInterface* fake;
     bool holdIdentity = false;
 };

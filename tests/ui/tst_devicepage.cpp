@@ -1,0 +1,351 @@
+#include "controller/cbalancecontroller.h"
+#include "controller/cdevicecontroller.h"
+#include "controller/settingscontroller.h"
+#include "device/cdevice.h"
+#include "search/searchcontroller.h"
+#include "support/scripteddevice.h"
+#include "ui/confirmationdialog.h"
+#include "ui/devicewidget.h"
+#include "ui/pelmprogressdialog.h"
+
+#include "siminstrument.h"
+#include "simpty.h"
+#include "simtcpserver.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QSpinBox>
+#include <QTableWidget>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+
+// The search as the page sees it: the test announces the devices; connecting one connects it in place.
+class ScriptedSearch : public SearchController
+{
+public:
+    void startSearching() override { ++starts; }
+    void stopAndWait() override {}
+    bool disconnectCurrentDevice() override { return false; }
+    CDevice* device(int index) const override { return devices.value(index); }
+    int indexOf(CDevice* dev) const override { return devices.indexOf(dev); }
+    void toggleConnection(int index) override
+    {
+        CDevice* dev = devices.value(index);
+        if (dev->state() != STATE_DISCONNECTED) {
+            dev->disconnectDevice();
+            return;
+        }
+        CDeviceController::instance()->setCurrentDevice(dev);
+        dev->connectDevice(true);
+    }
+
+    void announce(CDevice* dev)
+    {
+        devices << dev;
+        emit newDevice(dev);
+    }
+
+    QList<CDevice*> devices;
+    int starts = 0;
+};
+
+// The text of the notice the page shows now (empty when none), answered with its only button.
+QString takeNotice(QWidget* page)
+{
+    const QList<ConfirmationDialog*> dialogs = page->findChildren<ConfirmationDialog*>();
+    for (ConfirmationDialog* dialog : dialogs) {
+        if (dialog->isVisible()) {
+            const QString text = dialog->findChild<QLabel*>(QStringLiteral("mainLabel"))->text();
+            dialog->accept();
+            return text;
+        }
+    }
+    return QString();
+}
+
+QString autoConnectSetting(const char* key)
+{
+    return QSettings().value(QStringLiteral("AutoConnect/") + QLatin1String(key)).toString();
+}
+
+} // namespace
+
+// The device page with a scripted search, and against the simulated instrument for the direct
+// connection and the automatic connection at start.
+class TstDevicePage : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void findView();
+    void directViews_data();
+    void directViews();
+    void autoConnectAtStart();
+
+private:
+    template <typename T = QWidget> T* child(const char* name) const
+    {
+        return m_page->findChild<T*>(QLatin1String(name));
+    }
+    void makePage();
+    // Connects the page's current view and returns the outcome notice.
+    QString connectAndWait();
+
+    ScriptedSearch* m_search = nullptr;
+    std::unique_ptr<DeviceWidget> m_page;
+    SimInstrument m_instrument;
+    std::unique_ptr<SimPty> m_pty;
+    SimTcpServer m_server;
+};
+
+void TstDevicePage::initTestCase()
+{
+    QStandardPaths::setTestModeEnabled(true);
+    DeviceTypes::registerMetaTypes();
+    // Made before any device is chosen, as at start-up, so that it follows the chosen one.
+    CBalanceController::instance();
+    m_pty = std::make_unique<SimPty>();
+    QString error;
+    if (!m_pty->open(&error)) {
+        QSKIP(qPrintable(QStringLiteral("pseudo-terminals are not available here: ") + error));
+    }
+    m_instrument.setWeight(12.5);
+    m_instrument.setDecimals(2);
+    m_instrument.setUnit("kg");
+    connect(m_pty.get(), &SimPty::received, &m_instrument, &SimInstrument::feed);
+    connect(&m_instrument, &SimInstrument::output, m_pty.get(), &SimPty::write);
+    QVERIFY(m_server.listen(QHostAddress::LocalHost, 0));
+    connect(&m_server, &SimTcpServer::received, &m_instrument, &SimInstrument::feed);
+    connect(&m_instrument, &SimInstrument::output, &m_server, &SimTcpServer::write);
+    // The only serial port the page may open.
+    qputenv("MERVIK_SERIAL_PORTS", m_pty->slavePath().toLocal8Bit());
+}
+
+void TstDevicePage::init()
+{
+    QSettings().remove(QStringLiteral("AutoConnect"));
+    SettingsController::instance()->autoConnect.setState(false);
+}
+
+void TstDevicePage::cleanup()
+{
+    if (CDevice* current = CDeviceController::currentDevice()) {
+        current->disconnectDevice();
+    }
+    CDeviceController::instance()->setCurrentDevice(nullptr);
+    m_page.reset();
+}
+
+void TstDevicePage::makePage()
+{
+    m_search = new ScriptedSearch;
+    m_page = std::make_unique<DeviceWidget>(nullptr, m_search);
+    m_page->resize(1200, 700);
+    m_page->show();
+}
+
+QString TstDevicePage::connectAndWait()
+{
+    child<QPushButton>("connectButton")->click();
+    QString notice;
+    if (!QTest::qWaitFor([&] { return !(notice = takeNotice(m_page.get())).isEmpty(); }, 15000)) {
+        qWarning() << "no notice";
+    }
+    return notice;
+}
+
+void TstDevicePage::findView()
+{
+    makePage();
+    auto* start = child<QPushButton>("startSearchingButton");
+    auto* connectButton = child<QPushButton>("connectButton");
+    auto* table = child<QTableWidget>("tableDevices");
+    QSignalSpy stops(m_search, &SearchController::stopSearching);
+
+    // Start, Stop, Stopping...; a click while stopping is ignored; the end of the search resets it.
+    start->click();
+    QCOMPARE(start->text(), QStringLiteral("Stop"));
+    QCOMPARE(m_search->starts, 1);
+    start->click();
+    QCOMPARE(start->text(), QStringLiteral("Stopping..."));
+    start->click();
+    QCOMPARE(start->text(), QStringLiteral("Stopping..."));
+    QCOMPARE(stops.count(), 1);
+    QCOMPARE(m_search->starts, 1);
+    emit m_search->newLog(QStringLiteral("COM probe\n"));
+    emit m_search->searchFinished();
+    QCOMPARE(start->text(), QStringLiteral("Start"));
+    QCOMPARE(child<QProgressBar>("progressBar")->value(), 100);
+    QCOMPARE(child<QPlainTextEdit>("deviceLogText")->toPlainText(), QStringLiteral("COM probe"));
+
+    auto* good = new ScriptedDevice;
+    auto* refusing = new ScriptedDevice;
+    refusing->fake->setOpenResult(false);
+    auto* unreachable = new ScriptedDevice;
+    std::unique_ptr<QObject> owner(new QObject);
+    good->setParent(owner.get());
+    refusing->setParent(owner.get());
+    unreachable->setParent(owner.get());
+    unreachable->m_unreachableReasons = {REASON_WRONG_PROTOCOL};
+    for (CDevice* dev :
+         {static_cast<CDevice*>(good), static_cast<CDevice*>(refusing), static_cast<CDevice*>(unreachable)}) {
+        m_search->announce(dev);
+    }
+    QCOMPARE(table->rowCount(), 3);
+    QCOMPARE(table->item(0, DeviceWidget::StatusColumn)->text(), QString());
+    QCOMPARE(table->item(2, DeviceWidget::StatusColumn)->text(), QStringLiteral("Not reachable!"));
+    QCOMPARE(table->item(0, DeviceWidget::InterfaceColumn)->text(), good->interfaceDescription());
+    QVERIFY(!connectButton->isEnabled());
+    QCOMPARE(connectButton->property("greyed").toBool(), true);
+
+    // Connecting the first: the row and the button follow the device; the identity fills the row.
+    table->selectRow(0);
+    QCOMPARE(connectButton->text(), QStringLiteral("Connect"));
+    QVERIFY(connectButton->isEnabled());
+    QSignalSpy feed(m_page.get(), &DeviceWidget::setDataFeed);
+    QCOMPARE(connectAndWait(), QStringLiteral("Connected"));
+    QCOMPARE(feed.count(), 1);
+    QCOMPARE(table->item(0, DeviceWidget::StatusColumn)->text(), QStringLiteral("Connected"));
+    QTRY_COMPARE(table->item(0, DeviceWidget::ModelColumn)->text(), QStringLiteral("PS 750.X2"));
+    QCOMPARE(table->item(0, DeviceWidget::FirmwareColumn)->text(), QStringLiteral("1.04.7"));
+    QCOMPARE(connectButton->text(), QStringLiteral("Disconnect"));
+    QCOMPARE(connectButton->property("disco").toBool(), true);
+    // Connected with the box unchecked: nothing is connected by itself at the next start.
+    QCOMPARE(autoConnectSetting("Enabled"), QStringLiteral("0"));
+
+    connectButton->click();
+    QTRY_COMPARE(table->item(0, DeviceWidget::StatusColumn)->text(), QStringLiteral("Disconnected"));
+    QCOMPARE(connectButton->text(), QStringLiteral("Connect"));
+    QCOMPARE(takeNotice(m_page.get()), QString());
+
+    // A device whose port cannot be opened.
+    table->selectRow(1);
+    QCOMPARE(connectAndWait(), QStringLiteral("Failed to connect"));
+    QCOMPARE(table->item(1, DeviceWidget::StatusColumn)->text(), QString());
+
+    // A device without a place to connect to at start (it calls the computer): the user is told.
+    child<QCheckBox>("autoConnectOnFindButton")->setChecked(true);
+    table->selectRow(0);
+    QVERIFY(connectAndWait().contains(QStringLiteral("cannot be connected automatically")));
+    QCOMPARE(autoConnectSetting("Enabled"), QStringLiteral("0"));
+    table->clearSelection();
+    QCOMPARE(connectButton->property("greyed").toBool(), true);
+}
+
+void TstDevicePage::directViews_data()
+{
+    QTest::addColumn<bool>("network");
+    QTest::addColumn<QString>("place"); // {PTY} and {PORT}: the simulated instrument's
+    QTest::addColumn<bool>("autoConnect");
+    QTest::addColumn<QString>("notice");
+    QTest::addColumn<QStringList>("stored"); // Enabled, COM, Address, Port
+    QTest::newRow("serial, stored") << false << "{PTY}" << true << "Connected"
+                                    << QStringList{"1", "1", "{PTY}", "19200"};
+    QTest::newRow("serial, not stored")
+        << false << "{PTY}" << false << "Connected" << QStringList{"0", "", "", ""};
+    QTest::newRow("no such port") << false << "/dev/mervik-none" << false << "Failed to connect"
+                                  << QStringList{"0", "", "", ""};
+    QTest::newRow("network, stored") << true << "127.0.0.1" << true << "Connected"
+                                     << QStringList{"1", "0", "127.0.0.1", "{PORT}"};
+    QTest::newRow("network, nobody there")
+        << true << "127.0.0.1" << false << "Failed to connect" << QStringList{"0", "", "", ""};
+}
+
+void TstDevicePage::directViews()
+{
+    QFETCH(bool, network);
+    QFETCH(QString, place);
+    QFETCH(bool, autoConnect);
+    QFETCH(QString, notice);
+    QFETCH(QStringList, stored);
+    const QString port = QString::number(m_server.port());
+    auto expand = [&](QString text) {
+        return text.replace(QStringLiteral("{PTY}"), m_pty->slavePath())
+            .replace(QStringLiteral("{PORT}"), port);
+    };
+    makePage();
+    if (network) {
+        child<QPushButton>("ethButton")->click();
+        child<QLineEdit>("scaleIPBox")->setText(place);
+        // Nobody listens on the port after the simulator's.
+        child<QSpinBox>("scalePortBox")
+            ->setValue(notice == QLatin1String("Connected") ? port.toInt() : port.toInt() + 1);
+        child<QCheckBox>("autoConnectOnEthButton")->setChecked(autoConnect);
+    } else {
+        child<QPushButton>("usbButton")->click();
+        child<QComboBox>("comPortBox")->setEditText(expand(place));
+        child<QComboBox>("comBaudBox")->setCurrentText(QStringLiteral("19200"));
+        child<QCheckBox>("autoConnectOnUsbButton")->setChecked(autoConnect);
+    }
+    QCOMPARE(connectAndWait(), notice);
+    const bool connected = notice == QLatin1String("Connected");
+    if (connected) {
+        QTRY_COMPARE(CDeviceController::currentDevice() ? CDeviceController::currentDevice()->state() : -1,
+                     int(STATE_CONNECTED));
+    } else {
+        QVERIFY(!CDeviceController::currentDevice());
+    }
+    QStringList settings;
+    for (const char* key : {"Enabled", "COM", "Address", "Port"}) {
+        settings << autoConnectSetting(key);
+    }
+    for (QString& text : stored) {
+        text = expand(text);
+    }
+    QCOMPARE(settings, stored);
+}
+
+void TstDevicePage::autoConnectAtStart()
+{
+    // The target stored from a found instrument's own transport: its port path and baud rate.
+    makePage();
+    std::unique_ptr<CDevice> found(new CDevice);
+    found->setRS232(m_pty->slavePath(), QStringLiteral("Serial port"), 9600);
+    m_search->announce(found.get());
+    child<QTableWidget>("tableDevices")->selectRow(0);
+    child<QCheckBox>("autoConnectOnFindButton")->setChecked(true);
+    QCOMPARE(connectAndWait(), QStringLiteral("Connected"));
+    QCOMPARE(autoConnectSetting("Address"), m_pty->slavePath());
+    QCOMPARE(autoConnectSetting("Port"), QStringLiteral("9600"));
+    cleanup();
+    found.reset();
+
+    // The next start connects it without a click, under a progress notice, and says nothing more.
+    SettingsController::instance()->autoConnect.setState(false);
+    makePage();
+    QSignalSpy autoOn(m_page.get(), &DeviceWidget::autoOn);
+    // Slow enough for the notice to be seen.
+    m_instrument.setAnswerDelay(200);
+    m_page->start();
+    QTRY_VERIFY(m_page->findChild<PelmProgressDialog*>() &&
+                m_page->findChild<PelmProgressDialog*>()->isVisible());
+    QTRY_COMPARE_WITH_TIMEOUT(autoOn.count(), 1, 15000);
+    QVERIFY(SettingsController::instance()->autoConnect.value());
+    QTRY_COMPARE(CDeviceController::currentDevice() ? CDeviceController::currentDevice()->state() : -1,
+                 int(STATE_CONNECTED));
+    QCOMPARE(takeNotice(m_page.get()), QString());
+    QTRY_VERIFY(!m_page->findChild<PelmProgressDialog*>());
+    m_instrument.setAnswerDelay(0);
+
+    // Its results reach the program.
+    QSignalSpy results(CBalanceController::instance(), &CBalanceController::anyResultReceived);
+    QVERIFY(CBalanceController::instance()->sendSI());
+    QVERIFY(results.wait(5000));
+    QCOMPARE(results.first().first().value<Measurement>().value, 12.5);
+}
+
+QTEST_MAIN(TstDevicePage)
+#include "tst_devicepage.moc"

@@ -1,0 +1,123 @@
+#pragma once
+
+#include <QItemSelection>
+#include <QList>
+#include <QPointer>
+#include <QWidget>
+
+class CDevice;
+class DirectConnecter;
+class PelmProgressDialog;
+class QAbstractButton;
+class QCheckBox;
+class QComboBox;
+class QLineEdit;
+class QPlainTextEdit;
+class QProgressBar;
+class QPushButton;
+class QSpinBox;
+class QStackedWidget;
+class QTableWidget;
+class RepairPrompt;
+class SearchController;
+
+// The Device page: finds instruments (through the search controller) or connects to a known serial
+// port or network address (through the direct connecter), and connects the chosen one.
+class DeviceWidget : public QWidget
+{
+    Q_OBJECT
+public:
+    enum View
+    {
+        FindView = 0,
+        UsbView = 1,
+        NetworkView = 2
+    };
+    enum Column
+    {
+        StatusColumn = 0,
+        InterfaceColumn,
+        ModelColumn,
+        SerialNumberColumn,
+        ProductionDateColumn,
+        FirmwareColumn,
+        ColumnCount
+    };
+
+    // The page makes its own search controller unless one is given (tests script one); it owns it.
+    explicit DeviceWidget(QWidget* parent = nullptr, SearchController* search = nullptr);
+    ~DeviceWidget() override;
+
+    // Tries the stored automatic connection, if there is one.
+    void start();
+
+    SearchController* searchController() const { return m_search; }
+
+signals:
+    void autoOn();
+    // Asks the direct connecter, in its own thread, to try the stored automatic connection.
+    void checkAutoConnect();
+    void setDataFeed(bool checked);
+    void connectToCom(QString port, int baudrate);
+    void connectToEth(QString ip, int port);
+    void storeAutoConnect(QString place, int port);
+    void disableAutoConnect();
+
+public slots:
+    void onNewLog(QString line);
+    void onNewDevice(CDevice* dev);
+    void searchClicked();
+    void connectClicked();
+    void onCommandFinished(int result, int command);
+    void setDisconnected(int state);
+    void updateButton(QItemSelection current = QItemSelection());
+    void searchFinished();
+    void autoState(bool state);
+
+private:
+    void buildForm();
+    QWidget* buildFindView();
+    QWidget* buildUsbView();
+    QWidget* buildNetworkView();
+    void connectDirectly(int view);
+    void onDirectResult(CDevice* dev);
+    void showOutcome(bool connected);
+    void refreshRow(CDevice* dev);
+    void fillRow(int row);
+    int selectedRow() const;
+    void refreshPorts();
+    void openInterfaceDialog();
+    void setProperty(QWidget* widget, const char* name, bool value);
+    // Stores or clears the automatic connection to the place of a device found by the search.
+    void storeFoundTarget(CDevice* dev);
+
+    SearchController* m_search;
+    DirectConnecter* m_direct;
+    RepairPrompt* m_prompt;
+    QList<QPointer<CDevice>> m_devices;
+    // A device the direct connecter handed over: the page owns it.
+    QPointer<CDevice> m_directDevice;
+    // The found device whose connection the user asked for, until it connected or failed.
+    QPointer<CDevice> m_pending;
+    bool m_autoConnecting = false;
+    PelmProgressDialog* m_autoProgress = nullptr;
+
+    QPushButton* m_findButton;
+    QPushButton* m_usbButton;
+    QPushButton* m_ethButton;
+    QStackedWidget* m_stack;
+    QPushButton* m_startButton;
+    QProgressBar* m_progressBar;
+    QPlainTextEdit* m_log;
+    QTableWidget* m_table;
+    QCheckBox* m_autoOnFind;
+    QComboBox* m_comPortBox;
+    QComboBox* m_comBaudBox;
+    QCheckBox* m_autoOnUsb;
+    QPushButton* m_advancedOnUsb;
+    QLineEdit* m_scaleIPBox;
+    QSpinBox* m_scalePortBox;
+    QCheckBox* m_autoOnEth;
+    QPushButton* m_advancedOnEth;
+    QPushButton* m_connectButton;
+};
