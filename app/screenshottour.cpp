@@ -3,16 +3,39 @@
 #include "controller/applicationcontroller.h"
 #include "controller/ccontrollerinterface.h"
 #include "device/cdevice.h"
+#include "interface/ctibbo.h"
 #include "log/datafeedtableview.h"
 #include "platform/logcategories.h"
 #include "platform/qwinwidget.h"
+#include "ui/devicewidget.h"
 #include "ui/mainwindow.h"
 
 #include <QAbstractButton>
 #include <QCoreApplication>
+#include <QLineEdit>
 #include <QMouseEvent>
 #include <QPixmap>
+#include <QTableWidget>
 #include <QTimer>
+
+namespace {
+// A network instrument as a search lists it when its module's settings keep it out of reach (its
+// address outside the computer's subnet). Made up for the pictures: nothing is sent to it.
+CDevice* unreachableInstrument(QObject* parent)
+{
+    auto* device = new CDevice(parent);
+    const QHostAddress moduleAddress(QStringLiteral("10.0.7.50"));
+    auto* module = new CTibbo(QHostAddress(QStringLiteral("192.168.1.20")), 0xffffff00u,
+                              QByteArrayLiteral("0.36.119.3.65.7"), moduleAddress, device);
+    module->setPlannedSettings(false, CInterfaceModule::ROUTING_SERVER,
+                               QHostAddress(QStringLiteral("10.0.7.1")),
+                               QHostAddress(QStringLiteral("255.255.255.0")), CInterfaceModule::PROTOCOL_TCP);
+    device->setModule(module);
+    device->setLAN(moduleAddress, 1001);
+    device->isReachable();
+    return device;
+}
+} // namespace
 
 ScreenshotTour::ScreenshotTour(QWinWidget* window, const QString& folder, QObject* parent)
     : QObject(parent), m_window(window), m_folder(folder)
@@ -43,6 +66,7 @@ void ScreenshotTour::start()
     }
     add(QStringLiteral("start-screen"), [] {});
     add(QStringLiteral("device"), [this] { clickFrame("deviceFrame"); });
+    addDeviceViews(main);
 
     // The data capture page's views, when the page has them.
     QWidget* capture = main->findChild<QWidget*>(QStringLiteral("dataFeedWidget"));
@@ -71,6 +95,33 @@ void ScreenshotTour::start()
 
     // The first view waits for the warm-up results as well.
     QTimer::singleShot(WarmUpRequests * WarmUpIntervalMs, this, &ScreenshotTour::runNext);
+}
+
+void ScreenshotTour::addDeviceViews(MainWindow* main)
+{
+    auto* page = main->findChild<DeviceWidget*>();
+    if (!page) {
+        return;
+    }
+    add(QStringLiteral("device-find"), [this, page] {
+        CDevice* current = CControllerInterface::currentDevice();
+        if (current) {
+            page->onNewDevice(current);
+        }
+        page->onNewDevice(unreachableInstrument(this));
+        page->onNewLog(QStringLiteral("Searching serial ports and networks...\n"));
+        if (current) {
+            page->onNewLog(current->interfaceDescription() + QStringLiteral(": ") + current->model() +
+                           QStringLiteral("\n"));
+        }
+        page->searchFinished();
+        page->findChild<QTableWidget*>(QStringLiteral("tableDevices"))->selectRow(0);
+    });
+    add(QStringLiteral("device-serial"), [this, page] { clickButton(page, "usbButton"); });
+    add(QStringLiteral("device-network"), [this, page] {
+        clickButton(page, "ethButton");
+        page->findChild<QLineEdit*>(QStringLiteral("scaleIPBox"))->setText(QStringLiteral("192.168.1.140"));
+    });
 }
 
 void ScreenshotTour::runNext()

@@ -6,6 +6,7 @@
 
 #include <functional>
 
+class MainWindow;
 class QWinWidget;
 class QWidget;
 
@@ -34,6 +35,8 @@ signals:
 private:
     using Action = std::function<void()>;
     void add(const QString& name, Action action);
+    // The device page's views, with a connected and an unreachable instrument in its table.
+    void addDeviceViews(MainWindow* main);
     void runNext();
     void shoot(const QString& name);
     void clickFrame(const char* name);

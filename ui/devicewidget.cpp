@@ -47,11 +47,12 @@ const char* const StyleSheet =
     " padding-top: 8px; }"
     "QGroupBox::title { subcontrol-origin: margin; left: 10px; padding: 0 4px; color: #3b3b3b; }"
     "QGroupBox QWidget { font-weight: normal; }"
-    "#startSearchingButton, #connectButton, #advancedOnUsbButton, #advancedOnEthernetButton { background: "
-    "#3b3b3b;"
-    " color: #ffffff; border: none; border-radius: 4px; font-weight: bold; padding: 8px 24px; }"
-    "#startSearchingButton:hover, #connectButton:hover, #advancedOnUsbButton:hover,"
-    " #advancedOnEthernetButton:hover { background: #797979; }"
+    "#startSearchingButton, #connectButton { background: #3b3b3b; color: #ffffff; border: none;"
+    " border-radius: 4px; font-weight: bold; padding: 8px 24px; }"
+    "#startSearchingButton:hover, #connectButton:hover { background: #797979; }"
+    "#advancedOnUsbButton, #advancedOnEthernetButton { background: #ffffff; color: #3b3b3b;"
+    " border: 1px solid #b0b0b0; border-radius: 4px; padding: 6px 18px; }"
+    "#advancedOnUsbButton:hover, #advancedOnEthernetButton:hover { background: #e6e6e6; }"
     "#startSearchingButton[busy=\"true\"] { background: #c0392b; }"
     "#startSearchingButton[stopping=\"true\"] { background: #797979; }"
     "#connectButton[disco=\"true\"] { background: #797979; }"
@@ -223,6 +224,9 @@ QWidget* DeviceWidget::buildFindView()
     m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_table->verticalHeader()->hide();
     m_table->setShowGrid(false);
+    // A long port path keeps its start and its end.
+    m_table->setWordWrap(false);
+    m_table->setTextElideMode(Qt::ElideMiddle);
     m_table->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
     m_table->horizontalHeader()->setSectionResizeMode(InterfaceColumn, QHeaderView::Stretch);
     m_table->setItemDelegate(new DeviceItemDelegate(m_table));
@@ -243,7 +247,7 @@ QWidget* DeviceWidget::buildFindView()
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(14);
     layout->addLayout(left, 1);
-    layout->addWidget(group(QStringLiteral("My Devices"), devicesLayout), 2);
+    layout->addWidget(group(QStringLiteral("My Devices"), devicesLayout), 3);
     return page;
 }
 
@@ -267,7 +271,8 @@ QWidget* DeviceWidget::buildUsbView()
     form->addRow(QStringLiteral("Comport:"), m_comPortBox);
     form->addRow(QStringLiteral("Baud rate:"), m_comBaudBox);
     form->addRow(m_autoOnUsb);
-    form->addRow(m_advancedOnUsb);
+    m_advancedOnUsb->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    form->addRow(QString(), m_advancedOnUsb);
     auto* page = new QWidget;
     auto* layout = new QVBoxLayout(page);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -300,7 +305,8 @@ QWidget* DeviceWidget::buildNetworkView()
     form->addRow(QStringLiteral("IP Address:"), m_scaleIPBox);
     form->addRow(QStringLiteral("Outgoing Port:"), m_scalePortBox);
     form->addRow(m_autoOnEth);
-    form->addRow(m_advancedOnEth);
+    m_advancedOnEth->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    form->addRow(QString(), m_advancedOnEth);
     auto* page = new QWidget;
     auto* layout = new QVBoxLayout(page);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -392,6 +398,7 @@ void DeviceWidget::fillRow(int row)
     m_table->item(row, StatusColumn)
         ->setToolTip(dev->unreachableReasons().isEmpty() ? QString() : dev->reasonText());
     m_table->item(row, InterfaceColumn)->setText(dev->interfaceDescription());
+    m_table->item(row, InterfaceColumn)->setToolTip(dev->interfaceDescription());
     m_table->item(row, ModelColumn)->setText(dev->model());
     m_table->item(row, SerialNumberColumn)->setText(dev->serialNumber());
     m_table->item(row, ProductionDateColumn)->setText(dev->productionDate());
