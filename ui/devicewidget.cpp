@@ -369,6 +369,10 @@ void DeviceWidget::onNewDevice(CDevice* dev)
         m_table->setItem(row, column, new QTableWidgetItem);
     }
     fillRow(row);
+    // The first find is the likely choice: one click on Connect takes it.
+    if (selectedRow() < 0) {
+        m_table->selectRow(row);
+    }
     updateButton();
 }
 
