@@ -5,6 +5,7 @@
 #include "device/cmervikmanagerfactory.h"
 #include "log/cpelmlog.h"
 #include "platform/logcategories.h"
+#include "platform/serialports.h"
 #include "search/directconnecter.h"
 
 #include <QFileInfo>
@@ -80,7 +81,12 @@ bool StartupConnecter::probe(CDevice* candidate)
     if (m_target.network) {
         candidate->setLAN(m_target.address, m_target.tcpPort);
     } else {
-        candidate->setRS232(m_target.port, QString(), m_target.baud);
+        // Described as the search and the device page describe the port.
+        SerialPortEntry entry;
+        if (!SerialPorts::find(m_target.port, &entry)) {
+            entry.name = m_target.port;
+        }
+        candidate->setRS232(m_target.port, SerialPorts::kind(entry), m_target.baud);
     }
     const DirectConnecter::Probe answer =
         DirectConnecter::probe(candidate, m_target.network ? 0 : m_target.baud);

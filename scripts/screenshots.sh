@@ -17,11 +17,12 @@ export QT_LOGGING_RULES="${QT_LOGGING_RULES:-mervik.*.debug=false}"
 
 "$app" --screenshots "$out/no-device" --quit-after 60000
 
-link="$home/sim-tty"
+# A short port path, as an adapter's would be.
+link="${TMPDIR:-/tmp}/ttyMERVIK$$"
 "$sim" --pty --link "$link" --weight 123.45 --decimals 2 --unit g --stream 700 --max-seconds 120 \
     --model "PS 750.X2" --serial 654321 > "$home/sim.out" &
 sim_pid=$!
-trap 'kill $sim_pid 2>/dev/null || true' EXIT
+trap 'kill $sim_pid 2>/dev/null || true; rm -f "$link"' EXIT
 for _ in $(seq 50); do
     [ -e "$link" ] && break
     sleep 0.1
