@@ -12,6 +12,7 @@
 #include "search/searchcontroller.h"
 #include "ui/confirmationdialog.h"
 #include "ui/deviceitemdelegate.h"
+#include "ui/interfacedialog.h"
 #include "ui/pelmprogressdialog.h"
 
 #include <QButtonGroup>
