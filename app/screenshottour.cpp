@@ -8,6 +8,7 @@
 #include "platform/logcategories.h"
 #include "platform/qwinwidget.h"
 #include "ui/devicewidget.h"
+#include "ui/interfacedialog.h"
 #include "ui/mainwindow.h"
 
 #include <QAbstractButton>
@@ -45,6 +46,17 @@ ScreenshotTour::ScreenshotTour(QWinWidget* window, const QString& folder, QObjec
 void ScreenshotTour::add(const QString& name, Action action)
 {
     m_steps.append({name, std::move(action)});
+}
+
+void ScreenshotTour::addDialog(const QString& name, std::function<QWidget*()> make)
+{
+    add(name, [this, make] {
+        m_subject = make();
+        if (m_subject) {
+            m_subject->setAttribute(Qt::WA_DeleteOnClose);
+            m_subject->show();
+        }
+    });
 }
 
 void ScreenshotTour::start()
@@ -122,6 +134,8 @@ void ScreenshotTour::addDeviceViews(MainWindow* main)
         clickButton(page, "ethButton");
         page->findChild<QLineEdit*>(QStringLiteral("scaleIPBox"))->setText(QStringLiteral("192.168.1.140"));
     });
+    // With its starting values: the instrument of these pictures has no network module.
+    addDialog(QStringLiteral("interface-dialog"), [page] { return new InterfaceDialog(page); });
 }
 
 void ScreenshotTour::runNext()
@@ -142,7 +156,12 @@ void ScreenshotTour::runNext()
 void ScreenshotTour::shoot(const QString& name)
 {
     const QString path = m_folder.filePath(name + QStringLiteral(".png"));
-    if (!m_window->grab().save(path)) {
+    QWidget* subject = m_subject ? m_subject.data() : m_window;
+    const bool saved = subject->grab().save(path);
+    if (m_subject) {
+        m_subject->close();
+    }
+    if (!saved) {
         qCWarning(lcUi) << "cannot write" << path;
         m_ok = false;
         return;

@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QObject>
+#include <QPointer>
 #include <QStringList>
 
 #include <functional>
@@ -35,6 +36,8 @@ signals:
 private:
     using Action = std::function<void()>;
     void add(const QString& name, Action action);
+    // A dialog shown over the window, taken alone and then closed.
+    void addDialog(const QString& name, std::function<QWidget*()> make);
     // The device page's views, with a connected and an unreachable instrument in its table.
     void addDeviceViews(MainWindow* main);
     void runNext();
@@ -45,6 +48,8 @@ private:
     QWinWidget* m_window;
     QDir m_folder;
     QList<QPair<QString, Action>> m_steps;
+    // The dialog of the current step, when it is one.
+    QPointer<QWidget> m_subject;
     QStringList m_written;
     bool m_ok = true;
 };
