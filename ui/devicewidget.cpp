@@ -224,6 +224,8 @@ QWidget* DeviceWidget::buildFindView()
     m_table->setSelectionMode(QAbstractItemView::SingleSelection);
     m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_table->verticalHeader()->hide();
+    // A selected row would make every header bold and wider.
+    m_table->horizontalHeader()->setHighlightSections(false);
     m_table->setShowGrid(false);
     // A long port path keeps its start and its end.
     m_table->setWordWrap(false);
