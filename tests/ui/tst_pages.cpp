@@ -454,7 +454,16 @@ void TstPages::terminalPage()
     QVERIFY(m_device->checkConnection());
     echo->click();
     QVERIFY(!m_device->checkConnection());
-    QVERIFY(!child<QPushButton>(panel, "firmwareButton")->isEnabled());
+    bool firmwareDialogShown = false;
+    QTimer::singleShot(0, [&firmwareDialogShown] {
+        QWidget* modal = QApplication::activeModalWidget();
+        firmwareDialogShown = qobject_cast<FirmwareDialog*>(modal);
+        if (modal) {
+            modal->close();
+        }
+    });
+    child<QPushButton>(panel, "firmwareButton")->click();
+    QVERIFY(firmwareDialogShown);
 
     auto* line = child<QLineEdit>(m_page.get(), "commandLine");
     // Return in the command line, the send key, and a test command key that fills the line.
