@@ -4,6 +4,7 @@
 #include "controller/cdevicecontroller.h"
 #include "controller/settingscontroller.h"
 #include "device/cdevice.h"
+#include "ui/firmwaredialog.h"
 #include "ui/panelkit.h"
 
 #include <QLayout>
@@ -42,8 +43,10 @@ RightTerminalContext::RightTerminalContext(QWidget* parent)
     }
     connect(ui->SIFrame, &ClickableFrame::resized, this, &RightTerminalContext::fitTestFrames);
 
-    ui->firmwareButton->setEnabled(false);
-    ui->firmwareButton->setToolTip(QStringLiteral("Firmware update comes with the device page."));
+    connect(ui->firmwareButton, &QPushButton::clicked, this, [this] {
+        FirmwareDialog dialog(this);
+        dialog.exec();
+    });
     fitTestFrames();
 }
 

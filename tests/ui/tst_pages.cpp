@@ -12,6 +12,7 @@
 #include "ui/clickableframe.h"
 #include "ui/confirmationdialog.h"
 #include "ui/datafeedwidget.h"
+#include "ui/firmwaredialog.h"
 #include "ui/transferstopdialog.h"
 #include "ui/transferwidget.h"
 
@@ -20,9 +21,12 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFileDialog>
+#include <QFileSystemModel>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSignalSpy>
@@ -31,6 +35,7 @@
 #include <QtTest>
 
 #include <memory>
+#include <numeric>
 
 namespace {
 
@@ -153,6 +158,50 @@ QStringList shownLog(const PelmLogView* view)
     return rows;
 }
 
+// An S-record image of the test's own making: a header, data records and the closing S9, each with
+// the checksum that makes its bytes add up to FF.
+QByteArray firmwareImage(int lines)
+{
+    const auto record = [](char type, int address, const QByteArray& data) {
+        QByteArray bytes = QByteArray(1, char(data.size() + 3)) + char(address >> 8) + char(address) + data;
+        bytes += char(
+            ~std::accumulate(bytes.cbegin(), bytes.cend(), 0, [](int s, char b) { return s + quint8(b); }));
+        return 'S' + QByteArray(1, type) + bytes.toHex().toUpper() + "\r\n";
+    };
+    QByteArray image = record('0', 0, "mervik");
+    for (int i = 1; i < lines - 1; ++i) {
+        image += record('1', i * 16, QByteArray(16, char(i)));
+    }
+    return image + record('9', 0, QByteArray());
+}
+
+// Chooses path in the file dialog about to run (an empty path cancels it) and tells the folder it
+// opened in and the files it offers in the folder of path.
+void chooseFile(const QString& path, QString* startFolder, QStringList* offered)
+{
+    QTimer::singleShot(0, [=] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        if (!dialog || path.isEmpty()) {
+            QApplication::activeModalWidget()->close();
+            return;
+        }
+        *startFolder = dialog->directory().absolutePath();
+        const QString folder = QFileInfo(path).absolutePath();
+        dialog->setDirectory(folder);
+        auto* files = dialog->findChild<QFileSystemModel*>();
+        const QModelIndex root = files->index(folder);
+        // Listed by a thread of the model's own; a missing file shows in the comparison.
+        (void)QTest::qWaitFor([&] { return files->rowCount(root) >= 2; });
+        for (int row = 0; row < files->rowCount(root); ++row) {
+            *offered << files->index(row, 0, root).data().toString();
+        }
+        offered->sort();
+        // Typed, as selectFile() leaves the name line alone while it has the focus.
+        dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(path);
+        static_cast<QDialog*>(dialog)->accept();
+    });
+}
+
 } // namespace
 
 // The data capture and transfer pages against the simulated instrument on a pseudo-terminal.
@@ -174,6 +223,8 @@ private slots:
     void clearContents();
     void msRaisesMinimum();
     void stopDialog();
+    void firmwareDialog_data();
+    void firmwareDialog();
 
 private:
     QWidget* part(const char* name) const { return child(m_page.get(), name); }
@@ -403,7 +454,16 @@ void TstPages::terminalPage()
     QVERIFY(m_device->checkConnection());
     echo->click();
     QVERIFY(!m_device->checkConnection());
-    QVERIFY(!child<QPushButton>(panel, "firmwareButton")->isEnabled());
+    bool firmwareDialogShown = false;
+    QTimer::singleShot(0, [&firmwareDialogShown] {
+        QWidget* modal = QApplication::activeModalWidget();
+        firmwareDialogShown = qobject_cast<FirmwareDialog*>(modal);
+        if (modal) {
+            modal->close();
+        }
+    });
+    child<QPushButton>(panel, "firmwareButton")->click();
+    QVERIFY(firmwareDialogShown);
 
     auto* line = child<QLineEdit>(m_page.get(), "commandLine");
     // Return in the command line, the send key, and a test command key that fills the line.
@@ -652,6 +712,97 @@ void TstPages::stopDialog()
     QVERIFY(!dialog.isVisible());
     QCOMPARE(dialog.result(), int(QDialog::Accepted));
     QVERIFY(!app->isExporting());
+}
+
+void TstPages::firmwareDialog_data()
+{
+    // The answer to the question ("" chooses no file), the questions and notices the user saw, the bar
+    // at the end, and how much of the image reached the instrument's bootloader.
+    QTest::addColumn<QString>("answer");
+    QTest::addColumn<QByteArray>("fault");
+    QTest::addColumn<QStringList>("notices");
+    QTest::addColumn<int>("bar");
+    QTest::addColumn<QByteArray>("reached");
+
+    const QStringList asked{QStringLiteral(
+        "Are you sure you wish to upload this file as a firmware to device?\nIf the file is invalid it can "
+        "cause scale to work incorrectly\nThe process may take several minutes")};
+    const QStringList failed = asked + QStringList{QStringLiteral("Sending firmware failed!")};
+    QTest::newRow("uploaded") << "Yes" << QByteArray() << asked << 100 << QByteArray("all");
+    QTest::newRow("bootloader never finishes")
+        << "Yes" << QByteArray("no-f3") << failed << 0 << QByteArray("all");
+    QTest::newRow("disconnected mid-upload")
+        << "Yes" << QByteArray("disconnect") << failed << 0 << QByteArray("part");
+    QTest::newRow("no device") << "Yes" << QByteArray("no device") << failed << 0 << QByteArray("none");
+    QTest::newRow("answered No") << "No" << QByteArray() << asked << 0 << QByteArray("none");
+    QTest::newRow("no file chosen") << "" << QByteArray() << QStringList() << 0 << QByteArray("none");
+}
+
+void TstPages::firmwareDialog()
+{
+    QFETCH(QString, answer);
+    QFETCH(QByteArray, fault);
+    QFETCH(QStringList, notices);
+    QFETCH(int, bar);
+    QFETCH(QByteArray, reached);
+
+    const int lines = 120;
+    const QString folder = m_db.filePath(QStringLiteral("firmware"));
+    QVERIFY(QDir(folder).removeRecursively() && QDir().mkpath(folder));
+    for (const char* name : {"image.s19", "OLD.S19", "notes.txt"}) {
+        QFile file(folder + QLatin1Char('/') + QLatin1String(name));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(firmwareImage(lines)) > 0);
+    }
+    QSettings().remove(QStringLiteral("SavedFilePaths/firmwarePath"));
+    m_instrument->bootloader().setNoFinish(fault == "no-f3");
+    if (fault == "no device") {
+        CDeviceController::instance()->setCurrentDevice(nullptr);
+    }
+
+    FirmwareDialog dialog;
+    dialog.show();
+    auto* progress = child<QProgressBar>(&dialog, "progressBar");
+    auto* upload = child<QPushButton>(&dialog, "uploadButton");
+    const QString image = answer.isEmpty() ? QString() : folder + QStringLiteral("/image.s19");
+    QString startFolder;
+    QStringList offered;
+    chooseFile(image, &startFolder, &offered);
+    child<QPushButton>(&dialog, "pickButton")->click();
+    if (!image.isEmpty()) {
+        QCOMPARE(startFolder, QDir::homePath());
+        QCOMPARE(offered, (QStringList{"OLD.S19", "image.s19"}));
+        QCOMPARE(child<QLabel>(&dialog, "pathLabel")->text(), image);
+    }
+
+    // While the image goes out, neither the buttons nor closing can interrupt it.
+    int reports = 0;
+    bool heldOpen = true;
+    connect(progress, &QProgressBar::valueChanged, &dialog, [&](int value) {
+        reports += value > 0;
+        if (value > 0) {
+            dialog.reject();
+            dialog.close();
+            heldOpen = heldOpen && dialog.isVisible() && !upload->isEnabled() &&
+                       !child(&dialog, "closeButton")->isEnabled() &&
+                       !child(&dialog, "pickButton")->isEnabled();
+        }
+        if (fault == "disconnect" && value == 30) {
+            m_device->disconnectDevice();
+        }
+    });
+    Answerer answerer(answer);
+    upload->click();
+
+    // It closes once an upload has ended, whichever way; otherwise it stays.
+    QTRY_COMPARE(dialog.isVisible(), notices.size() < 2 && reached == "none");
+    QCOMPARE(answerer.texts, notices);
+    QCOMPARE(progress->value(), bar);
+    QVERIFY(heldOpen);
+    QCOMPARE(reports > 0, reached != "none");
+    QVERIFY(upload->isEnabled());
+    const int received = m_instrument->bootloader().linesReceived();
+    const char* got = !m_wire.contains("Sfirmwupd\r\n") ? "none" : received == lines ? "all" : "part";
+    QCOMPARE(got, reached.constData());
 }
 
 QTEST_MAIN(TstPages)

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QDialog>
+#include <QPointer>
+
+class CDevice;
+
+namespace Ui {
+class FirmwareDialog;
+}
+
+// Uploads a firmware file to the connected device through the balance controller. While the upload
+// runs the dialog cannot be closed; it closes itself when the upload ends, whichever way it ends.
+class FirmwareDialog : public QDialog
+{
+    Q_OBJECT
+public:
+    explicit FirmwareDialog(QWidget* parent = nullptr);
+    ~FirmwareDialog() override;
+
+public slots:
+    void pickFile();
+    void setFirmware();
+    void sendingFirmwareFinished(int result);
+    // Closing is asking to stop, which an upload cannot do halfway.
+    void reject() override;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void fitHeight();
+    void setUploading(bool uploading);
+    void onProgress(int progress);
+    // The controller forwards the device's end only while it follows a connected device.
+    void watchDevice(CDevice* device);
+    void onDeviceLost();
+
+    Ui::FirmwareDialog* ui;
+    QString m_path;
+    bool m_uploading = false;
+    QPointer<CDevice> m_device;
+};
