@@ -284,7 +284,7 @@ void UnreachableDialog::accept()
 
 void UnreachableDialog::done(int r)
 {
-    m_ended = true;
+    // An answer still on its way is then ignored, and no further ping follows.
     m_pinging = false;
     QDialog::done(r);
 }
@@ -308,7 +308,7 @@ void UnreachableDialog::testCandidate()
     if (m_candidate == m_computer) {
         ++m_candidate;
     }
-    if (m_ended || m_candidate > m_lastCandidate) {
+    if (m_candidate > m_lastCandidate) {
         qCDebug(lcSearch) << "no free address found";
         return;
     }

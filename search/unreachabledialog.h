@@ -89,5 +89,4 @@ private:
     PelmAbstractItem* m_ipItem = nullptr;
     // True while the ping of m_candidate is out.
     bool m_pinging = false;
-    bool m_ended = false;
 };
