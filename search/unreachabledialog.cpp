@@ -7,6 +7,7 @@
 #include "ui/pelmitems.h"
 #include "ui/pelmmodelview.h"
 
+#include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
 #include <QStandardItemModel>
@@ -84,6 +85,16 @@ void UnreachableDialog::setUp(CDevice* device, QLabel* label, PelmModelView* par
             addRows(reason);
         }
     }
+    // Every row and every value in view without scrolling, measured in the style the dialog is shown in.
+    ensurePolished();
+    QHeaderView* columns = m_parameters->horizontalHeader();
+    QHeaderView* rows = m_parameters->verticalHeader();
+    columns->resizeSections(QHeaderView::ResizeToContents);
+    rows->resizeSections(QHeaderView::ResizeToContents);
+    const int frame = 2 * m_parameters->frameWidth();
+    m_parameters->setMinimumWidth(rows->sizeHint().width() + columns->length() + frame);
+    m_parameters->setFixedHeight(columns->sizeHint().height() + rows->length() + frame);
+    resize(sizeHint());
     connect(m_parameters->itemModel(), &QStandardItemModel::itemChanged, this,
             &UnreachableDialog::updateApply);
     updateApply();
