@@ -32,19 +32,6 @@ public:
         ROW_NETMASK = 50,
     };
 
-    // The usable host addresses (host order) of the subnet that holds address; a /31 has two, a /32 one.
-    struct Range
-    {
-        quint32 first = 0;
-        quint32 last = 0;
-        bool isEmpty() const { return last < first; }
-    };
-    static Range usableHosts(quint32 address, quint32 netmask);
-    // The addresses the free-address search asks about, in this order: the subnet's hosts but its first
-    // and last (where gateways usually sit), within the /24 block of address, so never more than 254;
-    // empty for a /31 or /32, which hold no address to give away.
-    static Range searchCandidates(quint32 address, quint32 netmask);
-
     // One command id per value row, plus COMMAND_START_CLIENT_SERVER after a Remote IP row.
     QList<int> commands() const;
     // One argument per entry of commands(), from the new-value cells as they stand.
@@ -68,6 +55,19 @@ private slots:
     void onPingFinished(QHostAddress address, Pinger::Result result);
 
 private:
+    // The usable host addresses (host order) of the subnet that holds address; a /31 has two, a /32 one.
+    struct Range
+    {
+        quint32 first = 0;
+        quint32 last = 0;
+        bool isEmpty() const { return last < first; }
+    };
+    static Range usableHosts(quint32 address, quint32 netmask);
+    // The addresses the free-address search asks about, in this order: the subnet's hosts but its first
+    // and last (where gateways usually sit), within the /24 block of address, so never more than 254;
+    // empty for a /31 or /32, which hold no address to give away.
+    static Range searchCandidates(quint32 address, quint32 netmask);
+
     void addRows(int reason);
     void addRow(RowKind kind);
     void startSearch();
