@@ -6,35 +6,84 @@
 #include "interface/ctibbo.h"
 #include "log/datafeedtableview.h"
 #include "platform/logcategories.h"
+#include "platform/pinger.h"
 #include "platform/qwinwidget.h"
+#include "search/mervikunreachabledialog.h"
+#include "ui/confirmationdialog.h"
 #include "ui/devicewidget.h"
+#include "ui/firmwaredialog.h"
 #include "ui/interfacedialog.h"
 #include "ui/mainwindow.h"
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QCoreApplication>
+#include <QFile>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPixmap>
+#include <QPushButton>
 #include <QTableWidget>
 #include <QTimer>
 
 namespace {
-// A network instrument as a search lists it when its module's settings keep it out of reach (its
-// address outside the computer's subnet). Made up for the pictures: nothing is sent to it.
-CDevice* unreachableInstrument(QObject* parent)
+
+// Answers for the pictures without sending anything: the first addresses asked for are taken, the
+// rest free.
+class PictureInPinger : public Pinger
+{
+public:
+    using Pinger::Pinger;
+    void ping(const QHostAddress& address) override
+    {
+        const Result result = ++m_asked <= 2 ? Answered : Silent;
+        QTimer::singleShot(20, this, [this, address, result] { emit finished(address, result); });
+    }
+
+private:
+    int m_asked = 0;
+};
+
+// A module of a made-up instrument, with the settings given; it is never asked anything.
+CDevice* instrumentWithModule(QObject* parent, bool dhcp, bool obtained, const char* address)
 {
     auto* device = new CDevice(parent);
-    const QHostAddress moduleAddress(QStringLiteral("10.0.7.50"));
+    const QHostAddress moduleAddress{QString::fromLatin1(address)};
     auto* module = new CTibbo(QHostAddress(QStringLiteral("192.168.1.20")), 0xffffff00u,
                               QByteArrayLiteral("0.36.119.3.65.7"), moduleAddress, device);
-    module->setPlannedSettings(false, CInterfaceModule::ROUTING_SERVER,
+    module->setPlannedSettings(dhcp, CInterfaceModule::ROUTING_SERVER,
                                QHostAddress(QStringLiteral("10.0.7.1")),
                                QHostAddress(QStringLiteral("255.255.255.0")), CInterfaceModule::PROTOCOL_TCP);
+    module->setDhcpState(dhcp, obtained);
     device->setModule(module);
     device->setLAN(moduleAddress, 1001);
     device->isReachable();
     return device;
+}
+
+// An S-record image: a header, data records and the closing record, each with its checksum.
+QByteArray firmwareImage(int lines)
+{
+    const auto record = [](char type, int address, const QByteArray& data) {
+        QByteArray bytes = QByteArray(1, char(data.size() + 3)) + char(address >> 8) + char(address) + data;
+        int sum = 0;
+        for (char byte : bytes) {
+            sum += quint8(byte);
+        }
+        return 'S' + QByteArray(1, type) + (bytes + char(~sum)).toHex().toUpper() + "\r\n";
+    };
+    QByteArray image = record('0', 0, "picture");
+    for (int i = 1; i < lines - 1; ++i) {
+        image += record('1', i * 16, QByteArray(16, char(i)));
+    }
+    return image + record('9', 0, QByteArray());
+}
+
+// A network instrument as a search lists it when its module's settings keep it out of reach (its
+// address outside the computer's subnet). Made up for the pictures: nothing is sent to it.
+CDevice* unreachableInstrument(QObject* parent)
+{
+    return instrumentWithModule(parent, false, true, "10.0.7.50");
 }
 } // namespace
 
@@ -104,6 +153,10 @@ void ScreenshotTour::start()
         add(QStringLiteral("data-capture"), [this, main] { clickButton(main, "dataCaptureButton"); });
     }
     add(QStringLiteral("transfer"), [this, main] { clickButton(main, "transferButton"); });
+    // Last: the upload takes the instrument into its loader.
+    if (device && device->state() == STATE_CONNECTED) {
+        addFirmwareUpload(main);
+    }
 
     // The first view waits for the warm-up results as well.
     QTimer::singleShot(WarmUpRequests * WarmUpIntervalMs, this, &ScreenshotTour::runNext);
@@ -136,6 +189,46 @@ void ScreenshotTour::addDeviceViews(MainWindow* main)
     });
     // With its starting values: the instrument of these pictures has no network module.
     addDialog(QStringLiteral("interface-dialog"), [page] { return new InterfaceDialog(page); });
+    // Both explanations: no DHCP server answered, and an address from DHCP that is not this network's.
+    Pinger::setInstance(new PictureInPinger(this));
+    addDialog(QStringLiteral("unreachable-no-dhcp"), [this, page] {
+        return new MervikUnreachableDialog(instrumentWithModule(this, true, false, "0.0.0.0"), page);
+    });
+    addDialog(QStringLiteral("unreachable-dhcp-address"), [this, page] {
+        return new MervikUnreachableDialog(instrumentWithModule(this, true, true, "10.0.7.50"), page);
+    });
+}
+
+void ScreenshotTour::addFirmwareUpload(MainWindow* main)
+{
+    const QString path = QDir::home().filePath(QStringLiteral("picture.s19"));
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(firmwareImage(600)) < 0) {
+        m_ok = false;
+        return;
+    }
+    addDialog(QStringLiteral("firmware-dialog"), [path, main] {
+        auto* dialog = new FirmwareDialog(main);
+        dialog->setFile(path);
+        // Started and confirmed as a user does; the picture is taken while the image goes out.
+        QTimer::singleShot(0, dialog, [dialog] {
+            auto* answer = new QTimer(dialog);
+            connect(answer, &QTimer::timeout, answer, [answer] {
+                if (auto* question = qobject_cast<ConfirmationDialog*>(QApplication::activeModalWidget())) {
+                    const QList<QPushButton*> buttons = question->findChildren<QPushButton*>();
+                    for (QPushButton* button : buttons) {
+                        if (button->text() == QLatin1String("Yes")) {
+                            button->click();
+                            answer->deleteLater();
+                        }
+                    }
+                }
+            });
+            answer->start(10);
+            dialog->findChild<QPushButton*>(QStringLiteral("uploadButton"))->click();
+        });
+        return dialog;
+    });
 }
 
 void ScreenshotTour::runNext()

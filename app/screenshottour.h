@@ -40,6 +40,8 @@ private:
     void addDialog(const QString& name, std::function<QWidget*()> make);
     // The device page's views, with a connected and an unreachable instrument in its table.
     void addDeviceViews(MainWindow* main);
+    // The firmware dialog while it uploads an image to the connected instrument.
+    void addFirmwareUpload(MainWindow* main);
     void runNext();
     void shoot(const QString& name);
     void clickFrame(const char* name);

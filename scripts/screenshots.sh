@@ -19,7 +19,8 @@ export QT_LOGGING_RULES="${QT_LOGGING_RULES:-mervik.*.debug=false}"
 
 # A short port path, as an adapter's would be.
 link="${TMPDIR:-/tmp}/ttyMERVIK$$"
-"$sim" --pty --link "$link" --weight 123.45 --decimals 2 --unit g --stream 700 --max-seconds 120 \
+# With wire timing, so that the firmware upload is seen halfway.
+"$sim" --pty --wire --link "$link" --weight 123.45 --decimals 2 --unit g --stream 700 --max-seconds 120 \
     --model "PS 750.X2" --serial 654321 > "$home/sim.out" &
 sim_pid=$!
 trap 'kill $sim_pid 2>/dev/null || true; rm -f "$link"' EXIT

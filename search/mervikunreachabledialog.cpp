@@ -13,6 +13,8 @@ MervikUnreachableDialog::MervikUnreachableDialog(CDevice* device, QWidget* paren
     ui->pbApply->setStyleSheet(ui->pbApply->styleSheet() +
                                QStringLiteral("\n\nQPushButton:disabled {\n\tbackground-color: #b7e190;\n\t"
                                               "border-color: #b7e190;\n}"));
+    // The two buttons side by side at one height, whatever their own padding.
+    ui->pbApply->setMinimumHeight(ui->pbCancel->sizeHint().height());
     setUp(device, ui->label, ui->parameters, ui->pbApply, ui->pbCancel);
 }
 

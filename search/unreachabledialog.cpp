@@ -91,6 +91,13 @@ void UnreachableDialog::setUp(CDevice* device, QLabel* label, PelmModelView* par
     QHeaderView* rows = m_parameters->verticalHeader();
     columns->resizeSections(QHeaderView::ResizeToContents);
     rows->resizeSections(QHeaderView::ResizeToContents);
+    // The new values arrive later (the free address) or are typed: room for any address.
+    const int newValue = columns->count() - 1;
+    const int addressWidth =
+        m_parameters->fontMetrics().horizontalAdvance(QStringLiteral("255.255.255.255")) + 24;
+    if (newValue >= 0 && columns->sectionSize(newValue) < addressWidth) {
+        columns->resizeSection(newValue, addressWidth);
+    }
     const int frame = 2 * m_parameters->frameWidth();
     m_parameters->setMinimumWidth(rows->sizeHint().width() + columns->length() + frame);
     m_parameters->setFixedHeight(columns->sizeHint().height() + rows->length() + frame);

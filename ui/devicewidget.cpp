@@ -8,6 +8,7 @@
 #include "interface/crs232.h"
 #include "platform/logcategories.h"
 #include "platform/serialports.h"
+#include "search/dialogrepairprompt.h"
 #include "search/directconnecter.h"
 #include "search/searchcontroller.h"
 #include "ui/confirmationdialog.h"
@@ -96,9 +97,11 @@ QPushButton* viewButton(const char* name, const QString& text)
 } // namespace
 
 DeviceWidget::DeviceWidget(QWidget* parent, SearchController* search)
-    : QWidget(parent), m_search(search ? search : new SearchController), m_direct(nullptr), m_prompt(nullptr)
+    : QWidget(parent), m_search(search ? search : new SearchController), m_direct(nullptr),
+      m_prompt(new DialogRepairPrompt(this))
 {
     m_search->setParent(this);
+    m_search->setRepairPrompt(m_prompt.get());
     buildForm();
 
     connect(m_search, &SearchController::newDevice, this, &DeviceWidget::onNewDevice);
@@ -130,6 +133,8 @@ DeviceWidget::~DeviceWidget()
 {
     // The direct connecter's thread ends first, so that no result arrives at a page being destroyed.
     delete m_direct;
+    // The search outlives this body (a child): it must not ask a prompt that is gone.
+    m_search->setRepairPrompt(nullptr);
     if (m_directDevice) {
         if (CControllerInterface::currentDevice() == m_directDevice) {
             CDeviceController::instance()->setCurrentDevice(nullptr);

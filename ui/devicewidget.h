@@ -5,6 +5,8 @@
 #include <QPointer>
 #include <QWidget>
 
+#include <memory>
+
 class CDevice;
 class DirectConnecter;
 class PelmProgressDialog;
@@ -93,7 +95,7 @@ private:
 
     SearchController* m_search;
     DirectConnecter* m_direct;
-    RepairPrompt* m_prompt;
+    std::unique_ptr<RepairPrompt> m_prompt;
     QList<QPointer<CDevice>> m_devices;
     // A device the direct connecter handed over: the page owns it.
     QPointer<CDevice> m_directDevice;

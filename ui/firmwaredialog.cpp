@@ -57,9 +57,13 @@ void FirmwareDialog::pickFile()
 {
     PelmFileDialog dialog(QStringLiteral("firmwarePath"), this);
     const QString path = dialog.openFile(QLatin1String(FirmwareFilter));
-    if (path.isEmpty()) {
-        return;
+    if (!path.isEmpty()) {
+        setFile(path);
     }
+}
+
+void FirmwareDialog::setFile(const QString& path)
+{
     m_path = path;
     ui->pathLabel->setText(path);
     ui->pathLabel->setProperty("empty", false);

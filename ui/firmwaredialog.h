@@ -20,6 +20,8 @@ public:
 
 public slots:
     void pickFile();
+    // The file to upload, as if chosen with pickFile.
+    void setFile(const QString& path);
     void setFirmware();
     void sendingFirmwareFinished(int result);
     // Closing is asking to stop, which an upload cannot do halfway.
