@@ -170,34 +170,33 @@ void ApplicationController::showStopDialog()
 
 bool ApplicationController::stopExport()
 {
+    if (file && !feedIsEmpty()) {
+        const QString question =
+            QStringLiteral(
+                "Select <b>CANCEL</b> to continue capturing data or <b>FINISH</b> to save data to ") +
+            filePath;
+        bool finish;
+        if (m_finishQuestion) {
+            finish = m_finishQuestion(question);
+        } else {
+            ConfirmationDialog dialog(question, QStringLiteral("CANCEL"), QStringLiteral("FINISH"),
+                                      QApplication::activeWindow());
+            finish = dialog.exec() == QDialog::Accepted;
+        }
+        // CANCEL: the capture goes on exactly as it was, its controls and the typing included.
+        if (!finish) {
+            return false;
+        }
+        if (!writeTable(*stream)) {
+            qCWarning(lcController) << "the export file was not written completely:" << filePath
+                                    << file->errorString();
+        }
+    }
     SettingsController* settings = SettingsController::instance();
     settings->autoSend.setEnabled(true);
     settings->autoSendInterval.setEnabled(true);
     settings->autoSendUnit.setEnabled(true);
     disconnect(m_pasteConnection);
-
-    if (!file || feedIsEmpty()) {
-        finishExport();
-        return true;
-    }
-    const QString question =
-        QStringLiteral("Select <b>CANCEL</b> to continue capturing data or <b>FINISH</b> to save data to ") +
-        filePath;
-    bool finish;
-    if (m_finishQuestion) {
-        finish = m_finishQuestion(question);
-    } else {
-        ConfirmationDialog dialog(question, QStringLiteral("CANCEL"), QStringLiteral("FINISH"),
-                                  QApplication::activeWindow());
-        finish = dialog.exec() == QDialog::Accepted;
-    }
-    if (!finish) {
-        return false;
-    }
-    if (!writeTable(*stream)) {
-        qCWarning(lcController) << "the export file was not written completely:" << filePath
-                                << file->errorString();
-    }
     finishExport();
     return true;
 }

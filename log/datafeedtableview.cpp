@@ -82,10 +82,24 @@ void DataFeedTableView::refresh()
     }
 }
 
+qint64 DataFeedTableView::countAt(int row) const
+{
+    if (row < 0 || row >= tableModel->rowCount()) {
+        return -1;
+    }
+    bool ok = false;
+    const qint64 count = tableModel->index(row, DataFeedTableModel::CountColumn).data().toLongLong(&ok);
+    return ok ? count : -1;
+}
+
 void DataFeedTableView::onDeleteButtonClicked()
 {
+    // Rows slide under the pointer while results arrive: only the row the button was pressed on
+    // goes, and only if it is still the one under the pointer.
     const int removed = hoverRow;
-    if (removed < 0 || removed >= tableModel->rowCount()) {
+    const qint64 pressed = m_pressedCount;
+    m_pressedCount = -1;
+    if (pressed < 0 || countAt(removed) != pressed) {
         return;
     }
     const QModelIndexList selected = selectionModel()->selectedRows();
@@ -107,7 +121,10 @@ void DataFeedTableView::onDeleteButtonClicked()
     placeDeleteButton(viewport()->mapFromGlobal(QCursor::pos()));
 }
 
-void DataFeedTableView::onDeleteButtonPressed() {}
+void DataFeedTableView::onDeleteButtonPressed()
+{
+    m_pressedCount = countAt(hoverRow);
+}
 
 void DataFeedTableView::onDeleteButtonReleased() {}
 

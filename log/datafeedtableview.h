@@ -56,12 +56,16 @@ private:
     void lowerDeleteButton();
     void setHoverRow(int row);
     void updateRow(int row);
+    // The COUNT of a row; -1 for no row.
+    qint64 countAt(int row) const;
 
     DataFeedTableModel* tableModel;
     QPushButton* deleteButton;
     int hoverRow = -1;
     DataFeedItemDelegate* delegate;
     int m_nextCount = 1;
+    // The COUNT of the row whose delete button was pressed; -1 when none is.
+    qint64 m_pressedCount = -1;
     QTimer refreshTimer;
     bool m_buttonRaised = false;
 };

@@ -95,7 +95,8 @@ DataFeedWidget::DataFeedWidget(QWidget* parent) : QWidget(parent), ui(new Ui::Da
         connect(log, &CPelmLog::newLog, this, &DataFeedWidget::refresh);
     }
     // The capture export's own clear command (a file export begins with an empty feed).
-    connect(app, &ApplicationController::clearContents, this, &DataFeedWidget::clearContents);
+    // An export starts from an empty feed, whichever view is shown: the log is never its business.
+    connect(app, &ApplicationController::clearContents, this, &DataFeedWidget::clearFeed);
 
     ui->tableLogs->setTable(QStringLiteral("LOGS"));
     ui->tableLogs->setLimit(LogLimit);
@@ -297,6 +298,11 @@ void DataFeedWidget::clearContents()
         ui->tableLogs->clearLog();
         return;
     }
+    clearFeed();
+}
+
+void DataFeedWidget::clearFeed()
+{
     if (ui->tableWidget->feedModel()->rowCount() == 0) {
         return;
     }

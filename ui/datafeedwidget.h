@@ -44,6 +44,8 @@ public slots:
     void setFeed(bool enabled);
     void receiveResult(Measurement m);
     void clearContents();
+    // Empties the data feed after asking; the communication log stays.
+    void clearFeed();
     void setColumnHidden(int column, bool show);
     void setColumnHiddenTerminal(int column, bool show);
     void menuRequested(QPoint pos);

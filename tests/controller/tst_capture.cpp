@@ -243,13 +243,21 @@ void TstCapture::fileExport()
     const QString path = m_db.filePath(QStringLiteral("capture.txt"));
     m_app->setFileChooser([path] { return path; });
     s.saveToFile.setState(true);
+    QCheckBox autoSendBox;
+    s.autoSend.bind(&autoSendBox);
     QSignalSpy cleared(m_app, &ApplicationController::clearContents);
     QVERIFY(m_app->startExport());
     QCOMPARE(cleared.count(), 1);
     QVERIFY(!m_app->startExport());
     addRows();
     QCOMPARE(readFile(path), QString());
+    // CANCEL in the question: the capture goes on as it was, its options still locked.
+    m_app->setFinishQuestion([](const QString&) { return false; });
+    QVERIFY(!m_app->stopExport());
+    QVERIFY(m_app->isFileExportRunning() && !autoSendBox.isEnabled());
+    m_app->setFinishQuestion([](const QString&) { return true; });
     QVERIFY(m_app->stopExport());
+    QVERIFY(autoSendBox.isEnabled());
     QVERIFY(!m_app->isFileExportRunning());
     QVERIFY(readFile(path).startsWith(FirstRow));
 }

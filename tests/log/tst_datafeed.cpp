@@ -110,6 +110,7 @@ private slots:
     void valuesAreStoredUnchanged();
     void pointerHighlightsAndDeletesTheRow();
     void appendWhileEditingKeepsTheEditor();
+    void deleteTakesThePressedRowOnly();
 
 private:
     std::unique_ptr<DataFeedTableView> shownView(int rows = 0);
@@ -297,6 +298,27 @@ void TstDataFeed::appendWhileEditingKeepsTheEditor()
     QCOMPARE(view->model()->rowCount(), 2);
     QVERIFY(editor);
     QCOMPARE(editor->text(), QStringLiteral("typing"));
+}
+
+void TstDataFeed::deleteTakesThePressedRowOnly()
+{
+    // Pressed on one row; while the button is held the rows slide (results arrive, the view follows
+    // them), so another row is under the pointer at the release: nothing goes. Pressed and released on
+    // the same row: that row goes.
+    auto view = shownView(40);
+    const QPoint at = view->visualRect(view->model()->index(5, DataFeedTableModel::EmptyColumn)).center();
+    QPushButton* button = view->deleteButtonWidget();
+    moveMouse(view->viewport(), at);
+    QTest::mousePress(button, Qt::LeftButton, Qt::NoModifier, button->rect().center());
+    view->verticalScrollBar()->setValue(view->verticalScrollBar()->value() + 2);
+    moveMouse(view->viewport(), at);
+    QTest::mouseRelease(button, Qt::LeftButton, Qt::NoModifier, button->rect().center());
+    QCOMPARE(view->model()->rowCount(), 40);
+    const qint64 under =
+        view->model()->index(view->hoveredRow(), DataFeedTableModel::CountColumn).data().toLongLong();
+    QTest::mouseClick(button, Qt::LeftButton, Qt::NoModifier, button->rect().center());
+    QCOMPARE(view->model()->rowCount(), 39);
+    QVERIFY(!storedCounts().contains(under));
 }
 
 QTEST_MAIN(TstDataFeed)

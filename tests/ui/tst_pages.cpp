@@ -609,11 +609,15 @@ void TstPages::clearContents_data()
     QTest::addColumn<QString>("answer");
     QTest::addColumn<int>("rowsAfter");
     QTest::addColumn<bool>("asked");
+    QTest::addColumn<bool>("byExport"); // the start of a file export, not the CLEAR button
 
-    QTest::newRow("feed, yes") << QByteArray("feedButton") << 2 << "Yes" << 0 << true;
-    QTest::newRow("display, no") << QByteArray("displayButton") << 2 << "No" << 2 << true;
-    QTest::newRow("empty feed asks nothing") << QByteArray("feedButton") << 0 << "Yes" << 0 << false;
-    QTest::newRow("terminal clears the log only") << QByteArray("terminalButton") << 2 << "Yes" << 2 << false;
+    QTest::newRow("feed, yes") << QByteArray("feedButton") << 2 << "Yes" << 0 << true << false;
+    QTest::newRow("display, no") << QByteArray("displayButton") << 2 << "No" << 2 << true << false;
+    QTest::newRow("empty feed asks nothing") << QByteArray("feedButton") << 0 << "Yes" << 0 << false << false;
+    QTest::newRow("terminal clears the log only")
+        << QByteArray("terminalButton") << 2 << "Yes" << 2 << false << false;
+    QTest::newRow("an export from the terminal view keeps the log")
+        << QByteArray("terminalButton") << 2 << "Yes" << 0 << true << true;
 }
 
 void TstPages::clearContents()
@@ -623,6 +627,7 @@ void TstPages::clearContents()
     QFETCH(QString, answer);
     QFETCH(int, rowsAfter);
     QFETCH(bool, asked);
+    QFETCH(bool, byExport);
 
     showPage(view.constData());
     for (int i = 0; i < rows; ++i) {
@@ -636,13 +641,17 @@ void TstPages::clearContents()
     Answerer answerer(answer);
     const bool terminal = view == "terminalButton";
     QWidget* panel = part(terminal ? "terminalBottomContext" : "exportBottomContext");
-    click(panel, "clearFrame");
+    if (byExport) {
+        emit ApplicationController::instance()->clearContents();
+    } else {
+        click(panel, "clearFrame");
+    }
 
     QCOMPARE(answerer.texts,
              asked ? QStringList{QStringLiteral("Do you want to clear all the data?")} : QStringList());
     QCOMPARE(datafeedRows().size(), rowsAfter);
     QVERIFY(logs.exec() && logs.next());
-    QCOMPARE(logs.value(0).toInt() == 0, terminal);
+    QCOMPARE(logs.value(0).toInt() == 0, terminal && !byExport);
     // Clearing the feed starts the count and the elapsed time (minutes past 99 shown whole) anew.
     const bool cleared = asked && rowsAfter == 0;
     QCOMPARE(child<QLabel>(panel, "timeLabel")->text(), QLatin1String(cleared ? "00:00" : "100:01"));
