@@ -393,8 +393,11 @@ int main(int argc, char* argv[])
     if (!threeLetter && protocol != QLatin1String("line")) {
         fail(QStringLiteral("--protocol: expected line or three-letter"));
     }
-    if (threeLetter && (useModule || parser.isSet(QStringLiteral("stream")))) {
-        fail(QStringLiteral("--protocol three-letter: not with --module or --stream"));
+    for (const char* option :
+         {"module", "stream", "delay", "drop", "garble", "silent-after", "noise", "generation"}) {
+        if (threeLetter && parser.isSet(QLatin1String(option))) {
+            fail(QStringLiteral("--protocol three-letter: not with --%1").arg(QLatin1String(option)));
+        }
     }
     if (threeLetter && !bus.configure(parser, &configError)) {
         fail(configError);
