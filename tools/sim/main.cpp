@@ -6,6 +6,7 @@
 #include "simpty.h"
 #include "simtcpclient.h"
 #include "simtcpserver.h"
+#include "simthreeletterbus.h"
 #include "simtibbomodule.h"
 #include "simwifimodule.h"
 #include "simwire.h"
@@ -217,7 +218,8 @@ int main(int argc, char* argv[])
 
     QCommandLineParser parser;
     parser.setApplicationDescription(
-        QStringLiteral("Simulated weighing instrument speaking the S/M line protocol.\n"
+        QStringLiteral("Simulated weighing instrument speaking the S/M line protocol, or instruments of the\n"
+                       "three-letter dialect on one line (--protocol three-letter --address N[,M...]).\n"
                        "Prints \"PTY <slave path>\" or \"TCP <addr>:<port>\" on stdout once it serves.\n"
                        "With --module it sits behind a network module configured over UDP: it prints\n"
                        "\"MODULE <dialect> <addr>:<udp port>\", then \"ROLE server|client <addr>:<port>\"\n"
@@ -311,6 +313,7 @@ int main(int argc, char* argv[])
     SimData::addOptions(parser);
     SimAlibi::addOptions(parser);
     SimBootloader::addOptions(parser);
+    SimThreeLetterBus::addOptions(parser);
     parser.process(app);
     if (!parser.positionalArguments().isEmpty()) {
         fail(QStringLiteral("unexpected argument %1").arg(parser.positionalArguments().constFirst()));
@@ -383,6 +386,26 @@ int main(int argc, char* argv[])
         !instrument.bootloader().configure(parser, &configError)) {
         fail(configError);
     }
+    // Instruments of the three-letter dialect take the line's traffic instead of the S/M instrument.
+    SimThreeLetterBus bus;
+    const QString protocol = parser.value(QStringLiteral("protocol"));
+    const bool threeLetter = protocol == QLatin1String("three-letter");
+    if (!threeLetter && protocol != QLatin1String("line")) {
+        fail(QStringLiteral("--protocol: expected line or three-letter"));
+    }
+    for (const char* option :
+         {"module", "stream", "delay", "drop", "garble", "silent-after", "noise", "generation"}) {
+        if (threeLetter && parser.isSet(QLatin1String(option))) {
+            fail(QStringLiteral("--protocol three-letter: not with --%1").arg(QLatin1String(option)));
+        }
+    }
+    if (threeLetter && !bus.configure(parser, &configError)) {
+        fail(configError);
+    }
+    const auto feed = [&](const QByteArray& bytes) {
+        threeLetter ? bus.feed(bytes) : instrument.feed(bytes);
+    };
+    const auto resetInput = [&] { threeLetter ? bus.resetInput() : instrument.resetInput(); };
     const int streamMs =
         parser.isSet(QStringLiteral("stream")) ? integer(parser, QStringLiteral("stream"), 1, 3600000) : 0;
     if (parser.isSet(QStringLiteral("max-seconds"))) {
@@ -447,8 +470,9 @@ int main(int argc, char* argv[])
                                  wire->fromHost(bytes);
                              }
                          });
-        QObject::connect(wire, &SimWire::toInstrument, &instrument, &SimInstrument::feed);
+        QObject::connect(wire, &SimWire::toInstrument, &app, feed);
         QObject::connect(&instrument, &SimInstrument::output, wire, &SimWire::fromInstrument);
+        QObject::connect(&bus, &SimThreeLetterBus::output, wire, &SimWire::fromInstrument);
         QObject::connect(wire, &SimWire::toHost, &pty, &SimPty::write);
         printLine(QStringLiteral("PTY ") + pty.slavePath());
     } else if (parser.isSet(QStringLiteral("tcp-server"))) {
@@ -465,9 +489,10 @@ int main(int argc, char* argv[])
         if (!server.listen(address, port, &error)) {
             fail(QStringLiteral("--tcp-server: %1").arg(error), 1);
         }
-        QObject::connect(&server, &SimTcpServer::clientConnected, &instrument, &SimInstrument::resetInput);
-        QObject::connect(&server, &SimTcpServer::received, &instrument, &SimInstrument::feed);
+        QObject::connect(&server, &SimTcpServer::clientConnected, &app, resetInput);
+        QObject::connect(&server, &SimTcpServer::received, &app, feed);
         QObject::connect(&instrument, &SimInstrument::output, &server, &SimTcpServer::write);
+        QObject::connect(&bus, &SimThreeLetterBus::output, &server, &SimTcpServer::write);
         printLine(QStringLiteral("TCP ") + hostPortText(server.address(), server.port()));
     } else {
         QString host;
@@ -475,9 +500,10 @@ int main(int argc, char* argv[])
         if (!splitHostPort(parser.value(QStringLiteral("tcp-client")), true, &host, &port) || port == 0) {
             fail(QStringLiteral("--tcp-client: expected HOST:PORT"));
         }
-        QObject::connect(&client, &SimTcpClient::connected, &instrument, &SimInstrument::resetInput);
-        QObject::connect(&client, &SimTcpClient::received, &instrument, &SimInstrument::feed);
+        QObject::connect(&client, &SimTcpClient::connected, &app, resetInput);
+        QObject::connect(&client, &SimTcpClient::received, &app, feed);
         QObject::connect(&instrument, &SimInstrument::output, &client, &SimTcpClient::write);
+        QObject::connect(&bus, &SimThreeLetterBus::output, &client, &SimTcpClient::write);
         QObject::connect(&client, &SimTcpClient::gaveUp, &app, [] {
             std::fprintf(stderr, "mervik-sim: no connection, giving up\n");
             QCoreApplication::exit(1);
