@@ -271,26 +271,13 @@ QWidget* DeviceWidget::buildUsbView()
     m_comBaudBox->addItems(BaudRates);
     m_comBaudBox->setCurrentIndex(3);
     m_autoOnUsb = autoConnectBox("autoConnectOnUsbButton");
-    m_advancedOnUsb = new QPushButton(QStringLiteral("Advanced"));
-    m_advancedOnUsb->setObjectName(QStringLiteral("advancedOnUsbButton"));
-    connect(m_advancedOnUsb, &QPushButton::clicked, this, &DeviceWidget::openInterfaceDialog);
+    m_advancedOnUsb = advancedButton("advancedOnUsbButton");
 
     auto* form = new QFormLayout;
     form->addRow(QStringLiteral("Comport:"), m_comPortBox);
     form->addRow(QStringLiteral("Baud rate:"), m_comBaudBox);
-    form->addRow(m_autoOnUsb);
-    m_advancedOnUsb->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
-    form->addRow(QString(), m_advancedOnUsb);
-    auto* page = new QWidget;
-    auto* layout = new QVBoxLayout(page);
-    layout->setContentsMargins(0, 0, 0, 0);
-    auto* row = new QHBoxLayout;
-    row->addWidget(group(QStringLiteral("USB/RS232"), form));
-    row->addStretch(1);
-    layout->addLayout(row);
-    layout->addStretch(1);
     refreshPorts();
-    return page;
+    return directView(QStringLiteral("USB/RS232"), form, m_autoOnUsb, m_advancedOnUsb);
 }
 
 QWidget* DeviceWidget::buildNetworkView()
@@ -305,21 +292,33 @@ QWidget* DeviceWidget::buildNetworkView()
     m_scalePortBox->setRange(1, 65535);
     m_scalePortBox->setValue(1001);
     m_autoOnEth = autoConnectBox("autoConnectOnEthButton");
-    m_advancedOnEth = new QPushButton(QStringLiteral("Advanced"));
-    m_advancedOnEth->setObjectName(QStringLiteral("advancedOnEthernetButton"));
-    connect(m_advancedOnEth, &QPushButton::clicked, this, &DeviceWidget::openInterfaceDialog);
+    m_advancedOnEth = advancedButton("advancedOnEthernetButton");
 
     auto* form = new QFormLayout;
     form->addRow(QStringLiteral("IP Address:"), m_scaleIPBox);
     form->addRow(QStringLiteral("Outgoing Port:"), m_scalePortBox);
-    form->addRow(m_autoOnEth);
-    m_advancedOnEth->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
-    form->addRow(QString(), m_advancedOnEth);
+    return directView(QStringLiteral("Network"), form, m_autoOnEth, m_advancedOnEth);
+}
+
+QPushButton* DeviceWidget::advancedButton(const char* name)
+{
+    auto* button = new QPushButton(QStringLiteral("Advanced"));
+    button->setObjectName(QLatin1String(name));
+    button->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    connect(button, &QPushButton::clicked, this, &DeviceWidget::openInterfaceDialog);
+    return button;
+}
+
+QWidget* DeviceWidget::directView(const QString& title, QFormLayout* form, QCheckBox* autoBox,
+                                  QPushButton* advanced)
+{
+    form->addRow(autoBox);
+    form->addRow(QString(), advanced);
     auto* page = new QWidget;
     auto* layout = new QVBoxLayout(page);
     layout->setContentsMargins(0, 0, 0, 0);
     auto* row = new QHBoxLayout;
-    row->addWidget(group(QStringLiteral("Network"), form));
+    row->addWidget(group(title, form));
     row->addStretch(1);
     layout->addLayout(row);
     layout->addStretch(1);

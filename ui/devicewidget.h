@@ -13,6 +13,7 @@ class PelmProgressDialog;
 class QAbstractButton;
 class QCheckBox;
 class QComboBox;
+class QFormLayout;
 class QLineEdit;
 class QPlainTextEdit;
 class QProgressBar;
@@ -81,6 +82,9 @@ private:
     QWidget* buildFindView();
     QWidget* buildUsbView();
     QWidget* buildNetworkView();
+    QPushButton* advancedButton(const char* name);
+    // A direct connection's page: its fields, the auto-connect box and the Advanced button in one group.
+    QWidget* directView(const QString& title, QFormLayout* form, QCheckBox* autoBox, QPushButton* advanced);
     void connectDirectly(int view);
     void onDirectResult(CDevice* dev);
     void showOutcome(bool connected);
