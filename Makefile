@@ -3,7 +3,7 @@ BUILD_DIR  ?= build
 CMAKE_ARGS ?=
 JOBS       ?= 2
 
-.PHONY: all deps configure build run test coverage demo screenshots bench format format-check clean
+.PHONY: all deps configure build run test coverage demo screenshots bench package format format-check clean
 
 all: build
 
@@ -38,6 +38,10 @@ screenshots: build
 
 bench: build
 	@./scripts/bench.sh $(BUILD_DIR)
+
+# build/mervik-connect_VERSION_amd64.deb: the three programs, desktop entry, icon and manual pages.
+package: build
+	@cd $(BUILD_DIR) && cpack -G DEB
 
 format:
 	@./scripts/check-format.sh --fix

@@ -10,6 +10,8 @@
 #include "platform/qwinwidget.h"
 #include "ui/mainwindow.h"
 
+#include "mervik_version.h"
+
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QTimer>
@@ -23,9 +25,11 @@ int main(int argc, char* argv[])
     Diagnostics::installMessagePattern();
     QuitSignals::install(&app);
 
+    QCoreApplication::setApplicationVersion(QStringLiteral(MERVIK_VERSION));
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Connects weighing instruments to this computer."));
     parser.addHelpOption();
+    parser.addVersionOption();
     const QCommandLineOption connectOption(
         QStringLiteral("connect"),
         QStringLiteral("Connect at start-up to the instrument on the serial port PORT (optionally at BAUD, "

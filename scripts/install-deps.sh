@@ -14,6 +14,8 @@ packages=(
     xvfb xdotool socat iproute2 iputils-ping x11-xkb-utils xkb-data
     # make coverage
     gcovr
+    # make package: manual pages from --help, the package's library dependencies
+    help2man dpkg-dev
 )
 
 missing=()

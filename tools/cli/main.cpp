@@ -3,6 +3,7 @@
 #include "dataservices.h"
 #include "discovery.h"
 #include "instrumentsession.h"
+#include "mervik_version.h"
 #include "modulereader.h"
 
 #include "controller/cbalancecontroller.h"
@@ -315,6 +316,7 @@ int main(int argc, char* argv[])
         "Exit status: 0 success, 2 usage, 3 no such port, 4 no answer or nothing found, 5 wrong answer,\n"
         "1 other failure."));
     parser.addHelpOption();
+    parser.addVersionOption();
     parser.addPositionalArgument(
         QStringLiteral("command"),
         QStringLiteral("probe, read, tare, zero, send, module, search, connect, alibi, users,\n"
@@ -385,6 +387,11 @@ int main(int argc, char* argv[])
     // Parsed by hand so that an unknown option ends with the usage status, like the other usage errors.
     if (!parser.parse(QCoreApplication::arguments())) {
         return fail(InstrumentSession::ExitUsage, parser.errorText());
+    }
+    if (parser.isSet(QStringLiteral("version"))) {
+        // The program's own name: the application name is the one its settings share with the program.
+        std::printf("mervik-cli %s\n", MERVIK_VERSION);
+        return InstrumentSession::ExitOk;
     }
     if (parser.isSet(QStringLiteral("help"))) {
         parser.showHelp(InstrumentSession::ExitOk);

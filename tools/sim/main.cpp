@@ -11,6 +11,8 @@
 #include "simwifimodule.h"
 #include "simwire.h"
 
+#include "mervik_version.h"
+
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QHostAddress>
@@ -215,6 +217,7 @@ int main(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("mervik-sim"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(MERVIK_VERSION));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(
@@ -225,6 +228,7 @@ int main(int argc, char* argv[])
                        "\"MODULE <dialect> <addr>:<udp port>\", then \"ROLE server|client <addr>:<port>\"\n"
                        "each time its TCP side starts as the module's settings say."));
     parser.addHelpOption();
+    parser.addVersionOption();
     parser.addOptions({
         {QStringLiteral("pty"), QStringLiteral("Serve on a pseudo-terminal (default).")},
         {QStringLiteral("link"), QStringLiteral("Symlink PATH to the pseudo-terminal's slave."),
