@@ -1,6 +1,7 @@
 #include "interface/crs232.h"
 
 #include "platform/logcategories.h"
+#include "platform/serialports.h"
 
 #include <QElapsedTimer>
 #include <QThread>
@@ -33,6 +34,13 @@ bool CRS232::open()
     m_portFailed = false;
     const bool isOpen = port.open(QIODevice::ReadWrite);
     qCDebug(lcInterface) << "isOpen=" << isOpen << QThread::currentThread() << description();
+    if (!isOpen && port.error() == QSerialPort::PermissionError) {
+        // Also refused when another program holds the port; the rights are told only when they are why.
+        const QString problem = SerialPorts::permissionProblem(port.portName());
+        if (!problem.isEmpty()) {
+            qCWarning(lcInterface).noquote() << problem;
+        }
+    }
     emit stateChanged(isOpen ? StateConnected : StateDisconnected);
     return isOpen;
 }

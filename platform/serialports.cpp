@@ -2,6 +2,13 @@
 
 #include <QSerialPortInfo>
 
+#include <grp.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <vector>
+
 namespace SerialPorts {
 namespace {
 
@@ -80,6 +87,50 @@ bool find(const QString& name, SerialPortEntry* entry)
         *entry = *port;
     }
     return port != nullptr;
+}
+
+PortUser PortUser::current()
+{
+    PortUser user;
+    user.uid = ::geteuid();
+    const passwd* entry = ::getpwuid(user.uid);
+    user.name = entry ? QString::fromLocal8Bit(entry->pw_name) : QString::number(user.uid);
+    user.groups.append(::getegid());
+    const int count = ::getgroups(0, nullptr);
+    if (count > 0) {
+        std::vector<gid_t> groups(size_t(count), 0);
+        const int got = ::getgroups(count, groups.data());
+        for (int i = 0; i < got; ++i) {
+            user.groups.append(groups[size_t(i)]);
+        }
+    }
+    return user;
+}
+
+QString permissionProblem(const QString& port, const PortUser& user)
+{
+    struct stat file;
+    if (::stat(path(port).toLocal8Bit().constData(), &file) != 0 || user.uid == 0) {
+        return QString();
+    }
+    const mode_t readWrite = file.st_uid == user.uid             ? (S_IRUSR | S_IWUSR)
+                             : user.groups.contains(file.st_gid) ? (S_IRGRP | S_IWGRP)
+                                                                 : (S_IROTH | S_IWOTH);
+    if ((file.st_mode & readWrite) == readWrite) {
+        return QString();
+    }
+    // Joining the owning group helps only when the group itself may read and write.
+    const bool groupMay = (file.st_mode & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP);
+    if (user.groups.contains(file.st_gid) || !groupMay) {
+        return QStringLiteral("No permission to open %1: it needs read and write rights for %2, which only "
+                              "the administrator can give.")
+            .arg(path(port), user.name);
+    }
+    const group* owner = ::getgrgid(file.st_gid);
+    const QString group = owner ? QString::fromLocal8Bit(owner->gr_name) : QString::number(file.st_gid);
+    return QStringLiteral("No permission to open %1: the port belongs to the group %2, which %3 is not in. "
+                          "Join it with \"sudo usermod -a -G %2 %3\", then log out and in again.")
+        .arg(path(port), group, user.name);
 }
 
 } // namespace SerialPorts

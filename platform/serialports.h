@@ -27,4 +27,19 @@ QString kind(const SerialPortEntry& port);
 // The entry named name (a path, or a bare name taken as /dev/NAME), if the list holds it.
 bool find(const QString& name, SerialPortEntry* entry = nullptr);
 
+// Who may open a port's file and how to tell a user who may not.
+struct PortUser
+{
+    unsigned uid = 0;
+    QList<unsigned> groups;
+    QString name;
+
+    // The user this program runs as, with every group it is in.
+    static PortUser current();
+};
+
+// What to tell user when its permissions keep it from reading and writing the port's file: the group
+// that owns it and the command that joins it. Empty when the user may open it, or the file is missing.
+QString permissionProblem(const QString& port, const PortUser& user = PortUser::current());
+
 } // namespace SerialPorts

@@ -447,6 +447,14 @@ void DeviceWidget::searchClicked()
 
 void DeviceWidget::searchFinished()
 {
+    // Ports the search could not open for want of rights: the user can put that right.
+    const QList<SerialPortEntry> ports = SerialPorts::available();
+    for (const SerialPortEntry& port : ports) {
+        const QString problem = SerialPorts::permissionProblem(port.name);
+        if (!problem.isEmpty()) {
+            onNewLog(problem);
+        }
+    }
     setProperty(m_startButton, "busy", false);
     setProperty(m_startButton, "stopping", false);
     m_startButton->setText(QStringLiteral("Start"));
@@ -569,16 +577,21 @@ void DeviceWidget::onDirectResult(CDevice* dev)
     if (m_autoConnecting) {
         // At start the status line says enough when it worked.
         if (!dev) {
-            showOutcome(false);
+            showOutcome(false, QString());
         }
         return;
     }
-    showOutcome(dev != nullptr);
+    // A port the user may not open is worth saying exactly.
+    const QString problem = !dev && m_stack->currentIndex() == UsbView
+                                ? SerialPorts::permissionProblem(m_comPortBox->currentText().trimmed())
+                                : QString();
+    showOutcome(dev != nullptr, problem);
 }
 
-void DeviceWidget::showOutcome(bool connected)
+void DeviceWidget::showOutcome(bool connected, const QString& why)
 {
-    auto* dialog = new ConfirmationDialog(connected ? ConnectedText : QStringLiteral("Failed to connect"),
+    const QString text = connected ? ConnectedText : QStringLiteral("Failed to connect");
+    auto* dialog = new ConfirmationDialog(why.isEmpty() ? text : text + QStringLiteral("\n\n") + why,
                                           QStringLiteral("OK"), QString(), this);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     if (connected) {
@@ -608,7 +621,7 @@ void DeviceWidget::setDisconnected(int state)
         const int now = m_pending->state();
         if (now == STATE_CONNECTED || now == STATE_DISCONNECTED) {
             m_pending = nullptr;
-            showOutcome(now == STATE_CONNECTED);
+            showOutcome(now == STATE_CONNECTED, QString());
         }
     }
 }

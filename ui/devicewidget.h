@@ -87,7 +87,8 @@ private:
     QWidget* directView(const QString& title, QFormLayout* form, QCheckBox* autoBox, QPushButton* advanced);
     void connectDirectly(int view);
     void onDirectResult(CDevice* dev);
-    void showOutcome(bool connected);
+    // why: said below the outcome when known.
+    void showOutcome(bool connected, const QString& why);
     void refreshRow(CDevice* dev);
     void fillRow(int row);
     int selectedRow() const;

@@ -6,6 +6,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <sys/stat.h>
+
 namespace {
 
 // The names of the ports a search may open.
@@ -29,6 +31,8 @@ private slots:
     void namedPortsReplaceTheSystemList();
     void portKinds_data();
     void portKinds();
+    void permissionProblem_data();
+    void permissionProblem();
     void chosenInterfacesAndRoute();
     void pinger_data();
     void pinger();
@@ -69,6 +73,44 @@ void TstSearchPlaces::portKinds()
     QFETCH(QStringList, port);
     QFETCH(QString, kind);
     QCOMPARE(SerialPorts::kind({port.at(0), port.at(1), port.at(2)}), kind);
+}
+
+void TstSearchPlaces::permissionProblem_data()
+{
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<bool>("inGroup");
+    QTest::addColumn<unsigned>("uid"); // 0: root; 1: the file's owner
+    QTest::addColumn<QString>("told"); // what the message proposes; empty: no message
+    QTest::newRow("group's port, user outside it")
+        << 0660 << false << 54321u << "sudo usermod -a -G {GROUP} tech";
+    QTest::newRow("user in the group") << 0660 << true << 54321u << "";
+    QTest::newRow("open to everyone") << 0666 << false << 54321u << "";
+    QTest::newRow("owner") << 0600 << false << 1u << "";
+    QTest::newRow("read-only for the group") << 0640 << true << 54321u << "only the administrator";
+    QTest::newRow("root") << 0600 << false << 0u << "";
+}
+
+void TstSearchPlaces::permissionProblem()
+{
+    QFETCH(int, mode);
+    QFETCH(bool, inGroup);
+    QFETCH(unsigned, uid);
+    QFETCH(QString, told);
+    QTemporaryFile port;
+    QVERIFY(port.open());
+    QVERIFY(::chmod(port.fileName().toLocal8Bit().constData(), mode_t(mode)) == 0);
+    const QFileInfo file(port.fileName());
+    SerialPorts::PortUser user;
+    user.uid = uid == 1 ? file.ownerId() : uid;
+    user.name = QStringLiteral("tech");
+    if (inGroup) {
+        user.groups = {file.groupId()};
+    }
+    const QString problem = SerialPorts::permissionProblem(port.fileName(), user);
+    QCOMPARE(problem.isEmpty(), told.isEmpty());
+    QVERIFY2(problem.contains(told.replace(QStringLiteral("{GROUP}"), file.group())), qPrintable(problem));
+    QVERIFY(told.isEmpty() || problem.contains(port.fileName()));
+    QVERIFY(SerialPorts::permissionProblem(QStringLiteral("/nonexistent/ttyX"), user).isEmpty());
 }
 
 void TstSearchPlaces::chosenInterfacesAndRoute()
