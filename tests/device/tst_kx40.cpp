@@ -377,6 +377,8 @@ private slots:
         SimBlockLoader* loader = rig.bus.instrument(17)->loader();
         loader->setNoAckFor(noAckFor);
         loader->setNoReady(!ready);
+        // Long enough that nothing but a wait for a second prompt lets one more come.
+        loader->setReadyInterval(250);
         QVERIFY(rig.start());
         CPelmLog::follow(&rig.device);
 
@@ -424,6 +426,8 @@ private slots:
             }
         }
         QCOMPARE(QStringList({rig.text(), progress.join(' '), blocks}).join("; "), outcome);
+        // The loader's first prompt is taken.
+        QCOMPARE(loader->readyPrompts(), ready && blocks != "no start" ? 1 : 0);
 
         // Lines are dispatched and logged again, whichever way the upload ended.
         QVERIFY(!rig.device.busy());
