@@ -359,7 +359,9 @@ int main(int argc, char* argv[])
         "PORT is a serial port path (pseudo-terminals included) or HOST:PORT of a network instrument.\n"
         "probe, read, tare, zero, send, search and firmware take --protocol three-letter [--address N]\n"
         "for instruments of the three-letter dialect on a serial line: at bus address N (0 to 32), or\n"
-        "else at the first address from 0 to 32 that answers; search tries each address on each port.\n"
+        "else at the first address from 0 up that answers. search then searches serial ports only, with\n"
+        "the dialect's factory: a plain device, then each address from 0 to 32, on every port and baud\n"
+        "rate; the first that answers on a port is listed.\n"
         "Exit status: 0 success, 2 usage, 3 no such port, 4 no answer or nothing found, 5 wrong answer,\n"
         "1 other failure."));
     parser.addHelpOption();
