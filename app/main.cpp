@@ -35,6 +35,12 @@ int main(int argc, char* argv[])
         QStringLiteral("Connect at start-up to the instrument on the serial port PORT (optionally at BAUD, "
                        "9600 when not given) or on TCP at HOST:PORT."),
         QStringLiteral("PORT[@BAUD]|HOST:PORT"));
+    const QCommandLineOption protocolOption(
+        QStringLiteral("protocol"),
+        QStringLiteral("The protocol of the instrument given by --connect: line (default) or three-letter, "
+                       "optionally with the bus address (three-letter:ADDRESS, 0 to 32; without one the "
+                       "first address that answers). Three-letter instruments are reached on serial ports."),
+        QStringLiteral("line|three-letter[:ADDRESS]"), QStringLiteral("line"));
     const QCommandLineOption echoOption(QStringLiteral("echo"),
                                         QStringLiteral("Also print the traffic and the results on stdout."));
     // For tests and the screenshot run: quit MS milliseconds after the window is shown.
@@ -45,12 +51,22 @@ int main(int argc, char* argv[])
                                          QStringLiteral("Write a picture of every page into DIR and quit."),
                                          QStringLiteral("DIR"));
     screenshotsOption.setFlags(QCommandLineOption::HiddenFromHelp);
-    parser.addOptions({connectOption, echoOption, quitAfterOption, screenshotsOption});
+    parser.addOptions({connectOption, protocolOption, echoOption, quitAfterOption, screenshotsOption});
     parser.process(app);
 
     StartupConnecter::Target target;
     if (parser.isSet(connectOption) && !StartupConnecter::parseTarget(parser.value(connectOption), target)) {
         std::fprintf(stderr, "mervik-connect: --connect expects PORT, PORT@BAUD or HOST:PORT\n");
+        return 2;
+    }
+    if (!StartupConnecter::parseProtocol(parser.value(protocolOption), target)) {
+        std::fprintf(stderr, "mervik-connect: --protocol expects line, three-letter or three-letter:ADDRESS "
+                             "(0 to 32)\n");
+        return 2;
+    }
+    if (target.threeLetter && (!parser.isSet(connectOption) || target.network)) {
+        std::fprintf(stderr,
+                     "mervik-connect: --protocol three-letter goes with --connect and a serial port\n");
         return 2;
     }
     int quitAfterMs = -1;

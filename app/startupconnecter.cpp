@@ -2,7 +2,9 @@
 
 #include "controller/cdevicecontroller.h"
 #include "device/cdevice.h"
+#include "device/cdevicekx40.h"
 #include "device/cmervikmanagerfactory.h"
+#include "device/cscalemanagerfactory.h"
 #include "log/cpelmlog.h"
 #include "platform/logcategories.h"
 #include "platform/serialports.h"
@@ -14,8 +16,30 @@
 
 QString StartupConnecter::Target::text() const
 {
-    return network ? QStringLiteral("%1:%2").arg(address.toString()).arg(tcpPort)
-                   : QStringLiteral("%1@%2").arg(port).arg(baud);
+    if (network) {
+        return QStringLiteral("%1:%2").arg(address.toString()).arg(tcpPort);
+    }
+    const QString serial = QStringLiteral("%1@%2").arg(port).arg(baud);
+    return !threeLetter      ? serial
+           : busAddress >= 0 ? serial + QStringLiteral(" address %1").arg(busAddress)
+                             : serial + QStringLiteral(" (three-letter)");
+}
+
+bool StartupConnecter::parseProtocol(const QString& text, Target& target)
+{
+    if (text == QLatin1String("line")) {
+        target.threeLetter = false;
+        return true;
+    }
+    static const QRegularExpression threeLetter(QStringLiteral("^three-letter(?::(\\d{1,2}))?$"));
+    const QRegularExpressionMatch match = threeLetter.match(text);
+    const int address = match.captured(1).isEmpty() ? -1 : match.captured(1).toInt();
+    if (!match.hasMatch() || address > CScaleManagerFactory::LastAddress) {
+        return false;
+    }
+    target.threeLetter = true;
+    target.busAddress = address;
+    return true;
 }
 
 bool StartupConnecter::parseTarget(const QString& text, Target& target)
@@ -106,8 +130,19 @@ bool StartupConnecter::connectNow()
     if (m_device) {
         return true;
     }
-    CMervikManagerFactory factory;
-    const QList<CDevice*> candidates = factory.createDevices(this, !m_target.network);
+    QList<CDevice*> candidates;
+    if (m_target.threeLetter) {
+        // The addresses the dialect's factory tries on a serial port, or the one named.
+        const int first = m_target.busAddress >= 0 ? m_target.busAddress : CScaleManagerFactory::FirstAddress;
+        const int last = m_target.busAddress >= 0 ? m_target.busAddress : CScaleManagerFactory::LastAddress;
+        for (int address = first; address <= last; ++address) {
+            auto* candidate = new CDeviceKx40(this);
+            candidate->setAddressValue(address);
+            candidates.append(candidate);
+        }
+    } else {
+        candidates = CMervikManagerFactory().createDevices(this, !m_target.network);
+    }
     for (CDevice* candidate : candidates) {
         if (!m_device && probe(candidate)) {
             m_device = candidate;

@@ -22,12 +22,18 @@ public:
         // HOST:PORT of an instrument on TCP.
         QHostAddress address;
         int tcpPort = 0;
+        // An instrument of the three-letter dialect on the serial port: at busAddress, or (negative) at
+        // the first of its factory's addresses that answers.
+        bool threeLetter = false;
+        int busAddress = -1;
 
         QString text() const;
     };
 
     // PORT, PORT@BAUD or HOST:PORT; false for anything else.
     static bool parseTarget(const QString& text, Target& target);
+    // line, three-letter or three-letter:ADDRESS (0 to 32); false for anything else.
+    static bool parseProtocol(const QString& text, Target& target);
 
     explicit StartupConnecter(const Target& target, QObject* parent = nullptr);
     ~StartupConnecter() override;

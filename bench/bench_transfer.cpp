@@ -1,6 +1,9 @@
 // Firmware upload and alibi reading at 115200 baud against mervik-sim with wire timing, each beside its
 // wire floor: the transmission time of every byte sent and received in the same run (ten bits a byte).
+// The S-record upload of the line dialect and the block upload of the three-letter dialect are measured
+// apart.
 #include "device/cdevice.h"
+#include "device/cdevicekx40.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -10,12 +13,14 @@
 
 #include <cstdio>
 #include <functional>
+#include <memory>
 
 namespace {
 
 constexpr int Baud = 115200;
 constexpr qint64 ImageBytes = 256 * 1024;
 constexpr int AlibiRecords = 1000;
+constexpr int BlockAddress = 12;
 
 // A 256 KiB image of S3 records with 32 data bytes each, closed by an S7.
 QByteArray image()
@@ -52,9 +57,23 @@ struct Run
     bool ok = false;
 };
 
-// Starts mervik-sim with options and runs operation on a device connected to it at 115200 baud, counting
-// every byte the device sends and receives.
-Run measure(const QStringList& options, const std::function<bool(CDevice&)>& operation)
+// What a measurement runs: the device for the simulator's port, what precedes the timed part, the timed
+// operation, and the bytes the operation writes without logging them (the blocks of a block upload).
+struct Measured
+{
+    std::function<CDevice*(const QString& port)> device = [](const QString& port) {
+        auto* device = new CDevice;
+        device->setRS232(port, QStringLiteral("bench"), Baud);
+        return device;
+    };
+    std::function<bool(CDevice&)> prepare = [](CDevice&) { return true; };
+    std::function<bool(CDevice&)> operation;
+    qint64 unloggedBytes = 0;
+};
+
+// Starts mervik-sim with options and runs the operation on a device connected to it at 115200 baud,
+// counting every byte the device sends and receives while it runs.
+Run measure(const QStringList& options, const Measured& measured)
 {
     Run run;
     QProcess sim;
@@ -70,20 +89,20 @@ Run measure(const QStringList& options, const std::function<bool(CDevice&)>& ope
         std::fprintf(stderr, "bench: unexpected simulator output: %s\n", qPrintable(first));
         return run;
     }
-    CDevice device;
-    device.setRS232(first.mid(4), QStringLiteral("bench"), Baud);
+    const std::unique_ptr<CDevice> device(measured.device(first.mid(4)));
     qint64 bytes = 0;
-    QObject::connect(&device, &CDevice::newOutLog,
+    QObject::connect(device.get(), &CDevice::newOutLog,
                      [&bytes](const PelmLogRecord& r) { bytes += r.message.toUtf8().size(); });
-    QObject::connect(&device, &CDevice::newInLog,
+    QObject::connect(device.get(), &CDevice::newInLog,
                      [&bytes](const PelmLogRecord& r) { bytes += r.message.toUtf8().size(); });
-    if (device.connectDevice(false)) {
+    if (device->connectDevice(false) && measured.prepare(*device)) {
+        bytes = measured.unloggedBytes;
         QElapsedTimer timer;
         timer.start();
-        run.ok = operation(device);
+        run.ok = measured.operation(*device);
         run.seconds = double(timer.nsecsElapsed()) / 1e9;
         run.floorSeconds = double(bytes) * 10.0 / Baud;
-        device.disconnectDevice();
+        device->disconnectDevice();
     }
     sim.terminate();
     sim.waitForFinished(5000);
@@ -119,15 +138,47 @@ int main(int argc, char* argv[])
     file.close();
 
     int records = 0;
-    const Run alibi = measure({"--alibi", QString::number(AlibiRecords)}, [&records](CDevice& device) {
+    Measured alibiRead;
+    alibiRead.operation = [&records](CDevice& device) {
         QObject::connect(&device, &CDevice::readingAlibiProgress, [&records] { ++records; });
         return device.readAlibiMemory();
-    });
+    };
+    const Run alibi = measure({"--alibi", QString::number(AlibiRecords)}, alibiRead);
     if (records != AlibiRecords) {
         std::fprintf(stderr, "bench: %d of %d alibi records read\n", records, AlibiRecords);
     }
     report("alibi-read", alibi);
-    const Run firmware = measure({}, [&path](CDevice& device) { return device.sendNewFirmware(path); });
+
+    Measured upload;
+    upload.operation = [&path](CDevice& device) { return device.sendNewFirmware(path); };
+    const Run firmware = measure({}, upload);
     report("firmware-upload", firmware);
-    return alibi.ok && firmware.ok && records == AlibiRecords ? 0 : 1;
+
+    // The block loader takes the file as it is: a raw image of the same size.
+    const QString rawPath = dir.filePath(QStringLiteral("image.bin"));
+    QFile raw(rawPath);
+    QByteArray rawImage(int(ImageBytes), '\0');
+    for (int i = 0; i < rawImage.size(); ++i) {
+        rawImage[i] = char(i * 7 + i / 1024);
+    }
+    if (!raw.open(QIODevice::WriteOnly) || raw.write(rawImage) != rawImage.size()) {
+        std::fprintf(stderr, "bench: cannot write %s\n", qPrintable(rawPath));
+        return 1;
+    }
+    raw.close();
+    Measured blocks;
+    blocks.device = [](const QString& port) {
+        return CDeviceKx40::forSerialPort(port, QStringLiteral("bench"), Baud, BlockAddress);
+    };
+    // The echo test (whose 30 ms a loaded machine may miss once) tells the device how the line answers.
+    blocks.prepare = [](CDevice& device) { return device.checkEcho() || device.checkEcho(); };
+    blocks.operation = [&rawPath](CDevice& device) { return device.sendNewFirmware(rawPath); };
+    // The header block, the data blocks, the end mark and the closing block leave unlogged.
+    blocks.unloggedBytes = ((ImageBytes + CDeviceKx40::BlockPayload - 1) / CDeviceKx40::BlockPayload + 2) *
+                               CDeviceKx40::BlockSize +
+                           1;
+    const Run blockUpload =
+        measure({"--protocol", "three-letter", "--address", QString::number(BlockAddress)}, blocks);
+    report("firmware-blocks", blockUpload);
+    return alibi.ok && firmware.ok && blockUpload.ok && records == AlibiRecords ? 0 : 1;
 }

@@ -404,7 +404,8 @@ bool CDevice::canSendNextCommand(int command, const char* method, QGenericArgume
         qCDebug(lcDevice) << method << a1.name() << a2.name() << a3.name() << "COMMAND FAILED!";
         if (command == COMMAND_READ_ALIBI) {
             emit readingAlibiFinished(COMMAND_REFUSED);
-        } else if (command == COMMAND_SEND_FIRMWARE) {
+        } else if (qstrcmp(method, "sendNewFirmware") == 0) {
+            // Every dialect's upload, whatever its command id, ends with its own signal.
             emit sendingFirmwareFinished(COMMAND_REFUSED);
         } else {
             emit commandFinished(COMMAND_FAILED, command);

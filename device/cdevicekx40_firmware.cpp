@@ -63,8 +63,12 @@ bool CDeviceKx40::sendBlock(const QByteArray& bytes, int timeoutMs)
 bool CDeviceKx40::waitForLoader()
 {
     QByteArray bytes;
-    // The first thing heard after the start command is the rest of its answer.
-    waitForResponseBytes(bytes, LoaderReadyWaitMs);
+    // What follows the start command's answer may be the rest of it, which is passed over; the loader's
+    // first prompt, heard alone, is taken at once: waiting for the next one would cost its whole interval.
+    if (waitForResponseBytes(bytes, LoaderReadyWaitMs) && !bytes.isEmpty() &&
+        bytes.count(Ready) == bytes.size()) {
+        return true;
+    }
     for (int wait = 0; wait < LoaderReadyWaits; ++wait) {
         bytes.clear();
         if (waitForResponseBytes(bytes, LoaderReadyWaitMs) && bytes.contains(Ready)) {

@@ -137,6 +137,8 @@ private slots:
     void refusedDatabaseIsReportedAndLeftAlone();
     void connectsAtStartup_data();
     void connectsAtStartup();
+    void connectsToThreeLetterAtStartup_data();
+    void connectsToThreeLetterAtStartup();
     void unknownPortIsReported();
     void badConnectTarget_data();
     void badConnectTarget();
@@ -323,6 +325,54 @@ void TstStartup::connectsAtStartup()
     QSqlDatabase::removeDatabase(QStringLiteral("check"));
     QVERIFY2(rows.size() >= 3, qPrintable(rows.join(QLatin1Char(' '))));
     QCOMPARE(rows.count(QStringLiteral("654321|12.50|kg")), rows.size());
+}
+
+void TstStartup::connectsToThreeLetterAtStartup_data()
+{
+    QTest::addColumn<QString>("protocol");
+    // The identity noted, and the lines sent until the first after the echo test (a repeated line once).
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("two-digit address") << "three-letter:17"
+                                       << "Instrument: KX40, serial 400017|U17DAD U17DNW";
+    QTest::newRow("the first address that answers")
+        << "three-letter"
+        << "Instrument: KX40, serial 400003|U0DAD U1DAD U2DAD U3DAD U3DNW";
+    QTest::newRow("address out of range") << "three-letter:33"
+                                          << "--protocol expects line, three-letter or three-letter:ADDRESS";
+}
+
+void TstStartup::connectsToThreeLetterAtStartup()
+{
+    QFETCH(QString, protocol);
+    QFETCH(QString, expected);
+    SimProcess sim;
+    const QString port = sim.startPty({"--protocol", "three-letter", "--address", "17,3"});
+    QVERIFY2(!port.isEmpty(), sim.errors().constData());
+
+    const QString home = temporary.filePath(QLatin1String("kx40, ") + QTest::currentDataTag());
+    ChildProcess app;
+    startApp(app, home,
+             {"--connect", port + "@9600", "--protocol", protocol, "--echo", "--quit-after", "30000"});
+    if (!expected.contains(QLatin1Char('|'))) {
+        QVERIFY(app.process.waitForFinished(BoundMs));
+        QCOMPARE(app.process.exitCode(), 2);
+        QVERIFY(app.process.readAllStandardError().contains(expected.toUtf8()));
+        return;
+    }
+    const QStringList lines = expected.split(QLatin1Char('|'));
+    QVERIFY2(!app.waitForLine(lines.at(0).toUtf8(), 20000).isEmpty(), qPrintable(lines.at(0)));
+    QVERIFY(!app.waitForLine("STATE Connected").isEmpty());
+    QStringList sent;
+    for (const QByteArray& line : qAsConst(app.lines)) {
+        const QString text = QString::fromUtf8(line.mid(line.lastIndexOf("  ") + 2)).remove("<CR><LF>");
+        if (line.contains("  OUT ") && (sent.isEmpty() || sent.constLast() != text)) {
+            sent << text;
+        }
+    }
+    QVERIFY2(sent.join(' ').startsWith(lines.at(1)), qPrintable(sent.join(' ')));
+    app.process.terminate();
+    QVERIFY(app.process.waitForFinished(BoundMs));
+    QCOMPARE(app.process.exitCode(), 0);
 }
 
 void TstStartup::unknownPortIsReported()

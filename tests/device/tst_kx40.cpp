@@ -16,6 +16,7 @@
 #include <QtTest>
 
 #include <functional>
+#include <utility>
 
 namespace {
 
@@ -376,6 +377,8 @@ private slots:
         SimBlockLoader* loader = rig.bus.instrument(17)->loader();
         loader->setNoAckFor(noAckFor);
         loader->setNoReady(!ready);
+        // Long enough that nothing but a wait for a second prompt lets one more come.
+        loader->setReadyInterval(250);
         QVERIFY(rig.start());
         CPelmLog::follow(&rig.device);
 
@@ -423,6 +426,8 @@ private slots:
             }
         }
         QCOMPARE(QStringList({rig.text(), progress.join(' '), blocks}).join("; "), outcome);
+        // The loader's first prompt is taken.
+        QCOMPARE(loader->readyPrompts(), ready && blocks != "no start" ? 1 : 0);
 
         // Lines are dispatched and logged again, whichever way the upload ended.
         QVERIFY(!rig.device.busy());
@@ -433,6 +438,31 @@ private slots:
         rig.device.sendSI();
         QSignalSpy results(&rig.device, &CDevice::resultReceived);
         QVERIFY(results.wait(2000));
+    }
+
+    // An upload asked for while a result is awaited and another command already waits is refused the way
+    // every upload is: with its finishing signal, not as a finished command.
+    void uploadRefusedWhileACommandWaits()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("image.bin");
+        QFile out(path);
+        QVERIFY(out.open(QIODevice::WriteOnly) && out.write("image") == 5);
+        out.close();
+        Rig rig(3, false);
+        QVERIFY(rig.start());
+        bool posted = false;
+        connect(&rig.device, &CDevice::newOutLog, &rig.bus, [&rig, &posted, path] {
+            if (!std::exchange(posted, true)) {
+                QMetaObject::invokeMethod(&rig.device, "tare", Qt::QueuedConnection);
+                QMetaObject::invokeMethod(&rig.device, "sendNewFirmware", Qt::QueuedConnection,
+                                          Q_ARG(QString, path));
+            }
+        });
+        rig.device.result();
+        // The held tare runs once the result is in.
+        QTRY_COMPARE(rig.text(), "=0 1/11:1.500 kg X 1/13");
+        QVERIFY(!rig.wire.contains("ZFI"));
     }
 
     // mervik-sim on a timed line at 115200 baud keeps what its loader received in a file.

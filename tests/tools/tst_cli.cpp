@@ -75,6 +75,10 @@ private slots:
     void connectTo();
     void dataServices_data();
     void dataServices();
+    void threeLetter_data();
+    void threeLetter();
+    void searchThreeLetter_data();
+    void searchThreeLetter();
 
 private:
     // Started with a scratch home: whatever the program might store goes there.
@@ -618,6 +622,170 @@ void TstCli::dataServices()
     if (!wire.isEmpty()) {
         QVERIFY(waitForTraffic(sim.process, wire.toUtf8()));
     }
+}
+
+void TstCli::threeLetter_data()
+{
+    // Instruments at 3 and 17 on one line (12.5 kg each). IN is a file holding input, OUT the image the
+    // loader received; printed is a regular expression for the whole stdout, or for the message on
+    // stderr (TIME an ISO time); wire the lines the line carried, an echo test repeated at once (retried
+    // on a busy machine) counted once. Handed to the controllers, the instrument is identified again.
+    QTest::addColumn<QStringList>("simArgs");
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("printed");
+    QTest::addColumn<QString>("wire");
+
+    const QStringList echo{"--echo"};
+    const QString identity =
+        "model: KX40\nserial number: 400017\nproduction date: Unavailable\nfirmware: KX40 v2.13\n";
+    auto row = [](const char* name, const QStringList& sim, const QStringList& args, int exitCode,
+                  const QString& printed, const QString& wire) {
+        QTest::newRow(name) << sim << QStringList{"--protocol", "three-letter"} + args << exitCode << printed
+                            << wire;
+    };
+    row("probe at 17", {}, {"probe", "PORT", "--address", "17"}, 0,
+        "port: .* Adress: 17\nbaud rate: 9600\n" + identity + "address: 17\n",
+        "U17DAD U17DNW U17DNS U17UFW2");
+    row("probe, the first address that answers", echo, {"probe", "PORT"}, 0,
+        "port: .* Adress: 3\nbaud rate: 9600\n" + QString(identity).replace("17", "03") + "address: 3\n",
+        "U0DAD U1DAD U2DAD U3DAD U3DNW U3DNS U3UFW2");
+    row("read at 3", {}, {"read", "PORT", "--address", "3", "--count", "2"}, 0, "(TIME 12.50 kg X\n){2}",
+        "U3DAD U3DNW U3DNS U3UFW2 U3DWY U3DWY");
+    row("stable read at 17, echo", echo, {"read", "PORT", "--address", "17", "--stable"}, 0,
+        "TIME 12.50 kg S\n", "U17DAD U17DNW U17DNS U17UFW2 U17DWS");
+    row("tare at 17", {}, {"tare", "PORT", "--address", "17"}, 0, "tared\n", "U17DAD U17TAR");
+    row("zero at 3, echo", echo, {"zero", "PORT", "--address", "3"}, 0, "zeroed\n", "U3DAD U3ZER");
+    row("send at 17", {}, {"send", "PORT", "DNS", "--address", "17"}, 0, "400017\r\n", "U17DAD U17DNS");
+    row("send at 3, echo", echo, {"send", "PORT", "DWY", "--address", "3", "--lines", "2"}, 0,
+        "U3DWY\r\n  12.50kg\r\n", "U3DAD U3DWY");
+    row("firmware at 17", {"--loader-ready-ms", "20", "--loader-image", "OUT"},
+        {"firmware", "PORT", "IN", "--address", "17"}, 0, "firmware uploaded from IN\n", "U17DAD U17ZFI");
+    // Failures and refused input: exit code and message; nothing leaves for a refused one.
+    row("nobody at the address", {}, {"probe", "PORT", "--address", "5", "--baud", "9600"}, 4,
+        "mervik-cli: no instrument answered on .* at address 5\n", "U5DAD");
+    row("address out of range", {}, {"probe", "PORT", "--address", "33"}, 2,
+        "mervik-cli: --address expects a bus address from 0 to 32\n", "");
+    row("address without the protocol", {}, {"probe", "PORT", "--address", "3", "--protocol", "line"}, 2,
+        "mervik-cli: --address is for --protocol three-letter\n", "");
+    row("empty image", {}, {"firmware", "PORT", "EMPTY", "--address", "17"}, 1,
+        "mervik-cli: cannot read EMPTY as a firmware image\n", "");
+}
+
+void TstCli::threeLetter()
+{
+    QFETCH(QStringList, simArgs);
+    QFETCH(QStringList, args);
+    QFETCH(int, exitCode);
+    QFETCH(QString, printed);
+    QFETCH(QString, wire);
+
+    QByteArray image(3000, '\0');
+    for (int i = 0; i < image.size(); ++i) {
+        image[i] = char(i * 7 + i / 256);
+    }
+    const QString in = m_home.filePath(QStringLiteral("image.bin"));
+    const QString empty = m_home.filePath(QStringLiteral("empty.bin"));
+    const QString out = m_home.filePath(QStringLiteral("received.bin"));
+    QFile::remove(out);
+    for (const auto& [path, bytes] : {std::make_pair(in, image), std::make_pair(empty, QByteArray())}) {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size());
+    }
+    for (QStringList* list : {&simArgs, &args}) {
+        list->replaceInStrings(QRegularExpression(QStringLiteral("^IN$")), in);
+        list->replaceInStrings(QRegularExpression(QStringLiteral("^EMPTY$")), empty);
+        list->replaceInStrings(QRegularExpression(QStringLiteral("^OUT$")), out);
+    }
+    SimProcess sim;
+    const QString port =
+        sim.startPty(QStringList{"--protocol", "three-letter", "--address", "3,17", "--weight", "12.5",
+                                 "--decimals", "2", "--unit", "kg", "--verbose"} +
+                     simArgs);
+    QVERIFY2(!port.isEmpty(), sim.errors().constData());
+    args.replaceInStrings(QStringLiteral("PORT"), port);
+
+    const Run run = runCli(args);
+    QCOMPARE(run.exitCode, exitCode);
+    // Progress lines end in a carriage return; the outcome is what follows the last one.
+    const QString text = exitCode == 0 ? run.out : run.err.mid(run.err.lastIndexOf(QLatin1Char('\r')) + 1);
+    const QString pattern = printed.replace(QStringLiteral("TIME"), QStringLiteral("\\S+"))
+                                .replace(QStringLiteral("IN"), QRegularExpression::escape(in))
+                                .replace(QStringLiteral("EMPTY"), QRegularExpression::escape(empty));
+    QVERIFY2(
+        QRegularExpression(QStringLiteral("\\A") + pattern + QStringLiteral("\\z")).match(text).hasMatch(),
+        qPrintable(text + QStringLiteral(" does not match ") + pattern));
+    if (exitCode == 0) {
+        QVERIFY2(!run.err.contains(QLatin1String("mervik-cli: ")), qPrintable(run.err));
+    }
+
+    // The lines the simulated line carried, from its traffic log.
+    sim.stop();
+    QStringList lines;
+    for (const QByteArray& line : sim.process.readAllStandardError().split('\n')) {
+        const QString text = QString::fromLatin1(line);
+        if (text.startsWith(QLatin1String("<- U")) && text.endsWith(QLatin1String("\\r\\n")) &&
+            !(text.endsWith(QLatin1String("DAD\\r\\n")) && !lines.isEmpty() &&
+              lines.constLast() == text.mid(3).chopped(4))) {
+            lines << text.mid(3).chopped(4);
+        }
+    }
+    QCOMPARE(lines.join(QLatin1Char(' ')), wire);
+    if (args.contains(QStringLiteral("firmware")) && exitCode == 0) {
+        QFile received(out);
+        QVERIFY(received.open(QIODevice::ReadOnly));
+        QCOMPARE(received.readAll(), image + QByteArray(3 * 1024 - image.size(), '\0'));
+    }
+}
+
+void TstCli::searchThreeLetter_data()
+{
+    // LINE: instruments at 3 and 17, ECHOING: one at 12 on a line that echoes.
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QStringList>("expected"); // stdout lines in any order, else the stderr line
+
+    const QString identity =
+        QStringLiteral(": model KX40, serial number %1, firmware KX40 v2.13, serial port at "
+                       "9600 baud, address %2");
+    // A line holds one instrument for the search: the first address that answers on it.
+    QTest::newRow("each address on each line")
+        << QStringList{"search", "--protocol", "three-letter", "--baud", "9600"} << 0
+        << QStringList{"LINE" + identity.arg("400003").arg(3), "ECHOING" + identity.arg("400012").arg(12),
+                       "2 instruments found"};
+    QTest::newRow("one address, JSON")
+        << QStringList{"search", "--protocol", "three-letter", "--address", "17", "--json"} << 0
+        << QStringList{
+               "{\"address\":17,\"baudRate\":9600,\"connection\":\"serial\",\"firmware\":\"KX40 v2.13\","
+               "\"model\":\"KX40\",\"place\":\"LINE\",\"productionDate\":\"Unavailable\",\"reachable\":"
+               "true,\"serialNumber\":\"400017\"}"};
+    QTest::newRow("no network search")
+        << QStringList{"search", "--protocol", "three-letter", "--network"} << 2
+        << QStringList{"mervik-cli: --protocol three-letter searches serial ports only"};
+}
+
+void TstCli::searchThreeLetter()
+{
+    QFETCH(QStringList, args);
+    QFETCH(int, exitCode);
+    QFETCH(QStringList, expected);
+
+    SimProcess line;
+    SimProcess echoing;
+    const QString linePort = line.startPty({"--protocol", "three-letter", "--address", "3,17"});
+    const QString echoingPort = echoing.startPty({"--protocol", "three-letter", "--address", "12", "--echo"});
+    QVERIFY(!linePort.isEmpty() && !echoingPort.isEmpty());
+    qputenv("MERVIK_SERIAL_PORTS", (linePort + QLatin1Char(':') + echoingPort).toLocal8Bit());
+    // No interface is searched: nothing leaves this machine.
+    qputenv("MERVIK_SEARCH_INTERFACES", "");
+    expected.replaceInStrings(QStringLiteral("ECHOING"), echoingPort);
+    expected.replaceInStrings(QStringLiteral("LINE"), linePort);
+    const Run run = runCli(args);
+    QCOMPARE(run.exitCode, exitCode);
+    QStringList lines = (exitCode == 0 ? run.out : run.err).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    lines.sort();
+    expected.sort();
+    QCOMPARE(lines, expected);
 }
 
 QTEST_GUILESS_MAIN(TstCli)

@@ -438,10 +438,15 @@ int DataJob::prepare(const QString& command, const QStringList& arguments, const
         return InstrumentSession::ExitOk;
     }
     if (command == QLatin1String("firmware")) {
+        m_rawFirmware = options.rawFirmware;
         QFile file(m_file);
-        if (!file.open(QIODevice::ReadOnly) || file.size() > CDevice::MaxFirmwareFileSize) {
+        if (!file.open(QIODevice::ReadOnly) || file.size() > CDevice::MaxFirmwareFileSize ||
+            (m_rawFirmware && file.size() == 0)) {
             error = QStringLiteral("cannot read %1 as a firmware image").arg(m_file);
             return InstrumentSession::ExitFailure;
+        }
+        if (m_rawFirmware) {
+            return InstrumentSession::ExitOk;
         }
         SRecordFile image;
         if (!image.parse(file.readAll())) {
@@ -709,8 +714,9 @@ int DataJob::runFirmware()
     QObject scope;
     int shown = -1;
     QObject::connect(balance, &CBalanceController::sendingFirmwareProgress, &scope, [&](int reported) {
-        // 1 when the bootloader took over, then one more than the percentage of lines sent.
-        const int percent = qBound(0, reported - 1, 100);
+        // The block loader reports the percentage of the image sent; the line protocol 1 when the
+        // bootloader took over, then one more than the percentage of lines sent.
+        const int percent = qBound(0, m_rawFirmware ? reported : reported - 1, 100);
         if (percent == shown) {
             return;
         }

@@ -27,6 +27,8 @@ public:
         bool getGiven = false;
         QString seconds;
         bool secondsGiven = false;
+        // firmware: the image is sent as it is (the block loader), not as S-records.
+        bool rawFirmware = false;
     };
 
     static bool handles(const QString& command);
@@ -59,6 +61,7 @@ private:
     QString m_text;
     int m_seconds = 5;
     bool m_set = false;
+    bool m_rawFirmware = false;
     QDateTime m_clock;
     QVector<UserRecord> m_users;
     QVector<ProductRecord> m_products;

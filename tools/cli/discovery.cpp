@@ -4,7 +4,9 @@
 
 #include "controller/cdevicecontroller.h"
 #include "device/cdevice.h"
+#include "device/cdevicekx40.h"
 #include "device/cmervikmanagerfactory.h"
+#include "device/cscalemanagerfactory.h"
 #include "interface/cinterfacemodule.h"
 #include "interface/clan.h"
 #include "interface/clanserver.h"
@@ -21,6 +23,8 @@
 #include <QJsonObject>
 #include <QNetworkInterface>
 #include <QThread>
+
+#include <memory>
 
 namespace Discovery {
 namespace {
@@ -48,6 +52,35 @@ public:
     }
 };
 
+// The three-letter dialect's factory with the ports and baud rates of the command line; at one address
+// its candidate for that address alone.
+class CliThreeLetterFactory : public CScaleManagerFactory
+{
+public:
+    explicit CliThreeLetterFactory(const SearchRequest& request) : m_address(request.address)
+    {
+        m_options.searchSerial = true;
+        m_options.searchNetwork = false;
+        m_options.includeBluetooth = !request.ports.isEmpty();
+        if (!request.baudRates.isEmpty()) {
+            m_baudRates = request.baudRates;
+        }
+    }
+
+    QList<CDevice*> createDevices(QObject* parent, bool forSerialPort) override
+    {
+        if (m_address < 0) {
+            return CScaleManagerFactory::createDevices(parent, forSerialPort);
+        }
+        auto* device = new CDeviceKx40(parent);
+        device->setAddressValue(m_address);
+        return {device};
+    }
+
+private:
+    int m_address;
+};
+
 // Where an instrument was found and how it is reached, for both output forms.
 struct Place
 {
@@ -55,6 +88,7 @@ struct Place
     QString connection; // "serial", "tcp-client" (the computer connects) or "tcp-server"
     QString reached;
     int baudRate = 0;
+    int address = -1; // the bus address of an instrument of the three-letter dialect
 };
 
 Place placeOf(CDevice* dev)
@@ -67,6 +101,10 @@ Place placeOf(CDevice* dev)
         p.connection = QStringLiteral("serial");
         p.baudRate = serial->baudRate();
         p.reached = QStringLiteral("serial port at %1 baud").arg(p.baudRate);
+        if (auto* kx40 = qobject_cast<CDeviceKx40*>(dev)) {
+            p.address = kx40->address();
+            p.reached += QStringLiteral(", address %1").arg(p.address);
+        }
     } else if (auto* lan = qobject_cast<CLAN*>(dev->interface())) {
         p.place = QStringLiteral("%1:%2").arg(lan->address().toString()).arg(lan->port());
         p.connection = QStringLiteral("tcp-client");
@@ -111,6 +149,9 @@ QString instrumentJson(CDevice* dev)
                        {QStringLiteral("reachable"), dev->isReachable()}};
     if (p.baudRate > 0) {
         object.insert(QStringLiteral("baudRate"), p.baudRate);
+    }
+    if (p.address >= 0) {
+        object.insert(QStringLiteral("address"), p.address);
     }
     if (!dev->isReachable()) {
         object.insert(QStringLiteral("reason"), dev->reasonText());
@@ -160,9 +201,14 @@ int search(QCoreApplication& app, const SearchRequest& request)
     if (restricted != InstrumentSession::ExitOk) {
         return restricted;
     }
-    CliFactory factory(request);
+    std::unique_ptr<CDeviceFactory> factory;
+    if (request.threeLetter) {
+        factory = std::make_unique<CliThreeLetterFactory>(request);
+    } else {
+        factory = std::make_unique<CliFactory>(request);
+    }
     QThread thread;
-    auto* searching = new CSearching(&factory);
+    auto* searching = new CSearching(factory.get());
     searching->setNetworkWait(request.networkWaitMs);
     searching->moveToThread(&thread);
     QObject::connect(&thread, &QThread::finished, searching, &QObject::deleteLater);

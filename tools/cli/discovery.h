@@ -20,6 +20,10 @@ struct SearchRequest
     QVector<int> baudRates;
     bool json = false;
     int networkWaitMs = 8000;
+    // Instruments of the three-letter dialect on the serial ports: at one bus address, or (negative)
+    // with the dialect's factory, which tries a plain device and then each address on every port.
+    bool threeLetter = false;
+    int address = -1;
 };
 
 // Prints each instrument as it is found, then a count (none with json); exit status 0 when one was

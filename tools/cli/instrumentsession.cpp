@@ -2,13 +2,13 @@
 
 #include "controller/cbalancecontroller.h"
 #include "controller/cdevicecontroller.h"
+#include "device/cdevicekx40.h"
 #include "device/cdeviceold.h"
 #include "device/cmervikmanagerfactory.h"
+#include "device/cscalemanagerfactory.h"
 
 #include <QFileInfo>
 #include <QHostInfo>
-
-#include <vector>
 
 InstrumentSession::InstrumentSession(QObject* parent) : QObject(parent) {}
 
@@ -19,6 +19,33 @@ InstrumentSession::~InstrumentSession()
     }
 }
 
+void InstrumentSession::setThreeLetter(int address)
+{
+    m_threeLetter = true;
+    m_address = address;
+}
+
+std::vector<std::unique_ptr<CDevice>> InstrumentSession::serialCandidates() const
+{
+    std::vector<std::unique_ptr<CDevice>> owned;
+    if (!m_threeLetter) {
+        for (CDevice* created : CMervikManagerFactory().createDevices(nullptr, true)) {
+            owned.emplace_back(created);
+        }
+        return owned;
+    }
+    // The addresses the dialect's factory tries on a serial port, in its order; the plain device it
+    // adds speaks another protocol.
+    const int first = m_address == AnyAddress ? CScaleManagerFactory::FirstAddress : m_address;
+    const int last = m_address == AnyAddress ? CScaleManagerFactory::LastAddress : m_address;
+    for (int address = first; address <= last; ++address) {
+        auto device = std::make_unique<CDeviceKx40>();
+        device->setAddressValue(address);
+        owned.push_back(std::move(device));
+    }
+    return owned;
+}
+
 int InstrumentSession::open(const QString& portArgument, const QVector<int>& baudRates, bool readIdentity,
                             QString& error)
 {
@@ -26,6 +53,11 @@ int InstrumentSession::open(const QString& portArgument, const QVector<int>& bau
         QHostAddress address;
         int tcpPort = 0;
         if (parseHostPort(portArgument, &address, &tcpPort)) {
+            if (m_threeLetter) {
+                error = QStringLiteral(
+                    "instruments of the three-letter dialect are reached on serial ports only");
+                return ExitUsage;
+            }
             return openNetwork(address, tcpPort, readIdentity, error);
         }
         error = QStringLiteral("no such port: %1").arg(portArgument);
@@ -33,15 +65,11 @@ int InstrumentSession::open(const QString& portArgument, const QVector<int>& bau
     }
     // The serial port takes a name without a slash as one below /dev.
     const QString port = QFileInfo(portArgument).absoluteFilePath();
-    CMervikManagerFactory factory;
     bool opened = false;
     for (const int baud : baudRates) {
         // Every candidate is owned here, also those after the one that answers.
-        std::vector<std::unique_ptr<CDeviceOld>> owned;
-        for (CDevice* created : factory.createDevices(nullptr, true)) {
-            owned.emplace_back(static_cast<CDeviceOld*>(created));
-        }
-        for (std::unique_ptr<CDeviceOld>& candidate : owned) {
+        std::vector<std::unique_ptr<CDevice>> owned = serialCandidates();
+        for (std::unique_ptr<CDevice>& candidate : owned) {
             candidate->setRS232(port, QString(), baud);
             if (!candidate->connectDevice(false)) {
                 continue;
@@ -59,25 +87,34 @@ int InstrumentSession::open(const QString& portArgument, const QVector<int>& bau
         return ExitNoPort;
     }
     error = QStringLiteral("no instrument answered on %1").arg(port);
+    if (m_threeLetter) {
+        error += m_address == AnyAddress ? QStringLiteral(" at any address from %1 to %2")
+                                               .arg(CScaleManagerFactory::FirstAddress)
+                                               .arg(CScaleManagerFactory::LastAddress)
+                                         : QStringLiteral(" at address %1").arg(m_address);
+    }
     return ExitNoAnswer;
 }
 
-bool InstrumentSession::adopt(std::unique_ptr<CDeviceOld>& candidate, bool readIdentity)
+bool InstrumentSession::adopt(std::unique_ptr<CDevice>& candidate, bool readIdentity)
 {
     if (!candidate->checkEcho() && !candidate->checkEcho()) {
         candidate->disconnectDevice();
         return false;
     }
-    if (readIdentity) {
+    if (readIdentity && m_threeLetter) {
+        candidate->readInfo();
+    } else if (readIdentity) {
+        auto* device = static_cast<CDeviceOld*>(candidate.get());
         // The device tries its first echo once and takes an instrument that lost that one answer for an
         // older one. Only the echo test with its repeats (the base device's) tells the generations apart.
         const bool current =
-            candidate->protocolMode() == CDeviceOld::ModeCurrent || candidate->CDevice::checkEcho();
+            device->protocolMode() == CDeviceOld::ModeCurrent || device->CDevice::checkEcho();
         m_generation = current ? QStringLiteral("current") : QStringLiteral("older");
         // The identity exchange alone: the device's own reading asks for a result after it and, should
         // that answer be garbled, forgets the identity it had read. An older instrument has none.
         if (current) {
-            candidate->CDevice::readInfo();
+            device->CDevice::readInfo();
         }
     }
     m_device = std::move(candidate);
@@ -92,11 +129,11 @@ int InstrumentSession::openNetwork(const QHostAddress& address, int port, bool r
     bool connected = false;
     const QList<CDevice*> candidates = factory.createDevices(nullptr, true);
     // Every candidate is owned here, also those after the one that answers.
-    std::vector<std::unique_ptr<CDeviceOld>> owned;
+    std::vector<std::unique_ptr<CDevice>> owned;
     for (CDevice* created : candidates) {
-        owned.emplace_back(static_cast<CDeviceOld*>(created));
+        owned.emplace_back(created);
     }
-    for (std::unique_ptr<CDeviceOld>& candidate : owned) {
+    for (std::unique_ptr<CDevice>& candidate : owned) {
         candidate->setLAN(address, port);
         if (!candidate->connectDevice(false)) {
             continue;
@@ -146,7 +183,7 @@ QString InstrumentSession::formatValue(const Measurement& m)
 
 bool InstrumentSession::handToControllers(QString& error)
 {
-    CDeviceOld* device = m_device.get();
+    CDevice* device = m_device.get();
     CBalanceController::instance();
     device->disconnectDevice();
     CDeviceController::instance()->setCurrentDevice(device);

@@ -8,8 +8,9 @@
 
 #include "controller/cbalancecontroller.h"
 #include "controller/cdevicecontroller.h"
-#include "device/cdeviceold.h"
+#include "device/cdevicekx40.h"
 #include "device/cmervikmanagerfactory.h"
+#include "device/cscalemanagerfactory.h"
 #include "interface/cinterface.h"
 #include "platform/quitsignals.h"
 
@@ -41,7 +42,7 @@ QString resultText(int result)
 
 int probe(InstrumentSession& session)
 {
-    CDeviceOld* device = session.device();
+    CDevice* device = session.device();
     out(QStringLiteral("port: %1").arg(device->interfaceDescription()));
     if (!session.isNetwork()) {
         out(QStringLiteral("baud rate: %1").arg(session.baudRate()));
@@ -50,7 +51,12 @@ int probe(InstrumentSession& session)
     out(QStringLiteral("serial number: %1").arg(device->serialNumber()));
     out(QStringLiteral("production date: %1").arg(device->productionDate()));
     out(QStringLiteral("firmware: %1").arg(device->firmware()));
-    out(QStringLiteral("generation: %1").arg(session.generation()));
+    // The dialect has no generations; its instruments differ by their bus address.
+    if (auto* kx40 = qobject_cast<CDeviceKx40*>(device)) {
+        out(QStringLiteral("address: %1").arg(kx40->address()));
+    } else {
+        out(QStringLiteral("generation: %1").arg(session.generation()));
+    }
     return InstrumentSession::ExitOk;
 }
 
@@ -70,7 +76,7 @@ int readResults(QCoreApplication& app, InstrumentSession& session, bool stable, 
         *csvStream << "time,value,unit,stability\n";
     }
 
-    CDeviceOld* device = session.device();
+    CDevice* device = session.device();
     CBalanceController* balance = CBalanceController::instance();
     QString error;
     if (!session.handToControllers(error)) {
@@ -147,7 +153,7 @@ int readResults(QCoreApplication& app, InstrumentSession& session, bool stable, 
 
 int tareOrZero(InstrumentSession& session, bool tare)
 {
-    CDeviceOld* device = session.device();
+    CDevice* device = session.device();
     int finished = COMMAND_TIMEOUT;
     const int command = tare ? COMMAND_TARE : COMMAND_ZERO;
     QObject::connect(device, &CDevice::commandFinished, device, [&](int result, int id) {
@@ -192,7 +198,7 @@ int sendLine(QCoreApplication& app, InstrumentSession& session, QString line, co
     if (!line.endsWith(QLatin1String("\r\n"))) {
         line += QStringLiteral("\r\n");
     }
-    CDeviceOld* device = session.device();
+    CDevice* device = session.device();
     QString received;
     QTimer quiet;
     quiet.setSingleShot(true);
@@ -271,6 +277,44 @@ bool positiveInt(const QString& text, int& value)
     return ok && value > 0;
 }
 
+// The commands that reach instruments of the three-letter dialect.
+const QStringList ThreeLetterCommands{
+    QStringLiteral("probe"), QStringLiteral("read"),   QStringLiteral("tare"),    QStringLiteral("zero"),
+    QStringLiteral("send"),  QStringLiteral("search"), QStringLiteral("firmware")};
+
+// --protocol and --address: false with the message when they do not fit each other or the command.
+bool readProtocol(const QString& protocol, const QString& command, bool addressGiven,
+                  const QString& addressText, bool* threeLetter, int* address, QString& error)
+{
+    *threeLetter = protocol == QLatin1String("three-letter");
+    *address = InstrumentSession::AnyAddress;
+    if (!*threeLetter && protocol != QLatin1String("line")) {
+        error = QStringLiteral("--protocol expects line or three-letter");
+        return false;
+    }
+    if (*threeLetter && !ThreeLetterCommands.contains(command)) {
+        error = QStringLiteral("--protocol three-letter is for %1")
+                    .arg(ThreeLetterCommands.join(QStringLiteral(", ")));
+        return false;
+    }
+    if (addressGiven && !*threeLetter) {
+        error = QStringLiteral("--address is for --protocol three-letter");
+        return false;
+    }
+    if (addressGiven) {
+        bool ok = false;
+        *address = addressText.toInt(&ok);
+        if (!ok || addressText.trimmed() != addressText || *address < CScaleManagerFactory::FirstAddress ||
+            *address > CScaleManagerFactory::LastAddress) {
+            error = QStringLiteral("--address expects a bus address from %1 to %2")
+                        .arg(CScaleManagerFactory::FirstAddress)
+                        .arg(CScaleManagerFactory::LastAddress);
+            return false;
+        }
+    }
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -311,8 +355,14 @@ int main(int argc, char* argv[])
         "                                 save the EEPROM to FILE or write it from FILE\n"
         "  compensation PORT [--set FILE] print the 15 compensation values, one a line, or write\n"
         "                                 them from FILE (one a line)\n"
-        "  firmware PORT FILE             upload an S-record firmware image\n\n"
+        "  firmware PORT FILE             upload an S-record firmware image (a raw image with\n"
+        "                                 --protocol three-letter)\n\n"
         "PORT is a serial port path (pseudo-terminals included) or HOST:PORT of a network instrument.\n"
+        "probe, read, tare, zero, send, search and firmware take --protocol three-letter [--address N]\n"
+        "for instruments of the three-letter dialect on a serial line: at bus address N (0 to 32), or\n"
+        "else at the first address from 0 up that answers. search then searches serial ports only, with\n"
+        "the dialect's factory: a plain device, then each address from 0 to 32, on every port and baud\n"
+        "rate; the first that answers on a port is listed.\n"
         "Exit status: 0 success, 2 usage, 3 no such port, 4 no answer or nothing found, 5 wrong answer,\n"
         "1 other failure."));
     parser.addHelpOption();
@@ -380,6 +430,14 @@ int main(int argc, char* argv[])
     const QCommandLineOption secondsOption(QStringLiteral("seconds"),
                                            QStringLiteral("message: how long it shows (default 5)."),
                                            QStringLiteral("N"));
+    const QCommandLineOption protocolOption(
+        QStringLiteral("protocol"),
+        QStringLiteral("line (the S/M commands, default) or three-letter (addressed mnemonics)."),
+        QStringLiteral("line|three-letter"), QStringLiteral("line"));
+    const QCommandLineOption addressOption(
+        QStringLiteral("address"), QStringLiteral("three-letter: the instrument's bus address, 0 to 32."),
+        QStringLiteral("N"));
+    parser.addOptions({protocolOption, addressOption});
     parser.addOptions({baudOption,   stableOption,  countOption,   intervalOption,  csvOption,
                        waitOption,   linesOption,   timeoutOption, dialectOption,   localOption,
                        serialOption, networkOption, portOption,    interfaceOption, jsonOption,
@@ -398,13 +456,26 @@ int main(int argc, char* argv[])
     }
 
     const QStringList args = parser.positionalArguments();
+    bool threeLetter = false;
+    int address = InstrumentSession::AnyAddress;
+    QString protocolError;
+    if (!readProtocol(parser.value(protocolOption), args.value(0), parser.isSet(addressOption),
+                      parser.value(addressOption), &threeLetter, &address, protocolError)) {
+        return fail(InstrumentSession::ExitUsage, protocolError);
+    }
     if (args.value(0) == QLatin1String("search")) {
         if (args.size() != 1) {
             return fail(InstrumentSession::ExitUsage, QStringLiteral("search takes no argument"));
         }
+        if (threeLetter && parser.isSet(networkOption)) {
+            return fail(InstrumentSession::ExitUsage,
+                        QStringLiteral("--protocol three-letter searches serial ports only"));
+        }
         Discovery::SearchRequest request;
+        request.threeLetter = threeLetter;
+        request.address = address;
         request.serial = parser.isSet(serialOption) || !parser.isSet(networkOption);
-        request.network = parser.isSet(networkOption) || !parser.isSet(serialOption);
+        request.network = !threeLetter && (parser.isSet(networkOption) || !parser.isSet(serialOption));
         request.ports = parser.values(portOption);
         request.interfaces = parser.values(interfaceOption);
         request.json = parser.isSet(jsonOption);
@@ -438,7 +509,8 @@ int main(int argc, char* argv[])
         return readModule(port, parser.value(dialectOption), parser.value(localOption));
     }
 
-    QVector<int> baudRates = CMervikManagerFactory().baudRates();
+    QVector<int> baudRates =
+        threeLetter ? CScaleManagerFactory().baudRates() : CMervikManagerFactory().baudRates();
     if (parser.isSet(baudOption)) {
         int baud = 0;
         if (!positiveInt(parser.value(baudOption), baud)) {
@@ -486,6 +558,7 @@ int main(int argc, char* argv[])
         options.get = parser.value(getOption);
         options.secondsGiven = parser.isSet(secondsOption);
         options.seconds = parser.value(secondsOption);
+        options.rawFirmware = threeLetter;
         const int prepared = job.prepare(command, args, options, error);
         if (prepared != InstrumentSession::ExitOk) {
             return fail(prepared, error);
@@ -493,6 +566,9 @@ int main(int argc, char* argv[])
     }
 
     InstrumentSession session;
+    if (threeLetter) {
+        session.setThreeLetter(address);
+    }
     const int opened = session.open(port, baudRates, command == QLatin1String("probe"), error);
     if (opened != InstrumentSession::ExitOk) {
         return fail(opened, error);
