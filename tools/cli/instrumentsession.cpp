@@ -6,6 +6,7 @@
 #include "device/cdeviceold.h"
 #include "device/cmervikmanagerfactory.h"
 #include "device/cscalemanagerfactory.h"
+#include "platform/serialports.h"
 
 #include <QFileInfo>
 #include <QHostInfo>
@@ -83,7 +84,9 @@ int InstrumentSession::open(const QString& portArgument, const QVector<int>& bau
         }
     }
     if (!opened) {
-        error = QStringLiteral("cannot open %1").arg(port);
+        // Missing rights are said exactly, with the way to get them.
+        const QString problem = SerialPorts::permissionProblem(port);
+        error = problem.isEmpty() ? QStringLiteral("cannot open %1").arg(port) : problem;
         return ExitNoPort;
     }
     error = QStringLiteral("no instrument answered on %1").arg(port);
