@@ -22,6 +22,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <memory>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -29,26 +30,44 @@
 namespace {
 
 int signalPipe[2] = {-1, -1};
+const char QuitByte = 'q';
+const char VanishByte = 'v';
 
 void onTerminate(int)
 {
-    const char byte = 1;
-    [[maybe_unused]] const ssize_t n = ::write(signalPipe[1], &byte, 1);
+    [[maybe_unused]] const ssize_t n = ::write(signalPipe[1], &QuitByte, 1);
 }
 
-// SIGINT and SIGTERM end the event loop normally, so that destructors remove the symlink.
-void quitOnSignals(QCoreApplication* app)
+void onVanish(int)
+{
+    [[maybe_unused]] const ssize_t n = ::write(signalPipe[1], &VanishByte, 1);
+}
+
+// SIGINT and SIGTERM end the event loop normally, so that destructors remove the symlink; SIGUSR1 runs
+// vanish (the cable pulled), when there is one.
+void handleSignals(QCoreApplication* app, std::function<void()> vanish)
 {
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0) {
         return;
     }
     auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, app);
-    QObject::connect(notifier, &QSocketNotifier::activated, app, &QCoreApplication::quit);
+    QObject::connect(notifier, &QSocketNotifier::activated, app, [app, vanish] {
+        char byte = 0;
+        if (::read(signalPipe[0], &byte, 1) == 1 && byte == VanishByte) {
+            if (vanish) {
+                vanish();
+            }
+            return;
+        }
+        app->quit();
+    });
     struct sigaction action = {};
     action.sa_handler = onTerminate;
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+    action.sa_handler = onVanish;
+    sigaction(SIGUSR1, &action, nullptr);
 }
 
 [[noreturn]] void fail(const QString& message, int code = 2)
@@ -269,6 +288,12 @@ int main(int argc, char* argv[])
         {QStringLiteral("verbose"), QStringLiteral("Write the traffic to stderr.")},
         {QStringLiteral("max-seconds"), QStringLiteral("Exit by itself after S seconds."),
          QStringLiteral("S")},
+        {QStringLiteral("reappear-after"),
+         QStringLiteral(
+             "On SIGUSR1 go away as a pulled cable does (the pseudo-terminal closes, or the TCP server "
+             "stops and drops its client) and come back after MS milliseconds at the same link path "
+             "or port; prints GONE, then PTY or TCP again."),
+         QStringLiteral("MS")},
         {QStringLiteral("module"),
          QStringLiteral("Sit behind a network module: wifi (UDP 65534) or tibbo (UDP 65535)."),
          QStringLiteral("wifi|tibbo")},
@@ -416,10 +441,11 @@ int main(int argc, char* argv[])
         const double seconds = number(parser, QStringLiteral("max-seconds"), 0.001, 31 * 24 * 3600.0);
         QTimer::singleShot(qint64(seconds * 1000), Qt::CoarseTimer, &app, &QCoreApplication::quit);
     }
-    quitOnSignals(&app);
 
     SimPty pty;
     SimTcpServer server;
+    // Takes the instrument off its line and returns what brings it back.
+    std::function<std::function<void()>()> vanish;
     SimTcpClient client;
     std::unique_ptr<SimModule> module;
     SimModuleTcp moduleTcp(&instrument);
@@ -479,6 +505,16 @@ int main(int argc, char* argv[])
         QObject::connect(&bus, &SimThreeLetterBus::output, wire, &SimWire::fromInstrument);
         QObject::connect(wire, &SimWire::toHost, &pty, &SimPty::write);
         printLine(QStringLiteral("PTY ") + pty.slavePath());
+        vanish = [&pty, link = parser.value(QStringLiteral("link"))] {
+            pty.close();
+            return std::function<void()>([&pty, link] {
+                QString error;
+                if (!pty.open(&error) || (!link.isEmpty() && !pty.createLink(link, &error))) {
+                    fail(error, 1);
+                }
+                printLine(QStringLiteral("PTY ") + pty.slavePath());
+            });
+        };
     } else if (parser.isSet(QStringLiteral("tcp-server"))) {
         QString host = QStringLiteral("127.0.0.1");
         quint16 port = 0;
@@ -498,6 +534,16 @@ int main(int argc, char* argv[])
         QObject::connect(&instrument, &SimInstrument::output, &server, &SimTcpServer::write);
         QObject::connect(&bus, &SimThreeLetterBus::output, &server, &SimTcpServer::write);
         printLine(QStringLiteral("TCP ") + hostPortText(server.address(), server.port()));
+        vanish = [&server, address, port = server.port()] {
+            server.close();
+            return std::function<void()>([&server, address, port] {
+                QString error;
+                if (!server.listen(address, port, &error)) {
+                    fail(QStringLiteral("--reappear-after: %1").arg(error), 1);
+                }
+                printLine(QStringLiteral("TCP ") + hostPortText(server.address(), server.port()));
+            });
+        };
     } else {
         QString host;
         quint16 port = 0;
@@ -515,6 +561,19 @@ int main(int argc, char* argv[])
         client.connectTo(host, port);
     }
     instrument.setStreaming(streamMs);
+
+    std::function<void()> onVanishSignal;
+    if (parser.isSet(QStringLiteral("reappear-after"))) {
+        if (!vanish) {
+            fail(QStringLiteral("--reappear-after needs the pseudo-terminal or --tcp-server"));
+        }
+        const int pauseMs = integer(parser, QStringLiteral("reappear-after"), 0, 3600000);
+        onVanishSignal = [&app, vanish, pauseMs] {
+            printLine(QStringLiteral("GONE"));
+            QTimer::singleShot(pauseMs, &app, vanish());
+        };
+    }
+    handleSignals(&app, onVanishSignal);
 
     return app.exec();
 }

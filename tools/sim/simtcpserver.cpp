@@ -19,6 +19,18 @@ bool SimTcpServer::listen(const QHostAddress& address, quint16 port, QString* er
     return false;
 }
 
+void SimTcpServer::close()
+{
+    m_server->close();
+    if (QTcpSocket* client = m_client) {
+        m_client.clear();
+        client->disconnect(this);
+        client->abort();
+        client->deleteLater();
+        emit clientDisconnected();
+    }
+}
+
 QHostAddress SimTcpServer::address() const
 {
     return m_server->serverAddress();

@@ -21,6 +21,8 @@ public:
 
     // Port 0 picks a free port; port() then tells which.
     bool listen(const QHostAddress& address, quint16 port, QString* error = nullptr);
+    // Stops listening and drops the client, as a converter that loses its power.
+    void close();
     QHostAddress address() const;
     quint16 port() const;
     bool hasClient() const { return !m_client.isNull(); }
