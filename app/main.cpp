@@ -4,6 +4,7 @@
 #include "app/trafficecho.h"
 #include "controller/cbalancecontroller.h"
 #include "controller/cdevicecontroller.h"
+#include "controller/settingscontroller.h"
 #include "device/cdevice.h"
 #include "platform/diagnostics.h"
 #include "platform/quitsignals.h"
@@ -41,6 +42,9 @@ int main(int argc, char* argv[])
                        "optionally with the bus address (three-letter:ADDRESS, 0 to 32; without one the "
                        "first address that answers). Three-letter instruments are reached on serial ports."),
         QStringLiteral("line|three-letter[:ADDRESS]"), QStringLiteral("line"));
+    const QCommandLineOption noReconnectOption(
+        QStringLiteral("no-reconnect"),
+        QStringLiteral("Do not connect the instrument again by itself when its connection is lost."));
     const QCommandLineOption echoOption(QStringLiteral("echo"),
                                         QStringLiteral("Also print the traffic and the results on stdout."));
     // For tests and the screenshot run: quit MS milliseconds after the window is shown.
@@ -51,7 +55,8 @@ int main(int argc, char* argv[])
                                          QStringLiteral("Write a picture of every page into DIR and quit."),
                                          QStringLiteral("DIR"));
     screenshotsOption.setFlags(QCommandLineOption::HiddenFromHelp);
-    parser.addOptions({connectOption, protocolOption, echoOption, quitAfterOption, screenshotsOption});
+    parser.addOptions(
+        {connectOption, protocolOption, noReconnectOption, echoOption, quitAfterOption, screenshotsOption});
     parser.process(app);
 
     StartupConnecter::Target target;
@@ -81,6 +86,9 @@ int main(int argc, char* argv[])
 
     Startup startup;
     startup.start();
+    if (parser.isSet(noReconnectOption)) {
+        SettingsController::instance()->autoReconnect.setState(false);
+    }
 
     std::unique_ptr<TrafficEcho> echo;
     if (parser.isSet(echoOption)) {

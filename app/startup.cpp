@@ -3,6 +3,7 @@
 #include "controller/applicationcontroller.h"
 #include "controller/cbalancecontroller.h"
 #include "controller/cdevicecontroller.h"
+#include "controller/reconnector.h"
 #include "controller/settingscontroller.h"
 #include "device/devicetypes.h"
 #include "log/appdatabase.h"
@@ -62,6 +63,11 @@ void Startup::start()
     m_deviceController = CDeviceController::instance();
     step("device controller");
     m_balanceController = CBalanceController::instance();
+    // Follows the current instrument from here on, as the option says.
+    Reconnector* reconnector = Reconnector::instance();
+    reconnector->setEnabled(SettingsController::instance()->autoReconnect.value());
+    connect(&SettingsController::instance()->autoReconnect, &TwoStateElement::stateChanged, reconnector,
+            &Reconnector::setEnabled);
     step("balance controller");
 
     m_window = std::make_unique<QWinWidget>();

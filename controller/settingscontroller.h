@@ -56,6 +56,8 @@ public:
     LineElement zeroHotkey;
     LineElement onOffHotkey;
     TwoStateElement autoConnect{false};
+    // The current instrument is connected again by itself when its connection is lost.
+    TwoStateElement autoReconnect{true};
     TwoStateElement terminalInOut{true};
     TwoStateElement terminalInterface{true};
     TwoStateElement terminalDate{true};

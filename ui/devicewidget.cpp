@@ -185,7 +185,13 @@ void DeviceWidget::buildForm()
         updateButton();
     });
 
+    auto* reconnect = new QCheckBox(QStringLiteral("Reconnect automatically when the connection is lost"));
+    reconnect->setObjectName(QStringLiteral("autoReconnectButton"));
+    // A bound box gives the option its own state: it starts from the option's.
+    reconnect->setChecked(SettingsController::instance()->autoReconnect.value());
+    SettingsController::instance()->autoReconnect.bind(reconnect);
     auto* bottom = new QHBoxLayout;
+    bottom->addWidget(reconnect);
     bottom->addStretch(1);
     bottom->addWidget(m_connectButton);
 

@@ -3,6 +3,7 @@
 #include "controller/applicationcontroller.h"
 #include "controller/cbalancecontroller.h"
 #include "controller/cdevicecontroller.h"
+#include "controller/reconnector.h"
 #include "controller/settingscontroller.h"
 #include "device/cdevice.h"
 #include "log/appdatabase.h"
@@ -141,6 +142,11 @@ void MainWindow::setUpStatusLine()
     updateStatusBar(STATE_DISCONNECTED);
     connect(CDeviceController::instance(), &CControllerInterface::deviceStateChanged, this,
             &MainWindow::updateStatusBar);
+    // While a lost instrument is being brought back, the line says so instead of "no device".
+    connect(Reconnector::instance(), &Reconnector::reconnecting, this, [this](bool active) {
+        ui->noConnectionLabel->setText(active ? QStringLiteral("Reconnecting...")
+                                              : QStringLiteral("No device connection found"));
+    });
     connect(CBalanceController::instance(), &CControllerInterface::commandFinished, this,
             [this](int result, int command) { updateStatus(result, command); });
 }
