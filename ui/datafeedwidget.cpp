@@ -80,7 +80,6 @@ DataFeedWidget::DataFeedWidget(QWidget* parent) : QWidget(parent), ui(new Ui::Da
     connect(&settings->terminalRawChunks, &TwoStateElement::stateChanged, ui->tableLogs,
             [this](bool raw) { ui->tableLogs->setLineMode(!raw); });
 
-    ui->tableWidget->horizontalHeader()->setStretchLastSection(true);
     ui->tableWidget->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(ui->tableWidget, &QWidget::customContextMenuRequested, this, &DataFeedWidget::menuRequested);
     CBalanceController* balance = CBalanceController::instance();
@@ -179,15 +178,10 @@ void DataFeedWidget::receiveResult(Measurement m)
     const QDateTime now = QDateTime::currentDateTime();
     const CDevice* device = CControllerInterface::currentDevice();
     const QString serialNumber = device ? device->serialNumber().simplified() : QStringLiteral("N/A");
-    const QScrollBar* bar = ui->tableWidget->verticalScrollBar();
-    // Someone reading older rows keeps the place; at the bottom the view follows the new rows.
-    const bool follow = bar->value() >= bar->maximum() - 1;
+    // Someone reading older rows keeps the place; at the end the view follows the new rows.
     ui->tableWidget->addRow({now.date().toString(QStringLiteral("MM-dd-yyyy")),
                              now.time().toString(QStringLiteral("HH:mm:ss")), serialNumber, m.valueText(),
                              m.unit, QString()});
-    if (follow) {
-        ui->tableWidget->scrollToBottom();
-    }
     if (isDisplayShown()) {
         flashDisplay();
     }
@@ -318,7 +312,7 @@ void DataFeedWidget::clearFeed()
 void DataFeedWidget::setColumnHidden(int column, bool show)
 {
     ui->tableWidget->setColumnHidden(column, !show);
-    ui->tableWidget->resizeColumnsToContents();
+    ui->tableWidget->fitColumns();
 }
 
 void DataFeedWidget::setColumnHiddenTerminal(int column, bool show)
