@@ -7,6 +7,8 @@
 #include "device/cdevice.h"
 #include "log/cpelmlog.h"
 #include "log/datafeedtablemodel.h"
+#include "log/filterwidget.h"
+#include "log/pelmlogview.h"
 #include "platform/logcategories.h"
 #include "ui/confirmationdialog.h"
 
@@ -14,6 +16,7 @@
 #include <QButtonGroup>
 #include <QDateTime>
 #include <QHeaderView>
+#include <QIcon>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QScrollBar>
@@ -24,6 +27,10 @@ namespace {
 
 // Log view columns before the ones the terminal options switch.
 constexpr int TerminalKeyColumns = 2;
+
+// The page's look of the display, which a full-screen display, a window of its own, no longer inherits.
+const char* const FullScreenStyle = "#displayWidget { background: #ffffff; border: 1px solid #d6d6d6; }"
+                                    "#displayValueLabel { color: #000000; }";
 
 } // namespace
 
@@ -105,6 +112,16 @@ DataFeedWidget::DataFeedWidget(QWidget* parent) : QWidget(parent), ui(new Ui::Da
 
     connect(ui->exportRightContext, &RightExportContext::swapToTransfer, this,
             &DataFeedWidget::swapToTransfer);
+    // The log's filters and exports, also on the view's own menu, where not every user looks.
+    connect(ui->terminalRightContext, &RightTerminalContext::filterRequested, ui->tableLogs,
+            &PelmLogView::chooseFilters);
+    connect(ui->terminalRightContext, &RightTerminalContext::exportLinesRequested, ui->tableLogs,
+            qOverload<>(&PelmLogView::save));
+    connect(ui->terminalRightContext, &RightTerminalContext::exportReceivedRequested, ui->tableLogs,
+            &PelmLogView::saveRaw);
+    // The filter panel sits beside the log, not in a window of its own.
+    ui->terminalPageLayout->addWidget(ui->tableLogs->filterPanel());
+    ui->tableLogs->filterPanel()->hide();
     connect(ui->terminalRightContext, &RightTerminalContext::pasteCommand, ui->terminalBottomContext,
             &BottomTerminalContext::pasteCommand);
     connect(ui->exportBottomContext, &BottomExportContext::clearContents, this,
@@ -116,8 +133,10 @@ DataFeedWidget::DataFeedWidget(QWidget* parent) : QWidget(parent), ui(new Ui::Da
     connect(ui->fullScreenButton, &QToolButton::toggled, this, &DataFeedWidget::setFullScreen);
     flashTimer.setSingleShot(true);
     flashTimer.setInterval(FlashMs);
-    connect(&flashTimer, &QTimer::timeout, ui->displayWidget,
-            [this] { ui->displayWidget->setStyleSheet(QString()); });
+    connect(&flashTimer, &QTimer::timeout, ui->displayWidget, [this] {
+        ui->displayWidget->setStyleSheet(ui->fullScreenButton->isChecked() ? QLatin1String(FullScreenStyle)
+                                                                           : QString());
+    });
 
     setDisplay(true);
 }
@@ -237,6 +256,13 @@ void DataFeedWidget::hideEvent(QHideEvent* event)
 
 void DataFeedWidget::setFullScreen(bool on)
 {
+    // The button names what it does next.
+    ui->fullScreenButton->setText(on ? QStringLiteral("Exit full screen") : QStringLiteral("Full screen"));
+    ui->fullScreenButton->setToolTip(on ? QStringLiteral("Exit full screen (Esc)")
+                                        : QStringLiteral("Full screen"));
+    ui->fullScreenButton->setIcon(QIcon(on ? QStringLiteral(":/Resources/exitfullscreen.svg")
+                                           : QStringLiteral(":/Resources/fullscreen.svg")));
+    ui->displayWidget->setStyleSheet(on ? QLatin1String(FullScreenStyle) : QString());
     if (on) {
         ui->displayPageLayout->removeWidget(ui->displayWidget);
         ui->displayWidget->setParent(nullptr);
