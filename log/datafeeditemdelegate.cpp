@@ -50,8 +50,10 @@ void DataFeedItemDelegate::paint(QPainter* painter, const QStyleOptionViewItem& 
     painter->setFont(opt.font);
     painter->setPen(opt.palette.color(group, opt.state & QStyle::State_Selected ? QPalette::HighlightedText
                                                                                 : QPalette::Text));
+    // Eliding lays the text out again: only for a value too wide for its column.
+    const bool fits = opt.fontMetrics.horizontalAdvance(value) <= text.width();
     painter->drawText(text, int(Qt::AlignRight | Qt::AlignVCenter),
-                      opt.fontMetrics.elidedText(value, Qt::ElideLeft, text.width()));
+                      fits ? value : opt.fontMetrics.elidedText(value, Qt::ElideLeft, text.width()));
     painter->restore();
 }
 
