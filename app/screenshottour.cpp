@@ -4,7 +4,10 @@
 #include "controller/ccontrollerinterface.h"
 #include "device/cdevice.h"
 #include "interface/ctibbo.h"
+#include "log/datafeedtablemodel.h"
 #include "log/datafeedtableview.h"
+#include "log/filterwidget.h"
+#include "log/pelmlogview.h"
 #include "platform/logcategories.h"
 #include "platform/pinger.h"
 #include "platform/qwinwidget.h"
@@ -18,6 +21,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCoreApplication>
+#include <QCursor>
 #include <QFile>
 #include <QLineEdit>
 #include <QMouseEvent>
@@ -25,6 +29,8 @@
 #include <QPushButton>
 #include <QTableWidget>
 #include <QTimer>
+
+#include <algorithm>
 
 namespace {
 
@@ -149,6 +155,9 @@ void ScreenshotTour::start()
             anyView = true;
         }
     }
+    if (capture && anyView) {
+        addCaptureDetails(main, capture);
+    }
     if (!anyView) {
         add(QStringLiteral("data-capture"), [this, main] { clickButton(main, "dataCaptureButton"); });
     }
@@ -197,6 +206,64 @@ void ScreenshotTour::addDeviceViews(MainWindow* main)
     addDialog(QStringLiteral("unreachable-dhcp-address"), [this, page] {
         return new MervikUnreachableDialog(instrumentWithModule(this, true, true, "10.0.7.50"), page);
     });
+}
+
+void ScreenshotTour::addCaptureDetails(MainWindow* main, QWidget* capture)
+{
+    auto* feed = capture->findChild<DataFeedTableView*>(QStringLiteral("tableWidget"));
+    auto* fullScreen = capture->findChild<QAbstractButton*>(QStringLiteral("fullScreenButton"));
+    auto* log = capture->findChild<PelmLogView*>(QStringLiteral("tableLogs"));
+    // Every optional column of the feed: the panel's boxes, as a user ticks them.
+    QWidget* panel = capture->findChild<QWidget*>(QStringLiteral("exportRightContext"));
+    QWidget* display = capture->findChild<QWidget*>(QStringLiteral("displayWidget"));
+    const auto allColumns = [panel](bool on) {
+        for (const char* name : {"countBox", "dateBox", "timeBox", "snBox", "customBox"}) {
+            if (auto* box = panel ? panel->findChild<QAbstractButton*>(QLatin1String(name)) : nullptr) {
+                box->setChecked(on);
+            }
+        }
+    };
+    if (feed) {
+        add(QStringLiteral("data-capture-feed-large"), [this, main, capture, allColumns] {
+            clickButton(main, "dataCaptureButton");
+            clickButton(capture, "feedButton");
+            allColumns(true);
+            m_window->resize(1920, 1080);
+            m_undo = [this] { m_window->resize(m_window->minimumSize()); };
+        });
+        add(QStringLiteral("data-capture-feed-hover"), [this, feed, allColumns] {
+            QWidget* viewport = feed->viewport();
+            const int row = std::max(0, feed->rowAt(viewport->height() / 2));
+            const QPoint at =
+                feed->visualRect(feed->model()->index(row, DataFeedTableModel::ValColumn)).center();
+            // Where the view looks for the pointer when new rows scroll it.
+            QCursor::setPos(viewport->mapToGlobal(at));
+            QMouseEvent move(QEvent::MouseMove, at, viewport->mapToGlobal(at), Qt::NoButton, Qt::NoButton,
+                             Qt::NoModifier);
+            QCoreApplication::sendEvent(viewport, &move);
+            m_undo = [feed, allColumns] {
+                QEvent leave(QEvent::Leave);
+                QCoreApplication::sendEvent(feed, &leave);
+                allColumns(false);
+            };
+        });
+    }
+    if (fullScreen && display) {
+        add(QStringLiteral("data-capture-display-fullscreen"), [this, capture, fullScreen, display] {
+            clickButton(capture, "displayButton");
+            fullScreen->setChecked(true);
+            m_subject = display;
+            m_undo = [fullScreen] { fullScreen->setChecked(false); };
+        });
+    }
+    if (log) {
+        add(QStringLiteral("data-capture-terminal-filter"), [this, capture, log] {
+            clickButton(capture, "terminalButton");
+            // Direction, date and message, as chosen in the filter dialog.
+            log->filterPanel()->setFilters({true, false, true, false, true});
+            m_undo = [log] { log->filterPanel()->setFilters({}); };
+        });
+    }
 }
 
 void ScreenshotTour::addFirmwareUpload(MainWindow* main)
@@ -251,6 +318,12 @@ void ScreenshotTour::shoot(const QString& name)
     const QString path = m_folder.filePath(name + QStringLiteral(".png"));
     QWidget* subject = m_subject ? m_subject.data() : m_window;
     const bool saved = subject->grab().save(path);
+    if (m_undo) {
+        // The step's subject, if any, belongs to the page: it is put back, not closed.
+        m_undo();
+        m_undo = nullptr;
+        m_subject = nullptr;
+    }
     if (m_subject) {
         m_subject->close();
     }

@@ -12,7 +12,8 @@ class QWinWidget;
 class QWidget;
 
 // Walks through the start screen, every page and every view of the data capture page at the window's
-// minimum size and writes one PNG of each, so that the look can be reviewed without a display.
+// minimum size (the data feed at a large size too) and writes one PNG of each, so that the look can
+// be reviewed without a display.
 class ScreenshotTour : public QObject
 {
     Q_OBJECT
@@ -40,6 +41,9 @@ private:
     void addDialog(const QString& name, std::function<QWidget*()> make);
     // The device page's views, with a connected and an unreachable instrument in its table.
     void addDeviceViews(MainWindow* main);
+    // The data feed at a large size and with a hovered row, the full-screen display and the terminal's
+    // filter panel; each step puts the page back as it found it.
+    void addCaptureDetails(MainWindow* main, QWidget* capture);
     // The firmware dialog while it uploads an image to the connected instrument.
     void addFirmwareUpload(MainWindow* main);
     void runNext();
@@ -52,6 +56,8 @@ private:
     QList<QPair<QString, Action>> m_steps;
     // The dialog of the current step, when it is one.
     QPointer<QWidget> m_subject;
+    // What puts the window back after the current step's picture.
+    Action m_undo;
     QStringList m_written;
     bool m_ok = true;
 };

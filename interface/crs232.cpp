@@ -125,8 +125,10 @@ QString CRS232::description() const
 
 void CRS232::updateDescription()
 {
-    m_description = port.portName() + QStringLiteral(" (") + m_portDescription + QStringLiteral(",") +
-                    QString::number(port.baudRate()) + QStringLiteral(")");
+    // A port the system gives no description for shows its rate alone, not after a stray comma.
+    const QString place = m_portDescription.isEmpty() ? QString() : m_portDescription + QStringLiteral(",");
+    m_description = port.portName() + QStringLiteral(" (") + place + QString::number(port.baudRate()) +
+                    QStringLiteral(")");
 }
 
 bool CRS232::setBaudRate(int baudRate)

@@ -4,24 +4,35 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QToolButton>
+#include <QVBoxLayout>
 
 AbstractFilter::AbstractFilter(const QString& column, int index, const QString& label, QWidget* parent)
     : QWidget(parent), m_column(column), m_index(index)
 {
-    auto* layout = new QHBoxLayout(this);
-    layout->setContentsMargins(2, 2, 2, 2);
+    // Two lines, the column's name with its X above the option and values, so that the panel stays
+    // narrow beside the log and every filter's option box starts at the same place.
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(2, 2, 2, 6);
+    layout->setSpacing(2);
+    auto* title = new QHBoxLayout;
     m_label = new QLabel(label.isEmpty() ? column : label, this);
-    m_label->setMinimumWidth(70);
-    chooseOptionCombo = new QComboBox(this);
-    chooseOptionCombo->setObjectName(QStringLiteral("chooseOptionCombo"));
-    m_valueLayout = new QHBoxLayout;
+    m_label->setStyleSheet(QStringLiteral("font-weight: bold;"));
     m_xButton = new QToolButton(this);
     m_xButton->setObjectName(QStringLiteral("xButton"));
     m_xButton->setText(QStringLiteral("X"));
-    layout->addWidget(m_label);
-    layout->addWidget(chooseOptionCombo);
-    layout->addLayout(m_valueLayout, 1);
-    layout->addWidget(m_xButton);
+    m_xButton->setAutoRaise(true);
+    m_xButton->setToolTip(QStringLiteral("Remove this filter"));
+    title->addWidget(m_label, 1);
+    title->addWidget(m_xButton);
+    auto* values = new QHBoxLayout;
+    chooseOptionCombo = new QComboBox(this);
+    chooseOptionCombo->setObjectName(QStringLiteral("chooseOptionCombo"));
+    chooseOptionCombo->setFixedWidth(OptionWidth);
+    m_valueLayout = new QHBoxLayout;
+    values->addWidget(chooseOptionCombo, 0, Qt::AlignLeft);
+    values->addLayout(m_valueLayout, 1);
+    layout->addLayout(title);
+    layout->addLayout(values);
     connect(m_xButton, &QToolButton::clicked, this, &AbstractFilter::xButtonClicked);
 }
 

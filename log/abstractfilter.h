@@ -23,6 +23,8 @@ public:
         InOut = 4
     };
 
+    static constexpr int OptionWidth = 130;
+
     AbstractFilter(const QString& column, int index, const QString& label, QWidget* parent = nullptr);
 
     virtual QString filterString() const = 0;

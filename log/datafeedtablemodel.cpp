@@ -10,8 +10,9 @@
 #include <limits>
 
 namespace {
-const char* const ColumnNames[DataFeedTableModel::ColumnCount] = {"EMPTY", "COUNT", "DATE", "TIME",
-                                                                  "SN",    "VAL",   "UNIT", "NOTE"};
+// The delete button's column has no heading.
+const char* const ColumnTitles[DataFeedTableModel::ColumnCount] = {
+    "", "Count", "Date", "Time", "Serial number", "Value", "Unit", "Note"};
 const char* const SelectColumns = "SELECT EMPTY, COUNT, DATE, TIME, SN, VAL, UNIT, NOTE FROM DATAFEED ";
 // Below and above every COUNT: the table's two ends as places to count rows from.
 constexpr qint64 BeforeFirst = std::numeric_limits<qint64>::min();
@@ -339,8 +340,14 @@ Qt::ItemFlags DataFeedTableModel::flags(const QModelIndex& index) const
 
 QVariant DataFeedTableModel::headerData(int section, Qt::Orientation orientation, int role) const
 {
-    if (orientation == Qt::Horizontal && role == Qt::DisplayRole && section >= 0 && section < ColumnCount) {
-        return QLatin1String(ColumnNames[section]);
+    if (orientation == Qt::Horizontal && section >= 0 && section < ColumnCount) {
+        if (role == Qt::DisplayRole) {
+            return QLatin1String(ColumnTitles[section]);
+        }
+        if (role == Qt::TextAlignmentRole) {
+            // Over the values, which line up on their decimal points at the right.
+            return int((section == ValColumn ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter);
+        }
     }
     return QAbstractTableModel::headerData(section, orientation, role);
 }

@@ -21,6 +21,22 @@ DataFeedTableView::DataFeedTableView(QWidget* parent)
     // Widths are measured on the rows in sight and about a block around them: Qt's default sample of
     // a thousand rows costs, at a million rows, as much as the rest of opening the view.
     horizontalHeader()->setResizeContentsPrecision(DataFeedTableModel::BlockRows);
+    // The delete button's column stays narrow, value and note take the room, the others fit their
+    // contents; COUNT numbers the rows, so the row header would only repeat it.
+    horizontalHeader()->setMinimumSectionSize(DeleteColumnWidth);
+    horizontalHeader()->setSectionResizeMode(DataFeedTableModel::EmptyColumn, QHeaderView::Fixed);
+    horizontalHeader()->resizeSection(DataFeedTableModel::EmptyColumn, DeleteColumnWidth);
+    horizontalHeader()->setSectionResizeMode(DataFeedTableModel::ValColumn, QHeaderView::Stretch);
+    horizontalHeader()->setSectionResizeMode(DataFeedTableModel::NoteColumn, QHeaderView::Stretch);
+    verticalHeader()->hide();
+    // A click anywhere in a row, the right button's too, takes the whole row: the delete menu
+    // acts on rows.
+    setSelectionBehavior(QAbstractItemView::SelectRows);
+    connect(verticalScrollBar(), &QScrollBar::rangeChanged, this, [this](int, int max) {
+        if (m_followEnd && isVisible()) {
+            verticalScrollBar()->setValue(max);
+        }
+    });
 
     setMouseTracking(true);
     verticalScrollBar()->setMouseTracking(true);
@@ -53,6 +69,9 @@ void DataFeedTableView::addRow(const QStringList& fields)
     tableModel->appendRow(m_nextCount, fields);
     ++m_nextCount;
     refresh();
+    if (m_followEnd) {
+        scrollToBottom();
+    }
 }
 
 void DataFeedTableView::removeRow(int row)
@@ -78,7 +97,17 @@ void DataFeedTableView::refresh()
     // Measuring contents is the expensive part of a refresh; widths follow at most every 2.5 s.
     if (!refreshTimer.isActive()) {
         refreshTimer.start();
-        resizeColumnsToContents();
+        fitColumns();
+    }
+}
+
+void DataFeedTableView::fitColumns()
+{
+    for (int column = 0; column < DataFeedTableModel::ColumnCount; ++column) {
+        if (horizontalHeader()->sectionResizeMode(column) == QHeaderView::Interactive &&
+            !isColumnHidden(column)) {
+            resizeColumnToContents(column);
+        }
     }
 }
 
@@ -131,6 +160,10 @@ void DataFeedTableView::onDeleteButtonReleased() {}
 void DataFeedTableView::verticalScrollbarValueChanged(int value)
 {
     QTableView::verticalScrollbarValueChanged(value);
+    // The view's place is the user's only while it is shown; hidden, its range is not kept up.
+    if (isVisible()) {
+        m_followEnd = value >= verticalScrollBar()->maximum() - 1;
+    }
     if (m_buttonRaised) {
         placeDeleteButton(viewport()->mapFromGlobal(QCursor::pos()));
     }
@@ -140,6 +173,9 @@ void DataFeedTableView::showEvent(QShowEvent* event)
 {
     refresh();
     QTableView::showEvent(event);
+    if (m_followEnd) {
+        scrollToBottom();
+    }
 }
 
 void DataFeedTableView::mouseMoveEvent(QMouseEvent* event)

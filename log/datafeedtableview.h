@@ -16,6 +16,7 @@ class DataFeedTableView : public QTableView
     Q_OBJECT
 public:
     static constexpr int ResizeIntervalMs = 2500;
+    static constexpr int DeleteColumnWidth = 40;
 
     explicit DataFeedTableView(QWidget* parent = nullptr);
 
@@ -25,6 +26,10 @@ public:
     void clearAll();
     int nextCount() const { return m_nextCount; }
     void refresh();
+    // Fits the columns that take their width from their contents; value and note share the rest.
+    void fitColumns();
+    // Whether new rows scroll into sight: the user is at the end (or has not scrolled since opening).
+    bool isFollowingEnd() const { return m_followEnd; }
 
     DataFeedTableModel* feedModel() const { return tableModel; }
     QPushButton* deleteButtonWidget() const { return deleteButton; }
@@ -68,4 +73,5 @@ private:
     qint64 m_pressedCount = -1;
     QTimer refreshTimer;
     bool m_buttonRaised = false;
+    bool m_followEnd = true;
 };

@@ -7,6 +7,7 @@
 #include "log/timefilter.h"
 #include "platform/logcategories.h"
 
+#include <QLabel>
 #include <QSqlField>
 #include <QVBoxLayout>
 
@@ -15,6 +16,11 @@ FilterWidget::FilterWidget(QWidget* parent) : QWidget(parent)
     setWindowTitle(QStringLiteral("Filters"));
     m_layout = new QVBoxLayout(this);
     m_layout->setContentsMargins(4, 4, 4, 4);
+    auto* title = new QLabel(QStringLiteral("Filters"), this);
+    title->setStyleSheet(QStringLiteral("font-weight: bold; color: #3b3b3b;"));
+    m_layout->addWidget(title);
+    // Beside the log it takes what its editors need, no more.
+    setMaximumWidth(MaximumWidth);
 }
 
 void FilterWidget::init(QSqlRecord record, QVector<int> types, QStringList labels)

@@ -14,6 +14,8 @@ class FilterWidget : public QWidget
 {
     Q_OBJECT
 public:
+    static constexpr int MaximumWidth = 420;
+
     explicit FilterWidget(QWidget* parent = nullptr);
 
     // Leading columns of the record that get no filter (the log's key columns).

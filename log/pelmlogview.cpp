@@ -66,8 +66,15 @@ PelmLogView::PelmLogView(QWidget* parent)
 
 PelmLogView::~PelmLogView()
 {
-    // The panel is a window of its own, so nothing else deletes it.
-    delete filterWidget;
+    // A panel without a parent is a window of its own: nothing else deletes it.
+    if (filterWidget && !filterWidget->parent()) {
+        delete filterWidget;
+    }
+}
+
+FilterWidget* PelmLogView::filterPanel() const
+{
+    return filterWidget;
 }
 
 void PelmLogView::setTable(const QString& name)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QColor>
+#include <QPointer>
 #include <QString>
 #include <QTableView>
 #include <QVector>
@@ -30,7 +31,7 @@ public:
     bool isLineMode() const { return lineMode; }
     bool isStickingToBottom() const { return stickToBottom; }
     QString currentFilter() const { return filter; }
-    FilterWidget* filterPanel() const { return filterWidget; }
+    FilterWidget* filterPanel() const;
     PelmQueryModel* queryModel() const { return m_model; }
 
 public slots:
@@ -54,7 +55,8 @@ private:
     bool writeFile(const QString& path, const QByteArray& bytes, QIODevice::OpenMode mode);
 
     bool lineMode = true;
-    FilterWidget* filterWidget;
+    // A window of its own unless a page puts it in its layout, which then may delete it first.
+    QPointer<FilterWidget> filterWidget;
     bool stickToBottom = true;
     QString table;
     QString filter;

@@ -3,7 +3,8 @@
 #include <QColor>
 #include <QSqlQueryModel>
 
-// The log view's query model: rows of received text and of sent text get their own background.
+// The log view's query model: rows of received text and of sent text get their own background,
+// sent text its own colour and the direction column an arrow.
 class PelmQueryModel : public QSqlQueryModel
 {
     Q_OBJECT

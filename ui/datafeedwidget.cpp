@@ -7,6 +7,8 @@
 #include "device/cdevice.h"
 #include "log/cpelmlog.h"
 #include "log/datafeedtablemodel.h"
+#include "log/filterwidget.h"
+#include "log/pelmlogview.h"
 #include "platform/logcategories.h"
 #include "ui/confirmationdialog.h"
 
@@ -14,6 +16,7 @@
 #include <QButtonGroup>
 #include <QDateTime>
 #include <QHeaderView>
+#include <QIcon>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QScrollBar>
@@ -24,6 +27,10 @@ namespace {
 
 // Log view columns before the ones the terminal options switch.
 constexpr int TerminalKeyColumns = 2;
+
+// The page's look of the display, which a full-screen display, a window of its own, no longer inherits.
+const char* const FullScreenStyle = "#displayWidget { background: #ffffff; border: 1px solid #d6d6d6; }"
+                                    "#displayValueLabel { color: #000000; }";
 
 } // namespace
 
@@ -80,7 +87,6 @@ DataFeedWidget::DataFeedWidget(QWidget* parent) : QWidget(parent), ui(new Ui::Da
     connect(&settings->terminalRawChunks, &TwoStateElement::stateChanged, ui->tableLogs,
             [this](bool raw) { ui->tableLogs->setLineMode(!raw); });
 
-    ui->tableWidget->horizontalHeader()->setStretchLastSection(true);
     ui->tableWidget->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(ui->tableWidget, &QWidget::customContextMenuRequested, this, &DataFeedWidget::menuRequested);
     CBalanceController* balance = CBalanceController::instance();
@@ -106,6 +112,16 @@ DataFeedWidget::DataFeedWidget(QWidget* parent) : QWidget(parent), ui(new Ui::Da
 
     connect(ui->exportRightContext, &RightExportContext::swapToTransfer, this,
             &DataFeedWidget::swapToTransfer);
+    // The log's filters and exports, also on the view's own menu, where not every user looks.
+    connect(ui->terminalRightContext, &RightTerminalContext::filterRequested, ui->tableLogs,
+            &PelmLogView::chooseFilters);
+    connect(ui->terminalRightContext, &RightTerminalContext::exportLinesRequested, ui->tableLogs,
+            qOverload<>(&PelmLogView::save));
+    connect(ui->terminalRightContext, &RightTerminalContext::exportReceivedRequested, ui->tableLogs,
+            &PelmLogView::saveRaw);
+    // The filter panel sits beside the log, not in a window of its own.
+    ui->terminalPageLayout->addWidget(ui->tableLogs->filterPanel());
+    ui->tableLogs->filterPanel()->hide();
     connect(ui->terminalRightContext, &RightTerminalContext::pasteCommand, ui->terminalBottomContext,
             &BottomTerminalContext::pasteCommand);
     connect(ui->exportBottomContext, &BottomExportContext::clearContents, this,
@@ -117,8 +133,10 @@ DataFeedWidget::DataFeedWidget(QWidget* parent) : QWidget(parent), ui(new Ui::Da
     connect(ui->fullScreenButton, &QToolButton::toggled, this, &DataFeedWidget::setFullScreen);
     flashTimer.setSingleShot(true);
     flashTimer.setInterval(FlashMs);
-    connect(&flashTimer, &QTimer::timeout, ui->displayWidget,
-            [this] { ui->displayWidget->setStyleSheet(QString()); });
+    connect(&flashTimer, &QTimer::timeout, ui->displayWidget, [this] {
+        ui->displayWidget->setStyleSheet(ui->fullScreenButton->isChecked() ? QLatin1String(FullScreenStyle)
+                                                                           : QString());
+    });
 
     setDisplay(true);
 }
@@ -179,15 +197,10 @@ void DataFeedWidget::receiveResult(Measurement m)
     const QDateTime now = QDateTime::currentDateTime();
     const CDevice* device = CControllerInterface::currentDevice();
     const QString serialNumber = device ? device->serialNumber().simplified() : QStringLiteral("N/A");
-    const QScrollBar* bar = ui->tableWidget->verticalScrollBar();
-    // Someone reading older rows keeps the place; at the bottom the view follows the new rows.
-    const bool follow = bar->value() >= bar->maximum() - 1;
+    // Someone reading older rows keeps the place; at the end the view follows the new rows.
     ui->tableWidget->addRow({now.date().toString(QStringLiteral("MM-dd-yyyy")),
                              now.time().toString(QStringLiteral("HH:mm:ss")), serialNumber, m.valueText(),
                              m.unit, QString()});
-    if (follow) {
-        ui->tableWidget->scrollToBottom();
-    }
     if (isDisplayShown()) {
         flashDisplay();
     }
@@ -243,6 +256,13 @@ void DataFeedWidget::hideEvent(QHideEvent* event)
 
 void DataFeedWidget::setFullScreen(bool on)
 {
+    // The button names what it does next.
+    ui->fullScreenButton->setText(on ? QStringLiteral("Exit full screen") : QStringLiteral("Full screen"));
+    ui->fullScreenButton->setToolTip(on ? QStringLiteral("Exit full screen (Esc)")
+                                        : QStringLiteral("Full screen"));
+    ui->fullScreenButton->setIcon(QIcon(on ? QStringLiteral(":/Resources/exitfullscreen.svg")
+                                           : QStringLiteral(":/Resources/fullscreen.svg")));
+    ui->displayWidget->setStyleSheet(on ? QLatin1String(FullScreenStyle) : QString());
     if (on) {
         ui->displayPageLayout->removeWidget(ui->displayWidget);
         ui->displayWidget->setParent(nullptr);
@@ -318,7 +338,7 @@ void DataFeedWidget::clearFeed()
 void DataFeedWidget::setColumnHidden(int column, bool show)
 {
     ui->tableWidget->setColumnHidden(column, !show);
-    ui->tableWidget->resizeColumnsToContents();
+    ui->tableWidget->fitColumns();
 }
 
 void DataFeedWidget::setColumnHiddenTerminal(int column, bool show)

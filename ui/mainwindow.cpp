@@ -15,8 +15,11 @@
 #include "ui_mainwindow.h"
 
 #include <QButtonGroup>
+#include <QLabel>
 #include <QResizeEvent>
 #include <QShortcut>
+
+#include <algorithm>
 
 namespace {
 const char* const White = "#ffffff";
@@ -117,6 +120,9 @@ void MainWindow::setUpStartScreen()
                                                QColor(QLatin1String(StartIcons))));
         const int page = entry.page;
         connect(entry.frame, &ClickableFrame::clicked, this, [this, page] { showPage(page); });
+    }
+    for (QLabel* text : {ui->deviceFrameText, ui->dataCaptureFrameText, ui->transferFrameText}) {
+        text->installEventFilter(this);
     }
     connect(m_pageButtons, &QButtonGroup::idClicked, ui->mainStack, &QStackedWidget::setCurrentIndex);
 }
@@ -247,6 +253,28 @@ void MainWindow::connectCaptureExport()
 void MainWindow::startDevicePage()
 {
     ui->deviceWidget->start();
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::Resize) {
+        alignStartCards();
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void MainWindow::alignStartCards()
+{
+    // Every card's description takes the height of the longest, so that the cards, centred alike,
+    // put their icons and titles on one line. Widths do not follow heights: no resize loop.
+    const QList<QLabel*> texts{ui->deviceFrameText, ui->dataCaptureFrameText, ui->transferFrameText};
+    int height = 0;
+    for (const QLabel* text : texts) {
+        height = std::max(height, text->heightForWidth(text->width()));
+    }
+    for (QLabel* text : texts) {
+        text->setMinimumHeight(height);
+    }
 }
 
 void MainWindow::resizeEvent(QResizeEvent* ev)

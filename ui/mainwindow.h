@@ -45,8 +45,12 @@ private slots:
     void setFilePath(QString path);
     void resizeEvent(QResizeEvent* ev) override;
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     void setUpStartScreen();
+    void alignStartCards();
     void setUpStatusLine();
     void setUpShortcuts();
     void connectCaptureExport();

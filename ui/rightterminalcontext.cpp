@@ -8,6 +8,7 @@
 #include "ui/panelkit.h"
 
 #include <QLayout>
+#include <QMenu>
 
 RightTerminalContext::RightTerminalContext(QWidget* parent)
     : QWidget(parent), ui(new Ui::RightTerminalContext)
@@ -42,6 +43,13 @@ RightTerminalContext::RightTerminalContext(QWidget* parent)
         connect(test.frame, &ClickableFrame::clicked, this, [this, command] { emit pasteCommand(command); });
     }
     connect(ui->SIFrame, &ClickableFrame::resized, this, &RightTerminalContext::fitTestFrames);
+
+    connect(ui->filterButton, &QPushButton::clicked, this, &RightTerminalContext::filterRequested);
+    auto* exports = new QMenu(ui->exportButton);
+    exports->addAction(QStringLiteral("Shown lines..."), this, &RightTerminalContext::exportLinesRequested);
+    exports->addAction(QStringLiteral("Received data..."), this,
+                       &RightTerminalContext::exportReceivedRequested);
+    ui->exportButton->setMenu(exports);
 
     connect(ui->firmwareButton, &QPushButton::clicked, this, [this] {
         FirmwareDialog dialog(this);

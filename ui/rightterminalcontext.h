@@ -17,6 +17,9 @@ public:
 
 signals:
     void pasteCommand(QString command);
+    void filterRequested();
+    void exportLinesRequested();
+    void exportReceivedRequested();
 
 protected:
     void showEvent(QShowEvent* event) override;

@@ -111,6 +111,8 @@ private slots:
     void pointerHighlightsAndDeletesTheRow();
     void appendWhileEditingKeepsTheEditor();
     void deleteTakesThePressedRowOnly();
+    void opensAtItsEndAndFollowsIt();
+    void rightClickSelectsTheWholeRow();
 
 private:
     std::unique_ptr<DataFeedTableView> shownView(int rows = 0);
@@ -306,6 +308,7 @@ void TstDataFeed::deleteTakesThePressedRowOnly()
     // them), so another row is under the pointer at the release: nothing goes. Pressed and released on
     // the same row: that row goes.
     auto view = shownView(40);
+    view->scrollToTop();
     const QPoint at = view->visualRect(view->model()->index(5, DataFeedTableModel::EmptyColumn)).center();
     QPushButton* button = view->deleteButtonWidget();
     moveMouse(view->viewport(), at);
@@ -319,6 +322,49 @@ void TstDataFeed::deleteTakesThePressedRowOnly()
     QTest::mouseClick(button, Qt::LeftButton, Qt::NoModifier, button->rect().center());
     QCOMPARE(view->model()->rowCount(), 39);
     QVERIFY(!storedCounts().contains(under));
+}
+
+void TstDataFeed::opensAtItsEndAndFollowsIt()
+{
+    // Rows of an earlier run; the page opens on another view, so results arrive before the feed is shown.
+    fill(500);
+    DataFeedTableView view;
+    view.resize(600, 400);
+    view.addRow(fields(QStringLiteral("1")));
+    view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    const auto lastShown = [&view] {
+        const QModelIndex last =
+            view.model()->index(view.model()->rowCount() - 1, DataFeedTableModel::ValColumn);
+        return view.viewport()->rect().contains(view.visualRect(last));
+    };
+    QTRY_VERIFY(lastShown());
+    view.addRow(fields(QStringLiteral("2")));
+    QVERIFY(lastShown());
+
+    // Scrolled up, the user keeps the place; back at the end, the view follows again.
+    QScrollBar* bar = view.verticalScrollBar();
+    bar->triggerAction(QAbstractSlider::SliderPageStepSub);
+    const int place = bar->value();
+    view.addRow(fields(QStringLiteral("3")));
+    QCoreApplication::processEvents();
+    QCOMPARE(bar->value(), place);
+    QVERIFY(!lastShown());
+    bar->triggerAction(QAbstractSlider::SliderToMaximum);
+    view.addRow(fields(QStringLiteral("4")));
+    QVERIFY(lastShown());
+}
+
+void TstDataFeed::rightClickSelectsTheWholeRow()
+{
+    // The delete menu acts on whole rows: the right button on a cell must select its row.
+    auto view = shownView(5);
+    view->scrollToTop();
+    const QPoint cell = view->visualRect(view->model()->index(2, DataFeedTableModel::ValColumn)).center();
+    QTest::mouseClick(view->viewport(), Qt::RightButton, Qt::NoModifier, cell);
+    const QModelIndexList rows = view->selectionModel()->selectedRows(DataFeedTableModel::CountColumn);
+    QCOMPARE(rows.size(), 1);
+    QCOMPARE(rows.first().data().toLongLong(), 3);
 }
 
 QTEST_MAIN(TstDataFeed)
