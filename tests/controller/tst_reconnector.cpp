@@ -4,6 +4,7 @@
 #include "controller/cdevicecontroller.h"
 #include "controller/reconnector.h"
 #include "device/cdevice.h"
+#include "support/simprocess.h"
 
 #include "siminstrument.h"
 #include "simpty.h"
@@ -12,6 +13,8 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <csignal>
 
 class TstReconnector : public QObject
 {
@@ -84,6 +87,8 @@ void TstReconnector::bringsTheSameInstrumentBack_data()
     QTest::newRow("another instrument at the place, then the right one") << false << "other";
     QTest::newRow("disconnected on purpose") << false << "manual";
     QTest::newRow("switched off") << true << "off";
+    // mervik-sim as a process, its cable pulled by a signal and plugged back by itself.
+    QTest::newRow("mervik-sim --reappear-after") << false << "process";
 }
 
 void TstReconnector::bringsTheSameInstrumentBack()
@@ -91,7 +96,12 @@ void TstReconnector::bringsTheSameInstrumentBack()
     QFETCH(bool, tcp);
     QFETCH(QString, meanwhile);
     m_tcp = tcp;
-    setLine(true);
+    SimProcess sim;
+    if (meanwhile == QLatin1String("process")) {
+        QVERIFY(!sim.startPty({"--link", m_link, "--reappear-after", "300", "--stream", "100"}).isEmpty());
+    } else {
+        setLine(true);
+    }
     CDevice device;
     tcp ? device.setLAN(QHostAddress::LocalHost, m_port) : device.setRS232(m_link, QString(), 9600);
     CDeviceController::instance()->setCurrentDevice(&device);
@@ -105,6 +115,9 @@ void TstReconnector::bringsTheSameInstrumentBack()
     m_reconnector->setEnabled(meanwhile != QLatin1String("off"));
     if (meanwhile == QLatin1String("manual")) {
         device.disconnectDevice();
+    } else if (meanwhile == QLatin1String("process")) {
+        ::kill(pid_t(sim.process.processId()), SIGUSR1);
+        QVERIFY(!sim.waitForLine("GONE").isEmpty());
     } else {
         setLine(false);
     }
@@ -131,7 +144,7 @@ void TstReconnector::bringsTheSameInstrumentBack()
         disconnect(listen);
         QCOMPARE(device.state(), int(STATE_DISCONNECTED));
         m_instrument.setIdentity(SimInstrument::Identity());
-    } else {
+    } else if (meanwhile != QLatin1String("process")) {
         setLine(true);
     }
     QTRY_COMPARE_WITH_TIMEOUT(device.state(), int(STATE_CONNECTED), 5000);
