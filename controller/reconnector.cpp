@@ -42,7 +42,7 @@ Reconnector::~Reconnector()
 
 bool Reconnector::isReconnecting() const
 {
-    return !m_device.isNull();
+    return m_active;
 }
 
 void Reconnector::setPauses(int firstMs, int longestMs)
@@ -64,7 +64,7 @@ void Reconnector::onStateChanged(int state)
     CDevice* device = CControllerInterface::currentDevice();
     // Only a connection that was up and went down by itself: a disconnection asked for passes through
     // Disconnecting first.
-    if (!m_enabled || m_device || !device || state != STATE_DISCONNECTED ||
+    if (!m_enabled || m_active || !device || state != STATE_DISCONNECTED ||
         device->previousState() != STATE_CONNECTED || device->serialNumber().isEmpty()) {
         return;
     }
@@ -77,6 +77,9 @@ void Reconnector::start(CDevice* device)
     m_device = device;
     m_serialNumber = device->serialNumber();
     m_pauseMs = m_firstMs;
+    m_active = true;
+    // A trial under way when the device goes is never answered: its end is this.
+    m_destroyed = connect(device, &QObject::destroyed, this, &Reconnector::stop);
     // The trials' own connections and disconnections are not the program's business.
     CDeviceController::instance()->setQuiet(true);
     emit reconnecting(true);
@@ -85,10 +88,13 @@ void Reconnector::start(CDevice* device)
 
 void Reconnector::stop()
 {
-    if (!m_device && !m_timer.isActive()) {
+    if (!m_active) {
         return;
     }
+    m_active = false;
+    m_attempting = false;
     m_timer.stop();
+    disconnect(m_destroyed);
     m_device = nullptr;
     CDeviceController::instance()->setQuiet(false);
     emit reconnecting(false);
@@ -97,7 +103,12 @@ void Reconnector::stop()
 void Reconnector::attempt()
 {
     CDevice* device = m_device;
-    if (!device || m_attempting) {
+    if (!device) {
+        // Gone meanwhile (a new search deletes what the last one found): nothing to wait for.
+        stop();
+        return;
+    }
+    if (m_attempting) {
         return;
     }
     m_attempting = true;
@@ -122,6 +133,7 @@ void Reconnector::attemptEnded(bool same)
     m_attempting = false;
     CDevice* device = m_device;
     if (!device) {
+        stop();
         return;
     }
     if (!same) {
@@ -131,8 +143,6 @@ void Reconnector::attemptEnded(bool same)
         return;
     }
     qCInfo(lcController) << "reconnected:" << device->interfaceDescription();
-    m_device = nullptr;
-    CDeviceController::instance()->setQuiet(false);
-    emit reconnecting(false);
+    stop();
     QMetaObject::invokeMethod(device, "connectDevice", Qt::QueuedConnection, Q_ARG(bool, true));
 }

@@ -43,6 +43,7 @@ private:
 
     static Reconnector* s_instance;
     QPointer<CDevice> m_device;
+    QMetaObject::Connection m_destroyed;
     QString m_serialNumber;
     QTimer m_timer;
     int m_pauseMs = FirstPauseMs;
@@ -50,4 +51,6 @@ private:
     int m_longestMs = LongestPauseMs;
     bool m_enabled = true;
     bool m_attempting = false;
+    // Between start() and stop(): the device controller is quiet meanwhile.
+    bool m_active = false;
 };

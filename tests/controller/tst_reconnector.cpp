@@ -26,6 +26,7 @@ private slots:
     void cleanup();
     void bringsTheSameInstrumentBack_data();
     void bringsTheSameInstrumentBack();
+    void deviceGoneMeanwhile();
 
 private:
     // The line goes away (a pulled cable) or comes back at the same place.
@@ -162,6 +163,24 @@ void TstReconnector::bringsTheSameInstrumentBack()
     QTRY_VERIFY(feedRows().size() >= before.size() + 2);
     QCOMPARE(feedRows().mid(0, before.size()), before);
     device.disconnectDevice();
+}
+
+void TstReconnector::deviceGoneMeanwhile()
+{
+    // A new search deletes what the last one found: the wait ends and the program hears its devices again.
+    m_tcp = false;
+    setLine(true);
+    auto* device = new CDevice;
+    device->setRS232(m_link, QString(), 9600);
+    CDeviceController::instance()->setCurrentDevice(device);
+    QVERIFY(device->connectDevice(true));
+    QTRY_COMPARE(device->serialNumber(), QStringLiteral("123456"));
+    QSignalSpy reconnecting(m_reconnector, &Reconnector::reconnecting);
+    setLine(false);
+    QTRY_COMPARE(reconnecting.count(), 1);
+    delete device;
+    QTRY_COMPARE(reconnecting.count(), 2);
+    QVERIFY(!CDeviceController::instance()->quiet());
 }
 
 QTEST_MAIN(TstReconnector)
