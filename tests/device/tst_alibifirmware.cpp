@@ -4,35 +4,13 @@
 #include "device/srecordfile.h"
 #include "log/cpelmlog.h"
 #include "support/simprocess.h"
+#include "support/srecord.h"
 #include "support/testdatabase.h"
 
 #include <QScopeGuard>
 #include <QtTest>
 
-#include <numeric>
-
 namespace {
-
-// A record of the test's own making: type, 16-bit address, data, and the checksum that makes the
-// bytes add up to FF.
-QByteArray sRecord(char type, int address, const QByteArray& data)
-{
-    QByteArray bytes = QByteArray(1, char(data.size() + 3)) + char(address >> 8) + char(address) + data;
-    const int sum =
-        std::accumulate(bytes.cbegin(), bytes.cend(), 0, [](int s, char b) { return s + quint8(b); });
-    bytes += char(~sum);
-    return 'S' + QByteArray(1, type) + bytes.toHex().toUpper();
-}
-
-// An image of `lines` lines: a header, data records and the closing S9, ended by CR LF.
-QByteArray image(int lines)
-{
-    QByteArray file = sRecord('0', 0, "mervik") + "\r\n";
-    for (int i = 1; i < lines - 1; ++i) {
-        file += sRecord('1', i * 16, QByteArray(16, char(i))) + "\r\n";
-    }
-    return file + sRecord('9', 0, QByteArray()) + "\r\n";
-}
 
 QString writeFile(const QTemporaryDir& dir, const QByteArray& content)
 {
@@ -276,7 +254,7 @@ private slots:
         QTest::addColumn<QString>("expected");
         QTest::addColumn<bool>("answersAfter");
 
-        const QByteArray good = image(250);
+        const QByteArray good = sRecordImage(250);
         QByteArrayList lines = good.split('\n');
         QByteArray& line57 = lines[56];
         line57[line57.size() - 2] = line57.at(line57.size() - 2) == '0' ? '1' : '0';
@@ -339,7 +317,7 @@ private slots:
     void firmwareLogFromAnotherThread()
     {
         QTemporaryDir dir;
-        const QString path = writeFile(dir, image(250));
+        const QString path = writeFile(dir, sRecordImage(250));
         SimProcess sim;
         const QString port = sim.startPty();
         QVERIFY(!port.isEmpty());

@@ -8,6 +8,7 @@
 #include "search/dialogrepairprompt.h"
 #include "search/mervikunreachabledialog.h"
 #include "support/testnetns.h"
+#include "support/widgetuser.h"
 #include "ui/pelmmodelview.h"
 #include "ui/pelmprogressdialog.h"
 
@@ -317,22 +318,14 @@ void TstReachability::repairPrompt()
     const auto device = deviceWith(QStringLiteral("routing=2 remote=192.168.1.21"));
     QWidget page;
     DialogRepairPrompt prompt(&page);
-    // The user answers the dialog once it is up; whatever else stays up is closed after 5 s.
-    int polls = 0;
-    QTimer user;
-    connect(&user, &QTimer::timeout, this, [&] {
-        QWidget* modal = QApplication::activeModalWidget();
-        if (auto* dialog = qobject_cast<MervikUnreachableDialog*>(modal)) {
-            dialog->findChild<QPushButton*>(accept ? "pbApply" : "pbCancel")->click();
-        } else if (modal && ++polls > 500) {
-            modal->close();
-        }
+    ModalAnswerer user(QString(), [accept](QWidget* dialog) {
+        dialog->findChild<QPushButton*>(accept ? "pbApply" : "pbCancel")->click();
+        return QString::fromLatin1(dialog->metaObject()->className());
     });
-    user.start(10);
     QList<int> commands;
     QList<QVariant> arguments;
     QCOMPARE(prompt.proposeSettings(device.get(), &commands, &arguments), accept);
-    user.stop();
+    QCOMPARE(user.texts, QStringList{"MervikUnreachableDialog"});
     QCOMPARE(described(commands, arguments),
              accept ? QStringLiteral("10=QString:192.168.1.20 13=int:0") : QString());
 
