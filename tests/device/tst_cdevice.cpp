@@ -171,25 +171,9 @@ QVariant invoke(CDevice& device, const QString& call)
     return returned;
 }
 
-// Reachability: the computer at 192.168.1.20/24; by default a static server at 192.168.1.50/24 over TCP.
+// Reachability (moduleWith): the computer at 192.168.1.20/24; by default a static server at
+// 192.168.1.50/24 over TCP.
 const QHostAddress Computer(QStringLiteral("192.168.1.20"));
-
-// A module with some settings changed: "dhcp=1 routing=2".
-CTibbo* moduleWith(const QString& changes = QString())
-{
-    QMap<QString, QString> s;
-    const QString settings = withFields("dhcp=0 obtained=1 address=192.168.1.50 routing=1 "
-                                        "remote=192.168.1.20 netmask=255.255.255.0 protocol=1",
-                                        changes);
-    for (const QString& field : settings.split(QLatin1Char(' '))) {
-        s.insert(field.section(QLatin1Char('='), 0, 0), field.section(QLatin1Char('='), 1));
-    }
-    auto* module = new CTibbo(Computer, 0xffffff00, "0.26.43.60.77.94", QHostAddress(s["address"]));
-    module->setPlannedSettings(s["dhcp"] == "1", s["routing"].toInt(), QHostAddress(s["remote"]),
-                               QHostAddress(s["netmask"]), s["protocol"].toInt());
-    module->setDhcpState(s["dhcp"] == "1", s["obtained"] == "1");
-    return module;
-}
 
 } // namespace
 
