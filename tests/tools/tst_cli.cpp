@@ -172,15 +172,13 @@ void TstCli::read_data()
     QTest::addColumn<QStringList>("simArgs");
     QTest::addColumn<QString>("option");
     QTest::addColumn<QString>("value");
-    QTest::newRow("current") << QStringList() << "--csv"
-                             << "12.50";
-    QTest::newRow("current, stable") << QStringList() << "--stable"
-                                     << "12.50";
-    QTest::newRow("older, stable") << Older << "--stable"
-                                   << "12.50";
+    const auto row = [](const char* name, const QStringList& sim, const QString& option,
+                        const QString& value) { QTest::newRow(name) << sim << option << value; };
+    row("current", {}, "--csv", "12.50");
+    row("current, stable", {}, "--stable", "12.50");
+    row("older, stable", Older, "--stable", "12.50");
     // An analytical balance's eight significant digits arrive as sent.
-    QTest::newRow("eight digits") << QStringList{"--weight", "1234.5678", "--decimals", "4"} << "--csv"
-                                  << "1234.5678";
+    row("eight digits", {"--weight", "1234.5678", "--decimals", "4"}, "--csv", "1234.5678");
 }
 
 void TstCli::read()
@@ -224,13 +222,11 @@ void TstCli::commands_data()
     QTest::addColumn<QStringList>("args");
     QTest::addColumn<QString>("printed");
     QTest::addColumn<QString>("valueAfter");
-    QTest::newRow("tare") << QStringList{"tare"} << "tared\n"
-                          << "0.00";
-    QTest::newRow("zero") << QStringList{"zero"} << "zeroed\n"
-                          << "0.00";
-    QTest::newRow("send prints the answer") << QStringList{"send", "PORT", "SW9", "--wait", "200"}
-                                            << "PS 750.X2\r\n123456\r\n2021-03-04\r\n1.04.7\r\n"
-                                            << "12.50";
+    QTest::newRow("tare") << QStringList{"tare"} << QString("tared\n") << QString("0.00");
+    QTest::newRow("zero") << QStringList{"zero"} << QString("zeroed\n") << QString("0.00");
+    QTest::newRow("send prints the answer")
+        << QStringList{"send", "PORT", "SW9", "--wait", "200"}
+        << QString("PS 750.X2\r\n123456\r\n2021-03-04\r\n1.04.7\r\n") << QString("12.50");
 }
 
 void TstCli::commands()
