@@ -177,26 +177,24 @@ private slots:
         QTest::addColumn<QStringList>("options");
         QTest::addColumn<QString>("journal");
 
-        QTest::newRow("three records")
-            << QStringList{"--alibi", "3"} << "prn next [1/3:1] next [2/3:2] next [3/3:3] stop =1";
-        QTest::newRow("empty memory") << QStringList{"--alibi", "0"} << "prn stop =1";
-        QTest::newRow("count unreadable")
-            << QStringList{"--alibi", "3", "--alibi-announce", "many"} << "prn stop =0";
-        QTest::newRow("record asked again") << QStringList{"--alibi", "3", "--alibi-broken", "2:1"}
-                                            << "prn next [1/3:1] next rep [2/3:2] next [3/3:3] stop =1";
-        QTest::newRow("four bad answers") << QStringList{"--alibi", "3", "--alibi-broken", "2:4"}
-                                          << "prn next [1/3:1] next rep rep rep stop =0";
-        QTest::newRow("last record broken beside its marker")
-            << QStringList{"--alibi", "3", "--alibi-broken", "3:1"}
-            << "prn next [1/3:1] next [2/3:2] next rep [3/3:3] stop =1";
-        QTest::newRow("fewer records than announced") << QStringList{"--alibi", "2", "--alibi-announce", "5"}
-                                                      << "prn next [1/5:1] next [2/5:2] stop =1";
-        QTest::newRow("more records than announced") << QStringList{"--alibi", "5", "--alibi-announce", "2"}
-                                                     << "prn next [1/2:1] next [2/2:2] stop =1";
+        const auto row = [](const char* name, const QString& options, const QString& journal) {
+            QTest::newRow(name) << options.split(' ') << journal;
+        };
+        row("three records", "--alibi 3", "prn next [1/3:1] next [2/3:2] next [3/3:3] stop =1");
+        row("empty memory", "--alibi 0", "prn stop =1");
+        row("count unreadable", "--alibi 3 --alibi-announce many", "prn stop =0");
+        row("record asked again", "--alibi 3 --alibi-broken 2:1",
+            "prn next [1/3:1] next rep [2/3:2] next [3/3:3] stop =1");
+        row("four bad answers", "--alibi 3 --alibi-broken 2:4", "prn next [1/3:1] next rep rep rep stop =0");
+        row("last record broken beside its marker", "--alibi 3 --alibi-broken 3:1",
+            "prn next [1/3:1] next [2/3:2] next rep [3/3:3] stop =1");
+        row("fewer records than announced", "--alibi 2 --alibi-announce 5",
+            "prn next [1/5:1] next [2/5:2] stop =1");
+        row("more records than announced", "--alibi 5 --alibi-announce 2",
+            "prn next [1/2:1] next [2/2:2] stop =1");
         // Three attempts of 2000 ms for the missing record.
-        QTest::newRow("fewer than announced, no marker")
-            << QStringList{"--alibi", "1", "--alibi-announce", "2", "--alibi-no-marker"}
-            << "prn next [1/2:1] next next next stop =0";
+        row("fewer than announced, no marker", "--alibi 1 --alibi-announce 2 --alibi-no-marker",
+            "prn next [1/2:1] next next next stop =0");
     }
 
     void alibiReading()
