@@ -6,6 +6,7 @@
 #include "log/cpelmlog.h"
 #include "platform/qwinwidget.h"
 #include "support/scripteddevice.h"
+#include "support/widgetuser.h"
 #include "ui/clickableframe.h"
 #include "ui/datafeedwidget.h"
 #include "ui/mainwindow.h"
@@ -68,10 +69,7 @@ private:
     {
         return child<QWidget>("statusWidget")->findChild<QLabel*>(QLatin1String(name));
     }
-    template <typename T> T* child(const char* name) const
-    {
-        return host->findChild<T*>(QLatin1String(name));
-    }
+    template <typename T> T* child(const char* name) const { return ::child<T>(host.get(), name); }
     // The texts of the status labels shown.
     QStringList shownStatus() const;
 

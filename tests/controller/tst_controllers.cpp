@@ -186,28 +186,22 @@ void TstControllers::balanceSignals_data()
     QTest::addColumn<QString>("line");
     QTest::addColumn<QByteArray>("answer");
     QTest::addColumn<QStringList>("events");
-    QTest::newRow("stableResult") << "stableResult" << QString() << QByteArray()
-                                  << QStringList{"any 12.345 g S", "significant 12.345 g S", "finished 1 10"};
-    QTest::newRow("result") << "result" << QString() << QByteArray()
-                            << QStringList{"any 12.345 g X", "significant 12.345 g X", "finished 1 11"};
+    const auto row = [](const char* name, const QString& request, const QString& line,
+                        const QByteArray& answer, const QStringList& events) {
+        QTest::newRow(name) << request << line << answer << events;
+    };
+    row("stableResult", "stableResult", {}, {},
+        {"any 12.345 g S", "significant 12.345 g S", "finished 1 10"});
+    row("result", "result", {}, {}, {"any 12.345 g X", "significant 12.345 g X", "finished 1 11"});
     // Results with stability feed the live display only.
-    QTest::newRow("resultWithStb") << "resultWithStb" << QString() << QByteArray()
-                                   << QStringList{"any 12.345 g S", "finished 1 12"};
+    row("resultWithStb", "resultWithStb", {}, {}, {"any 12.345 g S", "finished 1 12"});
     // The instrument sends a result by itself (its print key).
-    QTest::newRow("unsolicited") << QString() << QString() << QByteArray()
-                                 << QStringList{"significant 12.345 g X", "any 12.345 g X"};
-    QTest::newRow("tare, wrong answer") << "sendST"
-                                        << "ST\r\n"
-                                        << QByteArray("ES\r\n") << QStringList{"error 2 13", "finished 2 13"};
+    row("unsolicited", {}, {}, {}, {"significant 12.345 g X", "any 12.345 g X"});
+    row("tare, wrong answer", "sendST", "ST\r\n", "ES\r\n", {"error 2 13", "finished 2 13"});
     // The one slow case here: two attempts of 1.5 s.
-    QTest::newRow("tare, no answer") << "sendST"
-                                     << "ST\r\n"
-                                     << QByteArray() << QStringList{"error 3 13", "finished 3 13"};
+    row("tare, no answer", "sendST", "ST\r\n", {}, {"error 3 13", "finished 3 13"});
     // No result signal for an answer that is not a result.
-    QTest::newRow("result, not a result")
-        << "result"
-        << "Sx1\r\n"
-        << QByteArray("ES\r\n") << QStringList{"error 2 11", "finished 2 11"};
+    row("result, not a result", "result", "Sx1\r\n", "ES\r\n", {"error 2 11", "finished 2 11"});
 }
 
 void TstControllers::balanceSignals()

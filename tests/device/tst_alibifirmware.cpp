@@ -4,35 +4,13 @@
 #include "device/srecordfile.h"
 #include "log/cpelmlog.h"
 #include "support/simprocess.h"
+#include "support/srecord.h"
 #include "support/testdatabase.h"
 
 #include <QScopeGuard>
 #include <QtTest>
 
-#include <numeric>
-
 namespace {
-
-// A record of the test's own making: type, 16-bit address, data, and the checksum that makes the
-// bytes add up to FF.
-QByteArray sRecord(char type, int address, const QByteArray& data)
-{
-    QByteArray bytes = QByteArray(1, char(data.size() + 3)) + char(address >> 8) + char(address) + data;
-    const int sum =
-        std::accumulate(bytes.cbegin(), bytes.cend(), 0, [](int s, char b) { return s + quint8(b); });
-    bytes += char(~sum);
-    return 'S' + QByteArray(1, type) + bytes.toHex().toUpper();
-}
-
-// An image of `lines` lines: a header, data records and the closing S9, ended by CR LF.
-QByteArray image(int lines)
-{
-    QByteArray file = sRecord('0', 0, "mervik") + "\r\n";
-    for (int i = 1; i < lines - 1; ++i) {
-        file += sRecord('1', i * 16, QByteArray(16, char(i))) + "\r\n";
-    }
-    return file + sRecord('9', 0, QByteArray()) + "\r\n";
-}
 
 QString writeFile(const QTemporaryDir& dir, const QByteArray& content)
 {
@@ -199,26 +177,24 @@ private slots:
         QTest::addColumn<QStringList>("options");
         QTest::addColumn<QString>("journal");
 
-        QTest::newRow("three records")
-            << QStringList{"--alibi", "3"} << "prn next [1/3:1] next [2/3:2] next [3/3:3] stop =1";
-        QTest::newRow("empty memory") << QStringList{"--alibi", "0"} << "prn stop =1";
-        QTest::newRow("count unreadable")
-            << QStringList{"--alibi", "3", "--alibi-announce", "many"} << "prn stop =0";
-        QTest::newRow("record asked again") << QStringList{"--alibi", "3", "--alibi-broken", "2:1"}
-                                            << "prn next [1/3:1] next rep [2/3:2] next [3/3:3] stop =1";
-        QTest::newRow("four bad answers") << QStringList{"--alibi", "3", "--alibi-broken", "2:4"}
-                                          << "prn next [1/3:1] next rep rep rep stop =0";
-        QTest::newRow("last record broken beside its marker")
-            << QStringList{"--alibi", "3", "--alibi-broken", "3:1"}
-            << "prn next [1/3:1] next [2/3:2] next rep [3/3:3] stop =1";
-        QTest::newRow("fewer records than announced") << QStringList{"--alibi", "2", "--alibi-announce", "5"}
-                                                      << "prn next [1/5:1] next [2/5:2] stop =1";
-        QTest::newRow("more records than announced") << QStringList{"--alibi", "5", "--alibi-announce", "2"}
-                                                     << "prn next [1/2:1] next [2/2:2] stop =1";
+        const auto row = [](const char* name, const QString& options, const QString& journal) {
+            QTest::newRow(name) << options.split(' ') << journal;
+        };
+        row("three records", "--alibi 3", "prn next [1/3:1] next [2/3:2] next [3/3:3] stop =1");
+        row("empty memory", "--alibi 0", "prn stop =1");
+        row("count unreadable", "--alibi 3 --alibi-announce many", "prn stop =0");
+        row("record asked again", "--alibi 3 --alibi-broken 2:1",
+            "prn next [1/3:1] next rep [2/3:2] next [3/3:3] stop =1");
+        row("four bad answers", "--alibi 3 --alibi-broken 2:4", "prn next [1/3:1] next rep rep rep stop =0");
+        row("last record broken beside its marker", "--alibi 3 --alibi-broken 3:1",
+            "prn next [1/3:1] next [2/3:2] next rep [3/3:3] stop =1");
+        row("fewer records than announced", "--alibi 2 --alibi-announce 5",
+            "prn next [1/5:1] next [2/5:2] stop =1");
+        row("more records than announced", "--alibi 5 --alibi-announce 2",
+            "prn next [1/2:1] next [2/2:2] stop =1");
         // Three attempts of 2000 ms for the missing record.
-        QTest::newRow("fewer than announced, no marker")
-            << QStringList{"--alibi", "1", "--alibi-announce", "2", "--alibi-no-marker"}
-            << "prn next [1/2:1] next next next stop =0";
+        row("fewer than announced, no marker", "--alibi 1 --alibi-announce 2 --alibi-no-marker",
+            "prn next [1/2:1] next next next stop =0");
     }
 
     void alibiReading()
@@ -276,7 +252,7 @@ private slots:
         QTest::addColumn<QString>("expected");
         QTest::addColumn<bool>("answersAfter");
 
-        const QByteArray good = image(250);
+        const QByteArray good = sRecordImage(250);
         QByteArrayList lines = good.split('\n');
         QByteArray& line57 = lines[56];
         line57[line57.size() - 2] = line57.at(line57.size() - 2) == '0' ? '1' : '0';
@@ -339,7 +315,7 @@ private slots:
     void firmwareLogFromAnotherThread()
     {
         QTemporaryDir dir;
-        const QString path = writeFile(dir, image(250));
+        const QString path = writeFile(dir, sRecordImage(250));
         SimProcess sim;
         const QString port = sim.startPty();
         QVERIFY(!port.isEmpty());

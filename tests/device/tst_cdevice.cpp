@@ -171,25 +171,9 @@ QVariant invoke(CDevice& device, const QString& call)
     return returned;
 }
 
-// Reachability: the computer at 192.168.1.20/24; by default a static server at 192.168.1.50/24 over TCP.
+// Reachability (moduleWith): the computer at 192.168.1.20/24; by default a static server at
+// 192.168.1.50/24 over TCP.
 const QHostAddress Computer(QStringLiteral("192.168.1.20"));
-
-// A module with some settings changed: "dhcp=1 routing=2".
-CTibbo* moduleWith(const QString& changes = QString())
-{
-    QMap<QString, QString> s;
-    const QString settings = withFields("dhcp=0 obtained=1 address=192.168.1.50 routing=1 "
-                                        "remote=192.168.1.20 netmask=255.255.255.0 protocol=1",
-                                        changes);
-    for (const QString& field : settings.split(QLatin1Char(' '))) {
-        s.insert(field.section(QLatin1Char('='), 0, 0), field.section(QLatin1Char('='), 1));
-    }
-    auto* module = new CTibbo(Computer, 0xffffff00, "0.26.43.60.77.94", QHostAddress(s["address"]));
-    module->setPlannedSettings(s["dhcp"] == "1", s["routing"].toInt(), QHostAddress(s["remote"]),
-                               QHostAddress(s["netmask"]), s["protocol"].toInt());
-    module->setDhcpState(s["dhcp"] == "1", s["obtained"] == "1");
-    return module;
-}
 
 } // namespace
 
@@ -719,33 +703,31 @@ void TstCDevice::reasons_data()
     QTest::addColumn<QString>("settings");
     QTest::addColumn<QList<int>>("expected");
 
-    QTest::newRow("server in the subnet") << "" << QList<int>{};
+    const auto row = [](const char* name, const QString& settings, const QList<int>& reasons) {
+        QTest::newRow(name) << settings << reasons;
+    };
+    row("server in the subnet", "", {});
     // Without an address nothing else of the IP layer is looked at, only the protocol.
-    QTest::newRow("no DHCP address, UDP") << "dhcp=1 obtained=0 address=10.0.0.9 routing=2 protocol=2"
-                                          << QList<int>{REASON_NO_DHCP_ADDRESS, REASON_WRONG_PROTOCOL};
-    QTest::newRow("static server elsewhere") << "address=10.0.0.9" << QList<int>{REASON_ADDRESS_NOT_LOCAL};
-    QTest::newRow("leased server elsewhere, UDP")
-        << "dhcp=1 address=10.0.0.9 protocol=2"
-        << QList<int>{REASON_DHCP_ADDRESS_NOT_LOCAL, REASON_WRONG_PROTOCOL};
+    row("no DHCP address, UDP", "dhcp=1 obtained=0 address=10.0.0.9 routing=2 protocol=2",
+        {REASON_NO_DHCP_ADDRESS, REASON_WRONG_PROTOCOL});
+    row("static server elsewhere", "address=10.0.0.9", {REASON_ADDRESS_NOT_LOCAL});
+    row("leased server elsewhere, UDP", "dhcp=1 address=10.0.0.9 protocol=2",
+        {REASON_DHCP_ADDRESS_NOT_LOCAL, REASON_WRONG_PROTOCOL});
     // A server is not judged by its remote address.
-    QTest::newRow("server with another remote") << "remote=192.168.1.99" << QList<int>{};
-    QTest::newRow("client in the subnet") << "routing=2" << QList<int>{};
-    QTest::newRow("client whose netmask hides the computer")
-        << "routing=2 address=192.168.1.130 netmask=255.255.255.192"
-        << QList<int>{REASON_CANNOT_REACH_COMPUTER};
-    QTest::newRow("leased client whose netmask hides the computer")
-        << "dhcp=1 routing=2 address=192.168.1.130 netmask=255.255.255.192"
-        << QList<int>{REASON_DHCP_CANNOT_REACH_COMPUTER};
-    QTest::newRow("client outside the computer's subnet")
-        << "routing=2 address=192.168.2.5 netmask=255.255.0.0" << QList<int>{REASON_CANNOT_REACH_COMPUTER};
-    QTest::newRow("client dialling another computer")
-        << "routing=2 remote=192.168.1.21" << QList<int>{REASON_WRONG_REMOTE_IP};
-    QTest::newRow("client elsewhere, wrong remote, UDP")
-        << "routing=2 address=10.0.0.9 remote=192.168.1.21 protocol=2"
-        << QList<int>{REASON_CANNOT_REACH_COMPUTER, REASON_WRONG_REMOTE_IP, REASON_WRONG_PROTOCOL};
-    QTest::newRow("UDP only") << "protocol=2" << QList<int>{REASON_WRONG_PROTOCOL};
-    QTest::newRow("unknown routing judged as client")
-        << "routing=0 remote=" << QList<int>{REASON_WRONG_REMOTE_IP};
+    row("server with another remote", "remote=192.168.1.99", {});
+    row("client in the subnet", "routing=2", {});
+    row("client whose netmask hides the computer", "routing=2 address=192.168.1.130 netmask=255.255.255.192",
+        {REASON_CANNOT_REACH_COMPUTER});
+    row("leased client whose netmask hides the computer",
+        "dhcp=1 routing=2 address=192.168.1.130 netmask=255.255.255.192",
+        {REASON_DHCP_CANNOT_REACH_COMPUTER});
+    row("client outside the computer's subnet", "routing=2 address=192.168.2.5 netmask=255.255.0.0",
+        {REASON_CANNOT_REACH_COMPUTER});
+    row("client dialling another computer", "routing=2 remote=192.168.1.21", {REASON_WRONG_REMOTE_IP});
+    row("client elsewhere, wrong remote, UDP", "routing=2 address=10.0.0.9 remote=192.168.1.21 protocol=2",
+        {REASON_CANNOT_REACH_COMPUTER, REASON_WRONG_REMOTE_IP, REASON_WRONG_PROTOCOL});
+    row("UDP only", "protocol=2", {REASON_WRONG_PROTOCOL});
+    row("unknown routing judged as client", "routing=0 remote=", {REASON_WRONG_REMOTE_IP});
 }
 
 void TstCDevice::reasons()

@@ -11,12 +11,6 @@
 
 namespace {
 
-const QString SJ = QStringLiteral("SJ\r\n");
-const QString SW9 = QStringLiteral("SW9\r\n");
-const QString Sx3 = QStringLiteral("Sx3\r\n");
-// What the sim answers to Sx1 with the rig's weight.
-const QString Result = QStringLiteral("     12.50 kg \r\n");
-
 class TestDeviceOld : public CDeviceOld
 {
 public:
@@ -33,9 +27,9 @@ public:
     }
 };
 
-// mervik-sim of either generation on a pseudo-terminal, and the device on its slave side. The journal
-// keeps, in order, the lines the device wrote ("> line") and its commandFinished ("result/command",
-// with the measurement if any).
+// mervik-sim of either generation on a pseudo-terminal (or a scripted transport), and the device on
+// its slave side. The journal keeps, in order, the lines the device wrote ("> line") and its
+// commandFinished ("result/command", with the measurement if any).
 struct SimRig
 {
     SimProcess sim;
@@ -45,7 +39,7 @@ struct SimRig
     SimRig()
     {
         QObject::connect(&device, &CDevice::newOutLog, &device,
-                         [this](const PelmLogRecord& r) { journal << "> " + r.message; });
+                         [this](const PelmLogRecord& r) { journal << "> " + r.message.trimmed(); });
         QObject::connect(
             &device, &CDevice::commandFinished, &device, [this](int r, int c, const QVariant& v) {
                 QString text = QStringLiteral("%1/%2").arg(r).arg(c);
@@ -70,7 +64,22 @@ struct SimRig
         return device.connectDevice(checkConnection);
     }
 
-    QStringList take() { return std::exchange(journal, QStringList()); }
+    // Calls the device: echo, stb (the result with stability), info, identity, last (answer), busy,
+    // state, "baud N", "check N"; what it returned as text.
+    QString call(const QString& call)
+    {
+        const int number = call.section(QLatin1Char(' '), 1).toInt();
+        const auto text = [](bool b) { return QString::fromLatin1(b ? "true" : "false"); };
+        return call == "echo"             ? text(device.checkEcho())
+               : call == "stb"            ? device.resultWithStb().trimmed()
+               : call == "info"           ? text(device.readInfo())
+               : call == "identity"       ? device.identity()
+               : call == "last"           ? device.lastAnswer().trimmed()
+               : call == "busy"           ? text(device.busy())
+               : call == "state"          ? QString::number(device.state())
+               : call.startsWith("baud ") ? text(device.setBaudRate(number))
+                                          : text(device.checkCommunication(number));
+    }
 };
 
 const QStringList Older{"--generation", "old"};
@@ -84,14 +93,8 @@ class TstCDeviceOld : public QObject
 
 private slots:
     void initTestCase();
-    void modeFollowsTheInstrument_data();
-    void modeFollowsTheInstrument();
-    void resultWithStbFirstDecidesMode();
-    void silentInstrument();
-    void readInfo_data();
-    void readInfo();
-    void connectionCheck_data();
-    void connectionCheck();
+    void dialogue_data();
+    void dialogue();
     void factories();
 };
 
@@ -105,153 +108,90 @@ void TstCDeviceOld::initTestCase()
     }
 }
 
-void TstCDeviceOld::modeFollowsTheInstrument_data()
+void TstCDeviceOld::dialogue_data()
 {
+    // "checked": connected with the connection check on; "scripted": on a transport that answers the
+    // identity request but nothing parsable to the result request.
     QTest::addColumn<QStringList>("options");
-    QTest::addColumn<int>("mode");
-    QTest::addColumn<QStringList>("probe");
-    QTest::addColumn<QStringList>("echoAgain");
-    QTest::addColumn<QStringList>("resultWithStb");
-
-    QTest::newRow("current") << QStringList() << 1 << QStringList{"> SJ\r\n", "1/16"}
-                             << QStringList{"> SJ\r\n", "1/16"}
-                             << QStringList{"> Sx3\r\n", "1/12 12.5/2/kg/S"};
-    // No echo: the plain result request that follows is answered, so the instrument is an older one,
-    // which is asked for plain results from then on.
-    QTest::newRow("older") << Older << 0
-                           << QStringList{"> SJ\r\n", "> Sx1\r\n", "1/11 12.5/2/kg/X", "2/12 12.5/2/kg/X",
-                                          "1/16"}
-                           << QStringList{"1/16", "> Sx1\r\n", "1/12 12.5/2/kg/X"}
-                           << QStringList{"> Sx1\r\n", "1/12 12.5/2/kg/X"};
-}
-
-void TstCDeviceOld::modeFollowsTheInstrument()
-{
-    QFETCH(QStringList, options);
-    QFETCH(int, mode);
-    QFETCH(QStringList, probe);
-    QFETCH(QStringList, echoAgain);
-    QFETCH(QStringList, resultWithStb);
-
-    SimRig rig;
-    QVERIFY(rig.start(options));
-    QCOMPARE(rig.device.protocolMode(), -1);
-    QVERIFY(rig.device.checkEcho());
-    QCOMPARE(rig.device.protocolMode(), mode);
-    QCOMPARE(rig.take(), probe);
-    QVERIFY(rig.device.checkEcho());
-    QCOMPARE(rig.take(), echoAgain);
-    QCOMPARE(rig.device.resultWithStb(), mode == 1 ? "S" + Result : Result);
-    QCOMPARE(rig.take(), resultWithStb);
+    // Each step: call | what it returned | the protocol mode after it | the journal, ';' between items.
+    QTest::addColumn<QStringList>("steps");
 
     // Another speed may mean another instrument: the echo probe decides again.
-    QVERIFY(rig.device.setBaudRate(115200));
-    QCOMPARE(rig.device.protocolMode(), -1);
-    QVERIFY(rig.device.checkEcho());
-    QCOMPARE(rig.take().value(0), "> " + SJ);
-    QCOMPARE(rig.device.protocolMode(), mode);
-}
-
-void TstCDeviceOld::resultWithStbFirstDecidesMode()
-{
-    SimRig rig;
-    QVERIFY(rig.start({}));
+    QTest::newRow("current") << QStringList()
+                             << QStringList{"echo|true|1|> SJ;1/16", "echo|true|1|> SJ;1/16",
+                                            "stb|S     12.50 kg|1|> Sx3;1/12 12.5/2/kg/S",
+                                            "baud 115200|true|-1|", "echo|true|1|> SJ;1/16"};
+    // No echo: the plain result request that follows is answered, so the instrument is an older one,
+    // which is asked for plain results from then on.
+    QTest::newRow("older") << Older
+                           << QStringList{"echo|true|0|> SJ;> Sx1;1/11 12.5/2/kg/X;2/12 12.5/2/kg/X;1/16",
+                                          "echo|true|0|1/16;> Sx1;1/12 12.5/2/kg/X",
+                                          "stb|12.50 kg|0|> Sx1;1/12 12.5/2/kg/X", "baud 115200|true|-1|",
+                                          "echo|true|0|> SJ;> Sx1;1/11 12.5/2/kg/X;2/12 12.5/2/kg/X;1/16"};
     // Any answer means the current dialect; the unmarked answer itself counts as a plain result.
-    QCOMPARE(rig.device.resultWithStb(), Result);
-    QCOMPARE(rig.take(), (QStringList{"> Sx1\r\n", "1/11 12.5/2/kg/X", "2/12 12.5/2/kg/X"}));
-    QCOMPARE(rig.device.protocolMode(), 1);
-    rig.device.resultWithStb();
-    QCOMPARE(rig.take().value(0), "> " + Sx3);
-}
-
-void TstCDeviceOld::silentInstrument()
-{
-    SimRig rig;
-    QVERIFY(rig.start({"--silent-after", "0"}));
-    QVERIFY(!rig.device.checkEcho());
-    // The echo probe once, then the plain result request with its two attempts; the silence marks
-    // the instrument as an older one.
-    QCOMPARE(rig.take(), (QStringList{"> SJ\r\n", "> Sx1\r\n", "> Sx1\r\n", "3/12 0/0//X", "3/16"}));
-    QCOMPARE(rig.device.protocolMode(), 0);
-    QCOMPARE(rig.device.state(), 1);
-}
-
-void TstCDeviceOld::readInfo_data()
-{
-    QTest::addColumn<QStringList>("options");
-    QTest::addColumn<QStringList>("journal");
-    QTest::addColumn<QString>("identity");
-
-    QTest::newRow("current") << QStringList() << QStringList{"> SW9\r\n", "> Sx1\r\n", "1/15"}
-                             << "PS 750.X2/123456/2021-03-04/1.04.7";
+    QTest::newRow("result with stability first")
+        << QStringList()
+        << QStringList{"stb|12.50 kg|1|> Sx1;1/11 12.5/2/kg/X;2/12 12.5/2/kg/X",
+                       "stb|S     12.50 kg|1|> Sx3;1/12 12.5/2/kg/S"};
+    // The echo probe once, then the plain result request with its two attempts; the silence marks the
+    // instrument as an older one.
+    QTest::newRow("silent") << QStringList{"--silent-after", "0"}
+                            << QStringList{"echo|false|0|> SJ;> Sx1;> Sx1;3/12 0/0//X;3/16", "state|1|0|"};
+    QTest::newRow("identity") << QStringList()
+                              << QStringList{"info|true|-1|> SW9;> Sx1;1/15",
+                                             "identity|PS 750.X2/123456/2021-03-04/1.04.7|-1|",
+                                             "last|12.50 kg|-1|", "busy|false|-1|"};
     // No identity command: still true, the identity stays what it was.
-    QTest::newRow("older without SW9") << Older << QStringList{"> SW9\r\n", "> SW9\r\n", "> Sx1\r\n", "1/15"}
-                                       << "before/before/before/before";
+    QTest::newRow("older without SW9")
+        << Older
+        << QStringList{"info|true|-1|> SW9;> SW9;> Sx1;1/15", "identity|before/before/before/before|-1|",
+                       "last|12.50 kg|-1|"};
+    QTest::newRow("identity, no result")
+        << QStringList{"scripted"}
+        << QStringList{"info|false|-1|> SW9;> Sx1;2/15", "identity|Unknown/Unknown/Unknown/Unknown|-1|",
+                       "last|ES|-1|"};
+    // An older instrument has no echo to probe with and is never dropped; one not yet known is probed.
+    QTest::newRow("older, time-out") << Older + QStringList{"checked"}
+                                     << QStringList{
+                                            "echo|true|0|> SJ;> Sx1;1/11 12.5/2/kg/X;2/12 12.5/2/kg/X;1/16",
+                                            "check 3|true|0|", "state|1|0|"};
+    QTest::newRow("current, time-out")
+        << QStringList{"checked"}
+        << QStringList{"echo|true|1|> SJ;1/16", "check 3|true|1|> SJ", "state|1|1|"};
+    QTest::newRow("unknown, time-out")
+        << QStringList{"checked"} << QStringList{"check 3|true|1|> SJ", "state|1|1|"};
+    QTest::newRow("unknown, failed") << QStringList{"checked"}
+                                     << QStringList{"check 2|true|-1|", "state|1|-1|"};
+    QTest::newRow("unknown, check off") << QStringList() << QStringList{"check 3|true|-1|", "state|1|-1|"};
 }
 
-void TstCDeviceOld::readInfo()
+void TstCDeviceOld::dialogue()
 {
     QFETCH(QStringList, options);
-    QFETCH(QStringList, journal);
-    QFETCH(QString, identity);
+    QFETCH(QStringList, steps);
 
     SimRig rig;
-    QVERIFY(rig.start(options));
+    const bool checked = options.removeAll(QStringLiteral("checked")) > 0;
+    if (options.removeAll(QStringLiteral("scripted")) > 0) {
+        auto* fake = new FakeInterface;
+        fake->setResponder([](const QString& line) {
+            return QList<QByteArray>{line == QLatin1String("SW9\r\n") ? "M1\r\nS2\r\nD3\r\nF4\r\n"
+                                                                      : "ES\r\n"};
+        });
+        rig.device.adoptInterface(fake);
+        QVERIFY(rig.device.connectDevice(false));
+    } else {
+        QVERIFY(rig.start(options, checked));
+    }
+    QCOMPARE(rig.device.protocolMode(), -1);
     rig.device.m_model = rig.device.m_serialNumber = rig.device.m_productionDate = rig.device.m_firmware =
         QStringLiteral("before");
-    QVERIFY(rig.device.readInfo());
-    QCOMPARE(rig.take(), journal);
-    QCOMPARE(rig.device.identity(), identity);
-    QCOMPARE(rig.device.lastAnswer(), Result);
-    QVERIFY(!rig.device.busy());
-
-    // An answer to the identity request, but none that parses to the result request.
-    auto* fake = new FakeInterface;
-    fake->setResponder([](const QString& line) {
-        return QList<QByteArray>{line == SW9 ? "M1\r\nS2\r\nD3\r\nF4\r\n" : "ES\r\n"};
-    });
-    rig.device.adoptInterface(fake);
-    QVERIFY(rig.device.connectDevice(false));
-    QVERIFY(!rig.device.readInfo());
-    QCOMPARE(rig.take(), (QStringList{"> SW9\r\n", "> Sx1\r\n", "2/15"}));
-    QCOMPARE(rig.device.identity(), QStringLiteral("Unknown/Unknown/Unknown/Unknown"));
-    QCOMPARE(rig.device.lastAnswer(), QStringLiteral("ES\r\n"));
-}
-
-void TstCDeviceOld::connectionCheck_data()
-{
-    // An instrument the echo probe decided on first, or one still unknown.
-    QTest::addColumn<QString>("instrument");
-    QTest::addColumn<bool>("checkConnection");
-    QTest::addColumn<int>("result");
-    QTest::addColumn<QStringList>("lines");
-    QTest::addColumn<int>("modeAfter");
-
-    // An older instrument has no echo to probe with and is never dropped.
-    QTest::newRow("older, time-out") << "older" << true << 3 << QStringList() << 0;
-    QTest::newRow("current, time-out") << "current" << true << 3 << QStringList{"> SJ\r\n"} << 1;
-    // Not yet known: the echo probe decides it.
-    QTest::newRow("unknown, time-out") << "unknown" << true << 3 << QStringList{"> SJ\r\n"} << 1;
-    QTest::newRow("unknown, failed") << "unknown" << true << 2 << QStringList() << -1;
-    QTest::newRow("unknown, check off") << "unknown" << false << 3 << QStringList() << -1;
-}
-
-void TstCDeviceOld::connectionCheck()
-{
-    QFETCH(QString, instrument);
-    QFETCH(bool, checkConnection);
-    QFETCH(int, result);
-    QFETCH(QStringList, lines);
-    QFETCH(int, modeAfter);
-
-    SimRig rig;
-    QVERIFY(rig.start(instrument == QLatin1String("older") ? Older : QStringList(), checkConnection));
-    QVERIFY(instrument == QLatin1String("unknown") || rig.device.checkEcho());
-    rig.take();
-    QVERIFY(rig.device.checkCommunication(result));
-    QCOMPARE(rig.take(), lines);
-    QCOMPARE(rig.device.protocolMode(), modeAfter);
-    QCOMPARE(rig.device.state(), 1);
+    for (const QString& step : steps) {
+        const QString returned = rig.call(step.section(QLatin1Char('|'), 0, 0));
+        const QString mode = QString::number(rig.device.protocolMode());
+        const QString journal = std::exchange(rig.journal, QStringList()).join(QLatin1Char(';'));
+        QCOMPARE(step.section(QLatin1Char('|'), 0, 0) + '|' + returned + '|' + mode + '|' + journal, step);
+    }
 }
 
 void TstCDeviceOld::factories()

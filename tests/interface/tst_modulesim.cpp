@@ -489,14 +489,8 @@ void TstModuleSim::settingsSequence_data()
     QTest::addColumn<int>("ret");
     QTest::addColumn<QString>("role"); // what the module's TCP side announces afterwards
 
+    // A new port taken at a restart and the client role are in the interface dialog's tests.
     const QStringList server{"Static", "{B}", "255.255.255.0", "", "Server", "4302", "{A}"};
-    QTest::newRow("Tibbo: a new port, taken at its restart, found again")
-        << "tibbo" << QStringList{"--module-port", "4301", "--module-reboot-ms", "300"} << server << 1
-        << "ROLE server {B}:4302";
-    QTest::newRow("Wi-Fi: the client role at once, no restart")
-        << "wifi" << QStringList{"--module-port", "4303"}
-        << QStringList{"Static", "{B}", "255.255.255.0", "", "Client", "4304", "{A}"} << 1
-        << "ROLE client {A}:4304";
     QTest::newRow("Wi-Fi: moved into the computer's subnet at once")
         << "wifi" << QStringList{"--module-port", "4307", "--far"}
         << QStringList{"Static", "{B}", "255.255.255.0", "", "Server", "4308", "{A}"} << 1

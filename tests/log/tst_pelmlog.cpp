@@ -12,6 +12,7 @@
 #include "log/stringfilter.h"
 #include "log/timefilter.h"
 #include "support/testdatabase.h"
+#include "support/widgetuser.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -68,24 +69,6 @@ QByteArray fileBytes(const QString& path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-// Answers the modal dialog about to run: a file dialog accepts path (and tells the folder it opened
-// in), any other dialog, or an empty path, closes.
-void answerNextModal(const QString& path = QString(), QString* startFolder = nullptr)
-{
-    QTimer::singleShot(0, [path, startFolder] {
-        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-        if (!dialog || path.isEmpty()) {
-            QApplication::activeModalWidget()->close();
-            return;
-        }
-        if (startFolder) {
-            *startFolder = dialog->directory().absolutePath();
-        }
-        dialog->selectFile(path);
-        static_cast<QDialog*>(dialog)->accept();
-    });
 }
 
 } // namespace
@@ -524,7 +507,7 @@ void TstPelmLog::exportsShownRowsAndReceivedBytes()
     // Each kind of export asks for its file in the folder it last went to, at first at home.
     const QString csv = m_db.filePath(QStringLiteral("log.csv"));
     QString startFolder;
-    answerNextModal(csv, &startFolder);
+    chooseFile(csv, &startFolder);
     view->save();
     QCOMPARE(startFolder, QDir::homePath());
     QCOMPARE(fileBytes(csv),
@@ -536,7 +519,7 @@ void TstPelmLog::exportsShownRowsAndReceivedBytes()
     int exports = 0;
     for (const QString& folder : {QDir::homePath(), m_db.filePath(QStringLiteral("."))}) {
         raw = m_db.filePath(QStringLiteral("raw%1.txt").arg(++exports));
-        answerNextModal(raw, &startFolder);
+        chooseFile(raw, &startFolder);
         view->saveRaw();
         QCOMPARE(QDir(startFolder), QDir(folder));
     }
@@ -544,11 +527,11 @@ void TstPelmLog::exportsShownRowsAndReceivedBytes()
 
     // A file that cannot be opened is reported and nothing is written; a cancel stores no folder.
     const QString unopenable = m_db.filePath(QStringLiteral("missing/folder/log.csv"));
-    answerNextModal();
+    chooseFile(QString());
     view->save(unopenable);
     QVERIFY(!QFile::exists(unopenable));
     PelmFileDialog firmware(QStringLiteral("firmwarePath"));
-    answerNextModal();
+    chooseFile(QString());
     QCOMPARE(firmware.openFile(QStringLiteral("Firmware files (*.S19)")), QString());
     QCOMPARE(firmware.fileMode(), QFileDialog::ExistingFile);
     QVERIFY(!QSettings().contains(QStringLiteral("SavedFilePaths/firmwarePath")));

@@ -136,18 +136,15 @@ void TstSearchPlaces::pinger_data()
     QTest::addColumn<QString>("address");
     QTest::addColumn<int>("result");
     // The stand-ins answer for 10.9.9.9 without sending anything; the system's ping only to loopback.
-    QTest::newRow("a reply") << "echo \"64 bytes from $6: icmp_seq=1 ttl=64\""
-                             << "10.9.9.9" << int(Pinger::Answered);
-    QTest::newRow("no reply") << "exit 1"
-                              << "10.9.9.9" << int(Pinger::Silent);
-    QTest::newRow("no route") << "echo 'connect: Network is unreachable' >&2; exit 2"
-                              << "10.9.9.9" << int(Pinger::Unknown);
-    QTest::newRow("no ping program") << ""
-                                     << "10.9.9.9" << int(Pinger::Unknown);
-    QTest::newRow("not IPv4") << "exit 0"
-                              << "::1" << int(Pinger::Unknown);
-    QTest::newRow("system ping, loopback") << "system"
-                                           << "127.0.0.1" << int(Pinger::Answered);
+    const auto row = [](const char* name, const QString& program, const QString& address, int result) {
+        QTest::newRow(name) << program << address << result;
+    };
+    row("a reply", "echo \"64 bytes from $6: icmp_seq=1 ttl=64\"", "10.9.9.9", Pinger::Answered);
+    row("no reply", "exit 1", "10.9.9.9", Pinger::Silent);
+    row("no route", "echo 'connect: Network is unreachable' >&2; exit 2", "10.9.9.9", Pinger::Unknown);
+    row("no ping program", "", "10.9.9.9", Pinger::Unknown);
+    row("not IPv4", "exit 0", "::1", Pinger::Unknown);
+    row("system ping, loopback", "system", "127.0.0.1", Pinger::Answered);
 }
 
 void TstSearchPlaces::pinger()

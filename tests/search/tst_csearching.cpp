@@ -292,70 +292,58 @@ void TstCSearching::networkScan_data()
     QTest::addColumn<QStringList>("found");
     QTest::addColumn<QStringList>("lines"); // reported among others
 
-    const QStringList tibbo{"--module", "tibbo", "--module-address", "{B_ADDR}"};
-    const QStringList wifi{"--module", "wifi", "--module-address", "{B_ADDR}"};
+    // mervik-sim's module of that dialect at B with MAC ...:01:NN and port 41NN, and more options (a
+    // later option wins).
+    const auto module = [](const char* dialect, int n, const QStringList& more = {}) {
+        return QStringList{
+                   "--module",         dialect,
+                   "--module-address", "{B_ADDR}",
+                   "--module-mac",     QStringLiteral("02:00:4d:56:01:%1").arg(n, 2, 10, QLatin1Char('0')),
+                   "--module-port",    QString::number(4100 + n)} +
+               more;
+    };
+    const auto row = [](const char* name, const QList<QStringList>& modules, const QStringList& found,
+                        const QStringList& lines, const char* interfaces = "veth0") {
+        QTest::newRow(name) << QString::fromLatin1(interfaces) << modules << found << lines;
+    };
     const QStringList dialsIn{"--module-mode", "client",       "--module-remote",
                               "{A_ADDR}",      "--module-mac", "{B_MAC}"};
     const QStringList veth0{"veth0: ", "  {A_ADDR}"};
+    const QString far =
+        "LAN ({B_FAR_ADDR},4106): Device not reachable (address set in device not in local subnet)";
 
-    QTest::newRow("Tibbo, instrument as server")
-        << QStringLiteral("veth0")
-        << QList<QStringList>{tibbo + QStringList{"--module-mac", "02:00:4d:56:01:01", "--module-port",
-                                                  "4101", "--model", "T-SRV", "--serial", "11",
-                                                  "--production-date", "2020-01-02", "--firmware", "2.3.4"}}
-        << QStringList{"LAN ({B_ADDR},4101): T-SRV | 11 via {A_ADDR}"}
-        << veth0 + QStringList{"LAN ({B_ADDR},4101): NM=255.255.255.0 TP=TCP RM=server BR=115200\n",
-                               "LAN ({B_ADDR},4101): T-SRV | 11 | 2020-01-02 | 2.3.4\n"};
-    QTest::newRow("Wi-Fi, older instrument as server")
-        << QStringLiteral("veth0")
-        << QList<QStringList>{wifi + QStringList{"--module-mac", "02:00:4d:56:01:02", "--module-port", "4102",
-                                                 "--generation", "old"}}
-        << QStringList{"LAN ({B_ADDR},4102):  |  via {A_ADDR}"} << veth0;
-    QTest::newRow("Tibbo, instrument dials in")
-        << QStringLiteral("veth0")
-        << QList<QStringList>{tibbo + dialsIn +
-                              QStringList{"--module-port", "4103", "--model", "T-CLI", "--serial", "13"}}
-        << QStringList{"LAN Server ({A_ADDR},4103): T-CLI | 13 via {A_ADDR}"}
-        << veth0 + QStringList{"LAN Server ({A_ADDR},4103): NM=255.255.255.0 TP=TCP RM=client BR=115200\n"};
-    QTest::newRow("Wi-Fi, instrument dials in")
-        << QStringLiteral("veth0")
-        << QList<QStringList>{wifi + dialsIn +
-                              QStringList{"--module-port", "4104", "--model", "W-CLI", "--serial", "14"}}
-        << QStringList{"LAN Server ({A_ADDR},4104): W-CLI | 14 via {A_ADDR}"} << veth0;
-    QTest::newRow("Tibbo status in two datagrams")
-        << QStringLiteral("veth0")
-        << QList<QStringList>{tibbo + QStringList{"--module-split-status", "--module-mac",
-                                                  "02:00:4d:56:01:05", "--module-port", "4105", "--model",
-                                                  "T-SPLIT", "--serial", "15"}}
-        << QStringList{"LAN ({B_ADDR},4105): T-SPLIT | 15 via {A_ADDR}"} << veth0;
-    QTest::newRow("outside the subnet: listed with the reason; a Wi-Fi status never complete")
-        << QStringLiteral("veth0")
-        << QList<QStringList>{{"--module", "tibbo", "--module-address", "{B_FAR_ADDR}", "--module-mac",
-                               "02:00:4d:56:01:06", "--module-port", "4106"},
-                              wifi + QStringList{"--module-fault", "incomplete", "--module-mac",
-                                                 "02:00:4d:56:01:07"}}
-        << QStringList{"LAN ({B_FAR_ADDR},4106): Device not reachable (address set in device not in local "
-                       "subnet) "
-                       "via {A_ADDR}"}
-        << veth0 + QStringList{
-                       "LAN ({B_FAR_ADDR},4106): Device not reachable (address set in device not in local "
-                       "subnet)\n"};
-    QTest::newRow("no address from DHCP: listed with the reason; a Tibbo status never complete")
-        << QStringLiteral("veth0")
-        << QList<QStringList>{tibbo + QStringList{"--module-fault", "incomplete", "--module-mac",
-                                                  "02:00:4d:56:01:08"},
-                              wifi + QStringList{"--module-dhcp", "waiting", "--module-mac",
-                                                 "02:00:4d:56:01:09", "--module-port", "4109"}}
-        << QStringList{"LAN ({B_ADDR},4109): Device not reachable (address not obtained from DHCP server) "
-                       "via "
-                       "{A_ADDR}"}
-        << veth0;
-    QTest::newRow("one module heard on two interfaces, reached in its subnet")
-        << QStringLiteral("veth0,veth1")
-        << QList<QStringList>{tibbo + QStringList{"--module-mac", "02:00:4d:56:01:10", "--module-port",
-                                                  "4110", "--model", "T-TWO", "--serial", "20"}}
-        << QStringList{"LAN ({B_ADDR},4110): T-TWO | 20 via {A_ADDR}"}
-        << QStringList{"veth0: ", "  {A_ADDR}", "veth1: ", "  {A_ADDR2}"};
+    row("Tibbo, instrument as server",
+        {module("tibbo", 1,
+                {"--model", "T-SRV", "--serial", "11", "--production-date", "2020-01-02", "--firmware",
+                 "2.3.4"})},
+        {"LAN ({B_ADDR},4101): T-SRV | 11 via {A_ADDR}"},
+        veth0 + QStringList{"LAN ({B_ADDR},4101): NM=255.255.255.0 TP=TCP RM=server BR=115200\n",
+                            "LAN ({B_ADDR},4101): T-SRV | 11 | 2020-01-02 | 2.3.4\n"});
+    row("Wi-Fi, older instrument as server", {module("wifi", 2, {"--generation", "old"})},
+        {"LAN ({B_ADDR},4102):  |  via {A_ADDR}"}, veth0);
+    row("Tibbo, instrument dials in",
+        {module("tibbo", 3, dialsIn + QStringList{"--model", "T-CLI", "--serial", "13"})},
+        {"LAN Server ({A_ADDR},4103): T-CLI | 13 via {A_ADDR}"},
+        veth0 + QStringList{"LAN Server ({A_ADDR},4103): NM=255.255.255.0 TP=TCP RM=client BR=115200\n"});
+    row("Wi-Fi, instrument dials in",
+        {module("wifi", 4, dialsIn + QStringList{"--model", "W-CLI", "--serial", "14"})},
+        {"LAN Server ({A_ADDR},4104): W-CLI | 14 via {A_ADDR}"}, veth0);
+    row("Tibbo status in two datagrams",
+        {module("tibbo", 5, {"--module-split-status", "--model", "T-SPLIT", "--serial", "15"})},
+        {"LAN ({B_ADDR},4105): T-SPLIT | 15 via {A_ADDR}"}, veth0);
+    row("outside the subnet: listed with the reason; a Wi-Fi status never complete",
+        {module("tibbo", 6, {"--module-address", "{B_FAR_ADDR}"}),
+         module("wifi", 7, {"--module-fault", "incomplete"})},
+        {far + " via {A_ADDR}"}, veth0 + QStringList{far + "\n"});
+    row("no address from DHCP: listed with the reason; a Tibbo status never complete",
+        {module("tibbo", 8, {"--module-fault", "incomplete"}),
+         module("wifi", 9, {"--module-dhcp", "waiting"})},
+        {"LAN ({B_ADDR},4109): Device not reachable (address not obtained from DHCP server) via {A_ADDR}"},
+        veth0);
+    row("one module heard on two interfaces, reached in its subnet",
+        {module("tibbo", 10, {"--model", "T-TWO", "--serial", "20"})},
+        {"LAN ({B_ADDR},4110): T-TWO | 20 via {A_ADDR}"}, {"veth0: ", "  {A_ADDR}", "veth1: ", "  {A_ADDR2}"},
+        "veth0,veth1");
 }
 
 void TstCSearching::networkScan()

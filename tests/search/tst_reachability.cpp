@@ -7,7 +7,9 @@
 #include "search/cdialogwhyunreachable.h"
 #include "search/dialogrepairprompt.h"
 #include "search/mervikunreachabledialog.h"
+#include "support/recordfields.h"
 #include "support/testnetns.h"
+#include "support/widgetuser.h"
 #include "ui/pelmmodelview.h"
 #include "ui/pelmprogressdialog.h"
 
@@ -56,25 +58,11 @@ const QMap<QString, QString> Labels{
      "  Click CANCEL and correct DHCP server settings\n\ror\n\r  Switch to static IP by changing following "
      "settings:"}};
 
-// A device whose module differs from a reachable static server at 192.168.1.50/24 by changes
-// ("dhcp=1 routing=2"), seen from the computer "address/prefix"; nothing is sent.
+// A device with moduleWith(changes, computer), judged.
 std::unique_ptr<CDevice> deviceWith(const QString& changes, const QString& computer = "192.168.1.20/24")
 {
-    QMap<QString, QString> s{{"dhcp", "0"},    {"obtained", "1"},          {"address", "192.168.1.50"},
-                             {"routing", "1"}, {"remote", "192.168.1.20"}, {"netmask", "255.255.255.0"},
-                             {"protocol", "1"}};
-    const QStringList fields = changes.split(QLatin1Char(' '), Qt::SkipEmptyParts);
-    for (const QString& field : fields) {
-        s.insert(field.section(QLatin1Char('='), 0, 0), field.section(QLatin1Char('='), 1));
-    }
-    const int prefix = computer.section(QLatin1Char('/'), 1).toInt();
-    const quint32 netmask = prefix == 0 ? 0 : ~quint32(0) << (32 - prefix);
-    auto* module = new CTibbo(QHostAddress(computer.section(QLatin1Char('/'), 0, 0)), netmask,
-                              "0.26.43.60.77.94", QHostAddress(s["address"]));
-    module->setPlannedSettings(s["dhcp"] == "1", s["routing"].toInt(), QHostAddress(s["remote"]),
-                               QHostAddress(s["netmask"]), s["protocol"].toInt());
-    module->setDhcpState(s["dhcp"] == "1", s["obtained"] == "1");
     auto device = std::make_unique<CDevice>();
+    CTibbo* module = moduleWith(changes, computer);
     device->setModule(module);
     device->isReachable(module);
     return device;
@@ -317,22 +305,14 @@ void TstReachability::repairPrompt()
     const auto device = deviceWith(QStringLiteral("routing=2 remote=192.168.1.21"));
     QWidget page;
     DialogRepairPrompt prompt(&page);
-    // The user answers the dialog once it is up; whatever else stays up is closed after 5 s.
-    int polls = 0;
-    QTimer user;
-    connect(&user, &QTimer::timeout, this, [&] {
-        QWidget* modal = QApplication::activeModalWidget();
-        if (auto* dialog = qobject_cast<MervikUnreachableDialog*>(modal)) {
-            dialog->findChild<QPushButton*>(accept ? "pbApply" : "pbCancel")->click();
-        } else if (modal && ++polls > 500) {
-            modal->close();
-        }
+    ModalAnswerer user(QString(), [accept](QWidget* dialog) {
+        dialog->findChild<QPushButton*>(accept ? "pbApply" : "pbCancel")->click();
+        return QString::fromLatin1(dialog->metaObject()->className());
     });
-    user.start(10);
     QList<int> commands;
     QList<QVariant> arguments;
     QCOMPARE(prompt.proposeSettings(device.get(), &commands, &arguments), accept);
-    user.stop();
+    QCOMPARE(user.texts, QStringList{"MervikUnreachableDialog"});
     QCOMPARE(described(commands, arguments),
              accept ? QStringLiteral("10=QString:192.168.1.20 13=int:0") : QString());
 

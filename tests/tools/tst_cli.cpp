@@ -67,8 +67,6 @@ private slots:
     void sendToStreamingInstrument_data();
     void sendToStreamingInstrument();
     void readWhenThePortGoesAway();
-    void probeReportsWhatWasRead_data();
-    void probeReportsWhatWasRead();
     void search_data();
     void search();
     void connectTo_data();
@@ -149,6 +147,12 @@ void TstCli::probe_data()
                                             "firmware: 1.04.7",      "generation: current"};
     // No identity command: the identity stays empty.
     QTest::newRow("older") << Older << QStringList{"baud rate: 9600", "model: ", "generation: older"};
+    // What was read is reported: seed 1 leaves the echo and the identity whole and garbles the third
+    // answer; seed 16 drops the first echo and none of the next six answers.
+    const QStringList identity{"model: PS 750.X2", "serial number: 123456", "generation: current"};
+    QTest::newRow("garbled answer after the identity")
+        << QStringList{"--garble", "0.5", "--seed", "1"} << identity;
+    QTest::newRow("one echo dropped") << QStringList{"--drop", "0.3", "--seed", "16"} << identity;
 }
 
 void TstCli::probe()
@@ -172,15 +176,13 @@ void TstCli::read_data()
     QTest::addColumn<QStringList>("simArgs");
     QTest::addColumn<QString>("option");
     QTest::addColumn<QString>("value");
-    QTest::newRow("current") << QStringList() << "--csv"
-                             << "12.50";
-    QTest::newRow("current, stable") << QStringList() << "--stable"
-                                     << "12.50";
-    QTest::newRow("older, stable") << Older << "--stable"
-                                   << "12.50";
+    const auto row = [](const char* name, const QStringList& sim, const QString& option,
+                        const QString& value) { QTest::newRow(name) << sim << option << value; };
+    row("current", {}, "--csv", "12.50");
+    row("current, stable", {}, "--stable", "12.50");
+    row("older, stable", Older, "--stable", "12.50");
     // An analytical balance's eight significant digits arrive as sent.
-    QTest::newRow("eight digits") << QStringList{"--weight", "1234.5678", "--decimals", "4"} << "--csv"
-                                  << "1234.5678";
+    row("eight digits", {"--weight", "1234.5678", "--decimals", "4"}, "--csv", "1234.5678");
 }
 
 void TstCli::read()
@@ -224,13 +226,11 @@ void TstCli::commands_data()
     QTest::addColumn<QStringList>("args");
     QTest::addColumn<QString>("printed");
     QTest::addColumn<QString>("valueAfter");
-    QTest::newRow("tare") << QStringList{"tare"} << "tared\n"
-                          << "0.00";
-    QTest::newRow("zero") << QStringList{"zero"} << "zeroed\n"
-                          << "0.00";
-    QTest::newRow("send prints the answer") << QStringList{"send", "PORT", "SW9", "--wait", "200"}
-                                            << "PS 750.X2\r\n123456\r\n2021-03-04\r\n1.04.7\r\n"
-                                            << "12.50";
+    QTest::newRow("tare") << QStringList{"tare"} << QString("tared\n") << QString("0.00");
+    QTest::newRow("zero") << QStringList{"zero"} << QString("zeroed\n") << QString("0.00");
+    QTest::newRow("send prints the answer")
+        << QStringList{"send", "PORT", "SW9", "--wait", "200"}
+        << QString("PS 750.X2\r\n123456\r\n2021-03-04\r\n1.04.7\r\n") << QString("12.50");
 }
 
 void TstCli::commands()
@@ -323,8 +323,8 @@ void TstCli::sendToStreamingInstrument_data()
     QTest::addColumn<int>("lines");
 
     // Results keep coming after the answer: only a bound ends the wait (0 lines: any number).
-    QTest::newRow("--lines") << QStringList{QStringLiteral("--lines"), QStringLiteral("2")} << 2;
-    QTest::newRow("--timeout") << QStringList{QStringLiteral("--timeout"), QStringLiteral("300")} << 0;
+    QTest::newRow("--lines") << QStringList{"--lines", "2"} << 2;
+    QTest::newRow("--timeout") << QStringList{"--timeout", "300"} << 0;
     // Stopped (-1) once the identity and a result after it have left the instrument.
     QTest::newRow("stopped") << QStringList() << -1;
 }
@@ -335,10 +335,9 @@ void TstCli::sendToStreamingInstrument()
     QFETCH(int, lines);
 
     Sim sim;
-    QVERIFY(sim.start({QStringLiteral("--stream"), QStringLiteral("50"), QStringLiteral("--verbose")}));
+    QVERIFY(sim.start({"--stream", "50", "--verbose"}));
     ChildProcess cli;
-    QVERIFY(startCli(cli.process,
-                     QStringList{QStringLiteral("send"), sim.port, QStringLiteral("SW9")} + options));
+    QVERIFY(startCli(cli.process, QStringList{"send", sim.port, "SW9"} + options));
     if (lines < 0) {
         QVERIFY(waitForTraffic(sim.process, "-> PS 750.X2"));
         QVERIFY(waitForTraffic(sim.process, "-> "));
@@ -358,9 +357,7 @@ void TstCli::readWhenThePortGoesAway()
     Sim sim;
     QVERIFY(sim.start({}));
     ChildProcess cli;
-    QVERIFY(
-        startCli(cli.process, {QStringLiteral("read"), sim.port, QStringLiteral("--count"),
-                               QStringLiteral("1000"), QStringLiteral("--interval"), QStringLiteral("100")}));
+    QVERIFY(startCli(cli.process, {"read", sim.port, "--count", "1000", "--interval", "100"}));
     QVERIFY(!cli.waitForLine("", 30000).isEmpty());
     sim.process.kill();
     QVERIFY(cli.process.waitForFinished(30000));
@@ -368,31 +365,6 @@ void TstCli::readWhenThePortGoesAway()
     const QString err = QString::fromUtf8(cli.process.readAllStandardError());
     QVERIFY2(err.contains(QLatin1String("mervik-cli: ")) && err.contains(QLatin1String("went away")),
              qPrintable(err));
-}
-
-void TstCli::probeReportsWhatWasRead_data()
-{
-    QTest::addColumn<QStringList>("simArgs");
-
-    // Seed 1 leaves the first two answers (echo, identity) whole and garbles the third.
-    QTest::newRow("garbled answer after the identity") << QStringList{
-        QStringLiteral("--garble"), QStringLiteral("0.5"), QStringLiteral("--seed"), QStringLiteral("1")};
-    // Seed 16 drops the first answer (the echo) and none of the next six.
-    QTest::newRow("one echo dropped") << QStringList{QStringLiteral("--drop"), QStringLiteral("0.3"),
-                                                     QStringLiteral("--seed"), QStringLiteral("16")};
-}
-
-void TstCli::probeReportsWhatWasRead()
-{
-    QFETCH(QStringList, simArgs);
-
-    Sim sim;
-    QVERIFY(sim.start(simArgs));
-    const Run run = runCli({QStringLiteral("probe"), sim.port});
-    QCOMPARE(run.exitCode, 0);
-    QVERIFY2(run.out.contains(QLatin1String("model: PS 750.X2\nserial number: 123456\n")) &&
-                 run.out.contains(QLatin1String("generation: current\n")),
-             qPrintable(run.out));
 }
 
 void TstCli::search_data()

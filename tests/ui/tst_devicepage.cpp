@@ -4,7 +4,7 @@
 #include "device/cdevice.h"
 #include "search/searchcontroller.h"
 #include "support/scripteddevice.h"
-#include "ui/confirmationdialog.h"
+#include "support/widgetuser.h"
 #include "ui/devicewidget.h"
 #include "ui/pelmprogressdialog.h"
 
@@ -14,7 +14,6 @@
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProgressBar>
@@ -59,20 +58,6 @@ public:
     int starts = 0;
 };
 
-// The text of the notice the page shows now (empty when none), answered with its only button.
-QString takeNotice(QWidget* page)
-{
-    const QList<ConfirmationDialog*> dialogs = page->findChildren<ConfirmationDialog*>();
-    for (ConfirmationDialog* dialog : dialogs) {
-        if (dialog->isVisible()) {
-            const QString text = dialog->findChild<QLabel*>(QStringLiteral("mainLabel"))->text();
-            dialog->accept();
-            return text;
-        }
-    }
-    return QString();
-}
-
 QString autoConnectSetting(const char* key)
 {
     return QSettings().value(QStringLiteral("AutoConnect/") + QLatin1String(key)).toString();
@@ -98,10 +83,10 @@ private slots:
 private:
     template <typename T = QWidget> T* child(const char* name) const
     {
-        return m_page->findChild<T*>(QLatin1String(name));
+        return ::child<T>(m_page.get(), name);
     }
     void makePage();
-    // Connects the page's current view and returns the outcome notice.
+    // Connects the page's current view and returns the notices it showed, one a line.
     QString connectAndWait();
 
     ScriptedSearch* m_search = nullptr;
@@ -159,12 +144,11 @@ void TstDevicePage::makePage()
 
 QString TstDevicePage::connectAndWait()
 {
+    ModalAnswerer notices(QStringLiteral("OK"), {}, 1500);
     child<QPushButton>("connectButton")->click();
-    QString notice;
-    if (!QTest::qWaitFor([&] { return !(notice = takeNotice(m_page.get())).isEmpty(); }, 15000)) {
-        qWarning() << "no notice";
-    }
-    return notice;
+    (void)QTest::qWaitFor([&] { return !notices.texts.isEmpty() && !QApplication::activeModalWidget(); },
+                          15000);
+    return notices.texts.join(QLatin1Char('\n'));
 }
 
 void TstDevicePage::findView()
@@ -228,7 +212,7 @@ void TstDevicePage::findView()
     connectButton->click();
     QTRY_COMPARE(table->item(0, DeviceWidget::StatusColumn)->text(), QStringLiteral("Disconnected"));
     QCOMPARE(connectButton->text(), QStringLiteral("Connect"));
-    QCOMPARE(takeNotice(m_page.get()), QString());
+    QVERIFY(!QApplication::activeModalWidget());
 
     // A device whose port cannot be opened.
     table->selectRow(1);
@@ -336,7 +320,7 @@ void TstDevicePage::autoConnectAtStart()
     QVERIFY(SettingsController::instance()->autoConnect.value());
     QTRY_COMPARE(CDeviceController::currentDevice() ? CDeviceController::currentDevice()->state() : -1,
                  int(STATE_CONNECTED));
-    QCOMPARE(takeNotice(m_page.get()), QString());
+    QVERIFY(!QApplication::activeModalWidget());
     QTRY_VERIFY(!m_page->findChild<PelmProgressDialog*>());
     m_instrument.setAnswerDelay(0);
 

@@ -8,14 +8,12 @@
 #include "interface/ctibbo.h"
 #include "support/scripteddevice.h"
 #include "support/testnetns.h"
-#include "ui/confirmationdialog.h"
+#include "support/widgetuser.h"
 #include "ui/interfacedialog.h"
 #include "ui/pelmprogressdialog.h"
 
 #include <QComboBox>
-#include <QLabel>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QSpinBox>
@@ -24,52 +22,6 @@
 #include <memory>
 
 namespace {
-
-// Answers the modal windows as a user does and keeps what they said: a question with the button of
-// the given text, a message box with its button, and the form itself (when asked to) with Cancel.
-// It polls because each runs its own event loop; the polling ends by itself.
-class ModalWatcher : public QObject
-{
-public:
-    explicit ModalWatcher(const QString& choice = QString(), bool cancelForm = false)
-        : m_choice(choice), m_cancelForm(cancelForm)
-    {
-        connect(&m_timer, &QTimer::timeout, this, &ModalWatcher::poll);
-        m_timer.start(10);
-    }
-
-    QStringList seen;
-
-private:
-    void poll()
-    {
-        QWidget* modal = QApplication::activeModalWidget();
-        if (auto* question = qobject_cast<ConfirmationDialog*>(modal)) {
-            seen << question->findChild<QLabel*>(QStringLiteral("mainLabel"))->text();
-            const QList<QPushButton*> buttons = question->findChildren<QPushButton*>();
-            for (QPushButton* button : buttons) {
-                if (button->isVisible() && button->text() == m_choice) {
-                    button->click();
-                }
-            }
-        } else if (auto* box = qobject_cast<QMessageBox*>(modal)) {
-            seen << QStringList{box->windowTitle(), box->text(), box->informativeText()}.join(
-                QLatin1Char('|'));
-            box->buttons().constFirst()->click();
-        } else if (auto* form = qobject_cast<InterfaceDialog*>(modal); form && m_cancelForm) {
-            seen << form->windowTitle();
-            form->findChild<QPushButton*>(QStringLiteral("cancelButton"))->click();
-        }
-        if (++m_polls > 4000) {
-            m_timer.stop();
-        }
-    }
-
-    QString m_choice;
-    bool m_cancelForm;
-    QTimer m_timer;
-    int m_polls = 0;
-};
 
 // Changes the form as a user does: "name=value" picks a choice, sets the spin box or types the line.
 void edit(QWidget* form, const QStringList& edits)
@@ -192,9 +144,12 @@ void TstInterfaceDialog::opensOnlyForAModule()
         QVERIFY(instrument.connectDevice(false));
     }
     InterfaceDialog dialog;
-    ModalWatcher watcher(QString(), true);
+    ModalAnswerer watcher(QString(), [](QWidget* form) {
+        form->findChild<QPushButton*>(QStringLiteral("cancelButton"))->click();
+        return form->windowTitle();
+    });
     QCOMPARE(dialog.exec(), int(QDialog::Rejected));
-    QCOMPARE(watcher.seen, QStringList{seen});
+    QCOMPARE(watcher.texts, QStringList{seen});
 }
 
 void TstInterfaceDialog::changesTheModule_data()
@@ -287,7 +242,7 @@ void TstInterfaceDialog::changesTheModule()
         QCOMPARE(dialog->findChild<QSpinBox*>("portBox")->value(), port);
     }
     edit(dialog.get(), edits);
-    ModalWatcher watcher(answer);
+    ModalAnswerer watcher(answer, {}, 4000);
     auto* set = dialog->findChild<QPushButton*>("saveButton");
     QTest::mouseClick(set, Qt::LeftButton);
 
@@ -306,7 +261,7 @@ void TstInterfaceDialog::changesTheModule()
         QTRY_VERIFY_WITH_TIMEOUT(!dialog || !dialog->isVisible(), 30000);
         QTRY_COMPARE_WITH_TIMEOUT(device.state(), int(STATE_CONNECTED), 30000);
     }
-    QCOMPARE(watcher.seen, seen);
+    QCOMPARE(watcher.texts, seen);
     QCOMPARE(device.interfaceDescription(), transport);
     QCOMPARE(told, heard);
     QVERIFY(!controller->quiet());

@@ -8,7 +8,9 @@
 #include "log/datafeedtableview.h"
 #include "log/pelmlogview.h"
 #include "platform/keystrokeservice.h"
+#include "support/srecord.h"
 #include "support/testdatabase.h"
+#include "support/widgetuser.h"
 #include "ui/clickableframe.h"
 #include "ui/confirmationdialog.h"
 #include "ui/datafeedwidget.h"
@@ -21,11 +23,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QFileDialog>
-#include <QFileSystemModel>
 #include <QLabel>
-#include <QLineEdit>
-#include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScrollBar>
@@ -35,7 +33,6 @@
 #include <QtTest>
 
 #include <memory>
-#include <numeric>
 
 namespace {
 
@@ -62,64 +59,9 @@ public:
     QString typed;
 };
 
-// Answers the next confirmation dialogs and popup menus with the button or entry of the given text, as
-// a user does, and keeps their texts. It polls because both run their own event loops; the polling
-// ends by itself.
-class Answerer : public QObject
-{
-public:
-    explicit Answerer(const QString& choice) : m_choice(choice)
-    {
-        connect(&m_timer, &QTimer::timeout, this, &Answerer::poll);
-        m_timer.start(10);
-    }
-
-    QStringList texts;
-
-private:
-    void poll()
-    {
-        if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
-            texts << menu->title();
-            const QList<QAction*> actions = menu->actions();
-            for (QAction* action : actions) {
-                if (action->text() == m_choice) {
-                    menu->setActiveAction(action);
-                }
-            }
-            QTest::keyClick(menu, menu->activeAction() ? Qt::Key_Return : Qt::Key_Escape);
-        }
-        if (auto* dialog = qobject_cast<ConfirmationDialog*>(QApplication::activeModalWidget())) {
-            texts << dialog->findChild<QLabel*>(QStringLiteral("mainLabel"))->text();
-            QPushButton* chosen = nullptr;
-            const QList<QPushButton*> buttons = dialog->findChildren<QPushButton*>();
-            for (QPushButton* button : buttons) {
-                chosen = button->isVisible() && button->text() == m_choice ? button : chosen;
-            }
-            chosen ? chosen->click() : dialog->done(-1);
-        }
-        if (++m_polls > 500) {
-            m_timer.stop();
-        }
-    }
-
-    QString m_choice;
-    QTimer m_timer;
-    int m_polls = 0;
-};
-
-template <typename T = QWidget> T* child(const QWidget* parent, const QByteArray& name)
-{
-    T* found = parent->findChild<T*>(QLatin1String(name));
-    if (!found) {
-        qWarning() << "no child" << name;
-    }
-    return found;
-}
-
 void click(const QWidget* parent, const QByteArray& frameName)
 {
-    QTest::mouseClick(child<ClickableFrame>(parent, frameName), Qt::LeftButton);
+    QTest::mouseClick(child<ClickableFrame>(parent, frameName.constData()), Qt::LeftButton);
 }
 
 // The option values a start begins with (those the tests change).
@@ -156,50 +98,6 @@ QStringList shownLog(const PelmLogView* view)
                     model->index(row, 6).data().toString();
     }
     return rows;
-}
-
-// An S-record image of the test's own making: a header, data records and the closing S9, each with
-// the checksum that makes its bytes add up to FF.
-QByteArray firmwareImage(int lines)
-{
-    const auto record = [](char type, int address, const QByteArray& data) {
-        QByteArray bytes = QByteArray(1, char(data.size() + 3)) + char(address >> 8) + char(address) + data;
-        bytes += char(
-            ~std::accumulate(bytes.cbegin(), bytes.cend(), 0, [](int s, char b) { return s + quint8(b); }));
-        return 'S' + QByteArray(1, type) + bytes.toHex().toUpper() + "\r\n";
-    };
-    QByteArray image = record('0', 0, "mervik");
-    for (int i = 1; i < lines - 1; ++i) {
-        image += record('1', i * 16, QByteArray(16, char(i)));
-    }
-    return image + record('9', 0, QByteArray());
-}
-
-// Chooses path in the file dialog about to run (an empty path cancels it) and tells the folder it
-// opened in and the files it offers in the folder of path.
-void chooseFile(const QString& path, QString* startFolder, QStringList* offered)
-{
-    QTimer::singleShot(0, [=] {
-        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-        if (!dialog || path.isEmpty()) {
-            QApplication::activeModalWidget()->close();
-            return;
-        }
-        *startFolder = dialog->directory().absolutePath();
-        const QString folder = QFileInfo(path).absolutePath();
-        dialog->setDirectory(folder);
-        auto* files = dialog->findChild<QFileSystemModel*>();
-        const QModelIndex root = files->index(folder);
-        // Listed by a thread of the model's own; a missing file shows in the comparison.
-        (void)QTest::qWaitFor([&] { return files->rowCount(root) >= 2; });
-        for (int row = 0; row < files->rowCount(root); ++row) {
-            *offered << files->index(row, 0, root).data().toString();
-        }
-        offered->sort();
-        // Typed, as selectFile() leaves the name line alone while it has the focus.
-        dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(path);
-        static_cast<QDialog*>(dialog)->accept();
-    });
 }
 
 } // namespace
@@ -347,7 +245,7 @@ void TstPages::feedPage()
     }
     QTRY_COMPARE(datafeedRows().size(), 3);
     {
-        Answerer nothingSelected(QStringLiteral("Delete"));
+        ModalAnswerer nothingSelected(QStringLiteral("Delete"));
         m_page->menuRequested(QPoint(5, 5));
         QCOMPARE(nothingSelected.texts, QStringList());
     }
@@ -355,7 +253,7 @@ void TstPages::feedPage()
         table->selectionModel()->select(table->model()->index(selected, 0),
                                         QItemSelectionModel::Select | QItemSelectionModel::Rows);
     }
-    Answerer answerer(QStringLiteral("Delete"));
+    ModalAnswerer answerer(QStringLiteral("Delete"));
     m_page->menuRequested(table->visualRect(table->model()->index(2, 5)).center());
     QCOMPARE(answerer.texts.size(), 1);
     QCOMPARE(datafeedRows().size(), 1);
@@ -454,16 +352,12 @@ void TstPages::terminalPage()
     QVERIFY(m_device->checkConnection());
     echo->click();
     QVERIFY(!m_device->checkConnection());
-    bool firmwareDialogShown = false;
-    QTimer::singleShot(0, [&firmwareDialogShown] {
-        QWidget* modal = QApplication::activeModalWidget();
-        firmwareDialogShown = qobject_cast<FirmwareDialog*>(modal);
-        if (modal) {
-            modal->close();
-        }
+    ModalAnswerer firmware(QString(), [](QWidget* modal) {
+        modal->close();
+        return QString::fromLatin1(modal->metaObject()->className());
     });
     child<QPushButton>(panel, "firmwareButton")->click();
-    QVERIFY(firmwareDialogShown);
+    QCOMPARE(firmware.texts, QStringList{"FirmwareDialog"});
 
     auto* line = child<QLineEdit>(m_page.get(), "commandLine");
     // Return in the command line, the send key, and a test command key that fills the line.
@@ -590,7 +484,7 @@ void TstPages::startRefusedWithoutDevice()
     CDeviceController::instance()->setCurrentDevice(nullptr);
     m_transfer = std::make_unique<TransferWidget>();
     QSignalSpy toData(m_transfer.get(), &TransferWidget::changeToData);
-    Answerer notices(QStringLiteral("OK"));
+    ModalAnswerer notices(QStringLiteral("OK"));
     child<QPushButton>(m_transfer.get(), "startButton")->click();
     click(part("exportBottomContext"), "startStopFrame");
 
@@ -638,7 +532,7 @@ void TstPages::clearContents()
     QSqlQuery logs(QStringLiteral("SELECT COUNT(*) FROM LOGS"));
     QVERIFY(logs.next() && logs.value(0).toInt() > 0);
 
-    Answerer answerer(answer);
+    ModalAnswerer answerer(answer);
     const bool terminal = view == "terminalButton";
     QWidget* panel = part(terminal ? "terminalBottomContext" : "exportBottomContext");
     if (byExport) {
@@ -760,7 +654,7 @@ void TstPages::firmwareDialog()
     QVERIFY(QDir(folder).removeRecursively() && QDir().mkpath(folder));
     for (const char* name : {"image.s19", "OLD.S19", "notes.txt"}) {
         QFile file(folder + QLatin1Char('/') + QLatin1String(name));
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(firmwareImage(lines)) > 0);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(sRecordImage(lines)) > 0);
     }
     QSettings().remove(QStringLiteral("SavedFilePaths/firmwarePath"));
     m_instrument->bootloader().setNoFinish(fault == "no-f3");
@@ -799,7 +693,7 @@ void TstPages::firmwareDialog()
             m_device->disconnectDevice();
         }
     });
-    Answerer answerer(answer);
+    ModalAnswerer answerer(answer);
     upload->click();
 
     // It closes once an upload has ended, whichever way; otherwise it stays.
