@@ -214,12 +214,11 @@ QByteArray SimInstrument::handleLine(const QByteArray& line)
         return resultLine(true);
     }
     if (body == "ST") {
-        m_tare = m_gross - m_zeroOffset;
+        m_pan.tareNow();
         return "MT\r\n";
     }
     if (body == "SZ") {
-        m_zeroOffset = m_gross;
-        m_tare = 0.0;
+        m_pan.zeroNow();
         return "MZ\r\n";
     }
     if (body == "SS") {

@@ -3,6 +3,7 @@
 
 #include "simalibi.h"
 #include "simbootloader.h"
+#include "simpan.h"
 
 #include <QByteArray>
 #include <QHash>
@@ -53,11 +54,11 @@ public:
     Generation generation() const { return m_generation; }
 
     // The load on the pan; what is shown is gross minus zero offset minus tare.
-    void setWeight(double gross) { m_gross = gross; }
-    double grossWeight() const { return m_gross; }
-    double displayedWeight() const { return m_gross - m_zeroOffset - m_tare; }
-    double tare() const { return m_tare; }
-    double zeroOffset() const { return m_zeroOffset; }
+    void setWeight(double gross) { m_pan.gross = gross; }
+    double grossWeight() const { return m_pan.gross; }
+    double displayedWeight() const { return m_pan.displayed(); }
+    double tare() const { return m_pan.tare; }
+    double zeroOffset() const { return m_pan.zeroOffset; }
 
     void setUnit(const QByteArray& unit) { m_unit = unit.left(3); }
     QByteArray unit() const { return m_unit; }
@@ -138,9 +139,7 @@ private:
     void streamTick();
 
     Generation m_generation = Generation::Current;
-    double m_gross = 0.0;
-    double m_tare = 0.0;
-    double m_zeroOffset = 0.0;
+    SimPan m_pan;
     QByteArray m_unit = "g";
     int m_decimals = 3;
     bool m_stable = true;

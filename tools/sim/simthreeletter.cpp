@@ -70,12 +70,11 @@ QByteArray SimThreeLetter::handle(const QByteArray& command)
         return m_stable ? formatResult(displayedWeight(), m_decimals, m_unit) : QByteArray();
     }
     if (command == "TAR") {
-        m_tare = m_gross - m_zeroOffset;
+        m_pan.tareNow();
         return Ok;
     }
     if (command == "ZER") {
-        m_zeroOffset = m_gross;
-        m_tare = 0.0;
+        m_pan.zeroNow();
         return Ok;
     }
     if (command == "DNW") {

@@ -2,6 +2,7 @@
 #define SIMTHREELETTER_H
 
 #include "simblockloader.h"
+#include "simpan.h"
 
 #include <QByteArray>
 #include <QHash>
@@ -36,10 +37,10 @@ public:
     int address() const { return m_address; }
     void setAddress(int address) { m_address = address; }
 
-    void setWeight(double gross) { m_gross = gross; }
-    double displayedWeight() const { return m_gross - m_zeroOffset - m_tare; }
-    double tare() const { return m_tare; }
-    double zeroOffset() const { return m_zeroOffset; }
+    void setWeight(double gross) { m_pan.gross = gross; }
+    double displayedWeight() const { return m_pan.displayed(); }
+    double tare() const { return m_pan.tare; }
+    double zeroOffset() const { return m_pan.zeroOffset; }
     void setUnit(const QByteArray& unit) { m_unit = unit; }
     void setDecimals(int decimals) { m_decimals = qBound(0, decimals, 6); }
     // An unstable instrument leaves "DWS" unanswered.
@@ -65,9 +66,7 @@ private:
     QByteArray setting(const QByteArray& mnemonic, const QByteArray& arguments);
 
     int m_address;
-    double m_gross = 0.0;
-    double m_tare = 0.0;
-    double m_zeroOffset = 0.0;
+    SimPan m_pan;
     QByteArray m_unit = "g";
     int m_decimals = 3;
     bool m_stable = true;
