@@ -282,7 +282,7 @@ QWidget* DeviceWidget::buildUsbView()
     auto* form = new QFormLayout;
     form->addRow(QStringLiteral("Comport:"), m_comPortBox);
     form->addRow(QStringLiteral("Baud rate:"), m_comBaudBox);
-    refreshPorts();
+    // The port list is read when the view is shown, not at start-up.
     return directView(QStringLiteral("USB/RS232"), form, m_autoOnUsb, m_advancedOnUsb);
 }
 
@@ -349,7 +349,7 @@ void DeviceWidget::refreshPorts()
     }
 }
 
-void DeviceWidget::setProperty(QWidget* widget, const char* name, bool value)
+void DeviceWidget::setStyleFlag(QWidget* widget, const char* name, bool value)
 {
     if (widget->property(name).toBool() == value && widget->property(name).isValid()) {
         return;
@@ -434,7 +434,7 @@ void DeviceWidget::searchClicked()
         return;
     }
     if (!m_startButton->property("busy").toBool()) {
-        setProperty(m_startButton, "busy", true);
+        setStyleFlag(m_startButton, "busy", true);
         m_startButton->setText(QStringLiteral("Stop"));
         m_table->setRowCount(0);
         m_devices.clear();
@@ -445,8 +445,8 @@ void DeviceWidget::searchClicked()
         m_search->startSearching();
         return;
     }
-    setProperty(m_startButton, "busy", false);
-    setProperty(m_startButton, "stopping", true);
+    setStyleFlag(m_startButton, "busy", false);
+    setStyleFlag(m_startButton, "stopping", true);
     m_startButton->setText(QStringLiteral("Stopping..."));
     emit m_search->stopSearching();
 }
@@ -461,8 +461,8 @@ void DeviceWidget::searchFinished()
             onNewLog(problem);
         }
     }
-    setProperty(m_startButton, "busy", false);
-    setProperty(m_startButton, "stopping", false);
+    setStyleFlag(m_startButton, "busy", false);
+    setStyleFlag(m_startButton, "stopping", false);
     m_startButton->setText(QStringLiteral("Start"));
     m_progressBar->setValue(100);
 }
@@ -484,8 +484,8 @@ void DeviceWidget::updateButton(QItemSelection current)
         greyed = QHostAddress(m_scaleIPBox->text().trimmed()).protocol() != QAbstractSocket::IPv4Protocol;
     }
     m_connectButton->setText(disco ? QStringLiteral("Disconnect") : QStringLiteral("Connect"));
-    setProperty(m_connectButton, "disco", disco);
-    setProperty(m_connectButton, "greyed", greyed);
+    setStyleFlag(m_connectButton, "disco", disco);
+    setStyleFlag(m_connectButton, "greyed", greyed);
     m_connectButton->setEnabled(!greyed);
 }
 

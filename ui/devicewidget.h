@@ -94,7 +94,7 @@ private:
     int selectedRow() const;
     void refreshPorts();
     void openInterfaceDialog();
-    void setProperty(QWidget* widget, const char* name, bool value);
+    void setStyleFlag(QWidget* widget, const char* name, bool value);
     // Stores or clears the automatic connection to the place of a device found by the search.
     void storeFoundTarget(CDevice* dev);
 
