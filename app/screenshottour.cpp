@@ -96,6 +96,11 @@ CDevice* unreachableInstrument(QObject* parent)
 ScreenshotTour::ScreenshotTour(QWinWidget* window, const QString& folder, QObject* parent)
     : QObject(parent), m_window(window), m_folder(folder)
 {
+    bool ok = false;
+    const int settleMs = qEnvironmentVariableIntValue("MERVIK_SCREENSHOT_SETTLE_MS", &ok);
+    if (ok && settleMs >= 0) {
+        m_settleMs = settleMs;
+    }
 }
 
 void ScreenshotTour::add(const QString& name, Action action)
@@ -307,7 +312,7 @@ void ScreenshotTour::runNext()
     const QPair<QString, Action> next = m_steps.takeFirst();
     next.second();
     const QString name = next.first;
-    QTimer::singleShot(SettleMs, this, [this, name] {
+    QTimer::singleShot(m_settleMs, this, [this, name] {
         shoot(name);
         runNext();
     });

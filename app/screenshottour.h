@@ -18,7 +18,8 @@ class ScreenshotTour : public QObject
 {
     Q_OBJECT
 public:
-    // Time given to each view to fill (results, the throttled log refresh) before it is taken.
+    // Time given to each view to fill (results, the throttled log refresh) before it is taken;
+    // MERVIK_SCREENSHOT_SETTLE_MS overrides it (a test that checks the files, not the look).
     static constexpr int SettleMs = 900;
     // Result requests sent before the tour when an instrument is connected, so the feed has rows.
     static constexpr int WarmUpRequests = 6;
@@ -60,4 +61,5 @@ private:
     Action m_undo;
     QStringList m_written;
     bool m_ok = true;
+    int m_settleMs = SettleMs;
 };

@@ -13,6 +13,7 @@
 
 #include <QApplication>
 #include <QFile>
+#include <QImage>
 #include <QLabel>
 #include <QProcessEnvironment>
 #include <QRegularExpression>
@@ -141,6 +142,7 @@ private slots:
     void connectsToThreeLetterAtStartup();
     void badConnectTarget_data();
     void badConnectTarget();
+    void screenshotTour();
 
 private:
     QTemporaryDir temporary;
@@ -408,4 +410,30 @@ void TstStartup::badConnectTarget()
 }
 
 QTEST_MAIN(TstStartup)
+// make screenshots: every picture of the tour with an instrument connected is written and can be read.
+void TstStartup::screenshotTour()
+{
+    SimProcess sim;
+    QVERIFY2(sim.start({"--pty", "--weight", "123.45", "--decimals", "2", "--stream", "300"}),
+             sim.errors().constData());
+    const QString home = temporary.filePath(QStringLiteral("tour"));
+    qputenv("MERVIK_SCREENSHOT_SETTLE_MS", "150");
+    ChildProcess app;
+    startApp(
+        app, home,
+        {"--connect", sim.port() + "@9600", "--screenshots", home + "/pictures", "--quit-after", "60000"});
+    qunsetenv("MERVIK_SCREENSHOT_SETTLE_MS");
+    QVERIFY(app.process.waitForFinished(40000));
+    QCOMPARE(app.process.exitCode(), 0);
+
+    const QStringList pictures = QDir(home + "/pictures").entryList({"*.png"});
+    for (const char* name : {"start-screen", "device-find", "interface-dialog", "unreachable-dhcp-address",
+                             "data-capture-feed", "data-capture-terminal", "transfer", "firmware-dialog"}) {
+        QVERIFY2(pictures.contains(QLatin1String(name) + ".png"), name);
+    }
+    for (const QString& picture : pictures) {
+        QVERIFY2(!QImage(home + "/pictures/" + picture).isNull(), qPrintable(picture));
+    }
+}
+
 #include "tst_startup.moc"
