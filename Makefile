@@ -3,7 +3,7 @@ BUILD_DIR  ?= build
 CMAKE_ARGS ?=
 JOBS       ?= 2
 
-.PHONY: all deps configure build run test test-asan coverage demo screenshots bench package format format-check clean
+.PHONY: all deps configure build run test test-asan fuzz coverage demo screenshots bench package format format-check clean
 
 all: build
 
@@ -35,6 +35,11 @@ test-asan: deps
 	@cmake -S . -B $(BUILD_DIR)/asan -G Ninja -DMERVIK_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug $(CMAKE_ARGS) >/dev/null
 	@cmake --build $(BUILD_DIR)/asan -j $(JOBS)
 	@cd $(BUILD_DIR)/asan && $(ASAN_ENV) ctest --output-on-failure -j $(JOBS)
+
+# Every parser's fuzz target (tests/fuzz) built with clang in $(BUILD_DIR)/fuzz and run FUZZ_SECONDS each.
+FUZZ_SECONDS ?= 60
+fuzz: deps
+	@CMAKE_ARGS="$(CMAKE_ARGS)" JOBS=$(JOBS) ./scripts/fuzz.sh $(BUILD_DIR)/fuzz $(FUZZ_SECONDS)
 
 # Its own instrumented build in build/coverage-build; the HTML report goes to build/coverage/.
 coverage: deps

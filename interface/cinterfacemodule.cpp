@@ -343,19 +343,24 @@ void CInterfaceModule::onReadyRead()
         const QByteArray data = datagram.data();
         emit newInLog(record(sender.toString() + QLatin1Char(',') + QString::number(datagram.senderPort()),
                              textUpToNul(data)));
-        if (!isTimeoutTimerActive()) {
-            // Nothing is awaited: a late or stray datagram is logged and changes nothing, not even
-            // where the next command goes.
-            qCDebug(lcInterface) << "SENT= " << m_last_datagram << "RECV= " << data
-                                 << "NA NIC NIE CZEKAŁEM A DOSTAŁEM?!";
-            continue;
-        }
-        m_rx_buffer += data;
-        m_module_address = sender;
-        stopTimeoutTimer();
-        qCDebug(lcInterface) << "SENT= " << m_last_datagram << "RECV= " << m_rx_buffer;
-        parseResponse();
+        takeDatagram(sender, data);
     }
+}
+
+void CInterfaceModule::takeDatagram(const QHostAddress& sender, const QByteArray& data)
+{
+    if (!isTimeoutTimerActive()) {
+        // Nothing is awaited: a late or stray datagram is logged and changes nothing, not even
+        // where the next command goes.
+        qCDebug(lcInterface) << "SENT= " << m_last_datagram << "RECV= " << data
+                             << "NA NIC NIE CZEKAŁEM A DOSTAŁEM?!";
+        return;
+    }
+    m_rx_buffer += data;
+    m_module_address = sender;
+    stopTimeoutTimer();
+    qCDebug(lcInterface) << "SENT= " << m_last_datagram << "RECV= " << m_rx_buffer;
+    parseResponse();
 }
 
 // ---------------------------------------------------------------------------------------------

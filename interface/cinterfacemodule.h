@@ -163,7 +163,9 @@ protected:
     // construction) into a fresh module of the same dialect.
     void copySettingsTo(CInterfaceModule* other) const;
     // Sends datagram to the module (or as a broadcast) and logs it, without touching the cycle.
-    void writeDatagram(const QByteArray& datagram, bool broadcast);
+    virtual void writeDatagram(const QByteArray& datagram, bool broadcast);
+    // One received datagram from sender: the answer to the awaited command, or ignored when none is.
+    void takeDatagram(const QHostAddress& sender, const QByteArray& data);
 
     void reportInfo();
     void reportOk();

@@ -14,6 +14,8 @@ packages=(
     xvfb xdotool socat iproute2 iputils-ping x11-xkb-utils xkb-data
     # make coverage
     gcovr
+    # make fuzz: clang and its fuzzer and sanitizer runtimes
+    clang-14 libclang-rt-14-dev
     # make package: manual pages from --help, the package's library dependencies
     help2man dpkg-dev
 )
