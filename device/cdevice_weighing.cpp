@@ -64,6 +64,13 @@ bool CDevice::parseResult(const QString& line, Measurement& m, bool withStabilit
         return false;
     }
     const QString field = line.mid(o + 1, ValueWidth);
+    // A sign in the column and another in the field: which one is meant cannot be told, so the line is
+    // refused rather than stored with a guessed sign.
+    const QString digits = field.trimmed();
+    if (sign == QLatin1Char('-') &&
+        (digits.startsWith(QLatin1Char('-')) || digits.startsWith(QLatin1Char('+')))) {
+        return false;
+    }
     double value = 0.0;
     int decimals = 0;
     if (!parseDecimal(field, value, decimals)) {

@@ -232,6 +232,7 @@ void TstCDevice::parseResult_data()
     QTest::newRow("length 15") << "   12.345 g  \r\n" << false << "";
     QTest::newRow("length 17") << "     12.345 g  \r\n" << false << "";
     QTest::newRow("plus sign") << "+   12.345 g  \r\n" << false << "";
+    QTest::newRow("two signs") << "-    -5.0 g  \r\n" << false << "";
     QTest::newRow("mark X") << "X" + Plain12345 << true << "";
     QTest::newRow("separator") << "    12.345_g  \r\n" << false << "";
     QTest::newRow("no CR") << "    12.345 g   \n" << false << "";
