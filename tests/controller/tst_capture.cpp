@@ -35,8 +35,6 @@ private slots:
     void initTestCase();
     void init();
     void cleanup();
-    void autoSendInterval_data();
-    void autoSendInterval();
     void formatLine_data();
     void formatLine();
     void writeTable_data();
@@ -101,28 +99,6 @@ void TstCapture::addRows()
 {
     m_view->addRow({"2026-12-06", "10:00:00", "123456", "12.345", "g", "plain"});
     m_view->addRow({"2026-12-06", "10:00:01", "123456", "-0.5", "kg", "a;b\tc \"quoted\""});
-}
-
-void TstCapture::autoSendInterval_data()
-{
-    QTest::addColumn<int>("value");
-    QTest::addColumn<int>("unit");
-    QTest::addColumn<int>("ms");
-    QTest::newRow("ms") << 300 << 0 << 300;
-    QTest::newRow("ms below the floor") << 5 << 0 << 250;
-    QTest::newRow("seconds") << 5 << 1 << 5000;
-    QTest::newRow("minutes") << 2 << 2 << 120000;
-    QTest::newRow("hours") << 3 << 3 << 3 * 3600000;
-}
-
-void TstCapture::autoSendInterval()
-{
-    QFETCH(int, value);
-    QFETCH(int, unit);
-    QFETCH(int, ms);
-    s.autoSendUnit.setState(unit);
-    s.autoSendInterval.setState(value);
-    QCOMPARE(m_app->autoSendIntervalMs(), ms);
 }
 
 void TstCapture::formatLine_data()

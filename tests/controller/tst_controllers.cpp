@@ -78,7 +78,6 @@ private slots:
     void balanceSignals();
     void forwardingsConnectedOnce();
     void quietMode();
-    void balanceFollowsDeviceControllerChoice();
     void deviceControllerReportsTheRealStateLast();
 
 private:
@@ -305,38 +304,6 @@ void TstControllers::deviceControllerReportsTheRealStateLast()
     QVERIFY(device.connectDevice(false));
     QTRY_COMPARE(arguments(states), (QList<int>{STATE_CONNECTING, STATE_CONNECTED, STATE_DISCONNECTED}));
     QCOMPARE(device.state(), int(STATE_DISCONNECTED));
-}
-
-void TstControllers::balanceFollowsDeviceControllerChoice()
-{
-    ScriptedDevice first;
-    ScriptedDevice second;
-    QSignalSpy chosen(balance, &CControllerInterface::currentDeviceChanged);
-    QSignalSpy states(balance, &CControllerInterface::deviceStateChanged);
-    QSignalSpy firmware(balance, &CBalanceController::sendingFirmwareFinished);
-
-    deviceController->setCurrentDevice(&first);
-    QVERIFY(first.connectDevice(false));
-    first.finishFirmware(1);
-    QVERIFY(balance->sendSI());
-    QVERIFY(first.fake->writtenLines().contains(QStringLiteral("SI\r\n")));
-
-    // Once another device is chosen, the first one no longer reaches the balance controller.
-    deviceController->setCurrentDevice(&second);
-    first.finishFirmware(1);
-    first.disconnectDevice();
-    QCOMPARE(firmware.count(), 1);
-    QCOMPARE(arguments(states), (QList<int>{STATE_CONNECTING, STATE_CONNECTED}));
-    QSignalSpy errors(balance, &CControllerInterface::raiseError);
-    QVERIFY(!balance->sendSI());
-    QCOMPARE(arguments(errors), QList<int>{1004});
-    QVERIFY(second.connectDevice(false));
-    QCOMPARE(states.last().at(0).toInt(), int(STATE_CONNECTED));
-    QVERIFY(balance->sendSI());
-    QVERIFY(second.fake->writtenLines().contains(QStringLiteral("SI\r\n")));
-
-    deviceController->setCurrentDevice(nullptr);
-    QCOMPARE(arguments(chosen), (QList<int>{1, 1, 0}));
 }
 
 QTEST_GUILESS_MAIN(TstControllers)

@@ -190,8 +190,6 @@ private slots:
     }
     void parseResult_data();
     void parseResult();
-    void lineFraming_data();
-    void lineFraming();
     void receiveBufferIsCapped();
     void connectionStates();
     void exchanges_data();
@@ -259,47 +257,6 @@ void TstCDevice::parseResult()
     const QString text =
         QStringLiteral("%1/%2/%3/%4").arg(m.valueText()).arg(m.decimals).arg(m.unit).arg(m.stability);
     QCOMPARE(text, parsed.isEmpty() ? QStringLiteral("7.00000/5/zz/Q") : parsed);
-}
-
-void TstCDevice::lineFraming_data()
-{
-    QTest::addColumn<QStringList>("chunks");
-    QTest::addColumn<QStringList>("journal");
-    QTest::addColumn<QString>("rest");
-
-    // "|" in the journal marks the end of a chunk.
-    QTest::newRow("line split over chunks")
-        << QStringList{"0.5\r\nAB", "C\r\n"} << QStringList{"line 0.5\r\n", "|", "line ABC\r\n", "|"} << "";
-    QTest::newRow("bare line feed") << QStringList{"X\nY"} << QStringList{"line X\n", "|"} << "Y";
-    QTest::newRow("result line") << QStringList{Plain12345} << QStringList{"result m=12.345/3/g/X", "|"}
-                                 << "";
-    QTest::newRow("marked result is a line")
-        << QStringList{"S" + Plain12345} << QStringList{"line S" + Plain12345, "|"} << "";
-    QTest::newRow("result split, then a line")
-        << QStringList{"-    0.5", "00 kg \r\nOK\r\n"}
-        << QStringList{"|", "result m=-0.5/3/kg/X", "line OK\r\n", "|"} << "";
-    QTest::newRow("several lines in one chunk")
-        << QStringList{"A\r\nB\r\n\r\nC"} << QStringList{"line A\r\n", "line B\r\n", "line \r\n", "|"} << "C";
-}
-
-void TstCDevice::lineFraming()
-{
-    QFETCH(QStringList, chunks);
-    QFETCH(QStringList, journal);
-    QFETCH(QString, rest);
-
-    Rig rig;
-    rig.fake->name = QStringLiteral("/dev/pts/9 (bench)");
-    QSignalSpy in(&rig.device, &CDevice::newInLog);
-    QStringList logged;
-    for (const QString& chunk : chunks) {
-        rig.fake->feed(chunk.toUtf8());
-        rig.journal << QStringLiteral("|");
-        logged << "/dev/pts/9 (bench) " + chunk;
-    }
-    QCOMPARE(rig.journal, journal);
-    QCOMPARE(rig.device.receiveBuffer, rest);
-    QCOMPARE(records(in), logged);
 }
 
 void TstCDevice::receiveBufferIsCapped()

@@ -1,6 +1,4 @@
-#include "device/cdevicefactory.h"
 #include "device/cdeviceold.h"
-#include "device/cmervikmanagerfactory.h"
 #include "support/fakeinterface.h"
 #include "support/simprocess.h"
 
@@ -86,7 +84,7 @@ const QStringList Older{"--generation", "old"};
 
 } // namespace
 
-// CDeviceOld against mervik-sim of both generations, and the device factories.
+// CDeviceOld against mervik-sim of both generations.
 class TstCDeviceOld : public QObject
 {
     Q_OBJECT
@@ -95,7 +93,6 @@ private slots:
     void initTestCase();
     void dialogue_data();
     void dialogue();
-    void factories();
 };
 
 void TstCDeviceOld::initTestCase()
@@ -192,21 +189,6 @@ void TstCDeviceOld::dialogue()
         const QString journal = std::exchange(rig.journal, QStringList()).join(QLatin1Char(';'));
         QCOMPARE(step.section(QLatin1Char('|'), 0, 0) + '|' + returned + '|' + mode + '|' + journal, step);
     }
-}
-
-void TstCDeviceOld::factories()
-{
-    QObject parent;
-    const QList<CDevice*> devices = CMervikManagerFactory().createDevices(&parent, true);
-    QCOMPARE(devices.size(), 1);
-    QVERIFY(dynamic_cast<CDeviceOld*>(devices.first()));
-    QCOMPARE(devices.first()->parent(), &parent);
-    QCOMPARE(CMervikManagerFactory().baudRates(), (QVector<int>{9600, 115200}));
-
-    const QList<CDevice*> plain = CDeviceFactory().createDevices(&parent, true);
-    QCOMPARE(plain.size(), 1);
-    QVERIFY(!dynamic_cast<CDeviceOld*>(plain.first()));
-    QCOMPARE(CDeviceFactory().baudRates(), (QVector<int>{9600, 57200, 115200}));
 }
 
 QTEST_GUILESS_MAIN(TstCDeviceOld)

@@ -1,5 +1,5 @@
-// The simulated instrument at its boundaries: the bytes it answers in-process, and the same through the
-// executable on a pseudo-terminal and over loopback TCP; and the simulated network modules' side of the
+// The simulated instrument at its boundaries: the bytes it answers in-process, the executable's exits
+// (its serving is what every end-to-end test stands on); and the simulated network modules' side of the
 // conversation, one per dialect. Its dialling-out mode and the modules served by the executable are
 // driven by the application's module tests in network namespaces.
 
@@ -9,32 +9,15 @@
 #include "support/simprocess.h"
 
 #include <QElapsedTimer>
-#include <QFileInfo>
-#include <QSerialPort>
 #include <QSignalSpy>
-#include <QTcpSocket>
-#include <QTemporaryDir>
 #include <QtTest>
 
-#include <memory>
 #include <tuple>
 
 namespace {
 
 // The answer to a result request at 12.345 g.
 const QByteArray Result = "    12.345 g  \r\n";
-
-// What the application's result grammar accepts: kept here as a third opinion on the garbled lines.
-bool acceptedResult(const QByteArray& line, bool withMark)
-{
-    const int o = withMark ? 1 : 0;
-    if (line.size() != 16 + o || (withMark && line[0] != 'S' && line[0] != 'U')) {
-        return false;
-    }
-    bool ok = false;
-    line.mid(o + 1, 9).trimmed().toDouble(&ok);
-    return ok && (line[o] == ' ' || line[o] == '-') && line[o + 10] == ' ' && line.endsWith("\r\n");
-}
 
 // Steps of a scenario: "load W" puts W on the pan; "decimals", "unit", "stable", "drop" and
 // "silent-after" set what their names say; anything else is sent as it is. What the instrument sends
@@ -110,12 +93,9 @@ private slots:
     void answers();
     void scenarios_data();
     void scenarios();
-    void garbledAnswersAreRejected();
     void faultsAreRepeatable();
     void delayAndStream();
 
-    void executable_data();
-    void executable();
     void exits_data();
     void exits();
     void wifiModule();
@@ -211,35 +191,6 @@ void TestSimulator::scenarios()
     QCOMPARE(run(instrument, steps), expected);
 }
 
-void TestSimulator::garbledAnswersAreRejected()
-{
-    // Every kind of answer; a full field, so the value itself has no blank to spare.
-    for (const QByteArray command : {"SI", "Sx3", "ST", "SW9"}) {
-        for (const double weight : {0.0, -12.345, 12345.678}) {
-            SimInstrument clean;
-            SimInstrument garbling;
-            clean.setWeight(weight);
-            garbling.setWeight(weight);
-            garbling.setGarbleProbability(1.0);
-            const QByteArray good = clean.respond(command + "\r\n");
-            const QByteArray bad = garbling.respond(command + "\r\n");
-
-            QCOMPARE(garbling.garbledAnswers(), 1);
-            QCOMPARE(bad.size(), good.size());
-            if (command == "SW9") {
-                QCOMPARE(good.count('\n'), 4);
-                QVERIFY(bad.count('\n') < 4);
-            } else if (command == "ST") {
-                QVERIFY(!bad.contains(good.trimmed()));
-            } else {
-                QVERIFY(acceptedResult(good, command == "Sx3"));
-                QVERIFY2(!acceptedResult(bad, command == "Sx3"), bad.constData());
-            }
-            QVERIFY(bad.endsWith(command == "SW9" ? "\r?" : "\r\n"));
-        }
-    }
-}
-
 void TestSimulator::faultsAreRepeatable()
 {
     auto session = [](quint32 seed) {
@@ -288,81 +239,6 @@ void TestSimulator::delayAndStream()
     instrument.setSilentAfter(0);
     output.clear();
     QVERIFY(!output.wait(100));
-}
-
-void TestSimulator::executable_data()
-{
-    QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<QByteArray>("sent");
-    QTest::addColumn<QByteArray>("expected");
-    const auto row = [](const char* name, const QStringList& arguments, const QByteArray& sent,
-                        const QByteArray& expected) { QTest::newRow(name) << arguments << sent << expected; };
-
-    const QStringList pty{"--pty"};
-    const QStringList tcp{"--tcp-server", "127.0.0.1:0"};
-    row("default transport", {}, "ST\r\n", "MT\r\n");
-    row("result and identity options",
-        pty + QStringList{"--weight", "5", "--decimals", "1", "--unit", "kg", "--model", "M 1", "--serial",
-                          "42", "--production-date", "2020-01-02", "--firmware", "2.0.1"},
-        "Sx1\r\nSW9\r\n", "       5.0 kg \r\nM 1\r\n42\r\n2020-01-02\r\n2.0.1\r\n");
-    row("unstable", tcp + QStringList{"--unstable", "--weight=-2"}, "Sx3\r\n", "U-    2.000 g  \r\n");
-    row("old generation ignores SJ", pty + QStringList{"--generation", "old"}, "SJ\r\nSx1\r\n",
-        "     0.000 g  \r\n");
-    row("stream", pty + QStringList{"--stream", "20", "--weight", "3"}, "", "     3.000 g  \r\n");
-    row("garble", tcp + QStringList{"--garble", "1"}, "ST\r\n", "M?\r\n");
-    row("verbose keeps stdout clean", tcp + QStringList{"--verbose"}, "SJ\r\n", "MJ\r\n");
-    // The link goes when the sim ends.
-    row("link", {"--link", "LINK"}, "SJ\r\n", "MJ\r\n");
-}
-
-void TestSimulator::executable()
-{
-    QFETCH(QStringList, arguments);
-    QFETCH(QByteArray, sent);
-    QFETCH(QByteArray, expected);
-
-    QTemporaryDir dir;
-    const QString link = dir.filePath("scale");
-    arguments.replaceInStrings("LINK", link);
-    SimProcess sim;
-    QVERIFY2(sim.start(arguments), sim.errors().constData());
-    const bool tcp = arguments.contains("--tcp-server");
-    QVERIFY2(sim.announcement.startsWith(tcp ? "TCP 127.0.0.1:" : "PTY /dev/pts/"),
-             sim.announcement.constData());
-    const bool linked = arguments.contains("--link");
-    QCOMPARE(QFileInfo(link).symLinkTarget(), linked ? sim.port() : QString());
-
-    // The sim keeps the slave open itself, so a client may close the port and come back.
-    for (int round = 0; round < (tcp ? 1 : 2); ++round) {
-        std::unique_ptr<QIODevice> io;
-        if (tcp) {
-            auto socket = std::make_unique<QTcpSocket>();
-            socket->connectToHost(QHostAddress::LocalHost, sim.port().section(':', 1).toUShort());
-            QVERIFY(socket->waitForConnected(5000));
-            io = std::move(socket);
-        } else {
-            auto port = std::make_unique<QSerialPort>(linked ? link : sim.port());
-            QVERIFY2(port->open(QIODevice::ReadWrite), qPrintable(port->errorString()));
-            io = std::move(port);
-        }
-        QByteArray received;
-        connect(io.get(), &QIODevice::readyRead, this, [&] { received += io->readAll(); });
-        io->write(sent);
-        QTRY_VERIFY_WITH_TIMEOUT(received.size() >= expected.size(), 5000);
-        QCOMPARE(received.left(expected.size()), expected);
-    }
-
-    // Nothing after the announcement on stdout, whatever --verbose writes to stderr.
-    QCOMPARE(sim.process.readAllStandardOutput(), QByteArray());
-    if (arguments.contains("--verbose")) {
-        QByteArray traffic;
-        QTRY_VERIFY_WITH_TIMEOUT((traffic += sim.errors()).contains("-> MJ\\r\\n"), 5000);
-        QVERIFY(traffic.contains("<- SJ\\r\\n"));
-    }
-    sim.process.terminate();
-    QVERIFY(sim.process.waitForFinished(5000));
-    QCOMPARE(sim.process.exitCode(), 0);
-    QVERIFY(!QFileInfo(link).isSymLink());
 }
 
 void TestSimulator::exits_data()
