@@ -8,9 +8,10 @@ files=("$dir"/report.*)
 total=0
 for file in "${files[@]}"; do
     count=$(grep -c '^WARNING: ThreadSanitizer' "$file")
+    [ "$count" -eq 0 ] && continue
     total=$((total + count))
     program=$(grep -o -m1 -E '\((tst_[a-z0-9_]+|mervik-[a-z]+)\+0x' "$file" | sed -E 's/^\((.*)\+0x$/\1/')
     echo "ThreadSanitizer: ${program:-unknown program}: $count report(s) in $file"
     grep '^SUMMARY: ThreadSanitizer' "$file" | sort | uniq -c | sed 's/^/    /'
 done
-echo "ThreadSanitizer: $total report(s) not suppressed, from ${#files[@]} process(es)"
+echo "ThreadSanitizer: $total report(s) not suppressed (the rest are named in scripts/tsan.supp)"
