@@ -3,7 +3,7 @@ BUILD_DIR  ?= build
 CMAKE_ARGS ?=
 JOBS       ?= 2
 
-.PHONY: all deps configure build run test test-asan fuzz coverage demo screenshots bench package format format-check clean
+.PHONY: all deps configure build run test test-asan test-tsan fuzz coverage demo screenshots bench package format format-check clean
 
 all: build
 
@@ -40,6 +40,24 @@ test-asan: deps
 FUZZ_SECONDS ?= 60
 fuzz: deps
 	@CMAKE_ARGS="$(CMAKE_ARGS)" JOBS=$(JOBS) ./scripts/fuzz.sh $(BUILD_DIR)/fuzz $(FUZZ_SECONDS)
+
+# The tests that run threads (commands from other threads, the servers pool, the search, the direct
+# connection) built with ThreadSanitizer in $(BUILD_DIR)/tsan. Qt's own locking is not instrumented: what
+# it orders is named in scripts/tsan.supp. Reports go to $(BUILD_DIR)/tsan/tsan-logs/, one file a process.
+TSAN_TESTS = tst_cdevice tst_alibifirmware tst_kx40 tst_cinterfacemodule tst_modulesim tst_pelmlog \
+             tst_csearching tst_searchcontroller tst_devicepage tst_interfacedialog tst_reconnector \
+             tst_mainwindow
+TSAN_LOGS  = $(abspath $(BUILD_DIR))/tsan/tsan-logs
+TSAN_ENV   = TSAN_OPTIONS=suppressions=$(CURDIR)/scripts/tsan.supp:halt_on_error=0:second_deadlock_stack=1:log_path=$(TSAN_LOGS)/report
+# Without address randomisation: some kernels map memory where ThreadSanitizer expects its shadow.
+NO_ASLR    = $(shell setarch $$(uname -m) -R true 2>/dev/null && echo setarch $$(uname -m) -R)
+test-tsan: deps
+	@cmake -S . -B $(BUILD_DIR)/tsan -G Ninja -DMERVIK_TSAN=ON $(CMAKE_ARGS) >/dev/null
+	@cmake --build $(BUILD_DIR)/tsan -j $(JOBS) --target $(TSAN_TESTS)
+	@rm -rf $(TSAN_LOGS) && mkdir -p $(TSAN_LOGS)
+	@cd $(BUILD_DIR)/tsan && $(TSAN_ENV) $(NO_ASLR) ctest --output-on-failure -j $(JOBS) \
+	    -R '^($(subst $(eval) ,|,$(strip $(TSAN_TESTS))))$$'; \
+	    status=$$?; $(CURDIR)/scripts/tsan-report.sh $(TSAN_LOGS); exit $$status
 
 # Its own instrumented build in build/coverage-build; the HTML report goes to build/coverage/.
 coverage: deps

@@ -192,7 +192,7 @@ void CSearching::timerEvent(QTimerEvent* event)
 
 void CSearching::waitForAnswers()
 {
-    const int total = qMax(1, m_networkWaitMs);
+    const int total = qMax(1, m_networkWaitMs.load());
     // Progress grows by one about every hundredth of the wait, to 99 at its end.
     runEvents(
         total, [] { return false; }, true, qMax(10, total / 100),

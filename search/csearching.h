@@ -47,7 +47,8 @@ public:
     int deviceCount() const { return m_devices.size(); }
     int indexOf(CDevice* device) const { return m_devices.indexOf(device); }
 
-    // The whole wait for network answers; the next search uses it.
+    // The whole wait for network answers; the next search uses it. Set from the owner's thread while
+    // this object lives in the search thread.
     void setNetworkWait(int ms) { m_networkWaitMs = qMax(0, ms); }
     int networkWait() const { return m_networkWaitMs; }
 
@@ -123,7 +124,7 @@ private:
     int m_pending = 0;
     int m_total = 1;
 
-    int m_networkWaitMs = DefaultNetworkWaitMs;
+    std::atomic<int> m_networkWaitMs{DefaultNetworkWaitMs};
     bool m_running = false;
     QPointer<CServersPool> m_pool;
     QHash<QString, HeardModule> m_modules;

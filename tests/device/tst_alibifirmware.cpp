@@ -3,6 +3,7 @@
 #include "device/cdevice.h"
 #include "device/srecordfile.h"
 #include "log/cpelmlog.h"
+#include "support/runinthread.h"
 #include "support/simprocess.h"
 #include "support/srecord.h"
 #include "support/testdatabase.h"
@@ -332,8 +333,7 @@ private slots:
         });
         int result = -1;
         connect(device, &CDevice::sendingFirmwareFinished, this, [&result](int r) { result = r; });
-        QMetaObject::invokeMethod(
-            device, [device] { device->connectDevice(false); }, Qt::BlockingQueuedConnection);
+        runInThreadOf(device, [device] { device->connectDevice(false); });
 
         QVERIFY(!device->sendNewFirmware(path));
         QTRY_COMPARE_WITH_TIMEOUT(result, 1, 20000);

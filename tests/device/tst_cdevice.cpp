@@ -2,6 +2,7 @@
 #include "interface/ctibbo.h"
 #include "support/fakeinterface.h"
 #include "support/recordfields.h"
+#include "support/runinthread.h"
 
 #include <QElapsedTimer>
 #include <QLoggingCategory>
@@ -466,6 +467,9 @@ void TstCDevice::callsFromOtherThreads()
                      });
     worker.start();
     worker.device->moveToThread(&worker);
+    // Waits for the worker's event loop: a call posted before the loop runs is handed over without a
+    // wake-up, an order that ThreadSanitizer cannot see.
+    runInThreadOf(worker.device, [] {});
 
     QMetaObject::invokeMethod(
         fake, [fake] { fake->feed(Plain12345.toLatin1()); }, Qt::QueuedConnection);
@@ -741,8 +745,7 @@ void TstCDevice::moduleTravelsWithTheDevice()
     device->moveToThread(&worker);
     QCOMPARE(module->thread(), &worker);
     QCOMPARE(device->interface()->thread(), &worker);
-    QMetaObject::invokeMethod(
-        device, [device] { delete device; }, Qt::BlockingQueuedConnection);
+    runInThreadOf(device, [device] { delete device; });
     worker.quit();
     QVERIFY(worker.wait(5000));
 }

@@ -12,6 +12,7 @@
 #include "interface/interfacesetter.h"
 #include "modulepeer.h"
 #include "platform/procarpresolver.h"
+#include "support/runinthread.h"
 #include "support/testnetns.h"
 
 #include <QSignalSpy>
@@ -296,6 +297,9 @@ void TstModuleSim::adoptionIntoAnotherThread()
     QList<int> seen;
     connect(transport, &CInterface::stateChanged, this, [&seen](int state) { seen << state; });
     worker.start();
+    // Waits for the worker's event loop: a call posted before the loop runs is handed over without a
+    // wake-up, an order that ThreadSanitizer cannot see.
+    runInThreadOf(transport, [] {});
     QMetaObject::invokeMethod(transport, [transport] { transport->open(); });
     QTRY_COMPARE(seen, QList<int>{L});
 
@@ -304,15 +308,12 @@ void TstModuleSim::adoptionIntoAnotherThread()
     QTRY_COMPARE_WITH_TIMEOUT(seen, QList<int>({L, C}), 5000);
     // The connection works from the transport's own thread.
     QString answer;
-    QMetaObject::invokeMethod(
-        transport, [transport, &answer] { answer = ask(*transport, "SJ\r\n"); },
-        Qt::BlockingQueuedConnection);
+    runInThreadOf(transport, [transport, &answer] { answer = ask(*transport, "SJ\r\n"); });
     QCOMPARE(answer, QStringLiteral("MJ\r\n"));
 
     instrument.stop();
     QTRY_COMPARE_WITH_TIMEOUT(seen, QList<int>({L, C, L}), 5000);
-    QMetaObject::invokeMethod(
-        transport, [transport] { delete transport; }, Qt::BlockingQueuedConnection);
+    runInThreadOf(transport, [transport] { delete transport; });
     worker.quit();
     QVERIFY(worker.wait(5000));
 }

@@ -11,6 +11,7 @@
 #include "log/pelmlogview.h"
 #include "log/stringfilter.h"
 #include "log/timefilter.h"
+#include "support/runinthread.h"
 #include "support/testdatabase.h"
 #include "support/widgetuser.h"
 
@@ -234,6 +235,9 @@ void TstPelmLog::queuedRecordsFromAnotherThreadKeepTheirOrder()
     QSignalSpy newLog(m_log.get(), &CPelmLog::newLog);
     constexpr int Exchanges = 500;
     thread.start();
+    // Waits for the worker's event loop: a call posted before the loop runs is handed over without a
+    // wake-up, an order that ThreadSanitizer cannot see.
+    runInThreadOf(&producer, [] {});
     QMetaObject::invokeMethod(&producer, [&producer] {
         const PelmLogRecord r{QStringLiteral("pty0"), QDate(2026, 3, 4), QTime(5, 6, 7, 89), QString()};
         for (int i = 0; i < Exchanges; ++i) {

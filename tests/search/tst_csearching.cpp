@@ -6,6 +6,7 @@
 #include "interface/cinterfacemodule.h"
 #include "search/csearching.h"
 #include "support/ptypair.h"
+#include "support/runinthread.h"
 #include "support/simprocess.h"
 #include "support/testnetns.h"
 
@@ -274,14 +275,11 @@ void TstCSearching::secondSearchWhileOneRunsIsRefused()
     QVERIFY2(run.progressFault().isEmpty(), qPrintable(run.progressFault()));
     QCOMPARE(run.found, QStringList{portName(sim.port()) + QStringLiteral(" (Serial port,9600): KEPT | 7")});
     QString kept;
-    QMetaObject::invokeMethod(
-        run.searching,
-        [&run, &kept] {
-            if (run.searching->deviceCount() == 1) {
-                kept = describe(run.searching->device(0));
-            }
-        },
-        Qt::BlockingQueuedConnection);
+    runInThreadOf(run.searching, [&run, &kept] {
+        if (run.searching->deviceCount() == 1) {
+            kept = describe(run.searching->device(0));
+        }
+    });
     QCOMPARE(kept, run.found.value(0));
 }
 

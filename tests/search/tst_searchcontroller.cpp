@@ -53,6 +53,24 @@ public:
     QByteArray mac;
 };
 
+// The connecter's signals again, in the test's thread: a QSignalSpy records in the emitting thread, where
+// it would race the test reading it, and could miss a result that came before its wait started.
+class ConnecterSignals : public QObject
+{
+    Q_OBJECT
+public:
+    explicit ConnecterSignals(DirectConnecter* connecter)
+    {
+        // Queued, as this object lives in the test's thread and the connecter in its worker.
+        connect(connecter, &DirectConnecter::result, this, &ConnecterSignals::result);
+        connect(connecter, &DirectConnecter::connectingState, this, &ConnecterSignals::connectingState);
+    }
+
+signals:
+    void result(CDevice* dev);
+    void connectingState(bool started);
+};
+
 } // namespace
 
 class TstSearchController : public QObject
@@ -201,7 +219,8 @@ void TstSearchController::repairsAnUnreachableModule()
 CDevice* TstSearchController::connectTo(DirectConnecter& connecter, const char* slot, const QString& place,
                                         int number)
 {
-    QSignalSpy result(&connecter, &DirectConnecter::result);
+    ConnecterSignals relay(&connecter);
+    QSignalSpy result(&relay, &ConnecterSignals::result);
     // Through the event queue, as the device page calls it: the slot runs in the connecter's thread.
     QMetaObject::invokeMethod(&connecter, slot, Qt::QueuedConnection, Q_ARG(QString, place),
                               Q_ARG(int, number));
@@ -284,8 +303,9 @@ void TstSearchController::automaticConnection()
     QVERIFY(!connecter.checkAuto());
 
     connecter.autoConnect(port, 9600);
-    QSignalSpy states(&connecter, &DirectConnecter::connectingState);
-    QSignalSpy result(&connecter, &DirectConnecter::result);
+    ConnecterSignals relay(&connecter);
+    QSignalSpy states(&relay, &ConnecterSignals::connectingState);
+    QSignalSpy result(&relay, &ConnecterSignals::result);
     QMetaObject::invokeMethod(&connecter, "checkAuto", Qt::QueuedConnection);
     QTRY_COMPARE_WITH_TIMEOUT(states.count(), 2, 20000);
     QCOMPARE(states.at(0).at(0).toBool(), true);
