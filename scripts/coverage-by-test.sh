@@ -13,13 +13,8 @@ build=$src/build/coverage-build
 out=$src/build/coverage-by-test
 mkdir -p "$out"
 
-locked() {
-    if [ -n "${MERVIK_BUILD_LOCK:-}" ]; then
-        flock "$MERVIK_BUILD_LOCK" "$@"
-    else
-        "$@"
-    fi
-}
+# shellcheck source=buildlock.sh
+. "$src/scripts/buildlock.sh"
 
 tests=$(cd "$build" && ctest -N | sed -n 's/^ *Test *#[0-9]*: //p')
 for t in $tests; do

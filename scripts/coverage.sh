@@ -14,13 +14,8 @@ build=$(realpath -m "${1:-$src/build/coverage-build}")
 report=$(realpath -m "${2:-$src/build/coverage}")
 jobs=${JOBS:-2}
 
-locked() {
-    if [ -n "${MERVIK_BUILD_LOCK:-}" ]; then
-        flock "$MERVIK_BUILD_LOCK" "$@"
-    else
-        "$@"
-    fi
-}
+# shellcheck source=buildlock.sh
+. "$src/scripts/buildlock.sh"
 
 # shellcheck disable=SC2086 # CMAKE_ARGS is a list of options
 cmake -S "$src" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DMERVIK_COVERAGE=ON ${CMAKE_ARGS:-} >/dev/null

@@ -148,13 +148,8 @@ else
     done
 fi
 
-locked() {
-    if [ -n "${MERVIK_BUILD_LOCK:-}" ]; then
-        flock "$MERVIK_BUILD_LOCK" "$@"
-    else
-        "$@"
-    fi
-}
+# shellcheck source=buildlock.sh
+. "$src/scripts/buildlock.sh"
 
 # The pristine copy of the file being mutated, and its path in the tree. A run that was killed
 # outright leaves both behind; the next run puts the file back before anything else.
