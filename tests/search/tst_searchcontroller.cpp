@@ -85,7 +85,6 @@ private slots:
     void repairsAnUnreachableModule();
     void connectsToAPlace_data();
     void connectsToAPlace();
-    void automaticConnection();
 
 private:
     CDevice* connectTo(DirectConnecter& connecter, const char* slot, const QString& place, int number);
@@ -285,33 +284,6 @@ void TstSearchController::connectsToAPlace()
     QTRY_COMPARE(CDeviceController::currentDevice(), device);
     QTRY_COMPARE(device->state(), int(STATE_CONNECTED));
     QVERIFY(device->checkConnection());
-}
-
-void TstSearchController::automaticConnection()
-{
-    SimProcess sim;
-    const QString port = sim.startPty();
-    QVERIFY(!port.isEmpty());
-    qputenv("MERVIK_SERIAL_PORTS", port.toUtf8());
-    DirectConnecter connecter(QThread::currentThread());
-    QSettings settings;
-
-    // Only stored here: nothing is sent to this address.
-    connecter.autoConnect(QStringLiteral("192.168.1.10"), 1001);
-    QCOMPARE(settings.value(QStringLiteral("AutoConnect/COM")).toString(), QStringLiteral("0"));
-    connecter.disableAutoConnect();
-    QVERIFY(!connecter.checkAuto());
-
-    connecter.autoConnect(port, 9600);
-    ConnecterSignals relay(&connecter);
-    QSignalSpy states(&relay, &ConnecterSignals::connectingState);
-    QSignalSpy result(&relay, &ConnecterSignals::result);
-    QMetaObject::invokeMethod(&connecter, "checkAuto", Qt::QueuedConnection);
-    QTRY_COMPARE_WITH_TIMEOUT(states.count(), 2, 20000);
-    QCOMPARE(states.at(0).at(0).toBool(), true);
-    QCOMPARE(result.count(), 1);
-    QVERIFY(result.first().first().value<CDevice*>());
-    QTRY_COMPARE(CDeviceController::currentDevice(), result.first().first().value<CDevice*>());
 }
 
 QTEST_GUILESS_MAIN(TstSearchController)
