@@ -1,18 +1,14 @@
 // Instruments of the three-letter dialect: the device against the simulated line (in this process, on a
-// pseudo-terminal), a serial search with the dialect's factory, and the block upload.
+// pseudo-terminal), and the block upload.
 #include "device/cdevicekx40.h"
-#include "device/cscalemanagerfactory.h"
 #include "log/cpelmlog.h"
-#include "search/csearching.h"
 #include "simblockloader.h"
 #include "simpty.h"
 #include "simthreeletter.h"
 #include "simthreeletterbus.h"
-#include "support/simprocess.h"
 #include "support/testdatabase.h"
 
 #include <QSettings>
-#include <QThread>
 #include <QtTest>
 
 #include <functional>
@@ -124,8 +120,6 @@ private slots:
     {
         QVERIFY(m_database.isValid());
         new CPelmLog(this);
-        qputenv("MERVIK_SERIAL_PORTS", "");
-        qputenv("MERVIK_SEARCH_INTERFACES", "");
         SimPty probe;
         if (!probe.open()) {
             QSKIP("no pseudo-terminal here");
@@ -138,38 +132,25 @@ private slots:
         QTest::addColumn<QString>("line");
         QTest::addColumn<QString>("expected"); // value, unit ("?" left alone), decimals; "-" no result
 
-        QTest::newRow("one blank, 12.345 kg") << false << " 12.345kg\r\n"
-                                              << "12.345 kg 3";
-        QTest::newRow("four blanks, 1.5 g") << false << "    1.5 g\r\n"
-                                            << "1.5 g 1";
-        QTest::newRow("negative, tonnes") << false << "  -1.25 t\r\n"
-                                          << "-1.25 t 2";
-        QTest::newRow("sign apart from the digits") << false << "-  1.25 d\r\n"
-                                                    << "-1.25 d 2";
-        QTest::newRow("no point") << false << "    250 d\r\n"
-                                  << "250 d 0";
-        QTest::newRow("unknown unit field keeps the unit") << false << "  1.000lb\r\n"
-                                                           << "1.000 ? 3";
-        QTest::newRow("ten characters") << false << " 12.34kg\r\n"
-                                        << "-";
-        QTest::newRow("twelve characters") << false << "  12.345kg\r\n"
-                                           << "-";
-        QTest::newRow("overload") << false << "     OLkg\r\n"
-                                  << "-";
-        QTest::newRow("exponent") << false << "  1e+03 g\r\n"
-                                  << "-";
-        QTest::newRow("two points") << false << "  1.2.3 g\r\n"
-                                    << "-";
-        QTest::newRow("LF only") << false << " 12.345kg\n\n"
-                                 << "-";
-        QTest::newRow("echo of address 3") << true << "U3DWY\r\n 12.345kg\r\n"
-                                           << "12.345 kg 3";
-        QTest::newRow("echo of address 17") << true << "U17DWY\r\n 12.345kg\r\n"
-                                            << "12.345 kg 3";
-        QTest::newRow("echo on, result alone") << true << "    1.5 g\r\n"
-                                               << "1.5 g 1";
-        QTest::newRow("echo of another address") << true << "U4DWY\r\n 12.345kg\r\n"
-                                                 << "-";
+        const auto row = [](const char* name, bool echo, const QString& line, const QString& expected) {
+            QTest::newRow(name) << echo << line << expected;
+        };
+        row("one blank, 12.345 kg", false, " 12.345kg\r\n", "12.345 kg 3");
+        row("four blanks, 1.5 g", false, "    1.5 g\r\n", "1.5 g 1");
+        row("negative, tonnes", false, "  -1.25 t\r\n", "-1.25 t 2");
+        row("sign apart from the digits", false, "-  1.25 d\r\n", "-1.25 d 2");
+        row("no point", false, "    250 d\r\n", "250 d 0");
+        row("unknown unit field keeps the unit", false, "  1.000lb\r\n", "1.000 ? 3");
+        row("ten characters", false, " 12.34kg\r\n", "-");
+        row("twelve characters", false, "  12.345kg\r\n", "-");
+        row("overload", false, "     OLkg\r\n", "-");
+        row("exponent", false, "  1e+03 g\r\n", "-");
+        row("two points", false, "  1.2.3 g\r\n", "-");
+        row("LF only", false, " 12.345kg\n\n", "-");
+        row("echo of address 3", true, "U3DWY\r\n 12.345kg\r\n", "12.345 kg 3");
+        row("echo of address 17", true, "U17DWY\r\n 12.345kg\r\n", "12.345 kg 3");
+        row("echo on, result alone", true, "    1.5 g\r\n", "1.5 g 1");
+        row("echo of another address", true, "U4DWY\r\n 12.345kg\r\n", "-");
     }
 
     void resultGrammar()
@@ -296,14 +277,14 @@ private slots:
         QTest::addColumn<QString>("wire");
         QTest::addColumn<QString>("journal");
 
-        QTest::newRow("no access code") << 17 << true << false << 2 << "U17DNW U17DNS U17UFW2"
-                                        << "1/15";
-        QTest::newRow("user") << 3 << false << true << 0 << "U3DNW U3DNS U3UFW2 U3UNS U3ZKA"
-                              << "1/101:0 1/15";
-        QTest::newRow("service") << 17 << true << true << 1 << "U17DNW U17DNS U17UFW2 U17UNS U17ZKA"
-                                 << "1/101:1 1/15";
-        QTest::newRow("administrator") << 3 << true << true << 2 << "U3DNW U3DNS U3UFW2 U3UNS"
-                                       << "1/101:2 1/15";
+        const auto row = [](const char* name, int address, bool echo, bool access, int mode,
+                            const QString& wire, const QString& journal) {
+            QTest::newRow(name) << address << echo << access << mode << wire << journal;
+        };
+        row("no access code", 17, true, false, 2, "U17DNW U17DNS U17UFW2", "1/15");
+        row("user", 3, false, true, 0, "U3DNW U3DNS U3UFW2 U3UNS U3ZKA", "1/101:0 1/15");
+        row("service", 17, true, true, 1, "U17DNW U17DNS U17UFW2 U17UNS U17ZKA", "1/101:1 1/15");
+        row("administrator", 3, true, true, 2, "U3DNW U3DNS U3UFW2 U3UNS", "1/101:2 1/15");
     }
 
     void identityAndMode()
@@ -392,28 +373,20 @@ private slots:
         const QByteArray start = "U17ZFI\r\n";
         if (rig.wire.startsWith(start)) {
             QByteArray rest = rig.wire.mid(start.size());
-            QStringList names;
-            const auto take = [&rest](const QByteArray& expected) {
-                const bool there = rest.startsWith(expected);
-                if (there) {
-                    rest.remove(0, expected.size());
-                }
-                return there;
-            };
             QByteArray padded = file;
             padded.append((1024 - file.size() % 1024) % 1024, '\0');
-            if (take(loaderBlock(0, "kx40.hex"))) {
-                names << "H";
+            QList<QPair<QString, QByteArray>> expected{{"H", loaderBlock(0, "kx40.hex")}};
+            for (int n = 1; n * 1024 <= padded.size(); ++n) {
+                expected.append({QString::number(n), loaderBlock(n, padded.mid((n - 1) * 1024, 1024))});
             }
-            for (int n = 1;
-                 n * 1024 <= padded.size() && take(loaderBlock(n, padded.mid((n - 1) * 1024, 1024))); ++n) {
-                names << QString::number(n);
-            }
-            if (take("\x04")) {
-                names << "E";
-            }
-            if (take(loaderBlock(0, QByteArray()))) {
-                names << "Z";
+            expected += {{"E", "\x04"}, {"Z", loaderBlock(0, QByteArray())}};
+            QStringList names;
+            for (const auto& [name, bytes] : expected) {
+                if (!rest.startsWith(bytes)) {
+                    break;
+                }
+                names << name;
+                rest.remove(0, bytes.size());
             }
             if (!rest.isEmpty()) {
                 names << QStringLiteral("+%1 bytes").arg(rest.size());
@@ -463,74 +436,6 @@ private slots:
         // The held tare runs once the result is in.
         QTRY_COMPARE(rig.text(), "=0 1/11:1.500 kg X 1/13");
         QVERIFY(!rig.wire.contains("ZFI"));
-    }
-
-    // mervik-sim on a timed line at 115200 baud keeps what its loader received in a file.
-    void blockUploadThroughTheSimulator()
-    {
-        QTemporaryDir dir;
-        const QString path = dir.filePath("image.bin");
-        const QString received = dir.filePath("received.bin");
-        QByteArray file(5000, 'x');
-        for (int i = 0; i < file.size(); ++i) {
-            file[i] = char(i % 251);
-        }
-        QFile out(path);
-        QVERIFY(out.open(QIODevice::WriteOnly) && out.write(file) == file.size());
-        out.close();
-        SimProcess sim;
-        const QString port = sim.startPty({"--protocol", "three-letter", "--address", "2,31", "--wire",
-                                           "--loader-ready-ms", "100", "--loader-image", received});
-        QVERIFY2(!port.isEmpty(), sim.errors().constData());
-        std::unique_ptr<CDeviceKx40> device(CDeviceKx40::forSerialPort(port, "sim", 115200, 31));
-        QVERIFY(device->connectDevice(false));
-        // The probe waits 30 ms for the answer: a busy machine may need a second one.
-        QTRY_VERIFY(device->checkEcho());
-        QVERIFY(device->sendNewFirmware(path));
-        QFile in(received);
-        QTRY_VERIFY(in.exists());
-        QVERIFY(in.open(QIODevice::ReadOnly));
-        QCOMPARE(in.readAll(), file + QByteArray(5 * 1024 - file.size(), '\0'));
-    }
-
-    // A serial search with the dialect's factory on a line with instruments at 3 and 17: the plain
-    // candidate and the addresses below 3 find nobody, the one at 3 is found, and the port's other
-    // candidates are not tried once a candidate holds the instrument.
-    void serialSearch()
-    {
-        SimProcess sim;
-        const QString port =
-            sim.startPty({"--protocol", "three-letter", "--address", "17,3", "--serial", "77"});
-        QVERIFY2(!port.isEmpty(), sim.errors().constData());
-        qputenv("MERVIK_SERIAL_PORTS", port.toLocal8Bit());
-        struct SerialOnly : CScaleManagerFactory
-        {
-            SerialOnly() { m_options.searchNetwork = false; }
-        } factory;
-        QThread thread;
-        auto* searching = new CSearching(&factory);
-        searching->moveToThread(&thread);
-        connect(&thread, &QThread::finished, searching, &QObject::deleteLater);
-        QStringList found;
-        connect(
-            searching, &CSearching::newDeviceFound, searching,
-            [this, &found](CDevice* device) {
-                const QString text = device->interfaceDescription() + ": " + device->model() + " | " +
-                                     device->serialNumber() + " | " + QString::number(device->deviceType());
-                QMetaObject::invokeMethod(this, [&found, text] { found << text; });
-            },
-            Qt::DirectConnection);
-        QSignalSpy finished(searching, &CSearching::searchingFinished);
-        thread.start();
-        QMetaObject::invokeMethod(searching, "search", Qt::QueuedConnection);
-        QVERIFY(finished.wait(30000));
-        thread.quit();
-        QVERIFY(thread.wait(5000));
-        qputenv("MERVIK_SERIAL_PORTS", "");
-        // Found at the first rate, unless a busy machine made the 30 ms probe miss it there.
-        found.replaceInStrings(QRegularExpression(",\\d+\\)"), ")");
-        QCOMPARE(found,
-                 QStringList{QString(port).remove("/dev/") + " (Serial port) Adress: 3: KX40 | 77 | 5"});
     }
 
 private:
