@@ -8,7 +8,6 @@
 #include "support/srecord.h"
 #include "support/testdatabase.h"
 
-#include <QScopeGuard>
 #include <QtTest>
 
 namespace {

@@ -4,12 +4,6 @@
 #include "support/recordfields.h"
 #include "support/runinthread.h"
 
-#include <QElapsedTimer>
-#include <QLoggingCategory>
-#include <QMetaMethod>
-#include <QSignalSpy>
-#include <QThread>
-#include <QTimer>
 #include <QtTest>
 
 #include <atomic>
@@ -197,7 +191,6 @@ private slots:
         // value/decimals/unit/stability, empty when the line is refused.
         QTest::addColumn<QString>("parsed");
 
-        // [mark] sign, 9-character value, blank, 3-character unit, CR LF
         QTest::newRow("plain") << Plain12345 << false << "12.345/3/g/X";
         QTest::newRow("marked U") << "U" + Plain12345 << true << "12.345/3/g/U";
         QTest::newRow("marked S, negative") << "S-    1.250  lb\r\n" << true << "-1.250/3/lb/S";
@@ -412,19 +405,16 @@ private slots:
 
     void callsFromOtherThreads()
     {
-        struct Worker : QThread
-        {
-            TestDevice* device = new TestDevice;
-            ~Worker() override
-            {
-                device->deleteLater();
-                quit();
-                wait();
-            }
-        } worker;
+        QThread worker;
+        auto* device = new TestDevice;
+        const auto stop = qScopeGuard([&] {
+            device->deleteLater();
+            worker.quit();
+            worker.wait();
+        });
         auto* fake = new FakeInterface;
-        worker.device->adoptInterface(fake);
-        worker.device->connectDevice(false);
+        device->adoptInterface(fake);
+        device->connectDevice(false);
         std::atomic<QThread*> writer{nullptr};
         fake->setResponder([&writer](const QString& line) {
             writer = QThread::currentThread();
@@ -433,30 +423,29 @@ private slots:
         // Every value type crosses into this thread.
         QObject sink;
         QStringList seen;
-        QObject::connect(worker.device, &CDevice::resultReceived, &sink,
+        QObject::connect(device, &CDevice::resultReceived, &sink,
                          [&seen](const Measurement& m) { seen << "result " + measurementText(m); });
-        QObject::connect(worker.device, &CDevice::newInLog, &sink,
+        QObject::connect(device, &CDevice::newInLog, &sink,
                          [&seen](const PelmLogRecord& r) { seen << "in " + r.interface + " " + r.message; });
-        QObject::connect(worker.device, &CDevice::commandFinished, &sink,
+        QObject::connect(device, &CDevice::commandFinished, &sink,
                          [&seen](int r, int c, const QVariant& response, const QVariant& p1) {
                              seen << finishedText(r, c, response, p1);
                          });
         worker.start();
-        worker.device->moveToThread(&worker);
+        device->moveToThread(&worker);
         // Waits for the worker's event loop: a call posted before the loop runs is handed over without a
         // wake-up, an order that ThreadSanitizer cannot see.
-        runInThreadOf(worker.device, [] {});
+        runInThreadOf(device, [] {});
 
         QMetaObject::invokeMethod(
             fake, [fake] { fake->feed(Plain12345.toLatin1()); }, Qt::QueuedConnection);
         // Both return at once and run in the device's thread; the result request, should it arrive
         // during the tare's wait, is held until the wait is over.
-        QVERIFY(!worker.device->tare());
-        QVERIFY(worker.device->result().isEmpty());
-        QTRY_COMPARE(seen.size(), 6);
-        QCOMPARE(seen,
-                 QStringList({"in FAKE " + Plain12345, "result 12.345/3/g/X", "in FAKE MT\r\n",
-                              "finished 1 13", "in FAKE -    0.500 kg \r\n", "finished 1 11 m=-0.5/3/kg/X"}));
+        QVERIFY(!device->tare());
+        QVERIFY(device->result().isEmpty());
+        QTRY_COMPARE(seen, QStringList({"in FAKE " + Plain12345, "result 12.345/3/g/X", "in FAKE MT\r\n",
+                                        "finished 1 13", "in FAKE -    0.500 kg \r\n",
+                                        "finished 1 11 m=-0.5/3/kg/X"}));
         QCOMPARE(fake->writtenLines(), QStringList({"ST\r\n", "Sx1\r\n"}));
         QCOMPARE(writer.load(), &worker);
     }

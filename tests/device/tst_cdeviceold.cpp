@@ -2,7 +2,6 @@
 #include "support/fakeinterface.h"
 #include "support/simprocess.h"
 
-#include <QStandardPaths>
 #include <QtTest>
 
 #include <utility>

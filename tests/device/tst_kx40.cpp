@@ -8,7 +8,6 @@
 #include "simthreeletterbus.h"
 #include "support/testdatabase.h"
 
-#include <QSettings>
 #include <QtTest>
 
 #include <functional>
@@ -52,7 +51,7 @@ struct Rig
     CDeviceKx40 device;
     QByteArray wire;
     QStringList journal;
-    QList<int> progress;
+    QStringList progress;
 
     Rig(int address, bool echo)
     {
@@ -80,7 +79,7 @@ struct Rig
         QObject::connect(&device, &CDevice::sendingFirmwareFinished, &bus,
                          [this](int result) { journal << QStringLiteral("=%1").arg(result); });
         QObject::connect(&device, &CDevice::sendingFirmwareProgress, &bus,
-                         [this](int percent) { progress << percent; });
+                         [this](int percent) { progress << QString::number(percent); });
         device.setAddressValue(address);
     }
 
@@ -364,10 +363,6 @@ private slots:
         CPelmLog::follow(&rig.device);
 
         QCOMPARE(rig.device.sendNewFirmware(path), outcome.startsWith("=1"));
-        QStringList progress;
-        for (const int percent : qAsConst(rig.progress)) {
-            progress << QString::number(percent);
-        }
         // The wire after the start line, block by block as the test builds them.
         QString blocks = "no start";
         const QByteArray start = "U17ZFI\r\n";
@@ -398,7 +393,7 @@ private slots:
                 QVERIFY(loader->isComplete());
             }
         }
-        QCOMPARE(QStringList({rig.text(), progress.join(' '), blocks}).join("; "), outcome);
+        QCOMPARE(QStringList({rig.text(), rig.progress.join(' '), blocks}).join("; "), outcome);
         // The loader's first prompt is taken.
         QCOMPARE(loader->readyPrompts(), ready && blocks != "no start" ? 1 : 0);
 
