@@ -261,7 +261,6 @@ private slots:
         rig.fake->feed("Z\r\n" + Plain12345.toLatin1() + "OK\r\n");
         QCOMPARE(rig.journal, QStringList({"line " + stream.right(CDevice::MaxReceiveBuffer) + "Z\r\n",
                                            "result m=12.345/3/g/X", "line OK\r\n"}));
-        QVERIFY(rig.device.receiveBuffer.isEmpty());
 
         // A line feed ends the episode: the next overflow is reported again.
         rig.fake->feed(QByteArray(CDevice::MaxReceiveBuffer + 10, 'f'));
@@ -361,9 +360,7 @@ private slots:
         QCOMPARE(expected.isEmpty() ? rig.device.sendAndRead(command, &text, lines, timeoutMs, attempts)
                                     : rig.device.sendAndExpect(command, expected, lines, timeoutMs, attempts),
                  result);
-        if (expected.isEmpty()) {
-            QCOMPARE(text, answer);
-        }
+        QCOMPARE(text, expected.isEmpty() ? answer : QStringLiteral("stale"));
         // The input is cleared before every attempt, and every line sent is logged.
         QCOMPARE(rig.fake->clearCount(), sends);
         QCOMPARE(records(out), repeated(sends, "FAKE " + command));
@@ -585,13 +582,11 @@ private slots:
         rig.answers = answers;
         QCOMPARE(invoke(rig.device, call), returned);
         if (identity) {
-            QString model, serialNumber, productionDate, firmware;
-            rig.device.info(model, serialNumber, productionDate, firmware);
-            rig.journal << "identity " +
-                               QStringList({model, serialNumber, productionDate, firmware}).join('/');
+            QString model, serial, date, firmware;
+            rig.device.info(model, serial, date, firmware);
+            rig.journal << "identity " + QStringList({model, serial, date, firmware}).join('/');
         }
-        QTRY_VERIFY(rig.journal.size() >= journal.size());
-        QCOMPARE(rig.journal, journal);
+        QTRY_COMPARE(rig.journal, journal);
         QCOMPARE(rig.device.receiveBuffer, rest);
         QCOMPARE(rig.device.state(), 1);
         if (returned.userType() == QMetaType::QString) {

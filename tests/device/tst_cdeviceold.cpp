@@ -83,7 +83,6 @@ const QStringList Older{"--generation", "old"};
 
 } // namespace
 
-// CDeviceOld against mervik-sim of both generations.
 class TstCDeviceOld : public QObject
 {
     Q_OBJECT
