@@ -255,8 +255,6 @@ private slots:
         // The start, then one report per percent up to 101 after the last line.
         QTest::newRow("finished, on a timed line")
             << QStringList{"--wire"} << good << "Sfirmwupd =1; 250 lines; 102 reports 1..101" << true;
-        QTest::newRow("never finished")
-            << QStringList{"--boot-no-f3"} << good << "Sfirmwupd =0; 250 lines; 102 reports 1..101" << false;
         // The line gets its two attempts of 2500 ms.
         QTest::newRow("silent at line 100") << QStringList{"--boot-silent-at", "100"} << good
                                             << "Sfirmwupd =0; 101 lines; 42 reports 1..41" << false;

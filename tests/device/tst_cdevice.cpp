@@ -126,7 +126,6 @@ struct Rig
     }
 };
 
-const QString Crlf = QStringLiteral("\r\n");
 // A result line without stability mark: sign, 9-character value, blank, 3-character unit, CR LF.
 const QString Plain12345 = QStringLiteral("    12.345 g  \r\n");
 const QString Identity = QStringLiteral("PS 750.X2\r\n123456\r\n2023-05-04\r\n1.04.7\r\n");
@@ -494,7 +493,7 @@ private slots:
         const QString received = QStringLiteral("result m=12.345/3/g/X");
         for (const char* line : {"SI", "Sx1", "Sx3", "SZ", "ST", "SJ", "SW9", "SS"}) {
             row(qPrintable(QStringLiteral("send") + line), QStringLiteral("send") + line, {Plain12345},
-                {"> " + QString::fromLatin1(line) + Crlf, received}, QVariant());
+                {"> " + QString::fromLatin1(line) + "\r\n", received}, QVariant());
         }
         row("sendString as given", "sendString P1 x;\n", {Plain12345}, {"> P1 x;\n", received}, QVariant());
 

@@ -132,11 +132,8 @@ Operation writeImage(const QByteArray& text)
 {
     return [text](Rig& r) {
         QFile file(r.dir.filePath("image.txt"));
-        if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size()) {
-            return false;
-        }
-        file.close();
-        return r.device.setEEPROM(file.fileName());
+        return file.open(QIODevice::WriteOnly) && file.write(text) == text.size() && file.flush() &&
+               r.device.setEEPROM(file.fileName());
     };
 }
 

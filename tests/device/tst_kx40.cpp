@@ -107,7 +107,7 @@ QString expand(QString text, int address)
 }
 
 // Reads the identity with the access code set on this computer, which has the device ask for its mode.
-void readWithAccessCode(CDeviceKx40& device)
+void readWithCode(CDeviceKx40& device)
 {
     QSettings().setValue("ASP", "462907");
     device.readInfo();
@@ -189,44 +189,35 @@ private slots:
         QTest::addColumn<QString>("journal");
 
         const QList<std::tuple<const char*, Operation, int, QString, QString>> rows = {
-            {"result", [](CDeviceKx40& d) { d.result(); }, 0, "U@DWY", "1/11:1.500 kg X"},
-            {"stable result", [](CDeviceKx40& d) { d.stableResult(); }, 0, "U@DWS", "1/10:1.500 kg S"},
-            {"result with stability", [](CDeviceKx40& d) { d.resultWithStb(); }, 0, "U@DWY",
-             "1/12:1.500 kg X"},
-            {"tare", [](CDeviceKx40& d) { d.tare(); }, 0, "U@TAR", "1/13"},
-            {"zero", [](CDeviceKx40& d) { d.zero(); }, 0, "U@ZER", "1/14"},
-            {"echo", [](CDeviceKx40& d) { d.checkEcho(); }, 0, "- U@DAD", "1/16"},
-            {"identity", [](CDeviceKx40& d) { d.readInfo(); }, 2, "U@DNW U@DNS U@UFW2", "1/15"},
-            {"identity and user mode", readWithAccessCode, 0, "U@DNW U@DNS U@UFW2 U@UNS U@ZKA",
-             "1/101:0 1/15"},
-            {"identity and service mode", readWithAccessCode, 1, "U@DNW U@DNS U@UFW2 U@UNS U@ZKA",
-             "1/101:1 1/15"},
-            {"identity and administrator mode", readWithAccessCode, 2, "U@DNW U@DNS U@UFW2 U@UNS",
-             "1/101:2 1/15"},
-            {"FKD", [](CDeviceKx40& d) { d.sendFKD(); }, 0, "U@FKD", "1/102"},
-            {"FKG kg", [](CDeviceKx40& d) { d.sendFKG(2.5, "kg"); }, 0, "U@FKG2.5,kg", "1/103"},
-            {"FKG d", [](CDeviceKx40& d) { d.sendFKG(2.5, "d"); }, 0, "U@FKG2.5", "1/103"},
-            {"FKG seven digits", [](CDeviceKx40& d) { d.sendFKG(1234567, "g"); }, 0, "U@FKG1.23457e+06,g",
-             "1/103"},
-            {"KFL", [](CDeviceKx40& d) { d.sendKFL(); }, 0, "U@KFL", "1/105"},
-            {"UWA", [](CDeviceKx40& d) { d.sendUWA("kg", 0.5, 150); }, 0, "U@UWAkg,0.5,150", "1/110"},
-            {"UWA refused", [](CDeviceKx40& d) { d.sendUWA("kg", 9, 1); }, 0, "U@UWAkg,9,1", "2/110"},
-            {"unit with a line end", [](CDeviceKx40& d) { d.sendUWA("k\r\n", 0, 1); }, 0, "", "2/110"},
-            {"service", [](CDeviceKx40& d) { d.enterService("1111"); }, 0, "U@WES1111 U@UNS U@ZKA",
-             "1/106 1/101:1"},
-            {"service, wrong password", [](CDeviceKx40& d) { d.enterService("OK"); }, 0, "U@WESOK", "2/106"},
-            {"password with a line end", [](CDeviceKx40& d) { d.enterService("11\n11"); }, 0, "", "2/106"},
-            {"leave service", [](CDeviceKx40& d) { d.leaveService(); }, 1, "U@WYS U@UNS U@ZKA",
-             "1/107 1/101:0"},
-            {"administrator", [](CDeviceKx40& d) { d.enterAdmin("4040"); }, 0, "U@WEA4040 U@UNS",
-             "1/108 1/101:2"},
-            {"leave administrator", [](CDeviceKx40& d) { d.leaveAdmin(); }, 2, "U@WYA U@UNS U@ZKA",
-             "1/109 1/101:0"},
-            {"serial number", [](CDeviceKx40& d) { d.setSerial("SN77"); }, 2, "U@UNSSN77", "1/104"},
-            {"serial number refused", [](CDeviceKx40& d) { d.setSerial("SN77"); }, 0, "U@UNSSN77", "2/104"},
-            {"empty serial number", [](CDeviceKx40& d) { d.setSerial(""); }, 2, "", "2/104"},
+            {"result", [](auto& d) { d.result(); }, 0, "U@DWY", "1/11:1.500 kg X"},
+            {"stable result", [](auto& d) { d.stableResult(); }, 0, "U@DWS", "1/10:1.500 kg S"},
+            {"result with stability", [](auto& d) { d.resultWithStb(); }, 0, "U@DWY", "1/12:1.500 kg X"},
+            {"tare", [](auto& d) { d.tare(); }, 0, "U@TAR", "1/13"},
+            {"zero", [](auto& d) { d.zero(); }, 0, "U@ZER", "1/14"},
+            {"echo", [](auto& d) { d.checkEcho(); }, 0, "- U@DAD", "1/16"},
+            {"identity", [](auto& d) { d.readInfo(); }, 2, "U@DNW U@DNS U@UFW2", "1/15"},
+            {"identity, user", readWithCode, 0, "U@DNW U@DNS U@UFW2 U@UNS U@ZKA", "1/101:0 1/15"},
+            {"identity, service", readWithCode, 1, "U@DNW U@DNS U@UFW2 U@UNS U@ZKA", "1/101:1 1/15"},
+            {"identity, administrator", readWithCode, 2, "U@DNW U@DNS U@UFW2 U@UNS", "1/101:2 1/15"},
+            {"FKD", [](auto& d) { d.sendFKD(); }, 0, "U@FKD", "1/102"},
+            {"FKG kg", [](auto& d) { d.sendFKG(2.5, "kg"); }, 0, "U@FKG2.5,kg", "1/103"},
+            {"FKG d", [](auto& d) { d.sendFKG(2.5, "d"); }, 0, "U@FKG2.5", "1/103"},
+            {"FKG seven digits", [](auto& d) { d.sendFKG(1234567, "g"); }, 0, "U@FKG1.23457e+06,g", "1/103"},
+            {"KFL", [](auto& d) { d.sendKFL(); }, 0, "U@KFL", "1/105"},
+            {"UWA", [](auto& d) { d.sendUWA("kg", 0.5, 150); }, 0, "U@UWAkg,0.5,150", "1/110"},
+            {"UWA refused", [](auto& d) { d.sendUWA("kg", 9, 1); }, 0, "U@UWAkg,9,1", "2/110"},
+            {"unit with a line end", [](auto& d) { d.sendUWA("k\r\n", 0, 1); }, 0, "", "2/110"},
+            {"service", [](auto& d) { d.enterService("1111"); }, 0, "U@WES1111 U@UNS U@ZKA", "1/106 1/101:1"},
+            {"service, wrong password", [](auto& d) { d.enterService("OK"); }, 0, "U@WESOK", "2/106"},
+            {"password with a line end", [](auto& d) { d.enterService("11\n11"); }, 0, "", "2/106"},
+            {"leave service", [](auto& d) { d.leaveService(); }, 1, "U@WYS U@UNS U@ZKA", "1/107 1/101:0"},
+            {"administrator", [](auto& d) { d.enterAdmin("4040"); }, 0, "U@WEA4040 U@UNS", "1/108 1/101:2"},
+            {"leave administrator", [](auto& d) { d.leaveAdmin(); }, 2, "U@WYA U@UNS U@ZKA", "1/109 1/101:0"},
+            {"serial number", [](auto& d) { d.setSerial("SN77"); }, 2, "U@UNSSN77", "1/104"},
+            {"serial number refused", [](auto& d) { d.setSerial("SN77"); }, 0, "U@UNSSN77", "2/104"},
+            {"empty serial number", [](auto& d) { d.setSerial(""); }, 2, "", "2/104"},
             {"one-line commands",
-             [](CDeviceKx40& d) {
+             [](auto& d) {
                  d.sendSI();
                  d.sendSx1();
                  d.sendSx3();
@@ -237,10 +228,9 @@ private slots:
                  d.sendString("DAD\r\n");
              },
              0, "U@DWY U@DWY U@DWY U@TAR U@ZER U@UFW2 U@DNS U@DAD", ""},
-            {"address free", [](CDeviceKx40& d) { d.setAddress(9); }, 0,
-             "U9DAD U9DAD U@ZAD9 U9DNW U9DNS U9UFW2", "1/15 1/111"},
-            {"address taken", [](CDeviceKx40& d) { d.setAddress(d.address() == 3 ? 17 : 3); }, 0, "U%DAD",
-             "2/111"},
+            {"address free", [](auto& d) { d.setAddress(9); }, 0, "U9DAD U9DAD U@ZAD9 U9DNW U9DNS U9UFW2",
+             "1/15 1/111"},
+            {"address taken", [](auto& d) { d.setAddress(d.address() == 3 ? 17 : 3); }, 0, "U%DAD", "2/111"},
         };
         for (const auto& [name, operation, mode, wire, journal] : rows) {
             for (const int address : {3, 17}) {
@@ -382,8 +372,7 @@ private slots:
         QTemporaryDir dir;
         const QString path = dir.filePath("image.bin");
         QFile out(path);
-        QVERIFY(out.open(QIODevice::WriteOnly) && out.write("image") == 5);
-        out.close();
+        QVERIFY(out.open(QIODevice::WriteOnly) && out.write("image") == 5 && out.flush());
         Rig rig(3, false);
         QVERIFY(rig.start());
         bool posted = false;
