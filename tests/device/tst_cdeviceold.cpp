@@ -109,10 +109,9 @@ private slots:
         const auto row = [](const char* name, const QStringList& options, const QStringList& steps) {
             QTest::newRow(name) << options << steps;
         };
-        const QStringList current;
         const QStringList checked{"checked"};
         // Another speed may mean another instrument: the echo probe decides again.
-        row("current", current,
+        row("current", {},
             {"echo|true|1|> SJ;1/16", "echo|true|1|> SJ;1/16", "stb|S     12.50 kg|1|> Sx3;1/12 12.5/2/kg/S",
              "baud 115200|true|-1|", "echo|true|1|> SJ;1/16"});
         // No echo: the plain result request that follows is answered, so the instrument is an older one,
@@ -122,14 +121,14 @@ private slots:
             {olderEcho, "echo|true|0|1/16;> Sx1;1/12 12.5/2/kg/X", "stb|12.50 kg|0|> Sx1;1/12 12.5/2/kg/X",
              "baud 115200|true|-1|", olderEcho});
         // Any answer means the current dialect; the unmarked answer itself counts as a plain result.
-        row("result with stability first", current,
+        row("result with stability first", {},
             {"stb|12.50 kg|1|> Sx1;1/11 12.5/2/kg/X;2/12 12.5/2/kg/X",
              "stb|S     12.50 kg|1|> Sx3;1/12 12.5/2/kg/S"});
         // The echo probe once, then the plain result request with its two attempts; the silence marks the
         // instrument as an older one.
         row("silent", {"--silent-after", "0"},
             {"echo|false|0|> SJ;> Sx1;> Sx1;3/12 0/0//X;3/16", "state|1|0|"});
-        row("identity", current,
+        row("identity", {},
             {"info|true|-1|> SW9;> Sx1;1/15", "identity|PS 750.X2/123456/2021-03-04/1.04.7|-1|",
              "last|12.50 kg|-1|", "busy|false|-1|"});
         // No identity command: still true, the identity stays what it was.
@@ -144,7 +143,7 @@ private slots:
         row("current, time-out", checked, {"echo|true|1|> SJ;1/16", "check 3|true|1|> SJ", "state|1|1|"});
         row("unknown, time-out", checked, {"check 3|true|1|> SJ", "state|1|1|"});
         row("unknown, failed", checked, {"check 2|true|-1|", "state|1|-1|"});
-        row("unknown, check off", current, {"check 3|true|-1|", "state|1|-1|"});
+        row("unknown, check off", {}, {"check 3|true|-1|", "state|1|-1|"});
     }
 
     void dialogue()

@@ -84,8 +84,6 @@ struct Rig
         device.setRS232(pty.slavePath(), QStringLiteral("sim"), 115200);
         return device.connectDevice(false);
     }
-
-    QStringList take() { return std::exchange(journal, QStringList()); }
 };
 
 const QDateTime Clock(QDate(2026, 1, 2), QTime(3, 4, 5));
@@ -270,7 +268,7 @@ private slots:
         rig.sim.setGarbleProbability(0);
         // What a refused call did not send would be on the wire by the time the echo's answer is back.
         QVERIFY(rig.device.checkEcho());
-        QCOMPARE(rig.take(), journal + QStringList({"> SJ", "finished 1 16"}));
+        QCOMPARE(rig.journal, journal + QStringList({"> SJ", "finished 1 16"}));
     }
 
     void eepromDump_data()
@@ -322,7 +320,7 @@ private slots:
         expected << (gap > 0 ? QStringList{busy, busy, "busy 0"} : QStringList{"busy 0"});
         expected << (stall < 0 ? QStringList{"eeprom finished 1", "line ME?"}
                                : QStringList{"eeprom finished 3"});
-        QCOMPARE(rig.take(), expected);
+        QCOMPARE(std::exchange(rig.journal, {}), expected);
 
         // The observer is disarmed: a later dump-like text is ordinary lines.
         rig.eeprom.clear();
