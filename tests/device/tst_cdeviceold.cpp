@@ -2,7 +2,6 @@
 #include "support/fakeinterface.h"
 #include "support/simprocess.h"
 
-#include <QStandardPaths>
 #include <QtTest>
 
 #include <utility>
@@ -84,112 +83,99 @@ const QStringList Older{"--generation", "old"};
 
 } // namespace
 
-// CDeviceOld against mervik-sim of both generations.
 class TstCDeviceOld : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void dialogue_data();
-    void dialogue();
+    void initTestCase()
+    {
+        QStandardPaths::setTestModeEnabled(true);
+        DeviceTypes::registerMetaTypes();
+        SimProcess probe;
+        if (probe.startPty().isEmpty()) {
+            QSKIP(("mervik-sim does not serve a pseudo-terminal here: " + probe.errors()).constData());
+        }
+    }
+
+    void dialogue_data()
+    {
+        // "checked": connected with the connection check on; "scripted": on a transport that answers the
+        // identity request but nothing parsable to the result request.
+        QTest::addColumn<QStringList>("options");
+        // Each step: call | what it returned | the protocol mode after it | the journal, ';' between items.
+        QTest::addColumn<QStringList>("steps");
+
+        const auto row = [](const char* name, const QStringList& options, const QStringList& steps) {
+            QTest::newRow(name) << options << steps;
+        };
+        const QStringList checked{"checked"};
+        // Another speed may mean another instrument: the echo probe decides again.
+        row("current", {},
+            {"echo|true|1|> SJ;1/16", "echo|true|1|> SJ;1/16", "stb|S     12.50 kg|1|> Sx3;1/12 12.5/2/kg/S",
+             "baud 115200|true|-1|", "echo|true|1|> SJ;1/16"});
+        // No echo: the plain result request that follows is answered, so the instrument is an older one,
+        // which is asked for plain results from then on.
+        const QString olderEcho = "echo|true|0|> SJ;> Sx1;1/11 12.5/2/kg/X;2/12 12.5/2/kg/X;1/16";
+        row("older", Older,
+            {olderEcho, "echo|true|0|1/16;> Sx1;1/12 12.5/2/kg/X", "stb|12.50 kg|0|> Sx1;1/12 12.5/2/kg/X",
+             "baud 115200|true|-1|", olderEcho});
+        // Any answer means the current dialect; the unmarked answer itself counts as a plain result.
+        row("result with stability first", {},
+            {"stb|12.50 kg|1|> Sx1;1/11 12.5/2/kg/X;2/12 12.5/2/kg/X",
+             "stb|S     12.50 kg|1|> Sx3;1/12 12.5/2/kg/S"});
+        // The echo probe once, then the plain result request with its two attempts; the silence marks the
+        // instrument as an older one.
+        row("silent", {"--silent-after", "0"},
+            {"echo|false|0|> SJ;> Sx1;> Sx1;3/12 0/0//X;3/16", "state|1|0|"});
+        row("identity", {},
+            {"info|true|-1|> SW9;> Sx1;1/15", "identity|PS 750.X2/123456/2021-03-04/1.04.7|-1|",
+             "last|12.50 kg|-1|", "busy|false|-1|"});
+        // No identity command: still true, the identity stays what it was.
+        row("older without SW9", Older,
+            {"info|true|-1|> SW9;> SW9;> Sx1;1/15", "identity|before/before/before/before|-1|",
+             "last|12.50 kg|-1|"});
+        row("identity, no result", {"scripted"},
+            {"info|false|-1|> SW9;> Sx1;2/15", "identity|Unknown/Unknown/Unknown/Unknown|-1|",
+             "last|ES|-1|"});
+        // An older instrument has no echo to probe with and is never dropped; one not yet known is probed.
+        row("older, time-out", Older + checked, {olderEcho, "check 3|true|0|", "state|1|0|"});
+        row("current, time-out", checked, {"echo|true|1|> SJ;1/16", "check 3|true|1|> SJ", "state|1|1|"});
+        row("unknown, time-out", checked, {"check 3|true|1|> SJ", "state|1|1|"});
+        row("unknown, failed", checked, {"check 2|true|-1|", "state|1|-1|"});
+        row("unknown, check off", {}, {"check 3|true|-1|", "state|1|-1|"});
+    }
+
+    void dialogue()
+    {
+        QFETCH(QStringList, options);
+        QFETCH(QStringList, steps);
+
+        SimRig rig;
+        const bool checked = options.removeAll(QStringLiteral("checked")) > 0;
+        if (options.removeAll(QStringLiteral("scripted")) > 0) {
+            auto* fake = new FakeInterface;
+            fake->setResponder([](const QString& line) {
+                return QList<QByteArray>{line == QLatin1String("SW9\r\n") ? "M1\r\nS2\r\nD3\r\nF4\r\n"
+                                                                          : "ES\r\n"};
+            });
+            rig.device.adoptInterface(fake);
+            QVERIFY(rig.device.connectDevice(false));
+        } else {
+            QVERIFY(rig.start(options, checked));
+        }
+        QCOMPARE(rig.device.protocolMode(), -1);
+        rig.device.m_model = rig.device.m_serialNumber = rig.device.m_productionDate = rig.device.m_firmware =
+            QStringLiteral("before");
+        for (const QString& step : steps) {
+            const QString returned = rig.call(step.section(QLatin1Char('|'), 0, 0));
+            const QString mode = QString::number(rig.device.protocolMode());
+            const QString journal = std::exchange(rig.journal, QStringList()).join(QLatin1Char(';'));
+            QCOMPARE(step.section(QLatin1Char('|'), 0, 0) + '|' + returned + '|' + mode + '|' + journal,
+                     step);
+        }
+    }
 };
-
-void TstCDeviceOld::initTestCase()
-{
-    QStandardPaths::setTestModeEnabled(true);
-    DeviceTypes::registerMetaTypes();
-    SimProcess probe;
-    if (probe.startPty().isEmpty()) {
-        QSKIP(("mervik-sim does not serve a pseudo-terminal here: " + probe.errors()).constData());
-    }
-}
-
-void TstCDeviceOld::dialogue_data()
-{
-    // "checked": connected with the connection check on; "scripted": on a transport that answers the
-    // identity request but nothing parsable to the result request.
-    QTest::addColumn<QStringList>("options");
-    // Each step: call | what it returned | the protocol mode after it | the journal, ';' between items.
-    QTest::addColumn<QStringList>("steps");
-
-    // Another speed may mean another instrument: the echo probe decides again.
-    QTest::newRow("current") << QStringList()
-                             << QStringList{"echo|true|1|> SJ;1/16", "echo|true|1|> SJ;1/16",
-                                            "stb|S     12.50 kg|1|> Sx3;1/12 12.5/2/kg/S",
-                                            "baud 115200|true|-1|", "echo|true|1|> SJ;1/16"};
-    // No echo: the plain result request that follows is answered, so the instrument is an older one,
-    // which is asked for plain results from then on.
-    QTest::newRow("older") << Older
-                           << QStringList{"echo|true|0|> SJ;> Sx1;1/11 12.5/2/kg/X;2/12 12.5/2/kg/X;1/16",
-                                          "echo|true|0|1/16;> Sx1;1/12 12.5/2/kg/X",
-                                          "stb|12.50 kg|0|> Sx1;1/12 12.5/2/kg/X", "baud 115200|true|-1|",
-                                          "echo|true|0|> SJ;> Sx1;1/11 12.5/2/kg/X;2/12 12.5/2/kg/X;1/16"};
-    // Any answer means the current dialect; the unmarked answer itself counts as a plain result.
-    QTest::newRow("result with stability first")
-        << QStringList()
-        << QStringList{"stb|12.50 kg|1|> Sx1;1/11 12.5/2/kg/X;2/12 12.5/2/kg/X",
-                       "stb|S     12.50 kg|1|> Sx3;1/12 12.5/2/kg/S"};
-    // The echo probe once, then the plain result request with its two attempts; the silence marks the
-    // instrument as an older one.
-    QTest::newRow("silent") << QStringList{"--silent-after", "0"}
-                            << QStringList{"echo|false|0|> SJ;> Sx1;> Sx1;3/12 0/0//X;3/16", "state|1|0|"};
-    QTest::newRow("identity") << QStringList()
-                              << QStringList{"info|true|-1|> SW9;> Sx1;1/15",
-                                             "identity|PS 750.X2/123456/2021-03-04/1.04.7|-1|",
-                                             "last|12.50 kg|-1|", "busy|false|-1|"};
-    // No identity command: still true, the identity stays what it was.
-    QTest::newRow("older without SW9")
-        << Older
-        << QStringList{"info|true|-1|> SW9;> SW9;> Sx1;1/15", "identity|before/before/before/before|-1|",
-                       "last|12.50 kg|-1|"};
-    QTest::newRow("identity, no result")
-        << QStringList{"scripted"}
-        << QStringList{"info|false|-1|> SW9;> Sx1;2/15", "identity|Unknown/Unknown/Unknown/Unknown|-1|",
-                       "last|ES|-1|"};
-    // An older instrument has no echo to probe with and is never dropped; one not yet known is probed.
-    QTest::newRow("older, time-out") << Older + QStringList{"checked"}
-                                     << QStringList{
-                                            "echo|true|0|> SJ;> Sx1;1/11 12.5/2/kg/X;2/12 12.5/2/kg/X;1/16",
-                                            "check 3|true|0|", "state|1|0|"};
-    QTest::newRow("current, time-out")
-        << QStringList{"checked"}
-        << QStringList{"echo|true|1|> SJ;1/16", "check 3|true|1|> SJ", "state|1|1|"};
-    QTest::newRow("unknown, time-out")
-        << QStringList{"checked"} << QStringList{"check 3|true|1|> SJ", "state|1|1|"};
-    QTest::newRow("unknown, failed") << QStringList{"checked"}
-                                     << QStringList{"check 2|true|-1|", "state|1|-1|"};
-    QTest::newRow("unknown, check off") << QStringList() << QStringList{"check 3|true|-1|", "state|1|-1|"};
-}
-
-void TstCDeviceOld::dialogue()
-{
-    QFETCH(QStringList, options);
-    QFETCH(QStringList, steps);
-
-    SimRig rig;
-    const bool checked = options.removeAll(QStringLiteral("checked")) > 0;
-    if (options.removeAll(QStringLiteral("scripted")) > 0) {
-        auto* fake = new FakeInterface;
-        fake->setResponder([](const QString& line) {
-            return QList<QByteArray>{line == QLatin1String("SW9\r\n") ? "M1\r\nS2\r\nD3\r\nF4\r\n"
-                                                                      : "ES\r\n"};
-        });
-        rig.device.adoptInterface(fake);
-        QVERIFY(rig.device.connectDevice(false));
-    } else {
-        QVERIFY(rig.start(options, checked));
-    }
-    QCOMPARE(rig.device.protocolMode(), -1);
-    rig.device.m_model = rig.device.m_serialNumber = rig.device.m_productionDate = rig.device.m_firmware =
-        QStringLiteral("before");
-    for (const QString& step : steps) {
-        const QString returned = rig.call(step.section(QLatin1Char('|'), 0, 0));
-        const QString mode = QString::number(rig.device.protocolMode());
-        const QString journal = std::exchange(rig.journal, QStringList()).join(QLatin1Char(';'));
-        QCOMPARE(step.section(QLatin1Char('|'), 0, 0) + '|' + returned + '|' + mode + '|' + journal, step);
-    }
-}
 
 QTEST_GUILESS_MAIN(TstCDeviceOld)
 #include "tst_cdeviceold.moc"

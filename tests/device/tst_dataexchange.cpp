@@ -4,10 +4,6 @@
 #include "siminstrument.h"
 #include "simpty.h"
 
-#include <QCommandLineParser>
-#include <QSignalSpy>
-#include <QStandardPaths>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include <functional>
@@ -31,7 +27,6 @@ QString variantText(const QVariant& v, bool response = false)
         }
         return '[' + values.join(',') + ']';
     }
-    // A refusal carries its reason as text.
     return response && v.type() == QVariant::String ? QStringLiteral("why") : v.toString();
 }
 
@@ -47,6 +42,7 @@ struct Rig
     QStringList journal;
     QStringList eeprom;
     QByteArray wire;
+    QTemporaryDir dir;
 
     bool start()
     {
@@ -88,8 +84,6 @@ struct Rig
         device.setRS232(pty.slavePath(), QStringLiteral("sim"), 115200);
         return device.connectDevice(false);
     }
-
-    QStringList take() { return std::exchange(journal, QStringList()); }
 };
 
 const QDateTime Clock(QDate(2026, 1, 2), QTime(3, 4, 5));
@@ -129,18 +123,15 @@ QStringList dumpLines(const QByteArray& image)
     return lines;
 }
 
-using Operation = std::function<QVariant(CDevice&, CBalanceController&, const QString& dir)>;
+using Operation = std::function<QVariant(Rig&)>;
 
 // Writes the text to a file, then sends it as the EEPROM image.
 Operation writeImage(const QByteArray& text)
 {
-    return [text](CDevice& d, auto&, const QString& dir) {
-        QFile file(dir + "/image.txt");
-        if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size()) {
-            return false;
-        }
-        file.close();
-        return d.setEEPROM(file.fileName());
+    return [text](Rig& r) {
+        QFile file(r.dir.filePath("image.txt"));
+        return file.open(QIODevice::WriteOnly) && file.write(text) == text.size() && file.flush() &&
+               r.device.setEEPROM(file.fileName());
     };
 }
 
@@ -165,208 +156,180 @@ private slots:
         DeviceTypes::registerMetaTypes();
     }
 
-    void exchanges_data();
-    void exchanges();
-    void eepromDump_data();
-    void eepromDump();
+    void exchanges_data()
+    {
+        // mervik-sim's data options, and "garble" for garbled answers.
+        QTest::addColumn<QStringList>("simOptions");
+        QTest::addColumn<Operation>("operation");
+        QTest::addColumn<QVariant>("returned");
+        QTest::addColumn<QStringList>("journal");
+
+        row("message, 0 s", {}, [](Rig& r) { return r.device.message("", 0); }, true,
+            {"> SN01", "finished 1 20  1"});
+        row("message, 150 s", {}, [](Rig& r) { return r.balance.message("Hi there", 150); }, true,
+            {"> SN99Hi there", "finished 1 20 Hi there 99"});
+        row("message with a line feed", {}, [](Rig& r) { return r.device.message("one\ntwo", 5); }, false,
+            {"error 2 20", "finished 2 20 one\ntwo 5"});
+
+        row("set invalid clock", {}, [](Rig& r) { return r.device.setDateTime({}); }, false,
+            {"error 2 23", "finished 2 23 invalid"});
+        // The clock is set first; the short form has two blanks and a one-digit hour.
+        row("read clock, short hour", {"--clock-short-hour"},
+            [](Rig& r) { return r.device.setDateTime(Clock) ? r.device.getDateTime() : QDateTime(); }, Clock,
+            {"> Sd&t2026-01-02 03:04:05", "finished 1 23 2026-01-02 03:04", "> Sd&t?",
+             "finished 1 24 2026-01-02 03:04"});
+        row("read clock, garbled", {"garble"}, [](Rig& r) { return r.device.getDateTime(); }, QDateTime(),
+            {"> Sd&t?", "error 2 24", "finished 2 24 invalid"});
+
+        row("users", {}, [](Rig& r) { return r.balance.setUsers(users()); }, true,
+            {"busy 1", "> SbU", "> Sr1;a;b", "> Sr2;c;d", "> Se", "busy 0", "finished 1 21"});
+        // Field order; every value with three decimals and no field width.
+        const QStringList productLines{"busy 1", "> SbP",  "> Sr7;Flour;T550;1 kg;-3;2.000;1.500;1234.568",
+                                       "> Se",   "busy 0", "finished 1 22"};
+        row("table refused", {"--refuse-tables"}, [](Rig& r) { return r.device.setUsers(users()); }, false,
+            {"busy 1", "> SbU", "> SbU", "> Se", "> Se", "busy 0", "error 2 0", "finished 2 0"});
+        row("';' in a table field", {}, [](Rig& r) { return r.device.setUsers(users("x;y")); }, false,
+            {"busy 1", "busy 0", "error 2 21", "finished 2 21 why"});
+        row("line feed in a table field", {}, [](Rig& r) { return r.device.setUsers(users("x\ny")); }, false,
+            {"busy 1", "busy 0", "error 2 21", "finished 2 21 why"});
+        row("carriage return in a product text", {},
+            [](Rig& r) { return r.balance.setProducts(products("1\rkg")); }, true,
+            {"busy 1", "busy 0", "error 2 22", "finished 2 22 why"});
+
+        QStringList compensationLines{"busy 1"};
+        const QStringList codes =
+            QStringLiteral("009 010 011 012 013 019 020 021 022 023 014 015 016 017 018").split(' ');
+        for (int i = 0; i < 15; ++i) {
+            compensationLines << "> SEF" + codes.at(i) + compensation().at(i).toString();
+        }
+        // Products and compensation values; both cross into the device's thread as queued arguments.
+        row(
+            "products and compensation from another thread", {},
+            [](Rig& r) {
+                bool returned = true;
+                std::thread([&] {
+                    returned = r.device.setProducts(products()) || r.device.setCompensation(compensation());
+                }).join();
+                QSignalSpy finished(&r.device, &CDevice::commandFinished);
+                return !returned && QTest::qWaitFor([&] { return finished.size() == 2; }, 5000);
+            },
+            true, productLines + compensationLines + QStringList{"busy 0", "finished 1 29"});
+        row("write 14 compensation values", {},
+            [](Rig& r) { return r.device.setCompensation(compensation().mid(1)); }, false,
+            {"busy 1", "busy 0"});
+        row("compensation value with a line feed", {},
+            [](Rig& r) { return r.balance.setCompensation(compensation(QStringLiteral("1\n2"))); }, true,
+            {"busy 1", "busy 0", "error 2 29", "finished 2 29 why"});
+        // The values with their types; a line of four fields adds nothing.
+        row("read compensation, short line", {"--compensation-short=1"},
+            [](Rig& r) { return r.device.getCompensation(); }, true,
+            {"> SW3",
+             "finished 1 290 [int:100,int:200,double:0.5,double:1.25,int:7,int:102,int:202,double:2.5,"
+             "double:3.25,int:9]"});
+
+        const QStringList image = dumpLines(SimData().eeprom()).mid(0, 4);
+        QStringList written = image;
+        written.replaceInStrings(QRegularExpression("^(.*)\r\n$"), "> \\1");
+        const QByteArray imageText = image.join(QString()).toLatin1();
+        row("write EEPROM", {}, writeImage(imageText), true,
+            QStringList{"busy 1"} + written + QStringList{"busy 0", "finished 1 27"});
+        // The third line is refused on each of its three attempts; the fourth is never sent.
+        row("write EEPROM, third line refused", {"--eeprom-refuse-write=3"}, writeImage(imageText), false,
+            QStringList{"busy 1"} + written.mid(0, 2) + QVector<QString>(3, written.at(2)).toList() +
+                QStringList{"error 2 27", "finished 2 27", "busy 0"});
+        row("write EEPROM, carriage return inside a line", {}, writeImage(imageText + "SEW0010:00\r11\n"),
+            false, {"busy 1", "busy 0", "error 2 27", "finished 2 27 why"});
+        // A serial instrument has no network module.
+        const QString noModule = QStringLiteral("error %1 -1").arg(int(CControllerInterface::ErrorNoModule));
+        row("network settings", {},
+            [](Rig& r) { return r.balance.setRoutingMode(2) || r.balance.setIpLayer(true, {}, {}, {}); },
+            false, {noModule, noModule});
+        row("write EEPROM, no file", {}, [](Rig& r) { return r.device.setEEPROM(r.dir.filePath("none")); },
+            false, {"busy 1", "busy 0"});
+    }
+
+    void exchanges()
+    {
+        QFETCH(QStringList, simOptions);
+        QFETCH(Operation, operation);
+        QFETCH(QVariant, returned);
+        QFETCH(QStringList, journal);
+
+        Rig rig;
+        QVERIFY(rig.start());
+        rig.sim.setGarbleProbability(simOptions.removeAll(QStringLiteral("garble")));
+        QCommandLineParser parser;
+        SimData::addOptions(parser);
+        QString error;
+        QVERIFY(parser.parse(QStringList{"sim"} + simOptions));
+        QVERIFY2(rig.sim.data()->applyOptions(parser, &error), qPrintable(error));
+
+        QCOMPARE(variantText(operation(rig)), variantText(returned));
+        rig.sim.setGarbleProbability(0);
+        // What a refused call did not send would be on the wire by the time the echo's answer is back.
+        QVERIFY(rig.device.checkEcho());
+        QCOMPARE(rig.journal, journal + QStringList({"> SJ", "finished 1 16"}));
+    }
+
+    void eepromDump_data()
+    {
+        QTest::addColumn<int>("gap");
+        QTest::addColumn<int>("stall");
+        QTest::addColumn<int>("result");
+
+        // The first half of the dump comes in the same burst as the answer, the rest after the gap; without
+        // a gap the whole dump may end inside the request.
+        QTest::newRow("whole") << 200 << -1 << 1;
+        QTest::newRow("whole, no gap") << 0 << -1 << 1;
+        // No line for 5 s ends the reading.
+        QTest::newRow("stalls after 20 lines") << 200 << 20 << 3;
+    }
+
+    void eepromDump()
+    {
+        QFETCH(int, gap);
+        QFETCH(int, stall);
+        QFETCH(int, result);
+
+        Rig rig;
+        CBalanceController& balance = rig.balance;
+        QVERIFY(rig.start());
+        rig.sim.data()->setDumpGap(gap);
+        rig.sim.data()->setDumpStall(stall);
+        QSignalSpy lines(&balance, &CBalanceController::eepromReceived);
+        QSignalSpy finished(&balance, &CBalanceController::readingEEPROMFinished);
+        QSignalSpy results(&rig.device, &CDevice::resultReceived);
+        QVERIFY(balance.getEEPROM());
+        if (gap > 0) {
+            // While the dump runs the device is busy: requests are refused and nothing is sent.
+            QVERIFY(!balance.setUsers(users()) && !balance.getCompensation());
+            // Results the instrument streams meanwhile stay results.
+            rig.sim.setStreaming(30);
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 8000);
+        rig.sim.setStreaming(0);
+        QCOMPARE(finished.first().first().toInt(), result);
+        QVERIFY(gap == 0 || !results.isEmpty());
+
+        // None of the dump is lost.
+        const QStringList dump = dumpLines(rig.sim.data()->eeprom());
+        QCOMPARE(rig.eeprom, stall < 0 ? dump : QStringList(dump.mid(0, stall)));
+        QCOMPARE(lines.size(), rig.eeprom.size());
+        const QString busy = QStringLiteral("error %1 -1").arg(int(CControllerInterface::ErrorBusy));
+        QStringList expected{"> SE?", "busy 1", "line EEPROM: 512"};
+        expected << (gap > 0 ? QStringList{busy, busy, "busy 0"} : QStringList{"busy 0"});
+        expected << (stall < 0 ? QStringList{"eeprom finished 1", "line ME?"}
+                               : QStringList{"eeprom finished 3"});
+        QCOMPARE(std::exchange(rig.journal, {}), expected);
+
+        // The observer is disarmed: a later dump-like text is ordinary lines.
+        rig.eeprom.clear();
+        rig.sim.output("EEPROM: 1\r\nSEW0000:00\r\nME?\r\n");
+        QTRY_COMPARE(rig.journal, (QStringList{"line EEPROM: 1", "line SEW0000:00", "line ME?"}));
+        QVERIFY(rig.eeprom.isEmpty());
+        QCOMPARE(finished.size(), 1);
+    }
 };
-
-void TstDataExchange::exchanges_data()
-{
-    // mervik-sim's data options, and "garble" for garbled answers.
-    QTest::addColumn<QStringList>("simOptions");
-    QTest::addColumn<Operation>("operation");
-    QTest::addColumn<QVariant>("returned");
-    QTest::addColumn<QStringList>("journal");
-
-    row("message, 0 s", {}, [](CDevice& d, auto&, auto&) { return d.message("", 0); }, true,
-        {"> SN01", "finished 1 20  1"});
-    row("message, 150 s", {}, [](auto&, CBalanceController& b, auto&) { return b.message("Hi there", 150); },
-        true, {"> SN99Hi there", "finished 1 20 Hi there 99"});
-    row("message with a line feed", {}, [](CDevice& d, auto&, auto&) { return d.message("one\ntwo", 5); },
-        false, {"error 2 20", "finished 2 20 one\ntwo 5"});
-
-    row("set invalid clock", {}, [](CDevice& d, auto&, auto&) { return d.setDateTime({}); }, false,
-        {"error 2 23", "finished 2 23 invalid"});
-    // The clock is set first; the short form has two blanks and a one-digit hour.
-    const Operation setAndRead = [](CDevice& d, auto&, auto&) {
-        d.setDateTime(Clock);
-        return d.getDateTime();
-    };
-    const QStringList setAndReadLines{"> Sd&t2026-01-02 03:04:05", "finished 1 23 2026-01-02 03:04",
-                                      "> Sd&t?", "finished 1 24 2026-01-02 03:04"};
-    row(
-        "set and read clock", {},
-        [](auto&, CBalanceController& b, auto&) { return b.setDateTime(Clock) && b.getDateTime(); }, true,
-        setAndReadLines);
-    row("read clock, short hour", {"--clock-short-hour"}, setAndRead, Clock, setAndReadLines);
-    row("read clock, garbled", {"garble"}, [](CDevice& d, auto&, auto&) { return d.getDateTime(); },
-        QDateTime(), {"> Sd&t?", "error 2 24", "finished 2 24 invalid"});
-
-    row("users", {}, [](auto&, CBalanceController& b, auto&) { return b.setUsers(users()); }, true,
-        {"busy 1", "> SbU", "> Sr1;a;b", "> Sr2;c;d", "> Se", "busy 0", "finished 1 21"});
-    // Field order; every value with three decimals and no field width.
-    const QStringList productLines{"busy 1", "> SbP",  "> Sr7;Flour;T550;1 kg;-3;2.000;1.500;1234.568",
-                                   "> Se",   "busy 0", "finished 1 22"};
-    row("table refused", {"--refuse-tables"}, [](CDevice& d, auto&, auto&) { return d.setUsers(users()); },
-        false, {"busy 1", "> SbU", "> SbU", "> Se", "> Se", "busy 0", "error 2 0", "finished 2 0"});
-    row("';' in a table field", {}, [](CDevice& d, auto&, auto&) { return d.setUsers(users("x;y")); }, false,
-        {"busy 1", "busy 0", "error 2 21", "finished 2 21 why"});
-    row("line feed in a table field", {}, [](CDevice& d, auto&, auto&) { return d.setUsers(users("x\ny")); },
-        false, {"busy 1", "busy 0", "error 2 21", "finished 2 21 why"});
-    row("carriage return in a product text", {},
-        [](auto&, CBalanceController& b, auto&) { return b.setProducts(products("1\rkg")); }, true,
-        {"busy 1", "busy 0", "error 2 22", "finished 2 22 why"});
-
-    QStringList compensationLines{"busy 1"};
-    const QStringList codes =
-        QStringLiteral("009 010 011 012 013 019 020 021 022 023 014 015 016 017 018").split(' ');
-    for (int i = 0; i < 15; ++i) {
-        compensationLines << "> SEF" + codes.at(i) + compensation().at(i).toString();
-    }
-    // Products and compensation values; both cross into the device's thread as queued arguments.
-    row(
-        "products and compensation from another thread", {},
-        [](CDevice& d, auto&, auto&) {
-            bool returned = true;
-            std::thread([&] {
-                returned = d.setProducts(products()) || d.setCompensation(compensation());
-            }).join();
-            QSignalSpy finished(&d, &CDevice::commandFinished);
-            return !returned && QTest::qWaitFor([&] { return finished.size() == 2; }, 5000);
-        },
-        true, productLines + compensationLines + QStringList{"busy 0", "finished 1 29"});
-    row("write 14 compensation values", {},
-        [](CDevice& d, auto&, auto&) { return d.setCompensation(compensation().mid(1)); }, false,
-        {"busy 1", "busy 0"});
-    row("compensation value with a line feed", {},
-        [](auto&, CBalanceController& b, auto&) {
-            return b.setCompensation(compensation(QStringLiteral("1\n2")));
-        },
-        true, {"busy 1", "busy 0", "error 2 29", "finished 2 29 why"});
-    row("read compensation", {}, [](auto&, CBalanceController& b, auto&) { return b.getCompensation(); },
-        true,
-        {"> SW3", "finished 1 290 [int:100,int:200,double:0.5,double:1.25,int:7,int:101,int:201,double:1.5,"
-                  "double:2.25,int:8,int:102,int:202,double:2.5,double:3.25,int:9]"});
-    // A line of four fields adds nothing.
-    row("read compensation, short line", {"--compensation-short=1"},
-        [](CDevice& d, auto&, auto&) { return d.getCompensation(); }, true,
-        {"> SW3", "finished 1 290 [int:100,int:200,double:0.5,double:1.25,int:7,int:102,int:202,double:2.5,"
-                  "double:3.25,int:9]"});
-
-    const QStringList image = dumpLines(SimData().eeprom()).mid(0, 4);
-    QStringList written = image;
-    written.replaceInStrings(QRegularExpression("^(.*)\r\n$"), "> \\1");
-    const QByteArray imageText = image.join(QString()).toLatin1();
-    row("write EEPROM", {}, writeImage(imageText), true,
-        QStringList{"busy 1"} + written + QStringList{"busy 0", "finished 1 27"});
-    // The third line is refused on each of its three attempts; the fourth is never sent.
-    row("write EEPROM, third line refused", {"--eeprom-refuse-write=3"}, writeImage(imageText), false,
-        QStringList{"busy 1"} + written.mid(0, 2) + QVector<QString>(3, written.at(2)).toList() +
-            QStringList{"error 2 27", "finished 2 27", "busy 0"});
-    row("write EEPROM, carriage return inside a line", {}, writeImage(imageText + "SEW0010:00\r11\n"), false,
-        {"busy 1", "busy 0", "error 2 27", "finished 2 27 why"});
-    // A serial instrument has no network module.
-    const QString noModule = QStringLiteral("error %1 -1").arg(int(CControllerInterface::ErrorNoModule));
-    row("network settings", {},
-        [](auto&, CBalanceController& b, auto&) {
-            return b.setRoutingMode(2) || b.setIpLayer(true, {}, {}, {});
-        },
-        false, {noModule, noModule});
-    row("write EEPROM, no file", {},
-        [](CDevice& d, auto&, const QString& dir) { return d.setEEPROM(dir + "/none"); }, false,
-        {"busy 1", "busy 0"});
-}
-
-void TstDataExchange::exchanges()
-{
-    QFETCH(QStringList, simOptions);
-    QFETCH(Operation, operation);
-    QFETCH(QVariant, returned);
-    QFETCH(QStringList, journal);
-
-    QTemporaryDir dir;
-    Rig rig;
-    QVERIFY(rig.start());
-    rig.sim.setGarbleProbability(simOptions.removeAll(QStringLiteral("garble")));
-    QCommandLineParser parser;
-    SimData::addOptions(parser);
-    QString error;
-    QVERIFY(parser.parse(QStringList{"sim"} + simOptions));
-    QVERIFY2(rig.sim.data()->applyOptions(parser, &error), qPrintable(error));
-
-    QCOMPARE(variantText(operation(rig.device, rig.balance, dir.path())), variantText(returned));
-    rig.sim.setGarbleProbability(0);
-    // What a refused call did not send would be on the wire by the time the echo's answer is back.
-    QVERIFY(rig.device.checkEcho());
-    QCOMPARE(rig.take(), journal + QStringList({"> SJ", "finished 1 16"}));
-}
-
-void TstDataExchange::eepromDump_data()
-{
-    QTest::addColumn<int>("gap");
-    QTest::addColumn<int>("stall");
-    QTest::addColumn<int>("result");
-
-    // The first half of the dump comes in the same burst as the answer, the rest after the gap; without
-    // a gap the whole dump may end inside the request.
-    QTest::newRow("whole") << 200 << -1 << 1;
-    QTest::newRow("whole, no gap") << 0 << -1 << 1;
-    // No line for 5 s ends the reading.
-    QTest::newRow("stalls after 20 lines") << 200 << 20 << 3;
-}
-
-void TstDataExchange::eepromDump()
-{
-    QFETCH(int, gap);
-    QFETCH(int, stall);
-    QFETCH(int, result);
-
-    Rig rig;
-    CBalanceController& balance = rig.balance;
-    QVERIFY(rig.start());
-    rig.sim.data()->setDumpGap(gap);
-    rig.sim.data()->setDumpStall(stall);
-    QSignalSpy lines(&balance, &CBalanceController::eepromReceived);
-    QSignalSpy finished(&balance, &CBalanceController::readingEEPROMFinished);
-    QSignalSpy results(&rig.device, &CDevice::resultReceived);
-    QVERIFY(balance.getEEPROM());
-    if (gap > 0) {
-        // While the dump runs the device is busy: requests are refused and nothing is sent.
-        QVERIFY(!balance.setUsers(users()) && !balance.getCompensation());
-        // Results the instrument streams meanwhile stay results.
-        rig.sim.setStreaming(30);
-    }
-    QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 8000);
-    rig.sim.setStreaming(0);
-    QCOMPARE(finished.first().first().toInt(), result);
-    QVERIFY(gap == 0 || !results.isEmpty());
-
-    // None of the dump is lost.
-    const QStringList dump = dumpLines(rig.sim.data()->eeprom());
-    QCOMPARE(rig.eeprom, stall < 0 ? dump : QStringList(dump.mid(0, stall)));
-    QCOMPARE(lines.size(), rig.eeprom.size());
-    const QString busy = QStringLiteral("error %1 -1").arg(int(CControllerInterface::ErrorBusy));
-    QStringList expected{"> SE?", "busy 1", "line EEPROM: 512"};
-    expected << (gap > 0 ? QStringList{busy, busy, "busy 0"} : QStringList{"busy 0"});
-    expected << (stall < 0 ? QStringList{"eeprom finished 1", "line ME?"} : QStringList{"eeprom finished 3"});
-    QCOMPARE(rig.take(), expected);
-
-    // The observer is disarmed: a later dump-like text is ordinary lines.
-    rig.eeprom.clear();
-    rig.sim.output("EEPROM: 1\r\nSEW0000:00\r\nME?\r\n");
-    QTRY_COMPARE(rig.journal.size(), 3);
-    QCOMPARE(rig.take(), (QStringList{"line EEPROM: 1", "line SEW0000:00", "line ME?"}));
-    QVERIFY(rig.eeprom.isEmpty());
-    QCOMPARE(finished.size(), 1);
-
-    // A changed line written back is what the next dump holds.
-    QTemporaryDir dir;
-    QString changed = dump.at(1);
-    changed.replace(8, 2, QStringLiteral("AB"));
-    QVERIFY(writeImage(changed.toLatin1())(rig.device, balance, dir.path()).toBool());
-    QCOMPARE(dumpLines(rig.sim.data()->eeprom()).at(1), changed);
-}
 
 QTEST_GUILESS_MAIN(TstDataExchange)
 #include "tst_dataexchange.moc"
