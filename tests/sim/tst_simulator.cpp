@@ -247,22 +247,15 @@ void TestSimulator::exits_data()
     QTest::addColumn<int>("code");
 
     QTest::newRow("after --max-seconds") << QStringList{"--max-seconds", "0.3", "--stream", "5"} << 0;
-    QTest::newRow("generation") << QStringList{"--generation", "new"} << 2;
-    QTest::newRow("unit too long") << QStringList{"--unit", "kgxx"} << 2;
-    QTest::newRow("decimals") << QStringList{"--decimals", "8"} << 2;
-    QTest::newRow("weight does not fit") << QStringList{"--weight", "1e9", "--decimals", "2"} << 2;
-    QTest::newRow("probability") << QStringList{"--drop", "1.5"} << 2;
-    QTest::newRow("two transports") << QStringList{"--pty", "--tcp-server", "0"} << 2;
-    QTest::newRow("server address") << QStringList{"--tcp-server", "nowhere:0"} << 2;
-    QTest::newRow("client without host") << QStringList{"--tcp-client", "5000"} << 2;
     QTest::newRow("identity line break") << QStringList{"--model", "A\nB"} << 2;
-    QTest::newRow("module dialect") << QStringList{"--module", "serial"} << 2;
-    QTest::newRow("module MAC") << QStringList{"--module", "wifi", "--module-mac", "02:00:4d:56:00"} << 2;
-    QTest::newRow("module address") << QStringList{"--module", "tibbo", "--module-address", "fe80::1"} << 2;
-    QTest::newRow("module mode") << QStringList{"--module", "tibbo", "--module-mode", "both"} << 2;
-    QTest::newRow("module speed") << QStringList{"--module", "tibbo", "--module-baud", "14400"} << 2;
-    QTest::newRow("module fault") << QStringList{"--module", "wifi", "--module-fault", "sometimes"} << 2;
-    QTest::newRow("module with a pty") << QStringList{"--module", "wifi", "--pty"} << 2;
+    for (const char* refused :
+         {"--generation new", "--unit kgxx", "--decimals 8", "--weight 1e9 --decimals 2", "--drop 1.5",
+          "--pty --tcp-server 0", "--tcp-server nowhere:0", "--tcp-client 5000", "--module serial",
+          "--module wifi --module-mac 02:00:4d:56:00", "--module tibbo --module-address fe80::1",
+          "--module tibbo --module-mode both", "--module tibbo --module-baud 14400",
+          "--module wifi --module-fault sometimes", "--module wifi --pty"}) {
+        QTest::newRow(refused) << QString::fromLatin1(refused).split(QLatin1Char(' ')) << 2;
+    }
 }
 
 void TestSimulator::exits()
