@@ -281,30 +281,30 @@ void TstStartup::refusedDatabaseIsReportedAndLeftAlone()
 void TstStartup::connectsAtStartup_data()
 {
     QTest::addColumn<QStringList>("serve");
-    QTest::addColumn<QString>("protocol");
-    // The identity noted, the interface every line leaves by, and the lines sent until the first after
-    // the identity (a repeated line once).
+    QTest::addColumn<QStringList>("options");
+    // The identity noted, the interface every line leaves by, and how the lines sent begin (a repeated
+    // line counted once).
     QTest::addColumn<QStringList>("expected");
     const QStringList line{"--weight", "12.5",      "--decimals", "2",      "--unit",   "kg",
                            "--model",  "PS 750.X2", "--serial",   "654321", "--stream", "200"};
     const QString identity = QStringLiteral("Instrument: PS 750.X2, serial 654321");
-    QTest::newRow("pseudo-terminal") << QStringList{"--pty"} + line << "line"
+    QTest::newRow("pseudo-terminal") << QStringList{"--pty"} + line << QStringList()
                                      << QStringList{identity, "pts/", "SJ"};
-    QTest::newRow("tcp") << QStringList{"--tcp-server", "127.0.0.1:0"} + line << "line"
+    QTest::newRow("tcp") << QStringList{"--tcp-server", "127.0.0.1:0"} + line << QStringList()
                          << QStringList{identity, "LAN (127.0.0.1,", "SJ"};
     const QStringList kx40{"--pty", "--protocol", "three-letter", "--address", "17,3"};
     QTest::newRow("three-letter, two-digit address")
-        << kx40 << "three-letter:17"
+        << kx40 << QStringList{"--protocol", "three-letter:17"}
         << QStringList{"Instrument: KX40, serial 400017", "pts/", "U17DAD U17DNW"};
     QTest::newRow("three-letter, the first address that answers")
-        << kx40 << "three-letter"
+        << kx40 << QStringList{"--protocol", "three-letter"}
         << QStringList{"Instrument: KX40, serial 400003", "pts/", "U0DAD U1DAD U2DAD U3DAD U3DNW"};
 }
 
 void TstStartup::connectsAtStartup()
 {
     QFETCH(QStringList, serve);
-    QFETCH(QString, protocol);
+    QFETCH(QStringList, options);
     QFETCH(QStringList, expected);
     SimProcess sim;
     QVERIFY2(sim.start(serve), sim.errors().constData());
@@ -312,7 +312,7 @@ void TstStartup::connectsAtStartup()
 
     const QString home = temporary.filePath(QString::fromLatin1(QTest::currentDataTag()));
     ChildProcess app;
-    startApp(app, home, {"--connect", target, "--protocol", protocol, "--echo", "--quit-after", "30000"});
+    startApp(app, home, QStringList{"--connect", target, "--echo", "--quit-after", "30000"} + options);
     QVERIFY2(!app.waitForLine(expected.at(0).toUtf8(), 20000).isEmpty(), qPrintable(expected.at(0)));
     QVERIFY(!app.waitForLine("STATE Connected").isEmpty());
     // Results streamed by the instrument, as the echo prints them.
