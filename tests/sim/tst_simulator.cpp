@@ -19,8 +19,9 @@ namespace {
 // The answer to a result request at 12.345 g.
 const QByteArray Result = "    12.345 g  \r\n";
 
-// Steps of a scenario: "load W" puts W on the pan; "decimals", "unit", "stable", "drop" and
-// "silent-after" set what their names say; anything else is sent as it is. What the instrument sends
+// Steps of a scenario: "load W" puts W on the pan; "older" makes it an instrument of the older
+// generation; "decimals", "unit", "stable", "drop" and "silent-after" set what their names say;
+// anything else is sent as it is. What the instrument sends
 // by itself (a held answer) joins the answers.
 QByteArray run(SimInstrument& instrument, const QByteArrayList& steps)
 {
@@ -33,6 +34,8 @@ QByteArray run(SimInstrument& instrument, const QByteArrayList& steps)
         const double number = value.toDouble();
         if (step.startsWith("load ")) {
             instrument.setWeight(number);
+        } else if (step == "older") {
+            instrument.setGeneration(SimInstrument::Generation::Old);
         } else if (step.startsWith("decimals ")) {
             instrument.setDecimals(int(number));
         } else if (step.startsWith("unit ")) {
@@ -89,61 +92,15 @@ class TestSimulator : public QObject
     Q_OBJECT
 
 private slots:
-    void answers_data();
-    void answers();
     void scenarios_data();
     void scenarios();
     void faultsAreRepeatable();
-    void delayAndStream();
 
     void exits_data();
     void exits();
     void wifiModule();
     void tibboModule();
 };
-
-void TestSimulator::answers_data()
-{
-    QTest::addColumn<QByteArray>("input");
-    QTest::addColumn<QByteArray>("current");
-    // The older generation has no SJ, SW9 or Sx3 and ignores what it does not know.
-    QTest::addColumn<QByteArray>("old");
-    const auto row = [](const char* name, const QByteArray& input, const QByteArray& current,
-                        const QByteArray& old) { QTest::newRow(name) << input << current << old; };
-
-    row("SI", "SI\r\n", Result, Result);
-    row("Sx1", "Sx1\r\n", Result, Result);
-    row("Sx3", "Sx3\r\n", "S" + Result, "");
-    row("ST", "ST\r\n", "MT\r\n", "MT\r\n");
-    row("SZ", "SZ\r\n", "MZ\r\n", "MZ\r\n");
-    row("SS", "SS\r\n", "", "");
-    row("SJ", "SJ\r\n", "MJ\r\n", "");
-    row("SW9", "SW9\r\n", "PS 750.X2\r\n123456\r\n2021-03-04\r\n1.04.7\r\n", "");
-    row("SL", "SL12.5\r\n", "ML\r\n", "ML\r\n");
-    // The application writes large thresholds in exponent form.
-    row("SH exponent", "SH1.23457e+06\r\n", "MH\r\n", "MH\r\n");
-    row("SM negative", "SM-0.1\r\n", "MM\r\n", "MM\r\n");
-    for (const char* line : {"XX\r\n", "si\r\n", "Sx2\r\n", "SL\r\n", "SLabc\r\n", "SLnan\r\n", "SL 5\r\n",
-                             "SJ\n", "SJ\r\r\n", "\r\n", "SJ SJ\r\n"}) {
-        row(QByteArray(line).toPercentEncoding().constData(), line, "ES\r\n", "");
-    }
-}
-
-void TestSimulator::answers()
-{
-    QFETCH(QByteArray, input);
-    QFETCH(QByteArray, current);
-    QFETCH(QByteArray, old);
-
-    for (const auto generation : {SimInstrument::Generation::Current, SimInstrument::Generation::Old}) {
-        SimInstrument instrument;
-        instrument.setGeneration(generation);
-        instrument.setWeight(12.345);
-        QSignalSpy output(&instrument, &SimInstrument::output);
-        QCOMPARE(instrument.respond(input), generation == SimInstrument::Generation::Current ? current : old);
-        QCOMPARE(output.count(), 0);
-    }
-}
 
 void TestSimulator::scenarios_data()
 {
@@ -153,6 +110,22 @@ void TestSimulator::scenarios_data()
         QTest::newRow(name) << steps << expected;
     };
 
+    const QByteArrayList commands{"load 12.345", "SI\r\n", "Sx1\r\n", "Sx3\r\n", "SS\r\n", "SJ\r\n",
+                                  "SW9\r\n", "SL12.5\r\n", "SM-0.1\r\n",
+                                  // The application writes large thresholds in exponent form.
+                                  "SH1.23457e+06\r\n", "ST\r\n", "SZ\r\n"};
+    row("every command", commands,
+        Result + Result + "S" + Result +
+            "MJ\r\nPS 750.X2\r\n123456\r\n2021-03-04\r\n1.04.7\r\nML\r\nMM\r\nMH\r\nMT\r\nMZ\r\n");
+    // The older generation has no SJ, SW9 or Sx3 and ignores what it does not know.
+    row("older, every command", QByteArrayList{"older"} + commands,
+        Result + Result + "ML\r\nMM\r\nMH\r\nMT\r\nMZ\r\n");
+    for (const char* line : {"XX\r\n", "si\r\n", "Sx2\r\n", "SL\r\n", "SLabc\r\n", "SLnan\r\n", "SL 5\r\n",
+                             "SJ\n", "SJ\r\r\n", "\r\n", "SJ SJ\r\n"}) {
+        const QByteArray name = QByteArray(line).toPercentEncoding();
+        QTest::newRow(name.constData()) << QByteArrayList{line} << QByteArray("ES\r\n");
+        QTest::newRow(("older, " + name).constData()) << QByteArrayList{"older", line} << QByteArray();
+    }
     row("tare shows the net", {"load 12.345", "ST\r\n", "Sx1\r\n", "load 10", "Sx3\r\n"},
         "MT\r\n     0.000 g  \r\nS-    2.345 g  \r\n");
     row("zero clears the tare", {"load 5", "ST\r\n", "load 8", "SZ\r\n", "load 9", "Sx1\r\n"},
@@ -216,53 +189,21 @@ void TestSimulator::faultsAreRepeatable()
     QCOMPARE(answers.count("\r\n"), 200 - dropped);
 }
 
-void TestSimulator::delayAndStream()
-{
-    SimInstrument instrument;
-    instrument.setWeight(1.5);
-    QSignalSpy output(&instrument, &SimInstrument::output);
-    instrument.setAnswerDelay(80);
-    QElapsedTimer elapsed;
-    elapsed.start();
-    instrument.feed("SJ\r\nST\r\n");
-    QCOMPARE(output.count(), 0);
-    QVERIFY(output.wait(2000));
-    QVERIFY(elapsed.elapsed() >= 70);
-    QCOMPARE(output.takeFirst().at(0).toByteArray(), QByteArray("MJ\r\nMT\r\n"));
-
-    instrument.setWeight(3.0);
-    instrument.setStreaming(10);
-    QVERIFY(output.wait(2000));
-    QCOMPARE(output.takeFirst().at(0).toByteArray(), QByteArray("     1.500 g  \r\n"));
-
-    // A silent instrument streams nothing either.
-    instrument.setSilentAfter(0);
-    output.clear();
-    QVERIFY(!output.wait(100));
-}
-
 void TestSimulator::exits_data()
 {
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<int>("code");
 
     QTest::newRow("after --max-seconds") << QStringList{"--max-seconds", "0.3", "--stream", "5"} << 0;
-    QTest::newRow("generation") << QStringList{"--generation", "new"} << 2;
-    QTest::newRow("unit too long") << QStringList{"--unit", "kgxx"} << 2;
-    QTest::newRow("decimals") << QStringList{"--decimals", "8"} << 2;
-    QTest::newRow("weight does not fit") << QStringList{"--weight", "1e9", "--decimals", "2"} << 2;
-    QTest::newRow("probability") << QStringList{"--drop", "1.5"} << 2;
-    QTest::newRow("two transports") << QStringList{"--pty", "--tcp-server", "0"} << 2;
-    QTest::newRow("server address") << QStringList{"--tcp-server", "nowhere:0"} << 2;
-    QTest::newRow("client without host") << QStringList{"--tcp-client", "5000"} << 2;
     QTest::newRow("identity line break") << QStringList{"--model", "A\nB"} << 2;
-    QTest::newRow("module dialect") << QStringList{"--module", "serial"} << 2;
-    QTest::newRow("module MAC") << QStringList{"--module", "wifi", "--module-mac", "02:00:4d:56:00"} << 2;
-    QTest::newRow("module address") << QStringList{"--module", "tibbo", "--module-address", "fe80::1"} << 2;
-    QTest::newRow("module mode") << QStringList{"--module", "tibbo", "--module-mode", "both"} << 2;
-    QTest::newRow("module speed") << QStringList{"--module", "tibbo", "--module-baud", "14400"} << 2;
-    QTest::newRow("module fault") << QStringList{"--module", "wifi", "--module-fault", "sometimes"} << 2;
-    QTest::newRow("module with a pty") << QStringList{"--module", "wifi", "--pty"} << 2;
+    for (const char* refused :
+         {"--generation new", "--unit kgxx", "--decimals 8", "--weight 1e9 --decimals 2", "--drop 1.5",
+          "--pty --tcp-server 0", "--tcp-server nowhere:0", "--tcp-client 5000", "--module serial",
+          "--module wifi --module-mac 02:00:4d:56:00", "--module tibbo --module-address fe80::1",
+          "--module tibbo --module-mode both", "--module tibbo --module-baud 14400",
+          "--module wifi --module-fault sometimes", "--module wifi --pty"}) {
+        QTest::newRow(refused) << QString::fromLatin1(refused).split(QLatin1Char(' ')) << 2;
+    }
 }
 
 void TestSimulator::exits()
