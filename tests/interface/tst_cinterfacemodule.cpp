@@ -51,7 +51,6 @@ void TstCInterfaceModule::answersLogsAndTimeOut()
 {
     ModulePeer peer(ModuleHost);
     ModulePeer elsewhere(OtherHost, peer.port());
-    QCOMPARE(elsewhere.socket.state(), QAbstractSocket::BoundState);
     OnLoopback<CESP> module(peer.port(), EspMac);
     ModuleSpies spies(&module);
     const QString port = QLatin1Char(',') + QString::number(peer.port());
@@ -305,8 +304,6 @@ void TstCInterfaceModule::espExchanges_data()
              [](M& m) { m.setRemoteIP(QHostAddress("192.168.1.11")); });
     exchange("port", "AT+ATCPCONFIG=2,4002,192.168.1.10,1\r\n", ok, "ok", "port=4002",
              [](M& m) { m.setPort(4002); });
-    exchange("port refused", "AT+ATCPCONFIG=2,4002,192.168.1.10,1\r\n", "ERROR\r\n", "failed", "",
-             [](M& m) { m.setPort(4002); });
     exchange("remote port: the same field", "AT+ATCPCONFIG=2,4003,192.168.1.10,1\r\n", "\r\nOK\r\n", "ok",
              "remotePort=4003", [](M& m) { m.setRemotePort(4003); });
     exchange("start", "AT+ATCPSTART\r\n", ok, "ok", "", [](M& m) { m.startClientServer(); });
@@ -353,7 +350,6 @@ void TstCInterfaceModule::tibboExchanges_data()
     exchange("UDP", "STP0", "A", "ok", "protocol=2", [](M& m) { m.setProtocol(M::PROTOCOL_UDP); });
     exchange("TCP", "STP1", "A", "ok", "protocol=1", [](M& m) { m.setProtocol(M::PROTOCOL_TCP); });
     exchange("9600", "SBR3", "A", "ok", "baud=9600", [](M& m) { m.setBaudrate(9600); });
-    exchange("28800", "SBR11", "A", "ok", "baud=28800", [](M& m) { m.setBaudrate(28800); });
     // The record keeps the speed that was really sent.
     exchange("14400 is not in the table", "SBR7", "A", "ok", "baud=115200",
              [](M& m) { m.setBaudrate(14400); });
