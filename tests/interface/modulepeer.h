@@ -135,9 +135,10 @@ inline QString record(const CInterfaceModule& m)
         .join(QLatin1Char(' '));
 }
 
-// A dialect's exchanges as a table, a row each: the one datagram the operation sends (none: it
-// ends at once or never), the peer's reply, the single outcome ("" while the time-out runs again),
-// the fields of the record that change, and the operation (last, so that a row stays one call).
+// A dialect's exchanges as a table, a row each: the datagrams the operation sends, one after the
+// other's reply, separated by "|" (none: it ends at once or never), the peer's reply to each, the
+// single outcome ("" while the time-out runs again), the fields of the record that change, and the
+// operation (last, so that a row stays one call).
 using Operation = std::function<void(CInterfaceModule&)>;
 Q_DECLARE_METATYPE(Operation)
 
@@ -169,15 +170,15 @@ template <class Dialect> void checkExchange(const QByteArray& mac)
     ModuleSpies spies(&module);
     const QString expected = withFields(record(module), changes);
 
+    const QByteArrayList datagrams = sent.isEmpty() ? QByteArrayList() : sent.split('|');
     operation(module);
-    if (sent.isEmpty()) {
-        QCOMPARE(spies.out.count(), 0);
-    } else {
-        QVERIFY(peer.waitForDatagrams(1));
-        QCOMPARE(peer.received, QByteArrayList{sent});
+    for (int i = 0; i < datagrams.size(); ++i) {
+        QVERIFY(peer.waitForDatagrams(i + 1));
         peer.reply(reply);
-        QTRY_COMPARE(spies.in.count(), 1);
     }
+    QTRY_COMPARE(spies.in.count(), datagrams.size());
+    QCOMPARE(peer.received, datagrams);
+    QCOMPARE(spies.out.count(), datagrams.size());
     QCOMPARE(spies.outcome(), outcome);
     QCOMPARE(record(module), expected);
     QCOMPARE(module.isTimeoutTimerActive(), !sent.isEmpty() && outcome.isEmpty());

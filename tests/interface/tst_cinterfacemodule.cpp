@@ -36,8 +36,6 @@ private slots:
     void tibboExchanges() { checkExchange<CTibbo>(TibboMac); }
     void informationChain_data();
     void informationChain();
-    void ipLayerChain_data();
-    void ipLayerChain();
     void answersLogsAndTimeOut();
     void badAndIncompleteReplies();
     void commandLists_data();
@@ -341,6 +339,16 @@ void TstCInterfaceModule::tibboExchanges_data()
              [](M& m) { m.setGateway(QHostAddress("127.0.0.254")); });
     exchange("netmask", "SNM255.0.0.0", "A", "ok", "netmask=255.0.0.0",
              [](M& m) { m.setNetmask(QHostAddress("255.0.0.0")); });
+    // The IP layer as a chain of settings: DHCP alone when it is on.
+    exchange("IP layer DHCP", "SDH1", "A", "ok", "dhcp=1", [](M& m) {
+        m.setIPLayer(true, QHostAddress("127.0.0.9"), QHostAddress("127.0.0.254"), QHostAddress("255.0.0.0"));
+    });
+    exchange("IP layer static", "SDH0|SIP127.0.0.9|SGI127.0.0.254|SNM255.0.0.0", "A", "ok",
+             "dhcp=0 obtained=1 ip=127.0.0.9 gateway=127.0.0.254 netmask=255.0.0.0", [](M& m) {
+                 m.setDhcpState(true, true);
+                 m.setIPLayer(false, QHostAddress("127.0.0.9"), QHostAddress("127.0.0.254"),
+                              QHostAddress("255.0.0.0"));
+             });
     exchange("client", "SRM2", "A", "ok", "routing=2", [](M& m) { m.setRoutingMode(M::ROUTING_CLIENT); });
     exchange("server", "SRM0", "A", "ok", "routing=1", [](M& m) { m.setRoutingMode(M::ROUTING_SERVER); });
     exchange("remote IP", "SDI127.0.0.1", "A", "ok", "remote=127.0.0.1",
@@ -422,38 +430,6 @@ void TstCInterfaceModule::informationChain()
     QCOMPARE(peer.received, chain.mid(0, sent));
     QCOMPARE(record(module), expected);
     QCOMPARE(module.isTimeoutTimerActive(), outcome.isEmpty());
-}
-
-void TstCInterfaceModule::ipLayerChain_data()
-{
-    QTest::addColumn<bool>("dhcp");
-    QTest::addColumn<QByteArrayList>("expectedSent");
-    QTest::addColumn<QString>("changes");
-
-    QTest::newRow("DHCP: one step") << true << QByteArrayList{"SDH1"} << "dhcp=1";
-    QTest::newRow("static: four steps")
-        << false << QByteArrayList{"SDH0", "SIP127.0.0.9", "SGI127.0.0.254", "SNM255.0.0.0"}
-        << "dhcp=0 ip=127.0.0.9 gateway=127.0.0.254 netmask=255.0.0.0";
-}
-
-void TstCInterfaceModule::ipLayerChain()
-{
-    QFETCH(bool, dhcp);
-    QFETCH(QByteArrayList, expectedSent);
-    QFETCH(QString, changes);
-
-    ModulePeer peer(ModuleHost);
-    peer.responder = [](const QByteArray&) { return QByteArray("A"); };
-    OnLoopback<CTibbo> module(peer.port(), TibboMac);
-    module.setDhcpState(!dhcp, true);
-    ModuleSpies spies(&module);
-    const QString expected = withFields(record(module), changes);
-
-    module.setIPLayer(dhcp, QHostAddress("127.0.0.9"), QHostAddress("127.0.0.254"),
-                      QHostAddress("255.0.0.0"));
-    QTRY_COMPARE(spies.outcome(), QStringLiteral("ok"));
-    QCOMPARE(peer.received, expectedSent);
-    QCOMPARE(record(module), expected);
 }
 
 QTEST_GUILESS_MAIN(TstCInterfaceModule)
