@@ -136,9 +136,9 @@ inline QString record(const CInterfaceModule& m)
 }
 
 // A dialect's exchanges as a table, a row each: the datagrams the operation sends, one after the
-// other's reply, separated by "|" (none: it ends at once or never), the peer's reply to each, the
-// single outcome ("" while the time-out runs again), the fields of the record that change, and the
-// operation (last, so that a row stays one call).
+// other's reply, separated by "|" (none: it ends at once or never), the peer's replies likewise (the last
+// repeats), the single outcome ("" while the time-out runs again), the fields of the record that change, and
+// the operation (last, so that a row stays one call).
 using Operation = std::function<void(CInterfaceModule&)>;
 Q_DECLARE_METATYPE(Operation)
 
@@ -171,10 +171,11 @@ template <class Dialect> void checkExchange(const QByteArray& mac)
     const QString expected = withFields(record(module), changes);
 
     const QByteArrayList datagrams = sent.isEmpty() ? QByteArrayList() : sent.split('|');
+    const QByteArrayList replies = reply.split('|');
     operation(module);
     for (int i = 0; i < datagrams.size(); ++i) {
         QVERIFY(peer.waitForDatagrams(i + 1));
-        peer.reply(reply);
+        peer.reply(replies.value(i, replies.last()));
     }
     QTRY_COMPARE(spies.in.count(), datagrams.size());
     QCOMPARE(peer.received, datagrams);

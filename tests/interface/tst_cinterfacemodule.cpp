@@ -34,8 +34,6 @@ private slots:
     void espExchanges() { checkExchange<CESP>(EspMac); }
     void tibboExchanges_data();
     void tibboExchanges() { checkExchange<CTibbo>(TibboMac); }
-    void informationChain_data();
-    void informationChain();
     void answersLogsAndTimeOut();
     void badAndIncompleteReplies();
     void commandLists_data();
@@ -329,7 +327,41 @@ void TstCInterfaceModule::tibboExchanges_data()
     exchange("status in five parts", "X", "A0.26.43.60.77.94/1/NORI/3.9/o", "", "", status);
     exchange("status refused", "X", "C", "failed", "", status);
     exchange("status without status byte", "X", "", "failed", "", status);
-    exchange("information refused", "L", "F", "failed", "", [](M& m) { m.readInfo(1); });
+
+    // The information chain: a good answer to every request but the one replaced. It goes as far as
+    // that request, or to its end when the information comes.
+    const QByteArrayList chain = {"L", "GDH", "GIP", "GGI", "GNM", "GRM", "GDI", "GPN", "GDP", "GTP", "GBR"};
+    const QByteArrayList good = {"A",          "A1",    "A127.0.0.9", "A127.0.0.254", "A255.0.0.0", "A2",
+                                 "A127.0.0.1", "A4005", "A4006",      "A0",           "A3"};
+    const QString all =
+        "dhcp=1 ip=127.0.0.9 gateway=127.0.0.254 netmask=255.0.0.0 routing=2 remote=127.0.0.1 "
+        "port=4005 remotePort=4006 protocol=2 baud=9600";
+    const auto upTo = [&all](const char* field) { return all.left(all.indexOf(QLatin1String(field)) - 1); };
+    const auto info = [&](const char* name, const QByteArray& request, const QByteArray& reply,
+                          const QString& outcome, const QString& changes) {
+        QByteArrayList replies = good;
+        const int at = chain.indexOf(request);
+        if (at >= 0) {
+            replies[at] = reply;
+        }
+        const int sent = outcome == QLatin1String("info") ? chain.size() : at + 1;
+        exchange(name, chain.mid(0, sent).join('|'), replies.mid(0, sent).join('|'), outcome, changes,
+                 [](M& m) { m.readInfo(1); });
+    };
+    info("information", "", "", "info", all);
+    info("information refused", "L", "F", "failed", "");
+    info("speed index 12", "GBR", "A12", "failed", upTo("baud"));
+    info("speed not a number", "GBR", "Afast", "failed", upTo("baud"));
+    info("routing 3", "GRM", "A3", "failed", upTo("routing"));
+    info("routing 0 is server", "GRM", "A0", "info", QString(all).replace("routing=2", "routing=1"));
+    info("port 0", "GPN", "A0", "failed", upTo("port"));
+    info("protocol 2", "GTP", "A2", "failed", upTo("protocol"));
+    info("refused midway", "GNM", "C", "failed", upTo("netmask"));
+    info("DHCP off", "GDH", "A0", "info", QString(all).replace("dhcp=1", "dhcp=0"));
+    info("DHCP reply without value", "GDH", "A", "info", QString(all).replace("dhcp=1", "dhcp=0"));
+    // An incomplete address starts the time-out again: the chain waits there.
+    info("address in three parts", "GGI", "A127.0.0", "", upTo("gateway"));
+    info("address of garbage", "GDI", "Aa.b.c.d", "", upTo("remote"));
 
     exchange("DHCP on", "SDH1", "A", "ok", "dhcp=1", [](M& m) { m.setDhcp(true); });
     exchange("DHCP off refused", "SDH0", "C", "failed", "", [](M& m) { m.setDhcp(false); });
@@ -366,70 +398,6 @@ void TstCInterfaceModule::tibboExchanges_data()
     exchange("start sends nothing", "", "", "ok", "", [](M& m) { m.startClientServer(); });
     exchange("test datagram takes any answer", "ping", "?", "ok", "",
              [](M& m) { m.sendTestDatagram("ping", false); });
-}
-
-void TstCInterfaceModule::informationChain_data()
-{
-    QTest::addColumn<QByteArray>("request");
-    QTest::addColumn<QByteArray>("reply"); // replaces the good reply to request
-    QTest::addColumn<QString>("outcome");
-    QTest::addColumn<int>("sent");
-    QTest::addColumn<QString>("changes");
-
-    const QString all =
-        "dhcp=1 ip=127.0.0.9 gateway=127.0.0.254 netmask=255.0.0.0 routing=2 remote=127.0.0.1 "
-        "port=4005 remotePort=4006 protocol=2 baud=9600";
-    const auto upTo = [&all](const char* field) { return all.left(all.indexOf(QLatin1String(field)) - 1); };
-    QTest::newRow("whole chain") << QByteArray() << QByteArray() << "info" << 11 << all;
-    QTest::newRow("speed index 12") << QByteArray("GBR") << QByteArray("A12") << "failed" << 11
-                                    << upTo("baud");
-    QTest::newRow("speed not a number")
-        << QByteArray("GBR") << QByteArray("Afast") << "failed" << 11 << upTo("baud");
-    QTest::newRow("routing 3") << QByteArray("GRM") << QByteArray("A3") << "failed" << 6 << upTo("routing");
-    QTest::newRow("routing 0 is server") << QByteArray("GRM") << QByteArray("A0") << "info" << 11
-                                         << QString(all).replace("routing=2", "routing=1");
-    QTest::newRow("port 0") << QByteArray("GPN") << QByteArray("A0") << "failed" << 8 << upTo("port");
-    QTest::newRow("protocol 2") << QByteArray("GTP") << QByteArray("A2") << "failed" << 10
-                                << upTo("protocol");
-    QTest::newRow("refused midway") << QByteArray("GNM") << QByteArray("C") << "failed" << 5
-                                    << upTo("netmask");
-    QTest::newRow("DHCP off") << QByteArray("GDH") << QByteArray("A0") << "info" << 11
-                              << QString(all).replace("dhcp=1", "dhcp=0");
-    QTest::newRow("DHCP reply without value")
-        << QByteArray("GDH") << QByteArray("A") << "info" << 11 << QString(all).replace("dhcp=1", "dhcp=0");
-    // An incomplete address starts the time-out again: the chain waits there.
-    QTest::newRow("address in three parts")
-        << QByteArray("GGI") << QByteArray("A127.0.0") << "" << 4 << upTo("gateway");
-    QTest::newRow("address of garbage")
-        << QByteArray("GDI") << QByteArray("Aa.b.c.d") << "" << 7 << upTo("remote");
-}
-
-void TstCInterfaceModule::informationChain()
-{
-    QFETCH(QByteArray, request);
-    QFETCH(QByteArray, reply);
-    QFETCH(QString, outcome);
-    QFETCH(int, sent);
-    QFETCH(QString, changes);
-
-    // A module that answers the chain; one reply can be replaced.
-    const QByteArrayList chain = {"L", "GDH", "GIP", "GGI", "GNM", "GRM", "GDI", "GPN", "GDP", "GTP", "GBR"};
-    const QByteArrayList good = {"A",          "A1",    "A127.0.0.9", "A127.0.0.254", "A255.0.0.0", "A2",
-                                 "A127.0.0.1", "A4005", "A4006",      "A0",           "A3"};
-    ModulePeer peer(ModuleHost);
-    peer.responder = [&](const QByteArray& d) {
-        return d == request ? reply : good.value(chain.indexOf(d), "C");
-    };
-    OnLoopback<CTibbo> module(peer.port(), TibboMac);
-    ModuleSpies spies(&module);
-    const QString expected = withFields(record(module), changes);
-
-    module.readInfo(1);
-    QTRY_COMPARE(spies.in.count(), sent);
-    QCOMPARE(spies.outcome(), outcome);
-    QCOMPARE(peer.received, chain.mid(0, sent));
-    QCOMPARE(record(module), expected);
-    QCOMPARE(module.isTimeoutTimerActive(), outcome.isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TstCInterfaceModule)
