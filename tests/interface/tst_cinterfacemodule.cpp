@@ -15,6 +15,15 @@ namespace {
 const QByteArray EspMac = "00:1A:2B:3C:4D:5E";
 const QByteArray TibboMac = "0.26.43.60.77.94";
 
+// Runs a command list (id 42).
+Operation list(const QList<int>& commands, const QVariantList& arguments, int commandRepetitions,
+               int listRepetitions)
+{
+    return [=](CInterfaceModule& m) {
+        m.startCommandsList(42, commands, arguments, commandRepetitions, listRepetitions);
+    };
+}
+
 std::unique_ptr<CInterfaceModule> loopModule(bool tibbo, quint16 port, const QByteArray& mac = QByteArray())
 {
     if (tibbo) {
@@ -36,8 +45,6 @@ private slots:
     void tibboExchanges() { checkExchange<CTibbo>(TibboMac); }
     void answersLogsAndTimeOut();
     void badAndIncompleteReplies();
-    void commandLists_data();
-    void commandLists();
     void callsFromOtherThreadsArePosted();
     void macForArp_data();
     void macForArp(); // and clone
@@ -106,83 +113,6 @@ void TstCInterfaceModule::badAndIncompleteReplies()
     QCOMPARE(module.port(), 4001);
     QCOMPARE(module.lastResponseText(),
              QStringLiteral("a,b,c,1,127.0.0.9,127.0.0.254,255.0.0.0,1,127.0.0.1,4001\r\n"));
-}
-
-void TstCInterfaceModule::commandLists_data()
-{
-    QTest::addColumn<bool>("tibbo");
-    QTest::addColumn<QList<int>>("commands");
-    QTest::addColumn<QVariantList>("arguments");
-    QTest::addColumn<int>("commandRepetitions");
-    QTest::addColumn<int>("listRepetitions");
-    QTest::addColumn<QByteArrayList>("replies"); // one per datagram, the last repeats; "" is none
-    QTest::addColumn<QByteArrayList>("expectedSent");
-    QTest::addColumn<int>("result");
-
-    using M = CInterfaceModule;
-    const QByteArray dhcpOff = "AT+ASTAIPCONFIG=1,127.0.0.2,192.168.1.1,255.255.255.0\r\n";
-    const QByteArray setIp = "AT+ASTAIPCONFIG=1,127.0.0.7,192.168.1.1,255.255.255.0\r\n";
-    const QByteArray setMask = "AT+ASTAIPCONFIG=1,127.0.0.2,192.168.1.1,255.0.0.0\r\n";
-    const QList<int> dhcpThenIp = {M::COMMAND_SET_DHCP, M::COMMAND_SET_IP};
-    const QVariantList args = {false, QStringLiteral("127.0.0.7")};
-
-    QTest::newRow("a command repeated")
-        << false << dhcpThenIp << args << 2 << 1 << QByteArrayList{"ERROR\r\n", "OK\r\n"}
-        << QByteArrayList{dhcpOff, dhcpOff, setIp} << 1;
-    QTest::newRow("whole list again") << false << QList<int>{M::COMMAND_SET_DHCP, M::COMMAND_SET_NETMASK}
-                                      << QVariantList{false, QStringLiteral("255.0.0.0")} << 1 << 2
-                                      << QByteArrayList{"OK\r\n", "ERROR\r\n", "OK\r\n"}
-                                      << QByteArrayList{dhcpOff, setMask, dhcpOff, setMask} << 1;
-    QTest::newRow("repetitions exhausted")
-        << false << dhcpThenIp << args << 2 << 2 << QByteArrayList{"ERROR\r\n"}
-        << QByteArrayList{dhcpOff, dhcpOff, dhcpOff, dhcpOff} << 0;
-    QTest::newRow("a time-out repeats the command")
-        << false << QList<int>{M::COMMAND_GET_INFO} << QVariantList{QVariant()} << 2 << 1
-        << QByteArrayList{"", "s,e,c,2,127.0.0.2,,255.0.0.0,2,,4001\r\n"}
-        << QByteArrayList{"AT+ACONFIG?\r\n", "AT+ACONFIG?\r\n"} << 1;
-    QTest::newRow("command a list cannot run")
-        << false << QList<int>{M::COMMAND_SET_PORT} << QVariantList{1001} << 2 << 1
-        << QByteArrayList{"OK\r\n"} << QByteArrayList{} << 0;
-    QTest::newRow("empty list") << false << QList<int>{} << QVariantList{} << 1 << 1
-                                << QByteArrayList{"OK\r\n"} << QByteArrayList{} << 1;
-    QTest::newRow("tibbo: protocol, start without datagram")
-        << true << QList<int>{M::COMMAND_SET_TRANSPORT_PROTOCOL, M::COMMAND_START_CLIENT_SERVER}
-        << QVariantList{2, 0} << 1 << 1 << QByteArrayList{"A"} << QByteArrayList{"STP0"} << 1;
-    QTest::newRow("tibbo: refused, then accepted")
-        << true << QList<int>{M::COMMAND_SET_NETMASK, M::COMMAND_SET_REMOTE_IP}
-        << QVariantList{QStringLiteral("255.255.0.0"), QVariant::fromValue(QHostAddress("127.0.0.1"))} << 3
-        << 1 << QByteArrayList{"C", "A", "A"}
-        << QByteArrayList{"SNM255.255.0.0", "SNM255.255.0.0", "SDI127.0.0.1"} << 1;
-}
-
-void TstCInterfaceModule::commandLists()
-{
-    QFETCH(bool, tibbo);
-    QFETCH(QList<int>, commands);
-    QFETCH(QVariantList, arguments);
-    QFETCH(int, commandRepetitions);
-    QFETCH(int, listRepetitions);
-    QFETCH(QByteArrayList, replies);
-    QFETCH(QByteArrayList, expectedSent);
-    QFETCH(int, result);
-
-    ModulePeer peer(ModuleHost);
-    peer.responder = [&](const QByteArray&) {
-        return replies.at(qMin(peer.received.size(), replies.size()) - 1);
-    };
-    const std::unique_ptr<CInterfaceModule> module = loopModule(tibbo, peer.port());
-    ModuleSpies spies(module.get());
-
-    module->startCommandsList(42, commands, arguments, commandRepetitions, listRepetitions);
-    QVERIFY(module->isListRunning() || commands.isEmpty());
-    QTRY_COMPARE(spies.list.count(), 1);
-    QCOMPARE(spies.list.at(0).at(0).toInt(), result);
-    QCOMPARE(module->getListId(), 42);
-    QVERIFY(!module->isListRunning());
-    QCOMPARE(peer.received, expectedSent);
-    // The steps' own outcomes stay inside the list, and nothing is awaited after its end.
-    QCOMPARE(spies.outcomes(), 0);
-    QVERIFY(!module->isTimeoutTimerActive());
 }
 
 void TstCInterfaceModule::callsFromOtherThreadsArePosted()
@@ -310,6 +240,30 @@ void TstCInterfaceModule::espExchanges_data()
         m.setBaudrate(9600);
         m.reboot();
     });
+
+    // Command lists: each step tried up to a number of times, the whole list up to another; the steps'
+    // own outcomes stay inside the list.
+    const QByteArray dhcpOff = "AT+ASTAIPCONFIG=1,127.0.0.2,192.168.1.1,255.255.255.0\r\n";
+    const QByteArray setIp = "AT+ASTAIPCONFIG=1,127.0.0.7,192.168.1.1,255.255.255.0\r\n";
+    const QByteArray setMask = "AT+ASTAIPCONFIG=1,127.0.0.2,192.168.1.1,255.0.0.0\r\n";
+    const QList<int> dhcpThenIp = {M::COMMAND_SET_DHCP, M::COMMAND_SET_IP};
+    const QVariantList args = {false, QStringLiteral("127.0.0.7")};
+    exchange("list: a command repeated", dhcpOff + '|' + dhcpOff + '|' + setIp, "ERROR\r\n|OK\r\n", "list 1",
+             "ip=127.0.0.7 module=127.0.0.7", list(dhcpThenIp, args, 2, 1));
+    exchange("list: whole list again", dhcpOff + '|' + setMask + '|' + dhcpOff + '|' + setMask,
+             "OK\r\n|ERROR\r\n|OK\r\n", "list 1", "netmask=255.0.0.0",
+             list({M::COMMAND_SET_DHCP, M::COMMAND_SET_NETMASK}, {false, QStringLiteral("255.0.0.0")}, 1, 2));
+    exchange("list: repetitions exhausted", dhcpOff + '|' + dhcpOff + '|' + dhcpOff + '|' + dhcpOff,
+             "ERROR\r\n", "list 0", "", list(dhcpThenIp, args, 2, 2));
+    // An empty answer only starts the time-out again; at its end the command goes again.
+    exchange("list: a time-out repeats the command", "AT+ACONFIG?\r\n|AT+ACONFIG?\r\n",
+             "|s,e,c,2,127.0.0.2,,255.0.0.0,2,,4001\r\n", "list 1",
+             "dhcp=1 obtained=1 ip=127.0.0.2 gateway= netmask=255.0.0.0 routing=1 remote= port=4001 "
+             "remotePort=4001",
+             list({M::COMMAND_GET_INFO}, {QVariant()}, 2, 1));
+    exchange("list: a command a list cannot run", "", "", "list 0", "",
+             list({M::COMMAND_SET_PORT}, {1001}, 2, 1));
+    exchange("list: empty", "", "", "list 1", "", list({}, {}, 1, 1));
 }
 
 void TstCInterfaceModule::tibboExchanges_data()
@@ -396,6 +350,12 @@ void TstCInterfaceModule::tibboExchanges_data()
     exchange("reboot", "E", "A", "ok", "", [](M& m) { m.reboot(); });
     // The module takes its role from its settings when it starts.
     exchange("start sends nothing", "", "", "ok", "", [](M& m) { m.startClientServer(); });
+    exchange("list: protocol, start without datagram", "STP0", "A", "list 1", "protocol=2",
+             list({M::COMMAND_SET_TRANSPORT_PROTOCOL, M::COMMAND_START_CLIENT_SERVER}, {2, 0}, 1, 1));
+    exchange("list: refused, then accepted", "SNM255.255.0.0|SNM255.255.0.0|SDI127.0.0.1", "C|A", "list 1",
+             "netmask=255.255.0.0 remote=127.0.0.1",
+             list({M::COMMAND_SET_NETMASK, M::COMMAND_SET_REMOTE_IP},
+                  {QStringLiteral("255.255.0.0"), QVariant::fromValue(LocalHost)}, 3, 1));
     exchange("test datagram takes any answer", "ping", "?", "ok", "",
              [](M& m) { m.sendTestDatagram("ping", false); });
 }
