@@ -113,9 +113,6 @@ void TstTransports::serialOpenFailureDescriptionAndClone()
     QVERIFY(copy);
     QCOMPARE(copy->parent(), &owner);
     QCOMPARE(copy->description(), QStringLiteral("/nonexistent/ttyMERVIK (USB Serial Port,57600)"));
-    // A port without a description shows its rate alone.
-    QCOMPARE(CRS232(QStringLiteral("/nonexistent/ttyMERVIK"), 9600, QString()).description(),
-             QStringLiteral("/nonexistent/ttyMERVIK (9600)"));
 }
 
 void TstTransports::lanBytesAndStatesThenRefused()

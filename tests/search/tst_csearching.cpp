@@ -318,9 +318,6 @@ void TstCSearching::networkScan_data()
         {module("tibbo", 3, dialsIn + QStringList{"--model", "T-CLI", "--serial", "13"})},
         {"LAN Server ({A_ADDR},4103): T-CLI | 13 via {A_ADDR}"},
         veth0 + QStringList{"LAN Server ({A_ADDR},4103): NM=255.255.255.0 TP=TCP RM=client BR=115200\n"});
-    row("Wi-Fi, instrument dials in",
-        {module("wifi", 4, dialsIn + QStringList{"--model", "W-CLI", "--serial", "14"})},
-        {"LAN Server ({A_ADDR},4104): W-CLI | 14 via {A_ADDR}"}, veth0);
     row("Tibbo status in two datagrams",
         {module("tibbo", 5, {"--module-split-status", "--model", "T-SPLIT", "--serial", "15"})},
         {"LAN ({B_ADDR},4105): T-SPLIT | 15 via {A_ADDR}"}, veth0);
