@@ -83,8 +83,11 @@ struct ModuleSpies
     {
     }
 
-    int outcomes() const { return info.count() + timeout.count() + failed.count() + ok.count(); }
-    // "info", "timeout", "failed", "ok", "" (none yet) or "several".
+    int outcomes() const
+    {
+        return info.count() + timeout.count() + failed.count() + ok.count() + list.count();
+    }
+    // "info", "timeout", "failed", "ok", "list RESULT", "" (none yet) or "several".
     QString outcome() const
     {
         return outcomes() > 1    ? QStringLiteral("several")
@@ -92,6 +95,7 @@ struct ModuleSpies
                : timeout.count() ? QStringLiteral("timeout")
                : failed.count()  ? QStringLiteral("failed")
                : ok.count()      ? QStringLiteral("ok")
+               : list.count()    ? QStringLiteral("list %1").arg(list.at(0).at(0).toInt())
                                  : QString();
     }
     // The log records' interfaces ("address,port") or texts.
@@ -135,9 +139,10 @@ inline QString record(const CInterfaceModule& m)
         .join(QLatin1Char(' '));
 }
 
-// A dialect's exchanges as a table, a row each: the one datagram the operation sends (none: it
-// ends at once or never), the peer's reply, the single outcome ("" while the time-out runs again),
-// the fields of the record that change, and the operation (last, so that a row stays one call).
+// A dialect's exchanges as a table, a row each: the datagrams the operation sends, one after the
+// other's reply, separated by "|" (none: it ends at once or never), the peer's replies likewise (the last
+// repeats), the single outcome ("" while the time-out runs again), the fields of the record that change, and
+// the operation (last, so that a row stays one call).
 using Operation = std::function<void(CInterfaceModule&)>;
 Q_DECLARE_METATYPE(Operation)
 
@@ -169,16 +174,17 @@ template <class Dialect> void checkExchange(const QByteArray& mac)
     ModuleSpies spies(&module);
     const QString expected = withFields(record(module), changes);
 
+    const QByteArrayList datagrams = sent.isEmpty() ? QByteArrayList() : sent.split('|');
+    const QByteArrayList replies = reply.split('|');
     operation(module);
-    if (sent.isEmpty()) {
-        QCOMPARE(spies.out.count(), 0);
-    } else {
-        QVERIFY(peer.waitForDatagrams(1));
-        QCOMPARE(peer.received, QByteArrayList{sent});
-        peer.reply(reply);
-        QTRY_COMPARE(spies.in.count(), 1);
+    for (int i = 0; i < datagrams.size(); ++i) {
+        QVERIFY(peer.waitForDatagrams(i + 1));
+        peer.reply(replies.value(i, replies.last()));
     }
-    QCOMPARE(spies.outcome(), outcome);
+    QTRY_COMPARE(spies.in.count(), datagrams.size());
+    QCOMPARE(peer.received, datagrams);
+    QCOMPARE(spies.out.count(), datagrams.size());
+    QTRY_COMPARE(spies.outcome(), outcome);
     QCOMPARE(record(module), expected);
     QCOMPARE(module.isTimeoutTimerActive(), !sent.isEmpty() && outcome.isEmpty());
 }
