@@ -1,5 +1,4 @@
 #include "device/devicetypes.h"
-#include "log/appdatabase.h"
 #include "log/cpelmlog.h"
 #include "log/datefilter.h"
 #include "log/filterdialog.h"
@@ -93,7 +92,7 @@ private slots:
     void boundedQueryEqualsFullGrouping_data();
     void boundedQueryEqualsFullGrouping();
     void linesAndChunks();
-    void limitColoursColumnsAndClear();
+    void limitColumnsAndClear();
     void filterFragments_data();
     void filterFragments();
     void viewAppliesTheShownFilters();
@@ -111,9 +110,6 @@ void TstPelmLog::initTestCase()
 {
     QVERIFY(m_db.isValid());
     QCOMPARE(TestDatabase::rows(QStringLiteral("PRAGMA journal_mode")), QStringList{"wal"});
-    QCOMPARE(AppDatabase::defaultPath(),
-             QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation) +
-                 QStringLiteral("/myDbQel.db"));
     QCoreApplication::setOrganizationName(QStringLiteral("Mervik"));
     QCoreApplication::setApplicationName(QStringLiteral("Mervik Connect"));
     DeviceTypes::registerMetaTypes();
@@ -324,7 +320,7 @@ void TstPelmLog::linesAndChunks()
     QCOMPARE(shownRows(view->model()), lines);
 }
 
-void TstPelmLog::limitColoursColumnsAndClear()
+void TstPelmLog::limitColumnsAndClear()
 {
     // More rows than the model fetches at once; the limit keeps the newest.
     storeAll(*m_log, {"OUT:SI\r\n", "IN:S S 1 g\r\n"});
@@ -337,9 +333,6 @@ void TstPelmLog::limitColoursColumnsAndClear()
     QCOMPARE(shownRows(model).mid(298), (QStringList{"OUT|L398<CR><LF>", "OUT|L399<CR><LF>"}));
     view->setLimit(3000);
     QCOMPARE(model->rowCount(), 400);
-    view->setRowColours(QColor(0xee, 0xee, 0xee), QColor(0xff, 0xff, 0xff));
-    QCOMPARE(model->index(0, 6).data(Qt::BackgroundRole).value<QColor>(), QColor(0xff, 0xff, 0xff));
-    QCOMPARE(model->index(1, 6).data(Qt::BackgroundRole).value<QColor>(), QColor(0xee, 0xee, 0xee));
 
     // The key columns stay hidden; the chosen columns stay so across refreshes.
     view->setCollumns({true, false, true, false, true});
@@ -415,7 +408,6 @@ void TstPelmLog::filterFragments()
     } else {
         filter.reset(new InOutFilter(QStringLiteral("INOUT"), 0, QString()));
     }
-    QCOMPARE(filter->label(), filter->column());
     QSignalSpy changed(filter.get(), &AbstractFilter::filterChanged);
     filter->optionCombo()->setCurrentIndex(option);
     QCOMPARE(filter->filterString(), fragment);
@@ -428,7 +420,6 @@ void TstPelmLog::viewAppliesTheShownFilters()
     auto view = shownView();
     FilterWidget* panel = view->filterPanel();
     panel->init(QSqlQuery(QStringLiteral("SELECT * FROM LOGS")).record(), {1}, {"again"});
-    QCOMPARE(panel->filterCount(), 5);
     QCOMPARE(panel->labels(), (QStringList{"IN/OUT", "Interface", "Date", "Time", "Message"}));
 
     // Only the shown filters set conditions, joined with AND.
@@ -444,10 +435,8 @@ void TstPelmLog::viewAppliesTheShownFilters()
     QCOMPARE(view->model()->rowCount(), 0);
 
     // Closing a filter drops its condition; closing the last one hides the panel.
-    QSignalSpy closed(panel->filterAt(0), &AbstractFilter::xClicked);
     panel->filterAt(0)->findChild<QToolButton*>(QStringLiteral("xButton"))->click();
     panel->filterAt(3)->findChild<QToolButton*>(QStringLiteral("xButton"))->click();
-    QCOMPARE(closed.at(0).at(0).toInt(), 0);
     QCOMPARE(panel->shownFilters(), (QVector<bool>{false, false, false, false, true}));
     QCOMPARE(shownRows(view->model()), QStringList{"IN|it's OK<CR><LF>"});
     QVERIFY(panel->isVisible());

@@ -26,7 +26,6 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QScrollBar>
 #include <QSignalSpy>
 #include <QSpinBox>
 #include <QToolButton>
@@ -267,20 +266,6 @@ void TstPages::feedPage()
         click(m_page.get(), key.first);
         QTRY_COMPARE(m_wire, key.second);
     }
-
-    // The view follows new rows only while it shows the bottom.
-    QScrollBar* bar = table->verticalScrollBar();
-    for (int i = 0; i < 60; ++i) {
-        m_page->receiveResult(Measurement());
-    }
-    QVERIFY(bar->maximum() > 0);
-    QCOMPARE(bar->value(), bar->maximum());
-    bar->setValue(0);
-    m_page->receiveResult(Measurement());
-    QCOMPARE(bar->value(), 0);
-    bar->setValue(bar->maximum());
-    m_page->receiveResult(Measurement());
-    QTRY_COMPARE(bar->value(), bar->maximum());
 }
 
 void TstPages::displayShowsEveryResultFeedOnlySignificant()
