@@ -175,23 +175,18 @@ void TstDevicePage::findView()
     QCOMPARE(child<QProgressBar>("progressBar")->value(), 100);
     QCOMPARE(child<QPlainTextEdit>("deviceLogText")->toPlainText(), QStringLiteral("COM probe"));
 
-    auto* good = new ScriptedDevice;
-    auto* refusing = new ScriptedDevice;
-    refusing->fake->setOpenResult(false);
-    auto* unreachable = new ScriptedDevice;
-    std::unique_ptr<QObject> owner(new QObject);
-    good->setParent(owner.get());
-    refusing->setParent(owner.get());
-    unreachable->setParent(owner.get());
-    unreachable->m_unreachableReasons = {REASON_WRONG_PROTOCOL};
-    for (CDevice* dev :
-         {static_cast<CDevice*>(good), static_cast<CDevice*>(refusing), static_cast<CDevice*>(unreachable)}) {
+    ScriptedDevice good;
+    ScriptedDevice refusing;
+    ScriptedDevice unreachable;
+    refusing.fake->setOpenResult(false);
+    unreachable.m_unreachableReasons = {REASON_WRONG_PROTOCOL};
+    for (CDevice* dev : {&good, &refusing, &unreachable}) {
         m_search->announce(dev);
     }
     QCOMPARE(table->rowCount(), 3);
     QCOMPARE(table->item(0, DeviceWidget::StatusColumn)->text(), QString());
     QCOMPARE(table->item(2, DeviceWidget::StatusColumn)->text(), QStringLiteral("Not reachable!"));
-    QCOMPARE(table->item(0, DeviceWidget::InterfaceColumn)->text(), good->interfaceDescription());
+    QCOMPARE(table->item(0, DeviceWidget::InterfaceColumn)->text(), good.interfaceDescription());
 
     // The first find is chosen; connecting it: the row and the button follow the device, the identity
     // fills the row.

@@ -1,6 +1,5 @@
 #include "ui/animator.h"
 #include "ui/clickableframe.h"
-#include "ui/confirmationdialog.h"
 #include "ui/ipline.h"
 #include "ui/pelmabstractdialog.h"
 #include "ui/pelmitems.h"
@@ -14,7 +13,6 @@
 #include <QAbstractSpinBox>
 #include <QComboBox>
 #include <QLineEdit>
-#include <QPushButton>
 #include <QSignalSpy>
 #include <QStandardItemModel>
 #include <QtTest>
@@ -48,7 +46,6 @@ class TstWidgetKit : public QObject
     Q_OBJECT
 
 private slots:
-    void confirmationDialog();
     void progressDialogIsClosedOnlyByItsOwner();
     void clickableFramePressedLook();
     void resizableLabelPointSize();
@@ -60,20 +57,6 @@ private slots:
     void dialogItemEditsThroughItsDialog();
     void programChangesAndChecks();
 };
-
-void TstWidgetKit::confirmationDialog()
-{
-    // A notice shows one button, a question two; what they answer is in tst_pages (clearContents).
-    for (const char* confirm : {"", "Disconnect"}) {
-        ConfirmationDialog dialog(QStringLiteral("Disconnect?"), QStringLiteral("Cancel"),
-                                  QLatin1String(confirm));
-        dialog.show();
-        const auto buttons = dialog.findChildren<QPushButton*>();
-        QCOMPARE(std::count_if(buttons.begin(), buttons.end(), [](auto* b) { return b->isVisible(); }),
-                 *confirm ? 2 : 1);
-        QVERIFY(dialog.isModal());
-    }
-}
 
 void TstWidgetKit::progressDialogIsClosedOnlyByItsOwner()
 {
@@ -302,7 +285,6 @@ void TstWidgetKit::dialogItemEditsThroughItsDialog()
         auto* dialog = dynamic_cast<TextDialog*>(view.indexWidget(item->index()));
         QVERIFY(dialog != nullptr);
         QTRY_VERIFY(dialog->isVisible());
-        QCOMPARE(dialog->property("row_index").toInt(), 1);
         QCOMPARE(dialog->line->text(), QStringLiteral("3 users"));
         dialog->line->setText(QStringLiteral("4 users"));
         accept ? dialog->accept() : dialog->reject();
