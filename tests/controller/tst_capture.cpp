@@ -39,10 +39,9 @@ private slots:
     void formatLine();
     void writeTable_data();
     void writeTable();
-    void startAndStopWithoutFile();
+    void startStopAndElapsedTime();
     void fileExport();
     void saveData();
-    void elapsedTime();
 
 private:
     void addRows();
@@ -172,7 +171,7 @@ void TstCapture::writeTable()
     QCOMPARE(written, text);
 }
 
-void TstCapture::startAndStopWithoutFile()
+void TstCapture::startStopAndElapsedTime()
 {
     QSignalSpy started(m_app, &ApplicationController::exportStarted);
     QSignalSpy stopped(m_app, &ApplicationController::exportStopped);
@@ -184,20 +183,27 @@ void TstCapture::startAndStopWithoutFile()
     }
     CDeviceController::instance()->setCurrentDevice(m_device.get());
 
-    // While it runs, the auto-send options are locked; without a file the stop asks nothing.
+    // While it runs, the auto-send options are locked and the elapsed time counts (an empty feed
+    // without keyboard output would not); without a file the stop asks nothing.
     QCheckBox autoSendBox;
     QSpinBox intervalBox;
     s.autoSend.bind(&autoSendBox);
     s.autoSendInterval.bind(&intervalBox);
     s.autoSend.setState(true);
+    QSignalSpy ticks(m_app, &ApplicationController::elapsedTimeSig);
+    m_app->restartTimer();
+    QCOMPARE(ticks.last().at(0).toInt(), 0);
     QVERIFY(m_app->startExport());
     QCOMPARE(started.count(), 1);
     QVERIFY(m_app->isAutoSendRunning());
     QVERIFY(!autoSendBox.isEnabled() && !intervalBox.isEnabled());
     m_app->setFinishQuestion([](const QString&) { return false; });
     addRows();
+    QVERIFY(ticks.wait(2500));
+    QCOMPARE(ticks.last().at(0).toInt(), 1);
     QVERIFY(m_app->stopExport());
     QCOMPARE(stopped.count(), 1);
+    QCOMPARE(ticks.last().at(0).toInt(), m_app->elapsed());
     QVERIFY(!m_app->isAutoSendRunning());
     QVERIFY(autoSendBox.isEnabled() && intervalBox.isEnabled());
 }
@@ -214,8 +220,7 @@ void TstCapture::fileExport()
     s.saveToFile.setState(false);
     QCOMPARE(m_app->currentFilePath(), QString());
 
-    // The file is written when the stop is confirmed (cancelling it is in tst_pages,
-    // stopDialogStaysOnCancel); a second start meanwhile is refused.
+    // The file is written when the stop is confirmed; a second start meanwhile is refused.
     const QString path = m_db.filePath(QStringLiteral("capture.txt"));
     m_app->setFileChooser([path] { return path; });
     s.saveToFile.setState(true);
@@ -250,20 +255,6 @@ void TstCapture::saveData()
     QCOMPARE(readFile(path).count(QLatin1Char('\n')), 2);
     m_app->setFileChooser([] { return QStringLiteral("/nonexistent/dir/saved.csv"); });
     QVERIFY(!m_app->saveData());
-}
-
-void TstCapture::elapsedTime()
-{
-    QSignalSpy ticks(m_app, &ApplicationController::elapsedTimeSig);
-    m_app->restartTimer();
-    QCOMPARE(ticks.last().at(0).toInt(), 0);
-    QVERIFY(m_app->startExport());
-    // An empty feed without keyboard output would not count.
-    addRows();
-    QVERIFY(ticks.wait(2500));
-    QCOMPARE(ticks.last().at(0).toInt(), 1);
-    QVERIFY(m_app->stopExport());
-    QCOMPARE(ticks.last().at(0).toInt(), m_app->elapsed());
 }
 
 QTEST_MAIN(TstCapture)

@@ -200,7 +200,6 @@ void TstDevicePage::findView()
     QTRY_COMPARE(table->item(0, DeviceWidget::ModelColumn)->text(), QStringLiteral("PS 750.X2"));
     QCOMPARE(table->item(0, DeviceWidget::FirmwareColumn)->text(), QStringLiteral("1.04.7"));
     QCOMPARE(connectButton->text(), QStringLiteral("Disconnect"));
-    QCOMPARE(connectButton->property("disco").toBool(), true);
     // Connected with the box unchecked: nothing is connected by itself at the next start.
     QCOMPARE(autoConnectSetting("Enabled"), QStringLiteral("0"));
 
@@ -220,7 +219,6 @@ void TstDevicePage::findView()
     QVERIFY(connectAndWait().contains(QStringLiteral("cannot be connected automatically")));
     QCOMPARE(autoConnectSetting("Enabled"), QStringLiteral("0"));
     table->clearSelection();
-    QCOMPARE(connectButton->property("greyed").toBool(), true);
     QVERIFY(!connectButton->isEnabled());
 }
 
