@@ -216,12 +216,8 @@ void TstDataFeed::valuesAreStoredUnchanged()
     auto view = std::make_unique<DataFeedTableView>();
     view->addRow(values);
     QCOMPARE(m_db.committedRows(AllColumns), QStringList{"text||1|" + values.join(QLatin1Char('|'))});
-    QAbstractItemModel* model = view->model();
-    for (int c = 0; c < values.size(); ++c) {
-        QCOMPARE(model->index(0, DataFeedTableModel::DateColumn + c).data().toString(), values.at(c));
-    }
-
     // Only the note can be edited, and an edit is stored at once.
+    QAbstractItemModel* model = view->model();
     for (int c = 0; c < DataFeedTableModel::ColumnCount; ++c) {
         QCOMPARE(bool(model->flags(model->index(0, c)) & Qt::ItemIsEditable),
                  c == DataFeedTableModel::NoteColumn);
@@ -230,7 +226,6 @@ void TstDataFeed::valuesAreStoredUnchanged()
     QVERIFY(model->setData(model->index(0, DataFeedTableModel::NoteColumn), values.at(3)));
     values[5] = values.at(3);
     QCOMPARE(m_db.committedRows(AllColumns), QStringList{"text||1|" + values.join(QLatin1Char('|'))});
-    QCOMPARE(model->index(0, DataFeedTableModel::NoteColumn).data().toString(), values.at(3));
 }
 
 void TstDataFeed::pointerDeletesTheRowAndEditsSurviveNewRows()
