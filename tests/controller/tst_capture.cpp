@@ -6,6 +6,7 @@
 #include "log/datafeedtableview.h"
 #include "support/scripteddevice.h"
 #include "support/testdatabase.h"
+#include "support/uicommon.h"
 
 #include <QCheckBox>
 #include <QSpinBox>
@@ -14,13 +15,6 @@
 #include <memory>
 
 namespace {
-
-QString readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll())
-                                          : QStringLiteral("<unreadable>");
-}
 
 const QString FirstRow = QStringLiteral("\t1\t2026-12-06\t10:00:00\t123456\t12.345\tg\tplain\n");
 
@@ -62,17 +56,7 @@ void TstCapture::initTestCase()
 
 void TstCapture::init()
 {
-    // The option values a start begins with.
-    for (TwoStateElement* e :
-         {&s.pasteToCursor, &s.saveToFile, &s.deviceIdField, &s.countField, &s.noteField, &s.autoSend,
-          &s.betweenNone, &s.betweenSemicolon, &s.afterNone, &s.afterSemicolon}) {
-        e->setState(false);
-    }
-    for (TwoStateElement* e : {&s.unitField, &s.betweenTab, &s.afterEnter}) {
-        e->setState(true);
-    }
-    s.autoSendUnit.setState(SettingsController::UnitSec);
-    s.autoSendInterval.setState(5);
+    resetCaptureSettings();
     m_app->setFinishQuestion([](const QString&) { return true; });
     m_app->setFileChooser([] { return QString(); });
 
@@ -231,7 +215,7 @@ void TstCapture::fileExport()
     QCOMPARE(cleared.count(), 1);
     QVERIFY(!m_app->startExport());
     addRows();
-    QCOMPARE(readFile(path), QString());
+    QCOMPARE(fileBytes(path), QByteArray());
     // CANCEL in the question: the capture goes on as it was, its options still locked.
     m_app->setFinishQuestion([](const QString&) { return false; });
     QVERIFY(!m_app->stopExport());
@@ -240,7 +224,7 @@ void TstCapture::fileExport()
     QVERIFY(m_app->stopExport());
     QVERIFY(autoSendBox.isEnabled());
     QVERIFY(!m_app->isFileExportRunning());
-    QVERIFY(readFile(path).startsWith(FirstRow));
+    QVERIFY(QString::fromUtf8(fileBytes(path)).startsWith(FirstRow));
 }
 
 void TstCapture::saveData()
@@ -252,7 +236,7 @@ void TstCapture::saveData()
     QVERIFY(!QFile::exists(path));
     addRows();
     QVERIFY(m_app->saveData());
-    QCOMPARE(readFile(path).count(QLatin1Char('\n')), 2);
+    QCOMPARE(fileBytes(path).count('\n'), 2);
     m_app->setFileChooser([] { return QStringLiteral("/nonexistent/dir/saved.csv"); });
     QVERIFY(!m_app->saveData());
 }

@@ -12,6 +12,7 @@
 #include "log/timefilter.h"
 #include "support/runinthread.h"
 #include "support/testdatabase.h"
+#include "support/uicommon.h"
 #include "support/widgetuser.h"
 
 #include <QComboBox>
@@ -40,17 +41,6 @@ void storeAll(CPelmLog& log, const QStringList& records)
     }
 }
 
-// The shown rows as "INOUT|Message".
-QStringList shownRows(const QAbstractItemModel* model)
-{
-    QStringList rows;
-    for (int r = 0; r < model->rowCount(); ++r) {
-        rows << model->index(r, 2).data().toString() + QLatin1Char('|') +
-                    model->index(r, 6).data().toString();
-    }
-    return rows;
-}
-
 const QString KeyOrder =
     QStringLiteral("SELECT PacketId, LineId, INOUT, Message FROM LOGS ORDER BY PacketId, LineId, INOUT");
 
@@ -62,12 +52,6 @@ signals:
     void newOutLog(PelmLogRecord r);
     void newInLog(PelmLogRecord r);
 };
-
-QByteArray fileBytes(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 } // namespace
 
@@ -299,12 +283,12 @@ void TstPelmLog::linesAndChunks()
     storeAll(*m_log, {"OUT:SI\r\n", "IN:S S 1", "OUT:ST\r\n", "IN: g\r\nST A\r\n"});
     auto view = shownView();
     const QStringList lines{"OUT|SI<CR><LF>", "IN|S S 1 g<CR><LF>", "OUT|ST<CR><LF>", "IN|ST A<CR><LF>"};
-    QCOMPARE(shownRows(view->model()), lines);
+    QCOMPARE(shownLogRows(view->model()), lines);
     view->setLineMode(false);
-    QCOMPARE(shownRows(view->model()),
+    QCOMPARE(shownLogRows(view->model()),
              (QStringList{"OUT|SI<CR><LF>", "IN|S S 1", "OUT|ST<CR><LF>", "IN| g<CR><LF>ST A<CR><LF>"}));
     view->setLineMode(true);
-    QCOMPARE(shownRows(view->model()), lines);
+    QCOMPARE(shownLogRows(view->model()), lines);
 }
 
 void TstPelmLog::limitColumnsAndClear()
@@ -317,7 +301,7 @@ void TstPelmLog::limitColumnsAndClear()
     auto view = shownView(300);
     QAbstractItemModel* model = view->model();
     QCOMPARE(model->rowCount(), 300);
-    QCOMPARE(shownRows(model).mid(298), (QStringList{"OUT|L398<CR><LF>", "OUT|L399<CR><LF>"}));
+    QCOMPARE(shownLogRows(model).mid(298), (QStringList{"OUT|L398<CR><LF>", "OUT|L399<CR><LF>"}));
     view->setLimit(3000);
     QCOMPARE(model->rowCount(), 400);
 
@@ -416,7 +400,7 @@ void TstPelmLog::viewAppliesTheShownFilters()
     static_cast<StringFilter*>(panel->filterAt(4))->lineEdit()->setText(QStringLiteral("it's"));
     QCOMPARE(view->currentFilter(), QStringLiteral("INOUT LIKE 'IN' AND Time BETWEEN '00:00:00.000' AND "
                                                    "'23:59:59.999'  AND Message LIKE 'it''s%' "));
-    QCOMPARE(shownRows(view->model()), QStringList{"IN|it's OK<CR><LF>"});
+    QCOMPARE(shownLogRows(view->model()), QStringList{"IN|it's OK<CR><LF>"});
     // A condition that is not SQL leaves the view empty until a valid one comes.
     view->setFilter(QStringLiteral("Message LIKE 'it's' "));
     QCOMPARE(view->model()->rowCount(), 0);
@@ -425,7 +409,7 @@ void TstPelmLog::viewAppliesTheShownFilters()
     panel->filterAt(0)->findChild<QToolButton*>(QStringLiteral("xButton"))->click();
     panel->filterAt(3)->findChild<QToolButton*>(QStringLiteral("xButton"))->click();
     QCOMPARE(panel->shownFilters(), (QVector<bool>{false, false, false, false, true}));
-    QCOMPARE(shownRows(view->model()), QStringList{"IN|it's OK<CR><LF>"});
+    QCOMPARE(shownLogRows(view->model()), QStringList{"IN|it's OK<CR><LF>"});
     QVERIFY(panel->isVisible());
     panel->filterAt(4)->findChild<QToolButton*>(QStringLiteral("xButton"))->click();
     QVERIFY(!panel->isVisible());

@@ -10,6 +10,7 @@
 #include "platform/keystrokeservice.h"
 #include "support/srecord.h"
 #include "support/testdatabase.h"
+#include "support/uicommon.h"
 #include "support/widgetuser.h"
 #include "ui/clickableframe.h"
 #include "ui/confirmationdialog.h"
@@ -63,40 +64,11 @@ void click(const QWidget* parent, const QByteArray& frameName)
     QTest::mouseClick(child<ClickableFrame>(parent, frameName.constData()), Qt::LeftButton);
 }
 
-// The option values a start begins with (those the tests change).
-void resetSettings()
-{
-    SettingsController* s = SettingsController::instance();
-    for (TwoStateElement* e :
-         {&s->pasteToCursor, &s->saveToFile, &s->deviceIdField, &s->dateField, &s->countField,
-          &s->betweenSemicolon, &s->betweenComma, &s->afterSemicolon, &s->terminalRawChunks}) {
-        e->setState(false);
-    }
-    for (TwoStateElement* e :
-         {&s->unitField, &s->betweenTab, &s->afterEnter, &s->terminalTime, &s->terminalEcho}) {
-        e->setState(true);
-    }
-    s->autoSendUnit.setState(SettingsController::UnitSec);
-    s->autoSendInterval.setState(5);
-}
-
 // COUNT|DATE|TIME|SN|VAL|UNIT|NOTE of every data feed row.
 QStringList datafeedRows()
 {
     return TestDatabase::rows(
         QStringLiteral("SELECT COUNT, DATE, TIME, SN, VAL, UNIT, NOTE FROM DATAFEED ORDER BY COUNT"));
-}
-
-// "INOUT Message" of every row the log view shows.
-QStringList shownLog(const PelmLogView* view)
-{
-    QStringList rows;
-    const QAbstractItemModel* model = view->model();
-    for (int row = 0; row < model->rowCount(); ++row) {
-        rows << model->index(row, 2).data().toString() + QLatin1Char(' ') +
-                    model->index(row, 6).data().toString();
-    }
-    return rows;
 }
 
 } // namespace
@@ -161,7 +133,7 @@ void TstPages::initTestCase()
 
 void TstPages::init()
 {
-    resetSettings();
+    resetCaptureSettings();
     m_keys.typed.clear();
     m_finishQuestions.clear();
     m_chosenFile.clear();
@@ -327,9 +299,9 @@ void TstPages::terminalPage()
             {QString(), QDate::currentDate(), QTime::currentTime(), QStringLiteral("LINE %1\r\n").arg(i)});
     }
     QCOMPARE(refreshes.count(), 1);
-    QVERIFY(!shownLog(view).contains(QStringLiteral("IN LINE 4<CR><LF>")));
+    QVERIFY(!shownLogRows(view->model()).contains(QStringLiteral("IN|LINE 4<CR><LF>")));
     QTRY_COMPARE(refreshes.count(), 2);
-    QVERIFY(shownLog(view).contains(QStringLiteral("IN LINE 4<CR><LF>")));
+    QVERIFY(shownLogRows(view->model()).contains(QStringLiteral("IN|LINE 4<CR><LF>")));
     QVERIFY(view->isColumnHidden(timeColumn));
     child<QCheckBox>(panel, "timeBox")->click();
     QVERIFY(!view->isColumnHidden(timeColumn));
@@ -365,8 +337,9 @@ void TstPages::terminalPage()
             QTest::keyClick(line, Qt::Key_Return);
         }
         QTRY_COMPARE(QString::fromLatin1(m_wire), command + QStringLiteral("\r\n"));
-        QTRY_VERIFY2(shownLog(view).contains(QStringLiteral("OUT ") + command + QStringLiteral("<CR><LF>")),
-                     qPrintable(shownLog(view).join(QLatin1Char('|'))));
+        QTRY_VERIFY2(shownLogRows(view->model())
+                         .contains(QStringLiteral("OUT|") + command + QStringLiteral("<CR><LF>")),
+                     qPrintable(shownLogRows(view->model()).join(QLatin1Char(' '))));
     }
     child<QCheckBox>(panel, "rawChunkBox")->click();
     QVERIFY(!view->isLineMode());
@@ -397,8 +370,7 @@ void TstPages::fileExportAtFinish()
     m_instrument->setWeight(13.0);
     click(part("exportBottomContext"), "sendFrame");
     QTRY_COMPARE(datafeedRows().size(), 2);
-    QFile file(m_chosenFile);
-    QCOMPARE(file.size(), 0);
+    QCOMPARE(fileBytes(m_chosenFile), QByteArray());
 
     // Written when the export finishes.
     click(part("terminalBottomContext"), "startStopFrame");
@@ -406,9 +378,8 @@ void TstPages::fileExportAtFinish()
     QCOMPARE(autoLabel->text() + startLabel->text(), QStringLiteral("AUTO SENDSTART"));
     QCOMPARE(m_finishQuestions.size(), 1);
     QVERIFY(m_finishQuestions.first().endsWith(m_chosenFile));
-    QVERIFY(file.open(QIODevice::ReadOnly));
     const QString date = QDate::currentDate().toString(QStringLiteral("MM-dd-yyyy"));
-    QCOMPARE(QString::fromUtf8(file.readAll()),
+    QCOMPARE(QString::fromUtf8(fileBytes(m_chosenFile)),
              QStringLiteral(",1,%1,123456,12.50;,2,%1,123456,13.00;").arg(date));
 
     child<QCheckBox>(m_transfer.get(), "fileBox")->click();
