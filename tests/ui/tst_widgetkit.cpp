@@ -1,4 +1,3 @@
-#include "ui/animator.h"
 #include "ui/clickableframe.h"
 #include "ui/ipline.h"
 #include "ui/pelmabstractdialog.h"
@@ -50,7 +49,7 @@ private slots:
     void clickableFramePressedLook();
     void resizableLabelPointSize();
     void widgetHider();
-    void switchAndAnimator();
+    void switchFollowsTheLastToggle();
     void ipAddress();
     void items_data();
     void items();
@@ -126,7 +125,7 @@ void TstWidgetKit::widgetHider()
     QCOMPARE(hider.widgets().size(), 2);
 }
 
-void TstWidgetKit::switchAndAnimator()
+void TstWidgetKit::switchFollowsTheLastToggle()
 {
     Switch sw(QStringLiteral("Auto send"));
     sw.show();
@@ -145,20 +144,6 @@ void TstWidgetKit::switchAndAnimator()
     sw.setEnabled(false);
     QTest::mouseClick(&sw, Qt::LeftButton);
     QCOMPARE(states.count(), 3);
-
-    // A running animation keeps its target; the steps in flight belong to it.
-    Switch other;
-    Animator animator(&sw, "position");
-    animator.setup(10000, QEasingCurve::Linear);
-    animator.interpolate(0.0, 1.0);
-    QTest::ignoreMessage(QtWarningMsg,
-                         "Animation::setTargetObject: you can't change the target of a running animation");
-    animator.setTargetObject(&other);
-    QCOMPARE(animator.targetObject(), &sw);
-    animator.stop();
-    animator.setTargetObject(&other);
-    animator.jumpTo(0.5);
-    QCOMPARE(other.position(), 0.5);
 }
 
 void TstWidgetKit::ipAddress()
