@@ -215,16 +215,13 @@ void TstPages::feedPage()
         QVERIFY(CBalanceController::instance()->result());
     }
     QTRY_COMPARE(datafeedRows().size(), 3);
-    {
-        ModalAnswerer nothingSelected(QStringLiteral("Delete"));
-        m_page->menuRequested(QPoint(5, 5));
-        QCOMPARE(nothingSelected.texts, QStringList());
-    }
+    // Nothing selected, no menu comes.
+    ModalAnswerer answerer(QStringLiteral("Delete"));
+    m_page->menuRequested(QPoint(5, 5));
     for (int selected : {0, 2}) {
         table->selectionModel()->select(table->model()->index(selected, 0),
                                         QItemSelectionModel::Select | QItemSelectionModel::Rows);
     }
-    ModalAnswerer answerer(QStringLiteral("Delete"));
     m_page->menuRequested(table->visualRect(table->model()->index(2, 5)).center());
     QCOMPARE(answerer.texts.size(), 1);
     QCOMPARE(datafeedRows().size(), 1);
