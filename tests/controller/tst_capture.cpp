@@ -6,6 +6,7 @@
 #include "log/datafeedtableview.h"
 #include "support/scripteddevice.h"
 #include "support/testdatabase.h"
+#include "support/uicommon.h"
 
 #include <QCheckBox>
 #include <QSpinBox>
@@ -14,13 +15,6 @@
 #include <memory>
 
 namespace {
-
-QString readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll())
-                                          : QStringLiteral("<unreadable>");
-}
 
 const QString FirstRow = QStringLiteral("\t1\t2026-12-06\t10:00:00\t123456\t12.345\tg\tplain\n");
 
@@ -39,10 +33,9 @@ private slots:
     void formatLine();
     void writeTable_data();
     void writeTable();
-    void startAndStopWithoutFile();
+    void startStopAndElapsedTime();
     void fileExport();
     void saveData();
-    void elapsedTime();
 
 private:
     void addRows();
@@ -63,17 +56,7 @@ void TstCapture::initTestCase()
 
 void TstCapture::init()
 {
-    // The option values a start begins with.
-    for (TwoStateElement* e :
-         {&s.pasteToCursor, &s.saveToFile, &s.deviceIdField, &s.countField, &s.noteField, &s.autoSend,
-          &s.betweenNone, &s.betweenSemicolon, &s.afterNone, &s.afterSemicolon}) {
-        e->setState(false);
-    }
-    for (TwoStateElement* e : {&s.unitField, &s.betweenTab, &s.afterEnter}) {
-        e->setState(true);
-    }
-    s.autoSendUnit.setState(SettingsController::UnitSec);
-    s.autoSendInterval.setState(5);
+    resetCaptureSettings();
     m_app->setFinishQuestion([](const QString&) { return true; });
     m_app->setFileChooser([] { return QString(); });
 
@@ -172,32 +155,37 @@ void TstCapture::writeTable()
     QCOMPARE(written, text);
 }
 
-void TstCapture::startAndStopWithoutFile()
+void TstCapture::startStopAndElapsedTime()
 {
     QSignalSpy started(m_app, &ApplicationController::exportStarted);
     QSignalSpy stopped(m_app, &ApplicationController::exportStopped);
-    // Refused without a device, and with one that is not connected.
+    // Refused with a device that is not connected (without any: tst_pages, startRefusedWithoutDevice).
     ScriptedDevice idle;
-    for (CDevice* device : {static_cast<CDevice*>(nullptr), static_cast<CDevice*>(&idle)}) {
-        CDeviceController::instance()->setCurrentDevice(device);
-        QVERIFY(!m_app->startExport());
-    }
+    CDeviceController::instance()->setCurrentDevice(&idle);
+    QVERIFY(!m_app->startExport());
     CDeviceController::instance()->setCurrentDevice(m_device.get());
 
-    // While it runs, the auto-send options are locked; without a file the stop asks nothing.
+    // While it runs, the auto-send options are locked and the elapsed time counts (an empty feed
+    // without keyboard output would not); without a file the stop asks nothing.
     QCheckBox autoSendBox;
     QSpinBox intervalBox;
     s.autoSend.bind(&autoSendBox);
     s.autoSendInterval.bind(&intervalBox);
     s.autoSend.setState(true);
+    QSignalSpy ticks(m_app, &ApplicationController::elapsedTimeSig);
+    m_app->restartTimer();
+    QCOMPARE(ticks.last().at(0).toInt(), 0);
     QVERIFY(m_app->startExport());
     QCOMPARE(started.count(), 1);
     QVERIFY(m_app->isAutoSendRunning());
     QVERIFY(!autoSendBox.isEnabled() && !intervalBox.isEnabled());
     m_app->setFinishQuestion([](const QString&) { return false; });
     addRows();
+    QVERIFY(ticks.wait(2500));
+    QCOMPARE(ticks.last().at(0).toInt(), 1);
     QVERIFY(m_app->stopExport());
     QCOMPARE(stopped.count(), 1);
+    QCOMPARE(ticks.last().at(0).toInt(), m_app->elapsed());
     QVERIFY(!m_app->isAutoSendRunning());
     QVERIFY(autoSendBox.isEnabled() && intervalBox.isEnabled());
 }
@@ -214,8 +202,7 @@ void TstCapture::fileExport()
     s.saveToFile.setState(false);
     QCOMPARE(m_app->currentFilePath(), QString());
 
-    // The file is written when the stop is confirmed (cancelling it is in tst_pages,
-    // stopDialogStaysOnCancel); a second start meanwhile is refused.
+    // The file is written when the stop is confirmed; a second start meanwhile is refused.
     const QString path = m_db.filePath(QStringLiteral("capture.txt"));
     m_app->setFileChooser([path] { return path; });
     s.saveToFile.setState(true);
@@ -226,7 +213,7 @@ void TstCapture::fileExport()
     QCOMPARE(cleared.count(), 1);
     QVERIFY(!m_app->startExport());
     addRows();
-    QCOMPARE(readFile(path), QString());
+    QCOMPARE(fileBytes(path), QByteArray());
     // CANCEL in the question: the capture goes on as it was, its options still locked.
     m_app->setFinishQuestion([](const QString&) { return false; });
     QVERIFY(!m_app->stopExport());
@@ -235,7 +222,7 @@ void TstCapture::fileExport()
     QVERIFY(m_app->stopExport());
     QVERIFY(autoSendBox.isEnabled());
     QVERIFY(!m_app->isFileExportRunning());
-    QVERIFY(readFile(path).startsWith(FirstRow));
+    QVERIFY(QString::fromUtf8(fileBytes(path)).startsWith(FirstRow));
 }
 
 void TstCapture::saveData()
@@ -247,23 +234,9 @@ void TstCapture::saveData()
     QVERIFY(!QFile::exists(path));
     addRows();
     QVERIFY(m_app->saveData());
-    QCOMPARE(readFile(path).count(QLatin1Char('\n')), 2);
+    QCOMPARE(fileBytes(path).count('\n'), 2);
     m_app->setFileChooser([] { return QStringLiteral("/nonexistent/dir/saved.csv"); });
     QVERIFY(!m_app->saveData());
-}
-
-void TstCapture::elapsedTime()
-{
-    QSignalSpy ticks(m_app, &ApplicationController::elapsedTimeSig);
-    m_app->restartTimer();
-    QCOMPARE(ticks.last().at(0).toInt(), 0);
-    QVERIFY(m_app->startExport());
-    // An empty feed without keyboard output would not count.
-    addRows();
-    QVERIFY(ticks.wait(2500));
-    QCOMPARE(ticks.last().at(0).toInt(), 1);
-    QVERIFY(m_app->stopExport());
-    QCOMPARE(ticks.last().at(0).toInt(), m_app->elapsed());
 }
 
 QTEST_MAIN(TstCapture)

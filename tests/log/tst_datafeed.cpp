@@ -79,15 +79,6 @@ QStringList modelRows(const DataFeedTableModel& model)
     return read.toList();
 }
 
-enum Change
-{
-    NoChange,
-    Append,
-    EditNotes,
-    RemoveInside,
-    RemoveLastThenAppend
-};
-
 const QString AllColumns =
     QStringLiteral("SELECT typeof(EMPTY), EMPTY, COUNT, DATE, TIME, SN, VAL, UNIT, NOTE "
                    "FROM DATAFEED ORDER BY COUNT");
@@ -108,11 +99,9 @@ private slots:
     void countNumbersAcrossRestartsDeletesAndClears();
     void valuesAreStoredUnchanged_data();
     void valuesAreStoredUnchanged();
-    void pointerHighlightsAndDeletesTheRow();
-    void appendWhileEditingKeepsTheEditor();
+    void pointerDeletesTheRowAndEditsSurviveNewRows();
     void deleteTakesThePressedRowOnly();
     void opensAtItsEndAndFollowsIt();
-    void rightClickSelectsTheWholeRow();
 
 private:
     std::unique_ptr<DataFeedTableView> shownView(int rows = 0);
@@ -134,19 +123,19 @@ std::unique_ptr<DataFeedTableView> TstDataFeed::shownView(int rows)
 void TstDataFeed::modelShowsExactlyTheTableRows_data()
 {
     QTest::addColumn<int>("stored");
-    QTest::addColumn<int>("change");
-    QTest::newRow("opened") << 10000 << int(NoChange);
-    QTest::newRow("appended across a block's end") << 10000 << int(Append);
-    QTest::newRow("appended to an empty table") << 0 << int(Append);
-    QTest::newRow("notes edited") << 10000 << int(EditNotes);
-    QTest::newRow("removed inside") << 10000 << int(RemoveInside);
-    QTest::newRow("last removed, then appended") << 10000 << int(RemoveLastThenAppend);
+    QTest::addColumn<QString>("change");
+    QTest::newRow("opened") << 10000 << "";
+    QTest::newRow("appended across a block's end") << 10000 << "append";
+    QTest::newRow("appended to an empty table") << 0 << "append";
+    QTest::newRow("notes edited") << 10000 << "notes";
+    QTest::newRow("removed inside") << 10000 << "remove";
+    QTest::newRow("last removed, then appended") << 10000 << "remove last";
 }
 
 void TstDataFeed::modelShowsExactlyTheTableRows()
 {
     QFETCH(int, stored);
-    QFETCH(int, change);
+    QFETCH(QString, change);
     fill(stored);
     const QString table = QStringLiteral("SELECT * FROM DATAFEED ORDER BY COUNT");
     DataFeedTableModel model;
@@ -159,28 +148,23 @@ void TstDataFeed::modelShowsExactlyTheTableRows()
     const auto note = [&model](int row, const QString& text) {
         QVERIFY(model.setData(model.index(row, DataFeedTableModel::NoteColumn), text));
     };
-    switch (change) {
-    case Append:
+    if (change == QLatin1String("append")) {
         for (int i = 0; i < 600; ++i) {
             QVERIFY(model.appendRow(next++, fields(QString::number(i))));
             // As the view shows it at once.
             QCOMPARE(model.index(model.rowCount() - 1, DataFeedTableModel::ValColumn).data().toString(),
                      QString::number(i));
         }
-        break;
-    case EditNotes:
+    } else if (change == QLatin1String("notes")) {
         note(5000, QStringLiteral("batch \"A\""));
         note(9999, QStringLiteral("last"));
         note(3, QStringLiteral("first | second"));
-        break;
-    case RemoveInside:
+    } else if (change == QLatin1String("remove")) {
         QVERIFY(model.removeRows(5000, 1));
         QVERIFY(model.removeRows(4990, 300));
-        break;
-    case RemoveLastThenAppend:
+    } else if (change == QLatin1String("remove last")) {
         QVERIFY(model.removeRows(model.rowCount() - 1, 1));
         QVERIFY(model.appendRow(next++, fields(QStringLiteral("1"))));
-        break;
     }
     QCOMPARE(modelRows(model), m_db.committedRows(table));
     // Reading the whole table held no more than the blocks the model keeps.
@@ -232,12 +216,8 @@ void TstDataFeed::valuesAreStoredUnchanged()
     auto view = std::make_unique<DataFeedTableView>();
     view->addRow(values);
     QCOMPARE(m_db.committedRows(AllColumns), QStringList{"text||1|" + values.join(QLatin1Char('|'))});
-    QAbstractItemModel* model = view->model();
-    for (int c = 0; c < values.size(); ++c) {
-        QCOMPARE(model->index(0, DataFeedTableModel::DateColumn + c).data().toString(), values.at(c));
-    }
-
     // Only the note can be edited, and an edit is stored at once.
+    QAbstractItemModel* model = view->model();
     for (int c = 0; c < DataFeedTableModel::ColumnCount; ++c) {
         QCOMPARE(bool(model->flags(model->index(0, c)) & Qt::ItemIsEditable),
                  c == DataFeedTableModel::NoteColumn);
@@ -246,20 +226,16 @@ void TstDataFeed::valuesAreStoredUnchanged()
     QVERIFY(model->setData(model->index(0, DataFeedTableModel::NoteColumn), values.at(3)));
     values[5] = values.at(3);
     QCOMPARE(m_db.committedRows(AllColumns), QStringList{"text||1|" + values.join(QLatin1Char('|'))});
-    QCOMPARE(model->index(0, DataFeedTableModel::NoteColumn).data().toString(), values.at(3));
 }
 
-void TstDataFeed::pointerHighlightsAndDeletesTheRow()
+void TstDataFeed::pointerDeletesTheRowAndEditsSurviveNewRows()
 {
     auto view = shownView(10);
     auto* delegate = qobject_cast<DataFeedItemDelegate*>(view->itemDelegate());
     QVERIFY(delegate);
     const QPoint val = view->visualRect(view->model()->index(3, DataFeedTableModel::ValColumn)).topLeft();
     const QPoint note = view->visualRect(view->model()->index(3, DataFeedTableModel::NoteColumn)).topLeft();
-    QSignalSpy hover(view.get(), &DataFeedTableView::hoverIndexChanged);
     moveMouse(view->viewport(), val + QPoint(5, 5));
-    QCOMPARE(hover.count(), 1);
-    QCOMPARE(view->hoveredRow(), 3);
     QCOMPARE(delegate->hoveredRow(), 3);
     QVERIFY(view->isDeleteButtonRaised());
     const QImage image = view->viewport()->grab().toImage();
@@ -271,10 +247,8 @@ void TstDataFeed::pointerHighlightsAndDeletesTheRow()
     QVERIFY(!view->isDeleteButtonRaised());
     QCOMPARE(delegate->hoveredRow(), -1);
     moveMouse(view->viewport(), val + QPoint(5, 5));
-    QSignalSpy left(view.get(), &DataFeedTableView::leaveTableEvent);
     QEvent leave(QEvent::Leave);
     QApplication::sendEvent(view.get(), &leave);
-    QCOMPARE(left.count(), 1);
     QVERIFY(!view->isDeleteButtonRaised());
     QCOMPARE(delegate->hoveredRow(), -1);
     QVERIFY(view->viewport()->grab().toImage().pixelColor(val + QPoint(2, 2)) != QColor(0xcc, 0xcc, 0xcc));
@@ -287,17 +261,13 @@ void TstDataFeed::pointerHighlightsAndDeletesTheRow()
     const QModelIndexList selected = view->selectionModel()->selectedRows(DataFeedTableModel::CountColumn);
     QCOMPARE(selected.size(), 1);
     QCOMPARE(selected.first().data().toLongLong(), 8);
-}
 
-void TstDataFeed::appendWhileEditingKeepsTheEditor()
-{
-    auto view = shownView(1);
+    // A row that comes in while a note is edited leaves the editor and its text alone.
     view->edit(view->model()->index(0, DataFeedTableModel::NoteColumn));
     QPointer<QLineEdit> editor = view->viewport()->findChild<QLineEdit*>();
     QVERIFY(editor);
     editor->setText(QStringLiteral("typing"));
-    view->addRow(fields(QStringLiteral("2")));
-    QCOMPARE(view->model()->rowCount(), 2);
+    view->addRow(fields(QStringLiteral("11")));
     QVERIFY(editor);
     QCOMPARE(editor->text(), QStringLiteral("typing"));
 }
@@ -309,6 +279,13 @@ void TstDataFeed::deleteTakesThePressedRowOnly()
     // the same row: that row goes.
     auto view = shownView(40);
     view->scrollToTop();
+    // The delete menu acts on whole rows: the right button on a cell must select its row.
+    const QPoint cell = view->visualRect(view->model()->index(2, DataFeedTableModel::ValColumn)).center();
+    QTest::mouseClick(view->viewport(), Qt::RightButton, Qt::NoModifier, cell);
+    const QModelIndexList rows = view->selectionModel()->selectedRows(DataFeedTableModel::CountColumn);
+    QCOMPARE(rows.size(), 1);
+    QCOMPARE(rows.first().data().toLongLong(), 3);
+
     const QPoint at = view->visualRect(view->model()->index(5, DataFeedTableModel::EmptyColumn)).center();
     QPushButton* button = view->deleteButtonWidget();
     moveMouse(view->viewport(), at);
@@ -353,18 +330,6 @@ void TstDataFeed::opensAtItsEndAndFollowsIt()
     bar->triggerAction(QAbstractSlider::SliderToMaximum);
     view.addRow(fields(QStringLiteral("4")));
     QVERIFY(lastShown());
-}
-
-void TstDataFeed::rightClickSelectsTheWholeRow()
-{
-    // The delete menu acts on whole rows: the right button on a cell must select its row.
-    auto view = shownView(5);
-    view->scrollToTop();
-    const QPoint cell = view->visualRect(view->model()->index(2, DataFeedTableModel::ValColumn)).center();
-    QTest::mouseClick(view->viewport(), Qt::RightButton, Qt::NoModifier, cell);
-    const QModelIndexList rows = view->selectionModel()->selectedRows(DataFeedTableModel::CountColumn);
-    QCOMPARE(rows.size(), 1);
-    QCOMPARE(rows.first().data().toLongLong(), 3);
 }
 
 QTEST_MAIN(TstDataFeed)

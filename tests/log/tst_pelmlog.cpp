@@ -1,5 +1,4 @@
 #include "device/devicetypes.h"
-#include "log/appdatabase.h"
 #include "log/cpelmlog.h"
 #include "log/datefilter.h"
 #include "log/filterdialog.h"
@@ -13,13 +12,12 @@
 #include "log/timefilter.h"
 #include "support/runinthread.h"
 #include "support/testdatabase.h"
+#include "support/uicommon.h"
 #include "support/widgetuser.h"
 
-#include <QApplication>
 #include <QComboBox>
 #include <QDateEdit>
 #include <QDoubleSpinBox>
-#include <QFileDialog>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
@@ -43,17 +41,6 @@ void storeAll(CPelmLog& log, const QStringList& records)
     }
 }
 
-// The shown rows as "INOUT|Message".
-QStringList shownRows(const QAbstractItemModel* model)
-{
-    QStringList rows;
-    for (int r = 0; r < model->rowCount(); ++r) {
-        rows << model->index(r, 2).data().toString() + QLatin1Char('|') +
-                    model->index(r, 6).data().toString();
-    }
-    return rows;
-}
-
 const QString KeyOrder =
     QStringLiteral("SELECT PacketId, LineId, INOUT, Message FROM LOGS ORDER BY PacketId, LineId, INOUT");
 
@@ -65,12 +52,6 @@ signals:
     void newOutLog(PelmLogRecord r);
     void newInLog(PelmLogRecord r);
 };
-
-QByteArray fileBytes(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 } // namespace
 
@@ -85,15 +66,13 @@ private slots:
     void cleanup() { m_log.reset(); }
     void storesLinesAndPackets_data();
     void storesLinesAndPackets();
-    void storesRecordFields();
-    void writingSwitchedOffDropsRecords();
-    void newWriterStartsAnEmptyTable();
+    void storesAndCommitsRecordFields();
+    void writingSwitchedOffAndNewWriter();
     void queuedRecordsFromAnotherThreadKeepTheirOrder();
-    void batchIsCommittedWithinTheInterval();
     void boundedQueryEqualsFullGrouping_data();
     void boundedQueryEqualsFullGrouping();
     void linesAndChunks();
-    void limitColoursColumnsAndClear();
+    void limitColumnsAndClear();
     void filterFragments_data();
     void filterFragments();
     void viewAppliesTheShownFilters();
@@ -111,9 +90,6 @@ void TstPelmLog::initTestCase()
 {
     QVERIFY(m_db.isValid());
     QCOMPARE(TestDatabase::rows(QStringLiteral("PRAGMA journal_mode")), QStringList{"wal"});
-    QCOMPARE(AppDatabase::defaultPath(),
-             QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation) +
-                 QStringLiteral("/myDbQel.db"));
     QCoreApplication::setOrganizationName(QStringLiteral("Mervik"));
     QCoreApplication::setApplicationName(QStringLiteral("Mervik Connect"));
     DeviceTypes::registerMetaTypes();
@@ -192,7 +168,7 @@ void TstPelmLog::storesLinesAndPackets()
     QCOMPARE(newLog.count(), records.size());
 }
 
-void TstPelmLog::storesRecordFields()
+void TstPelmLog::storesAndCommitsRecordFields()
 {
     m_log->onNewOutLog(PelmLogRecord{QStringLiteral("192.168.1.7,65534"), QDate(2026, 12, 31),
                                      QTime(23, 59, 58, 7), "AT\r\n"});
@@ -201,10 +177,13 @@ void TstPelmLog::storesRecordFields()
         TestDatabase::rows(QStringLiteral("SELECT INOUT, Interface, Date, Time FROM LOGS ORDER BY PacketId")),
         (QStringList{"OUT|192.168.1.7,65534|2026-12-31|23:59:58.007",
                      "IN|BROADCAST, 65535|2027-01-01|00:00:00.000"}));
+    // A crash loses at most the open batch: other connections see the rows once it is committed.
+    QTRY_COMPARE_WITH_TIMEOUT(m_db.committedRows(KeyOrder).size(), 2, 5 * CPelmLog::CommitIntervalMs);
 }
 
-void TstPelmLog::writingSwitchedOffDropsRecords()
+void TstPelmLog::writingSwitchedOffAndNewWriter()
 {
+    // Switched off, the writer drops records; a new writer starts an empty table.
     QSignalSpy newLog(m_log.get(), &CPelmLog::newLog);
     m_log->setEnabled(false);
     storeAll(*m_log, {"OUT:S0000 line of an image\r\n", "IN:ack\r\n", "OUT:"});
@@ -212,11 +191,6 @@ void TstPelmLog::writingSwitchedOffDropsRecords()
     m_log->setEnabled(true);
     storeAll(*m_log, {"OUT:SI\r\n"});
     QCOMPARE(TestDatabase::rows(KeyOrder), QStringList{"0|0|OUT|SI\r\n"});
-}
-
-void TstPelmLog::newWriterStartsAnEmptyTable()
-{
-    storeAll(*m_log, {"OUT:SI\r\n", "IN:S S 1 g\r\n"});
     m_log = std::make_unique<CPelmLog>();
     QCOMPARE(CPelmLog::instance(), m_log.get());
     storeAll(*m_log, {"IN:x\r\n"});
@@ -257,13 +231,6 @@ void TstPelmLog::queuedRecordsFromAnotherThreadKeepTheirOrder()
                  << QStringLiteral("%1|%2|IN| g\r\n").arg(3 * i + 2).arg(i);
     }
     QCOMPARE(TestDatabase::rows(KeyOrder), expected);
-}
-
-void TstPelmLog::batchIsCommittedWithinTheInterval()
-{
-    // A crash loses at most the open batch: other connections see the rows once it is committed.
-    storeAll(*m_log, {"OUT:SI\r\n", "IN:S S 1 g\r\n"});
-    QTRY_COMPARE_WITH_TIMEOUT(m_db.committedRows(KeyOrder).size(), 2, 5 * CPelmLog::CommitIntervalMs);
 }
 
 void TstPelmLog::boundedQueryEqualsFullGrouping_data()
@@ -316,15 +283,15 @@ void TstPelmLog::linesAndChunks()
     storeAll(*m_log, {"OUT:SI\r\n", "IN:S S 1", "OUT:ST\r\n", "IN: g\r\nST A\r\n"});
     auto view = shownView();
     const QStringList lines{"OUT|SI<CR><LF>", "IN|S S 1 g<CR><LF>", "OUT|ST<CR><LF>", "IN|ST A<CR><LF>"};
-    QCOMPARE(shownRows(view->model()), lines);
+    QCOMPARE(shownLogRows(view->model()), lines);
     view->setLineMode(false);
-    QCOMPARE(shownRows(view->model()),
+    QCOMPARE(shownLogRows(view->model()),
              (QStringList{"OUT|SI<CR><LF>", "IN|S S 1", "OUT|ST<CR><LF>", "IN| g<CR><LF>ST A<CR><LF>"}));
     view->setLineMode(true);
-    QCOMPARE(shownRows(view->model()), lines);
+    QCOMPARE(shownLogRows(view->model()), lines);
 }
 
-void TstPelmLog::limitColoursColumnsAndClear()
+void TstPelmLog::limitColumnsAndClear()
 {
     // More rows than the model fetches at once; the limit keeps the newest.
     storeAll(*m_log, {"OUT:SI\r\n", "IN:S S 1 g\r\n"});
@@ -334,12 +301,9 @@ void TstPelmLog::limitColoursColumnsAndClear()
     auto view = shownView(300);
     QAbstractItemModel* model = view->model();
     QCOMPARE(model->rowCount(), 300);
-    QCOMPARE(shownRows(model).mid(298), (QStringList{"OUT|L398<CR><LF>", "OUT|L399<CR><LF>"}));
+    QCOMPARE(shownLogRows(model).mid(298), (QStringList{"OUT|L398<CR><LF>", "OUT|L399<CR><LF>"}));
     view->setLimit(3000);
     QCOMPARE(model->rowCount(), 400);
-    view->setRowColours(QColor(0xee, 0xee, 0xee), QColor(0xff, 0xff, 0xff));
-    QCOMPARE(model->index(0, 6).data(Qt::BackgroundRole).value<QColor>(), QColor(0xff, 0xff, 0xff));
-    QCOMPARE(model->index(1, 6).data(Qt::BackgroundRole).value<QColor>(), QColor(0xee, 0xee, 0xee));
 
     // The key columns stay hidden; the chosen columns stay so across refreshes.
     view->setCollumns({true, false, true, false, true});
@@ -415,7 +379,6 @@ void TstPelmLog::filterFragments()
     } else {
         filter.reset(new InOutFilter(QStringLiteral("INOUT"), 0, QString()));
     }
-    QCOMPARE(filter->label(), filter->column());
     QSignalSpy changed(filter.get(), &AbstractFilter::filterChanged);
     filter->optionCombo()->setCurrentIndex(option);
     QCOMPARE(filter->filterString(), fragment);
@@ -428,7 +391,6 @@ void TstPelmLog::viewAppliesTheShownFilters()
     auto view = shownView();
     FilterWidget* panel = view->filterPanel();
     panel->init(QSqlQuery(QStringLiteral("SELECT * FROM LOGS")).record(), {1}, {"again"});
-    QCOMPARE(panel->filterCount(), 5);
     QCOMPARE(panel->labels(), (QStringList{"IN/OUT", "Interface", "Date", "Time", "Message"}));
 
     // Only the shown filters set conditions, joined with AND.
@@ -438,18 +400,16 @@ void TstPelmLog::viewAppliesTheShownFilters()
     static_cast<StringFilter*>(panel->filterAt(4))->lineEdit()->setText(QStringLiteral("it's"));
     QCOMPARE(view->currentFilter(), QStringLiteral("INOUT LIKE 'IN' AND Time BETWEEN '00:00:00.000' AND "
                                                    "'23:59:59.999'  AND Message LIKE 'it''s%' "));
-    QCOMPARE(shownRows(view->model()), QStringList{"IN|it's OK<CR><LF>"});
+    QCOMPARE(shownLogRows(view->model()), QStringList{"IN|it's OK<CR><LF>"});
     // A condition that is not SQL leaves the view empty until a valid one comes.
     view->setFilter(QStringLiteral("Message LIKE 'it's' "));
     QCOMPARE(view->model()->rowCount(), 0);
 
     // Closing a filter drops its condition; closing the last one hides the panel.
-    QSignalSpy closed(panel->filterAt(0), &AbstractFilter::xClicked);
     panel->filterAt(0)->findChild<QToolButton*>(QStringLiteral("xButton"))->click();
     panel->filterAt(3)->findChild<QToolButton*>(QStringLiteral("xButton"))->click();
-    QCOMPARE(closed.at(0).at(0).toInt(), 0);
     QCOMPARE(panel->shownFilters(), (QVector<bool>{false, false, false, false, true}));
-    QCOMPARE(shownRows(view->model()), QStringList{"IN|it's OK<CR><LF>"});
+    QCOMPARE(shownLogRows(view->model()), QStringList{"IN|it's OK<CR><LF>"});
     QVERIFY(panel->isVisible());
     panel->filterAt(4)->findChild<QToolButton*>(QStringLiteral("xButton"))->click();
     QVERIFY(!panel->isVisible());
@@ -537,7 +497,6 @@ void TstPelmLog::exportsShownRowsAndReceivedBytes()
     PelmFileDialog firmware(QStringLiteral("firmwarePath"));
     chooseFile(QString());
     QCOMPARE(firmware.openFile(QStringLiteral("Firmware files (*.S19)")), QString());
-    QCOMPARE(firmware.fileMode(), QFileDialog::ExistingFile);
     QVERIFY(!QSettings().contains(QStringLiteral("SavedFilePaths/firmwarePath")));
 }
 

