@@ -12,7 +12,6 @@
 #include "support/simprocess.h"
 #include "support/testnetns.h"
 
-#include <QScopeGuard>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QStandardPaths>
@@ -33,14 +32,14 @@ public:
         *a = arguments;
         return accept;
     }
-    void showProgress(const QString& text) override { progress << text; }
+    void showProgress(const QString&) override { ++progressShown; }
     void closeProgress() override { ++closed; }
 
     bool accept = false;
     QList<int> commands;
     QList<QVariant> arguments;
     int proposals = 0;
-    QStringList progress;
+    int progressShown = 0;
     int closed = 0;
 };
 
@@ -63,12 +62,42 @@ public:
     {
         // Queued, as this object lives in the test's thread and the connecter in its worker.
         connect(connecter, &DirectConnecter::result, this, &ConnecterSignals::result);
-        connect(connecter, &DirectConnecter::connectingState, this, &ConnecterSignals::connectingState);
     }
 
 signals:
     void result(CDevice* dev);
-    void connectingState(bool started);
+};
+
+// The device the connecter reports, or -1 if it reports none in time.
+CDevice* connectTo(DirectConnecter& connecter, const char* slot, const QString& place, int number)
+{
+    ConnecterSignals relay(&connecter);
+    QSignalSpy result(&relay, &ConnecterSignals::result);
+    // Through the event queue, as the device page calls it: the slot runs in the connecter's thread.
+    QMetaObject::invokeMethod(&connecter, slot, Qt::QueuedConnection, Q_ARG(QString, place),
+                              Q_ARG(int, number));
+    if (!result.wait(20000)) {
+        return reinterpret_cast<CDevice*>(-1);
+    }
+    return result.first().first().value<CDevice*>();
+}
+
+// A controller that lets go of a found device before the search that owns it goes.
+class Controller : public SearchController
+{
+public:
+    ~Controller() override
+    {
+        disconnectCurrentDevice();
+        CDeviceController::instance()->setCurrentDevice(nullptr);
+    }
+    bool search(int networkWaitMs)
+    {
+        searching()->setNetworkWait(networkWaitMs);
+        QSignalSpy finished(this, &SearchController::searchFinished);
+        startSearching();
+        return finished.wait(20000);
+    }
 };
 
 } // namespace
@@ -87,8 +116,6 @@ private slots:
     void connectsToAPlace();
 
 private:
-    CDevice* connectTo(DirectConnecter& connecter, const char* slot, const QString& place, int number);
-
     TestNetns m_netns{QStringLiteral(MERVIK_SIM_PATH)};
 };
 
@@ -126,17 +153,9 @@ void TstSearchController::togglesAFoundDevice()
     QVERIFY(!port.isEmpty());
     qputenv("MERVIK_SERIAL_PORTS", port.toLocal8Bit());
 
-    SearchController controller;
-    // Let go of a found device before the search that owns it goes.
-    const auto release = qScopeGuard([&controller] {
-        controller.disconnectCurrentDevice();
-        CDeviceController::instance()->setCurrentDevice(nullptr);
-    });
-    controller.searching()->setNetworkWait(100);
+    Controller controller;
     QSignalSpy found(&controller, &SearchController::newDevice);
-    QSignalSpy finished(&controller, &SearchController::searchFinished);
-    controller.startSearching();
-    QVERIFY(finished.wait(20000));
+    QVERIFY(controller.search(100));
     QCOMPARE(found.count(), 1);
     CDevice* device = controller.device(0);
     QCOMPARE(controller.indexOf(device), 0);
@@ -176,21 +195,13 @@ void TstSearchController::repairsAnUnreachableModule()
     QVERIFY(!sim.waitForLine("ROLE ").isEmpty());
     qputenv("MERVIK_SEARCH_INTERFACES", "veth0");
 
-    SearchController controller;
-    // Let go of a found device before the search that owns it goes.
-    const auto release = qScopeGuard([&controller] {
-        controller.disconnectCurrentDevice();
-        CDeviceController::instance()->setCurrentDevice(nullptr);
-    });
-    controller.searching()->setNetworkWait(1500);
+    Controller controller;
     ScriptedPrompt prompt;
     prompt.accept = accept;
     prompt.commands = {CInterfaceModule::COMMAND_SET_DHCP, CInterfaceModule::COMMAND_SET_IP};
     prompt.arguments = {false, address};
     controller.setRepairPrompt(&prompt);
-    QSignalSpy finished(&controller, &SearchController::searchFinished);
-    controller.startSearching();
-    QVERIFY(finished.wait(20000));
+    QVERIFY(controller.search(1500));
     CDevice* device = controller.device(0);
     QVERIFY(device);
     QCOMPARE(device->unreachableReasons().size(), 1);
@@ -198,7 +209,7 @@ void TstSearchController::repairsAnUnreachableModule()
     controller.toggleConnection(0);
     QTRY_COMPARE(prompt.proposals, 1);
     if (!accept) {
-        QCOMPARE(prompt.progress.size(), 0);
+        QCOMPARE(prompt.progressShown, 0);
         QCOMPARE(device->state(), int(STATE_DISCONNECTED));
         return;
     }
@@ -206,27 +217,12 @@ void TstSearchController::repairsAnUnreachableModule()
     // Read once the device reports Connected.
     QTRY_COMPARE(device->model(), QStringLiteral("T-FIX"));
     QCOMPARE(device->module()->ip().toString(), address);
-    QCOMPARE(prompt.progress.size(), 1);
+    QCOMPARE(prompt.progressShown, 1);
     QCOMPARE(prompt.closed, 1);
-    QCOMPARE(prompt.proposals, 1);
     // The module took the new settings, and its TCP side started again at its new address.
     QCOMPARE(sim.waitForLine("ROLE "), "ROLE server " + address.toLatin1() + ":4201");
     const QByteArray traffic = sim.process.readAllStandardError();
     QVERIFY2(traffic.contains("DH0") && traffic.contains("IP" + address.toLatin1()), traffic.constData());
-}
-
-CDevice* TstSearchController::connectTo(DirectConnecter& connecter, const char* slot, const QString& place,
-                                        int number)
-{
-    ConnecterSignals relay(&connecter);
-    QSignalSpy result(&relay, &ConnecterSignals::result);
-    // Through the event queue, as the device page calls it: the slot runs in the connecter's thread.
-    QMetaObject::invokeMethod(&connecter, slot, Qt::QueuedConnection, Q_ARG(QString, place),
-                              Q_ARG(int, number));
-    if (!result.wait(20000)) {
-        return reinterpret_cast<CDevice*>(-1);
-    }
-    return result.first().first().value<CDevice*>();
 }
 
 void TstSearchController::connectsToAPlace_data()
