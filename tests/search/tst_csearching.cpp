@@ -21,7 +21,6 @@ namespace {
 
 constexpr int SearchBoundMs = 20000;
 
-// The program's factory, searching only what the test wants.
 class Factory : public CMervikManagerFactory
 {
 public:

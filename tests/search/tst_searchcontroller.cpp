@@ -17,8 +17,6 @@
 #include <QStandardPaths>
 #include <QtTest>
 
-Q_DECLARE_METATYPE(CDevice*)
-
 namespace {
 
 // The user, as a script: accepts or declines the proposal with the given commands.
@@ -122,7 +120,6 @@ private:
 void TstSearchController::initTestCase()
 {
     QStandardPaths::setTestModeEnabled(true);
-    qRegisterMetaType<CDevice*>();
     QSettings().remove(QStringLiteral("AutoConnect"));
     // The controllers' threads are made in the tests, after this thread entered the namespace.
     m_netns.enter();
