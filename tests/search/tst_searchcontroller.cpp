@@ -50,34 +50,19 @@ public:
     QByteArray mac;
 };
 
-// The connecter's signals again, in the test's thread: a QSignalSpy records in the emitting thread, where
-// it would race the test reading it, and could miss a result that came before its wait started.
-class ConnecterSignals : public QObject
-{
-    Q_OBJECT
-public:
-    explicit ConnecterSignals(DirectConnecter* connecter)
-    {
-        // Queued, as this object lives in the test's thread and the connecter in its worker.
-        connect(connecter, &DirectConnecter::result, this, &ConnecterSignals::result);
-    }
-
-signals:
-    void result(CDevice* dev);
-};
-
-// The device the connecter reports, or -1 if it reports none in time.
+// The device the connecter reports, or -1 if it reports none in time. Its result is queued to a receiver in
+// the test's thread: a QSignalSpy records in the emitting thread, where it would race the test reading it.
 CDevice* connectTo(DirectConnecter& connecter, const char* slot, const QString& place, int number)
 {
-    ConnecterSignals relay(&connecter);
-    QSignalSpy result(&relay, &ConnecterSignals::result);
+    CDevice* const none = reinterpret_cast<CDevice*>(-1);
+    CDevice* device = none;
+    QObject receiver;
+    QObject::connect(&connecter, &DirectConnecter::result, &receiver,
+                     [&device](CDevice* found) { device = found; });
     // Through the event queue, as the device page calls it: the slot runs in the connecter's thread.
     QMetaObject::invokeMethod(&connecter, slot, Qt::QueuedConnection, Q_ARG(QString, place),
                               Q_ARG(int, number));
-    if (!result.wait(20000)) {
-        return reinterpret_cast<CDevice*>(-1);
-    }
-    return result.first().first().value<CDevice*>();
+    return QTest::qWaitFor([&device, none] { return device != none; }, 20000) ? device : none;
 }
 
 // A controller that lets go of a found device before the search that owns it goes.
