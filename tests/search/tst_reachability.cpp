@@ -56,11 +56,6 @@ std::unique_ptr<CDevice> deviceWith(const QString& changes, const QString& compu
     return device;
 }
 
-PelmModelView* table(QDialog* dialog)
-{
-    return dialog->findChild<PelmModelView*>(QStringLiteral("parameters"));
-}
-
 // The texts of a column; -1: the row names.
 QStringList texts(PelmModelView* view, int column)
 {
@@ -102,12 +97,10 @@ class TstReachability : public QObject
 private slots:
     void initTestCase();
     void init();
-    void cleanup();
     void proposal_data();
     void proposal();
     void freeAddressSearch_data();
     void freeAddressSearch();
-    void repairPrompt_data();
     void repairPrompt();
     void systemPingInNamespaces();
 
@@ -129,12 +122,6 @@ void TstReachability::init()
     // A fresh double for each case: no answer left over from an earlier one, and no dialog asks the system.
     m_pinger = std::make_unique<FakePinger>();
     Pinger::setInstance(m_pinger.get());
-}
-
-void TstReachability::cleanup()
-{
-    Pinger::setInstance(nullptr);
-    m_pinger.reset();
 }
 
 void TstReachability::proposal_data()
@@ -183,7 +170,7 @@ void TstReachability::proposal()
               : new MervikUnreachableDialog(device.get()));
     const QString label = dialog->findChild<QLabel*>(QStringLiteral("label"))->text();
     QVERIFY2(label.contains(field(row, 1)), qPrintable(label));
-    PelmModelView* view = table(dialog.get());
+    PelmModelView* view = dialog->findChild<PelmModelView*>(QStringLiteral("parameters"));
     QStringList shown;
     for (int r = 0; r < view->itemModel()->rowCount(); ++r) {
         shown << texts(view, -1).at(r) + QLatin1Char('=') + texts(view, 0).at(r);
@@ -245,7 +232,7 @@ void TstReachability::freeAddressSearch()
     const auto device = deviceWith(QStringLiteral("address=172.16.0.9"), field(row, 0));
     QPointer<MervikUnreachableDialog> dialog = new MervikUnreachableDialog(device.get());
     const auto release = qScopeGuard([&dialog] { delete dialog; });
-    PelmModelView* view = table(dialog);
+    PelmModelView* view = dialog->findChild<PelmModelView*>(QStringLiteral("parameters"));
     const QModelIndex ipCell = cell(view, QStringLiteral("IP Address"), 2);
     QCOMPARE(cell(view, QStringLiteral("IP Address"), 1).data().toString(), field(row, 3));
     const QString action = field(row, 2);
@@ -277,29 +264,23 @@ void TstReachability::freeAddressSearch()
     }
 }
 
-void TstReachability::repairPrompt_data()
-{
-    QTest::addColumn<bool>("accept");
-    QTest::newRow("applied") << true;
-    QTest::newRow("cancelled") << false;
-}
-
 void TstReachability::repairPrompt()
 {
-    QFETCH(bool, accept);
     const auto device = deviceWith(QStringLiteral("routing=2 remote=192.168.1.21"));
     QWidget page;
     DialogRepairPrompt prompt(&page);
-    ModalAnswerer user(QString(), [accept](QWidget* dialog) {
-        dialog->findChild<QPushButton*>(accept ? "pbApply" : "pbCancel")->click();
-        return QString::fromLatin1(dialog->metaObject()->className());
-    });
-    QList<int> commands;
-    QList<QVariant> arguments;
-    QCOMPARE(prompt.proposeSettings(device.get(), &commands, &arguments), accept);
-    QCOMPARE(user.texts, QStringList{"MervikUnreachableDialog"});
-    QCOMPARE(described(commands, arguments),
-             accept ? QStringLiteral("10=QString:192.168.1.20 13=int:0") : QString());
+    for (const bool accept : {true, false}) {
+        ModalAnswerer user(QString(), [accept](QWidget* dialog) {
+            dialog->findChild<QPushButton*>(accept ? "pbApply" : "pbCancel")->click();
+            return QString::fromLatin1(dialog->metaObject()->className());
+        });
+        QList<int> commands;
+        QList<QVariant> arguments;
+        QCOMPARE(prompt.proposeSettings(device.get(), &commands, &arguments), accept);
+        QCOMPARE(user.texts, QStringList{"MervikUnreachableDialog"});
+        QCOMPARE(described(commands, arguments),
+                 accept ? QStringLiteral("10=QString:192.168.1.20 13=int:0") : QString());
+    }
 
     auto progress = [] { return qobject_cast<PelmProgressDialog*>(QApplication::activeModalWidget()); };
     prompt.showProgress(QStringLiteral("Changing interface settings..."));
@@ -319,7 +300,8 @@ void TstReachability::systemPingInNamespaces()
     QCOMPARE(m_netns.address(QStringLiteral("B_ADDR")).toIPv4Address(), network + 2);
     const auto device = deviceWith(QStringLiteral("address=172.16.0.9"), m_netns.value("A_ADDR") + "/24");
     MervikUnreachableDialog dialog(device.get());
-    const QModelIndex ipCell = cell(table(&dialog), QStringLiteral("IP Address"), 2);
+    const QModelIndex ipCell =
+        cell(dialog.findChild<PelmModelView*>(QStringLiteral("parameters")), QStringLiteral("IP Address"), 2);
     QTRY_COMPARE_WITH_TIMEOUT(ipCell.data().toString(), QHostAddress(network + 3).toString(),
                               2 * SystemPinger::BoundMs);
 }
