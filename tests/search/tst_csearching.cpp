@@ -64,10 +64,12 @@ class Search : public QObject
 {
     Q_OBJECT
 public:
-    explicit Search(CDeviceFactory* factory, int networkWaitMs = 1500)
+    // The program's factory, searching only what the test wants.
+    Search(bool serial, bool network, QVector<int> baudRates = {9600, 115200})
+        : factory(serial, network, std::move(baudRates))
     {
-        searching = new CSearching(factory);
-        searching->setNetworkWait(networkWaitMs);
+        searching = new CSearching(&factory);
+        searching->setNetworkWait(1500);
         searching->moveToThread(&thread);
         connect(&thread, &QThread::finished, searching, &QObject::deleteLater);
         connect(searching, &CSearching::newLogLine, this, [this](const QString& line) { log << line; });
@@ -102,6 +104,7 @@ public:
         return text;
     }
 
+    Factory factory;
     QThread thread;
     CSearching* searching = nullptr;
     QStringList log;
@@ -124,8 +127,6 @@ private slots:
     void networkScan();
 
 private:
-    QStringList expand(QStringList texts) const;
-
     TestNetns m_netns{QStringLiteral(MERVIK_SIM_PATH)};
 };
 
@@ -140,15 +141,6 @@ void TstCSearching::init()
     // Whatever a test forgets, no search here touches the machine's own ports or interfaces.
     qputenv("MERVIK_SERIAL_PORTS", "");
     qputenv("MERVIK_SEARCH_INTERFACES", "");
-}
-
-QStringList TstCSearching::expand(QStringList texts) const
-{
-    for (const char* key : {"A_ADDR", "A_ADDR2", "B_ADDR", "B_FAR_ADDR", "B_MAC"}) {
-        texts.replaceInStrings(QLatin1Char('{') + QLatin1String(key) + QLatin1Char('}'),
-                               m_netns.value(QLatin1String(key)));
-    }
-    return texts;
 }
 
 void TstCSearching::serialScan()
@@ -186,8 +178,7 @@ void TstCSearching::serialScan()
         return texts;
     };
     qputenv("MERVIK_SERIAL_PORTS", paths.join(QLatin1Char(':')).toLocal8Bit());
-    Factory factory(true, false);
-    Search run(&factory);
+    Search run(true, false);
     run.start();
     // The instruments answer at once, the silent port keeps the search busy for seconds: a second search
     // meanwhile is refused at once, without touching the running one.
@@ -228,9 +219,8 @@ void TstCSearching::stopEndsEveryProbe()
         }
     });
     qputenv("MERVIK_SERIAL_PORTS", paths.join(QLatin1Char(':')).toLocal8Bit());
-    Factory factory(true, false,
-                    {1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200, 230400, 9600, 115200, 9600});
-    Search run(&factory);
+    Search run(true, false,
+               {1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200, 230400, 9600, 115200, 9600});
     run.start();
     QTRY_VERIFY_WITH_TIMEOUT(!ports[0].received().isEmpty() && !ports[1].received().isEmpty() &&
                                  echoOnly.received().contains("SW9\r\n"),
@@ -311,6 +301,13 @@ void TstCSearching::networkScan()
     QFETCH(QList<QStringList>, modules);
     QFETCH(QStringList, found);
     QFETCH(QStringList, lines);
+    const auto expand = [this](QStringList texts) {
+        for (const char* key : {"A_ADDR", "A_ADDR2", "B_ADDR", "B_FAR_ADDR", "B_MAC"}) {
+            texts.replaceInStrings(QLatin1Char('{') + QLatin1String(key) + QLatin1Char('}'),
+                                   m_netns.value(QLatin1String(key)));
+        }
+        return texts;
+    };
     std::vector<std::unique_ptr<SimProcess>> sims;
     for (const QStringList& options : modules) {
         sims.push_back(std::make_unique<SimProcess>());
@@ -318,8 +315,7 @@ void TstCSearching::networkScan()
                 !sims.back()->waitForLine("ROLE ").isEmpty());
     }
     qputenv("MERVIK_SEARCH_INTERFACES", interfaces.toLocal8Bit());
-    Factory factory(false, true);
-    Search run(&factory);
+    Search run(false, true);
     run.start();
     QTRY_COMPARE_WITH_TIMEOUT(run.finished, 1, SearchBoundMs);
 
