@@ -51,12 +51,6 @@ QStringList sorted(QStringList texts)
     return texts;
 }
 
-// Qt names a port by its path below /dev.
-QString portName(const QString& path)
-{
-    return path.startsWith(QLatin1String("/dev/")) ? path.mid(5) : path;
-}
-
 } // namespace
 
 // A searcher in its own thread, and what it reported, collected in the test's thread.
@@ -116,11 +110,9 @@ public:
 class TstCSearching : public QObject
 {
     Q_OBJECT
-
 private slots:
     void initTestCase();
     void init();
-
     void serialScan();
     void stopEndsEveryProbe();
     void networkScan_data();
@@ -171,9 +163,10 @@ void TstCSearching::serialScan()
             QVERIFY(!paths.last().isEmpty());
         }
     }
+    // Qt names a port by its path below /dev.
     const auto named = [&paths](QStringList texts) {
         for (int i = 0; i < paths.size(); ++i) {
-            texts.replaceInStrings(QLatin1Char('%') + QString::number(i + 1), portName(paths.at(i)));
+            texts.replaceInStrings(QLatin1Char('%') + QString::number(i + 1), paths.at(i).mid(5));
         }
         return texts;
     };

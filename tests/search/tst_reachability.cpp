@@ -126,50 +126,43 @@ void TstReachability::init()
 
 void TstReachability::proposal_data()
 {
-    // settings | words of the label: the form's own text or one of the two explanations | row name=current
-    // value;... | row name=new value;... as the cell editors commit them | command=argument with its type ...
-    // | whether Apply is enabled
-    QTest::addColumn<bool>("plain");
+    // dialog: plain or styled | settings | words of the label: the form's own text or one of the two
+    // explanations | row name=current value;... | row name=new value;... as the cell editors commit them |
+    // command=argument with its type ... | whether Apply is enabled
     QTest::addColumn<QString>("row");
     QTest::newRow("no DHCP address, UDP, edited")
-        << false
-        << "dhcp=1 obtained=0 protocol=2 | now DHCP server | Static/Dynamic=Dynamic;IP Address=192.168.1.50;"
-           "Protocol=UDP | Static/Dynamic=Dynamic;IP Address=192.168.1.77;Protocol=UDP | 4=bool:true "
-           "5=QString:192.168.1.77 21=int:2 | on";
+        << "styled | dhcp=1 obtained=0 protocol=2 | now DHCP server | "
+           "Static/Dynamic=Dynamic;IP Address=192.168.1.50;Protocol=UDP | "
+           "Static/Dynamic=Dynamic;IP Address=192.168.1.77;Protocol=UDP | "
+           "4=bool:true 5=QString:192.168.1.77 21=int:2 | on";
     QTest::newRow("DHCP address elsewhere")
-        << true
-        << "dhcp=1 address=172.16.0.9 | (obtained from DHCP server) | Static/Dynamic=Dynamic;IP "
-           "Address=172.16.0.9 | "
-           "IP Address=192.168.1.77 | 4=bool:false 5=QString:192.168.1.77 | on";
+        << "plain | dhcp=1 address=172.16.0.9 | (obtained from DHCP server) | "
+           "Static/Dynamic=Dynamic;IP Address=172.16.0.9 | IP Address=192.168.1.77 | "
+           "4=bool:false 5=QString:192.168.1.77 | on";
     QTest::newRow("static address elsewhere")
-        << false << "address=172.16.0.9 | changed<br> | IP Address=172.16.0.9 | | 5=QString: | off";
+        << "styled | address=172.16.0.9 | changed<br> | IP Address=172.16.0.9 | | 5=QString: | off";
     QTest::newRow("DHCP client, wrong subnet")
-        << false
-        << "dhcp=1 routing=2 address=172.16.0.9 | (obtained from DHCP server) | "
-           "Static/Dynamic=Dynamic;Netmask=255.255.255.0 | | "
-           "4=bool:false 7=QString:255.255.255.0 | on";
+        << "styled | dhcp=1 routing=2 address=172.16.0.9 | (obtained from DHCP server) | "
+           "Static/Dynamic=Dynamic;Netmask=255.255.255.0 | | 4=bool:false 7=QString:255.255.255.0 | on";
     QTest::newRow("static client, other netmask, broken edit")
-        << true
-        << "routing=2 address=192.168.2.5 netmask=255.255.0.0 | changed in order | Netmask=255.255.0.0 | "
-           "Netmask=255.0.255.0 | 7=QString:255.0.255.0 | off";
+        << "plain | routing=2 address=192.168.2.5 netmask=255.255.0.0 | changed in order | "
+           "Netmask=255.255.0.0 | Netmask=255.0.255.0 | 7=QString:255.0.255.0 | off";
     QTest::newRow("client elsewhere, dialling another, UDP")
-        << false
-        << "routing=2 address=172.16.0.9 remote=192.168.1.21 protocol=2 | changed<br> | IP "
-           "Address=172.16.0.9;"
-           "Remote IP=192.168.1.21;Protocol=UDP | IP Address=192.168.1.30;Protocol=tcp/udp | "
-           "5=QString:192.168.1.30 10=QString:192.168.1.20 13=int:0 21=int:1 | on";
+        << "styled | routing=2 address=172.16.0.9 remote=192.168.1.21 protocol=2 | changed<br> | "
+           "IP Address=172.16.0.9;Remote IP=192.168.1.21;Protocol=UDP | "
+           "IP Address=192.168.1.30;Protocol=tcp/udp | 5=QString:192.168.1.30 10=QString:192.168.1.20 "
+           "13=int:0 21=int:1 | on";
 }
 
 void TstReachability::proposal()
 {
-    QFETCH(bool, plain);
     QFETCH(QString, row);
-    const auto device = deviceWith(field(row, 0));
+    const auto device = deviceWith(field(row, 1));
     const std::unique_ptr<UnreachableDialog> dialog(
-        plain ? static_cast<UnreachableDialog*>(new CDialogWhyUnreachable(device.get()))
-              : new MervikUnreachableDialog(device.get()));
+        field(row, 0) == "plain" ? static_cast<UnreachableDialog*>(new CDialogWhyUnreachable(device.get()))
+                                 : new MervikUnreachableDialog(device.get()));
     const QString label = dialog->findChild<QLabel*>(QStringLiteral("label"))->text();
-    QVERIFY2(label.contains(field(row, 1)), qPrintable(label));
+    QVERIFY2(label.contains(field(row, 2)), qPrintable(label));
     PelmModelView* view = dialog->findChild<PelmModelView*>(QStringLiteral("parameters"));
     QStringList shown;
     for (int r = 0; r < view->itemModel()->rowCount(); ++r) {
@@ -178,15 +171,15 @@ void TstReachability::proposal()
         QCOMPARE(view->itemModel()->item(r, 1)->flags() & Qt::ItemIsEditable, Qt::ItemFlags());
         QCOMPARE(view->itemModel()->item(r, 2)->flags() & Qt::ItemIsEditable, Qt::ItemIsEditable);
     }
-    QCOMPARE(shown.join(QLatin1Char(';')), field(row, 2));
-    const QStringList edits = field(row, 3).split(QLatin1Char(';'), Qt::SkipEmptyParts);
+    QCOMPARE(shown.join(QLatin1Char(';')), field(row, 3));
+    const QStringList edits = field(row, 4).split(QLatin1Char(';'), Qt::SkipEmptyParts);
     for (const QString& edit : edits) {
         const QModelIndex index = cell(view, edit.section(QLatin1Char('='), 0, 0), 2);
         QVERIFY(view->itemModel()->setData(index, edit.section(QLatin1Char('='), 1), Qt::EditRole));
     }
-    QCOMPARE(described(dialog->commands(), dialog->values()), field(row, 4));
+    QCOMPARE(described(dialog->commands(), dialog->values()), field(row, 5));
     auto* apply = dialog->findChild<QPushButton*>(QStringLiteral("pbApply"));
-    QCOMPARE(apply->isEnabled(), field(row, 5) == "on");
+    QCOMPARE(apply->isEnabled(), field(row, 6) == "on");
     apply->click();
     QCOMPARE(dialog->result() == QDialog::Accepted, apply->isEnabled());
 }
