@@ -10,7 +10,6 @@
 #include "support/simprocess.h"
 #include "support/testnetns.h"
 
-#include <QThread>
 #include <QtTest>
 
 #include <algorithm>

@@ -15,7 +15,6 @@
 
 #include <QLabel>
 #include <QPushButton>
-#include <QScopeGuard>
 #include <QStandardItemModel>
 #include <QtTest>
 
@@ -290,7 +289,6 @@ void TstReachability::systemPingInNamespaces()
     Pinger::setInstance(nullptr);
     // The instrument side answers at the first candidate; the next address is free.
     const quint32 network = m_netns.address(QStringLiteral("A_ADDR")).toIPv4Address() & 0xffffff00;
-    QCOMPARE(m_netns.address(QStringLiteral("B_ADDR")).toIPv4Address(), network + 2);
     const auto device = deviceWith(QStringLiteral("address=172.16.0.9"), m_netns.value("A_ADDR") + "/24");
     MervikUnreachableDialog dialog(device.get());
     const QModelIndex ipCell =

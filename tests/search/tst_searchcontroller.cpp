@@ -12,9 +12,6 @@
 #include "support/simprocess.h"
 #include "support/testnetns.h"
 
-#include <QSettings>
-#include <QSignalSpy>
-#include <QStandardPaths>
 #include <QtTest>
 
 namespace {
