@@ -12,13 +12,7 @@
 #include "support/simprocess.h"
 #include "support/testnetns.h"
 
-#include <QScopeGuard>
-#include <QSettings>
-#include <QSignalSpy>
-#include <QStandardPaths>
 #include <QtTest>
-
-Q_DECLARE_METATYPE(CDevice*)
 
 namespace {
 
@@ -33,14 +27,14 @@ public:
         *a = arguments;
         return accept;
     }
-    void showProgress(const QString& text) override { progress << text; }
+    void showProgress(const QString&) override { ++progressShown; }
     void closeProgress() override { ++closed; }
 
     bool accept = false;
     QList<int> commands;
     QList<QVariant> arguments;
     int proposals = 0;
-    QStringList progress;
+    int progressShown = 0;
     int closed = 0;
 };
 
@@ -53,22 +47,37 @@ public:
     QByteArray mac;
 };
 
-// The connecter's signals again, in the test's thread: a QSignalSpy records in the emitting thread, where
-// it would race the test reading it, and could miss a result that came before its wait started.
-class ConnecterSignals : public QObject
+// The device the connecter reports, or -1 if it reports none in time. Its result is queued to a receiver in
+// the test's thread: a QSignalSpy records in the emitting thread, where it would race the test reading it.
+CDevice* connectTo(DirectConnecter& connecter, const char* slot, const QString& place, int number)
 {
-    Q_OBJECT
-public:
-    explicit ConnecterSignals(DirectConnecter* connecter)
-    {
-        // Queued, as this object lives in the test's thread and the connecter in its worker.
-        connect(connecter, &DirectConnecter::result, this, &ConnecterSignals::result);
-        connect(connecter, &DirectConnecter::connectingState, this, &ConnecterSignals::connectingState);
-    }
+    CDevice* const none = reinterpret_cast<CDevice*>(-1);
+    CDevice* device = none;
+    QObject receiver;
+    QObject::connect(&connecter, &DirectConnecter::result, &receiver,
+                     [&device](CDevice* found) { device = found; });
+    // Through the event queue, as the device page calls it: the slot runs in the connecter's thread.
+    QMetaObject::invokeMethod(&connecter, slot, Qt::QueuedConnection, Q_ARG(QString, place),
+                              Q_ARG(int, number));
+    return QTest::qWaitFor([&device, none] { return device != none; }, 20000) ? device : none;
+}
 
-signals:
-    void result(CDevice* dev);
-    void connectingState(bool started);
+// A controller that lets go of a found device before the search that owns it goes.
+class Controller : public SearchController
+{
+public:
+    ~Controller() override
+    {
+        disconnectCurrentDevice();
+        CDeviceController::instance()->setCurrentDevice(nullptr);
+    }
+    bool search(int networkWaitMs)
+    {
+        searching()->setNetworkWait(networkWaitMs);
+        QSignalSpy finished(this, &SearchController::searchFinished);
+        startSearching();
+        return finished.wait(20000);
+    }
 };
 
 } // namespace
@@ -81,21 +90,17 @@ private slots:
     void init();
     void cleanup();
     void togglesAFoundDevice();
-    void repairsAnUnreachableModule_data();
     void repairsAnUnreachableModule();
     void connectsToAPlace_data();
     void connectsToAPlace();
 
 private:
-    CDevice* connectTo(DirectConnecter& connecter, const char* slot, const QString& place, int number);
-
     TestNetns m_netns{QStringLiteral(MERVIK_SIM_PATH)};
 };
 
 void TstSearchController::initTestCase()
 {
     QStandardPaths::setTestModeEnabled(true);
-    qRegisterMetaType<CDevice*>();
     QSettings().remove(QStringLiteral("AutoConnect"));
     // The controllers' threads are made in the tests, after this thread entered the namespace.
     m_netns.enter();
@@ -126,17 +131,9 @@ void TstSearchController::togglesAFoundDevice()
     QVERIFY(!port.isEmpty());
     qputenv("MERVIK_SERIAL_PORTS", port.toLocal8Bit());
 
-    SearchController controller;
-    // Let go of a found device before the search that owns it goes.
-    const auto release = qScopeGuard([&controller] {
-        controller.disconnectCurrentDevice();
-        CDeviceController::instance()->setCurrentDevice(nullptr);
-    });
-    controller.searching()->setNetworkWait(100);
+    Controller controller;
     QSignalSpy found(&controller, &SearchController::newDevice);
-    QSignalSpy finished(&controller, &SearchController::searchFinished);
-    controller.startSearching();
-    QVERIFY(finished.wait(20000));
+    QVERIFY(controller.search(100));
     QCOMPARE(found.count(), 1);
     CDevice* device = controller.device(0);
     QCOMPARE(controller.indexOf(device), 0);
@@ -156,17 +153,9 @@ void TstSearchController::togglesAFoundDevice()
     QVERIFY(!controller.disconnectCurrentDevice());
 }
 
-void TstSearchController::repairsAnUnreachableModule_data()
-{
-    QTest::addColumn<bool>("accept");
-    QTest::newRow("accepted: applied, module restarted, connected") << true;
-    QTest::newRow("declined: nothing sent") << false;
-}
-
 void TstSearchController::repairsAnUnreachableModule()
 {
     REQUIRE_NETNS(m_netns);
-    QFETCH(bool, accept);
     const QString address = m_netns.value(QStringLiteral("B_ADDR"));
     // Set to an address outside the computer's subnet: not reachable until it moves into it.
     SimProcess sim;
@@ -176,57 +165,36 @@ void TstSearchController::repairsAnUnreachableModule()
     QVERIFY(!sim.waitForLine("ROLE ").isEmpty());
     qputenv("MERVIK_SEARCH_INTERFACES", "veth0");
 
-    SearchController controller;
-    // Let go of a found device before the search that owns it goes.
-    const auto release = qScopeGuard([&controller] {
-        controller.disconnectCurrentDevice();
-        CDeviceController::instance()->setCurrentDevice(nullptr);
-    });
-    controller.searching()->setNetworkWait(1500);
+    Controller controller;
     ScriptedPrompt prompt;
-    prompt.accept = accept;
     prompt.commands = {CInterfaceModule::COMMAND_SET_DHCP, CInterfaceModule::COMMAND_SET_IP};
     prompt.arguments = {false, address};
     controller.setRepairPrompt(&prompt);
-    QSignalSpy finished(&controller, &SearchController::searchFinished);
-    controller.startSearching();
-    QVERIFY(finished.wait(20000));
+    QVERIFY(controller.search(1500));
     CDevice* device = controller.device(0);
     QVERIFY(device);
     QCOMPARE(device->unreachableReasons().size(), 1);
 
+    // Declined: nothing changes.
     controller.toggleConnection(0);
     QTRY_COMPARE(prompt.proposals, 1);
-    if (!accept) {
-        QCOMPARE(prompt.progress.size(), 0);
-        QCOMPARE(device->state(), int(STATE_DISCONNECTED));
-        return;
-    }
+    QCOMPARE(prompt.progressShown, 0);
+    QCOMPARE(device->state(), int(STATE_DISCONNECTED));
+
+    // Accepted: applied, the module restarted, connected.
+    prompt.accept = true;
+    controller.toggleConnection(0);
+    QTRY_COMPARE(prompt.proposals, 2);
     QTRY_COMPARE_WITH_TIMEOUT(device->state(), int(STATE_CONNECTED), 20000);
     // Read once the device reports Connected.
     QTRY_COMPARE(device->model(), QStringLiteral("T-FIX"));
     QCOMPARE(device->module()->ip().toString(), address);
-    QCOMPARE(prompt.progress.size(), 1);
+    QCOMPARE(prompt.progressShown, 1);
     QCOMPARE(prompt.closed, 1);
-    QCOMPARE(prompt.proposals, 1);
     // The module took the new settings, and its TCP side started again at its new address.
     QCOMPARE(sim.waitForLine("ROLE "), "ROLE server " + address.toLatin1() + ":4201");
     const QByteArray traffic = sim.process.readAllStandardError();
     QVERIFY2(traffic.contains("DH0") && traffic.contains("IP" + address.toLatin1()), traffic.constData());
-}
-
-CDevice* TstSearchController::connectTo(DirectConnecter& connecter, const char* slot, const QString& place,
-                                        int number)
-{
-    ConnecterSignals relay(&connecter);
-    QSignalSpy result(&relay, &ConnecterSignals::result);
-    // Through the event queue, as the device page calls it: the slot runs in the connecter's thread.
-    QMetaObject::invokeMethod(&connecter, slot, Qt::QueuedConnection, Q_ARG(QString, place),
-                              Q_ARG(int, number));
-    if (!result.wait(20000)) {
-        return reinterpret_cast<CDevice*>(-1);
-    }
-    return result.first().first().value<CDevice*>();
 }
 
 void TstSearchController::connectsToAPlace_data()
