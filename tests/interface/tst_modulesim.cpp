@@ -1,8 +1,6 @@
-// The servers pool, the TCP server transport and both module dialects against mervik-sim inside two
-// network namespaces: the computer (this test's thread) in one, the instruments and modules in the
-// other, reaching the first over veth pairs whose real hardware addresses the pool learns. Only what
-// loopback cannot show is here: the hand-over by MAC, modules outside the computer's subnet
-// (broadcast, selection by MAC), the settings sequence against a module, and mervik-cli.
+// The servers pool, the TCP server transport and both module dialects against mervik-sim in two network
+// namespaces joined by veth pairs, for what loopback cannot show: the hand-over by MAC, modules outside
+// the computer's subnet, the settings sequence against a module, and mervik-cli.
 #include "controller/cdevicecontroller.h"
 #include "device/cdevice.h"
 #include "interface/cesp.h"
@@ -98,7 +96,6 @@ private slots:
     void adoptionIntoAnotherThread();
     void readsModulesOutsideTheSubnet_data();
     void readsModulesOutsideTheSubnet();
-    void cliReachesTheInstrumentBehindAModule();
     void settingsSequence_data();
     void settingsSequence();
 
@@ -347,7 +344,6 @@ void TstModuleSim::readsModulesOutsideTheSubnet()
 
     ChildProcess sim;
     QVERIFY(startModule(sim, dialect, "B_FAR_ADDR", extra));
-    const bool tibbo = dialect == QLatin1String("tibbo");
     const QHostAddress computer = m_netns.address("A_ADDR");
     const QHostAddress where = m_netns.address("B_FAR_ADDR");
     // Known beforehand only when the status cannot tell it.
@@ -364,7 +360,8 @@ void TstModuleSim::readsModulesOutsideTheSubnet()
              expected.isEmpty() ? QStringLiteral("failed") : QStringLiteral("info"));
     QCOMPARE(spies.sent(), sent.replaceInStrings(QStringLiteral("MAC"), mac(dialect)));
     // All of it broadcast, every answer from the module's own address.
-    const QString port = QLatin1Char(',') + QString::number(tibbo ? CTibbo::UdpPort : CESP::UdpPort);
+    const QString port = QLatin1Char(',') +
+                         QString::number(dialect == QLatin1String("tibbo") ? CTibbo::UdpPort : CESP::UdpPort);
     QCOMPARE(distinct(spies.sentTo()), QStringList{"BROADCAST" + port});
     QCOMPARE(distinct(spies.receivedFrom()), QStringList{where.toString() + port});
     if (!expected.isEmpty()) {
@@ -382,23 +379,6 @@ void TstModuleSim::readsModulesOutsideTheSubnet()
              cli.replace(QLatin1String("MAC"), mac(dialect)));
 }
 
-void TstModuleSim::cliReachesTheInstrumentBehindAModule()
-{
-    REQUIRE_NETNS(m_netns);
-    ChildProcess sim;
-    QVERIFY(startModule(sim, "wifi", "B_ADDR", {"--module-port", "4500", "--firmware", "2.01.3"}));
-    QProcess cli;
-    QVERIFY(m_netns.runInA(cli, QStringLiteral(MERVIK_CLI_PATH), {"probe", m_netns.target("B_ADDR", 4500)}));
-    QCOMPARE(cli.exitCode(), 0);
-    const QStringList lines = QString::fromUtf8(cli.readAllStandardOutput()).split(QLatin1Char('\n'));
-    QCOMPARE(lines.first(), QStringLiteral("port: LAN (10.231.0.2,4500)"));
-    QVERIFY(lines.contains(QStringLiteral("firmware: 2.01.3")));
-
-    QVERIFY(m_netns.runInA(cli, QStringLiteral(MERVIK_CLI_PATH), {"probe", m_netns.target("B_ADDR", 4501)}));
-    QCOMPARE(cli.exitCode(), 3);
-    QCOMPARE(cli.readAllStandardError(), QByteArray("mervik-cli: cannot connect to 10.231.0.2:4501\n"));
-}
-
 void TstModuleSim::settingsSequence_data()
 {
     QTest::addColumn<QString>("dialect");
@@ -408,13 +388,13 @@ void TstModuleSim::settingsSequence_data()
     QTest::addColumn<QString>("role"); // what the module's TCP side announces afterwards
 
     // A new port taken at a restart and the client role are in the interface dialog's tests.
-    const QStringList server{"Static", "{B}", "255.255.255.0", "", "Server", "4302", "{A}"};
     QTest::newRow("Wi-Fi: moved into the computer's subnet at once")
-        << "wifi" << QStringList{"--module-port", "4307", "--far"}
+        << "wifi" << QStringList{"--module-port", "4307", "--far", "--firmware", "2.01.3"}
         << QStringList{"Static", "{B}", "255.255.255.0", "", "Server", "4308", "{A}"} << 1
         << "ROLE server {B}:4308";
     QTest::newRow("a module that never answers")
-        << "tibbo" << QStringList{"--module-fault", "silent"} << server << 0 << QString();
+        << "tibbo" << QStringList{"--module-fault", "silent"}
+        << QStringList{"Static", "{B}", "255.255.255.0", "", "Server", "4302", "{A}"} << 0 << QString();
     QTest::newRow("a netmask with a gap: nothing written")
         << "tibbo" << QStringList{"--module-port", "4305"}
         << QStringList{"Static", "{B}", "255.0.255.0", "", "Server", "4306", "{A}"} << 0 << QString();
@@ -459,6 +439,18 @@ void TstModuleSim::settingsSequence()
         QCOMPARE(QString::fromLatin1(line), role);
         QCOMPARE(device.module()->port(), settings.at(5).toInt());
         QCOMPARE(device.module()->ip().toString(), settings.at(1));
+        // mervik-cli reaches the instrument behind the module at its new port, and nothing at the old one.
+        QProcess cli;
+        QVERIFY(
+            m_netns.runInA(cli, QStringLiteral(MERVIK_CLI_PATH), {"probe", m_netns.target("B_ADDR", 4308)}));
+        QCOMPARE(cli.exitCode(), 0);
+        const QStringList lines = QString::fromUtf8(cli.readAllStandardOutput()).split(QLatin1Char('\n'));
+        QCOMPARE(lines.first(), QStringLiteral("port: LAN (10.231.0.2,4308)"));
+        QVERIFY(lines.contains(QStringLiteral("firmware: 2.01.3")));
+        QVERIFY(
+            m_netns.runInA(cli, QStringLiteral(MERVIK_CLI_PATH), {"probe", m_netns.target("B_ADDR", 4307)}));
+        QCOMPARE(cli.exitCode(), 3);
+        QCOMPARE(cli.readAllStandardError(), QByteArray("mervik-cli: cannot connect to 10.231.0.2:4307\n"));
     } else if (extra.contains("--module-port")) {
         // Refused before anything was sent.
         QVERIFY(sim.process.readAllStandardError().isEmpty());
