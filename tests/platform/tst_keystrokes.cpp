@@ -101,9 +101,6 @@ void TstKeystrokes::initTestCase()
     m_paste.setKeystrokeService(m_service.get());
     QVERIFY(useLayout(QStringLiteral("us")));
 
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-    m_sink.process.setProcessEnvironment(environment);
     m_sink.process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     m_sink.process.start(QCoreApplication::applicationFilePath(), {QStringLiteral("sink")});
     QVERIFY2(m_sink.waitForLine("ready", 10000) == "ready", "the window does not take the focus");
@@ -165,10 +162,11 @@ void TstKeystrokes::typesExactly_data()
     QTest::addColumn<QVector<Keys>>("keys");
     QTest::addColumn<QString>("before");
     QTest::addColumn<bool>("capsLock");
-    auto row = [](const QString& name, const QString& layout, const QString& line, const QString& expected,
-                  const QVector<Keys>& keys = {}, const QString& before = {}, bool capsLock = false) {
+    auto row = [](const QString& name, const QString& layout, const QString& line,
+                  const QString& expected = {}, const QVector<Keys>& keys = {}, const QString& before = {},
+                  bool capsLock = false) {
         QTest::newRow(qPrintable(layout + QStringLiteral(": ") + name))
-            << layout << line << expected << keys << before << capsLock;
+            << layout << line << (expected.isEmpty() ? line : expected) << keys << before << capsLock;
     };
 
     QString ascii;
@@ -176,16 +174,13 @@ void TstKeystrokes::typesExactly_data()
         ascii.append(QChar(c));
     }
     for (const QString& layout : {QStringLiteral("us"), QStringLiteral("de"), QStringLiteral("fr")}) {
-        row("printable ASCII", layout, ascii, ascii);
+        row("printable ASCII", layout, ascii);
     }
-    const auto same = [&row](const char* name, const char* layout, const char* text) {
-        row(name, layout, QString::fromUtf8(text), QString::fromUtf8(text));
-    };
-    same("characters the layout lacks", "us", "äöüÄÖÜß€µ°é±§");
-    same("beyond Latin-1", "us", "Ж ω ł ✓ 😀");
-    same("AltGr", "de", "@€{[]}\\~|µ²³");
-    same("umlauts", "de", "äöüÄÖÜß");
-    same("dead keys and characters the layout lacks", "de", "^`çñÇ");
+    row("characters the layout lacks", "us", "äöüÄÖÜß€µ°é±§");
+    row("beyond Latin-1", "us", "Ж ω ł ✓ 😀");
+    row("AltGr", "de", "@€{[]}\\~|µ²³");
+    row("umlauts", "de", "äöüÄÖÜß");
+    row("dead keys and characters the layout lacks", "de", "^`çñÇ");
 
     // A CR LF or LF CR pair is one Return, and so is LF followed by CRs; CR CR and LF LF are two.
     row("line end pairs", "us", "a\r\nb\n\rc", "a\nb\nc");
@@ -198,7 +193,7 @@ void TstKeystrokes::typesExactly_data()
     // A pasted line switches the lock off while it types; the service alone picks the level the lock leaves.
     const QString caps = QString::fromUtf8("Ab:c;Zy\t12.5 KG éÉ@ÄäÑñ");
     for (const QString& layout : {QStringLiteral("us"), QStringLiteral("de")}) {
-        row("Caps Lock on", layout, caps, caps, {}, {}, true);
+        row("Caps Lock on", layout, caps, {}, {}, {}, true);
         row("Tab after the last character", layout, "12.5", "12.5\t", {Keys{4, 0, K::VkTab}});
         row("Ctrl+A at 0 replaces the window's text", layout, "new", "new",
             {Keys{0, K::ControlModifier, 'A'}}, "old text");
@@ -336,6 +331,8 @@ void TstKeystrokes::noXServerTypesNothingAndReportsOnce()
 int main(int argc, char* argv[])
 {
     if (argc == 2 && qstrcmp(argv[1], "sink") == 0) {
+        // On the test's own Xvfb, named in DISPLAY by the test.
+        qputenv("QT_QPA_PLATFORM", "xcb");
         QApplication app(argc, argv);
         Sink sink;
         sink.resize(400, 300);
