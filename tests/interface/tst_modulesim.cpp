@@ -31,7 +31,6 @@ QList<int> states(const QSignalSpy& spy)
     return values;
 }
 
-// Sends a line through a transport and gives the answer.
 QString ask(CInterface& transport, const QByteArray& line)
 {
     QString answer;
@@ -115,7 +114,6 @@ private:
                                          extra) &&
                sim.waitForLine("MODULE ").startsWith("MODULE") && sim.waitForLine("ROLE ").startsWith("ROLE");
     }
-    // The MAC as the dialect's module reports it.
     QString mac(const QString& dialect) const
     {
         return dialect == QLatin1String("tibbo") ? QString::fromLatin1(tibboMac(m_netns.value("B_MAC")))

@@ -43,7 +43,6 @@ void TstTransports::serialBytesCapAndStates()
     QSignalSpy missingStates(&missing, &CInterface::stateChanged);
     QVERIFY(!missing.open());
     QCOMPARE(QList<QVariantList>(missingStates), QList<QVariantList>{{Disconnected}});
-    // Reading a port that is not open fails.
     QString text = QStringLiteral("stale");
     QCOMPARE(missing.read(text), -1);
     QVERIFY(text.isEmpty());
@@ -93,7 +92,6 @@ void TstTransports::serialBytesCapAndStates()
     QCOMPARE(serial.read(rest), 12000 - CRS232::MaxTextRead);
 
     QVERIFY(serial.close());
-    // Re-opening after a close is allowed.
     QVERIFY(serial.open());
     // The far end disappears: the port floods read errors, the transport closes once, and no second
     // close follows, however many errors were reported meanwhile.

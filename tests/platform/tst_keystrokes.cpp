@@ -298,10 +298,8 @@ void TstKeystrokes::noXServerTypesNothingAndReportsOnce()
            QFileInfo::exists(QStringLiteral("/tmp/.X%1-lock").arg(n))) {
         ++n;
     }
-    const QByteArray absent = ':' + QByteArray::number(n);
-
     // The process-wide service opens DISPLAY on first use, and nothing here has used it before.
-    qputenv("DISPLAY", absent);
+    qputenv("DISPLAY", ':' + QByteArray::number(n));
     CursorPaste paste;
     // Counts the keystroke diagnostics: a repeated failure is reported once.
     static int warnings = 0;

@@ -8,20 +8,6 @@
 
 #include <sys/stat.h>
 
-namespace {
-
-// The names of the ports a search may open.
-QStringList available()
-{
-    QStringList list;
-    for (const SerialPortEntry& port : SerialPorts::available()) {
-        list << port.name;
-    }
-    return list;
-}
-
-} // namespace
-
 // Where a search may look: the serial ports it may open, the network interfaces it may use, and the
 // pinger that tells a free address from a taken one.
 class TstSearchPlaces : public QObject
@@ -39,6 +25,13 @@ private slots:
 
 void TstSearchPlaces::portsAndInterfacesNamedInTheEnvironment()
 {
+    const auto available = [] {
+        QStringList names;
+        for (const SerialPortEntry& port : SerialPorts::available()) {
+            names << port.name;
+        }
+        return names;
+    };
     qputenv("MERVIK_SERIAL_PORTS", "/tmp/pts-a::/tmp/pts-b");
     qputenv("MERVIK_EXTRA_SERIAL_PORTS", "/tmp/extra");
     QCOMPARE(available(), QStringList({"/tmp/pts-a", "/tmp/pts-b"}));
