@@ -99,7 +99,6 @@ void TstKeystrokes::initTestCase()
     m_service = std::make_unique<X11KeystrokeService>();
     QVERIFY(m_service->isAvailable());
     m_paste.setKeystrokeService(m_service.get());
-    QVERIFY(useLayout(QStringLiteral("us")));
 
     m_sink.process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     m_sink.process.start(QCoreApplication::applicationFilePath(), {QStringLiteral("sink")});
@@ -271,7 +270,6 @@ void TstKeystrokes::unforcedLineWaits()
     QFETCH(bool, force);
     QFETCH(QString, expected);
 
-    QVERIFY(useLayout(QStringLiteral("us")));
     QLineEdit own;
     if (ownFocus) {
         own.show();
