@@ -312,14 +312,11 @@ void TstKeystrokes::noXServerTypesNothingAndReportsOnce()
         paste.messageArrived(QStringLiteral("a:B\r\n"), true);
     }
     KeystrokeService* service = KeystrokeService::instance();
-    const bool typedAnything = service->typeCharacter('x') || service->pressReturn() ||
-                               service->pressKey(KeystrokeService::VkTab, 0) || service->toggleCapsLock();
-    const bool available = service->isAvailable();
+    QVERIFY(!(service->typeCharacter('x') || service->pressReturn() ||
+              service->pressKey(KeystrokeService::VkTab, 0) || service->toggleCapsLock()));
+    QVERIFY(!service->isAvailable());
     qInstallMessageHandler(previous);
     qputenv("DISPLAY", m_display);
-
-    QVERIFY(!typedAnything);
-    QVERIFY(!available);
     QCOMPARE(warnings, 1);
     QCOMPARE(typed(), QString());
 }
