@@ -1,8 +1,6 @@
-// The servers pool, the TCP server transport and both module dialects against mervik-sim inside two
-// network namespaces: the computer (this test's thread) in one, the instruments and modules in the
-// other, reaching the first over veth pairs whose real hardware addresses the pool learns. Only what
-// loopback cannot show is here: the hand-over by MAC, modules outside the computer's subnet
-// (broadcast, selection by MAC), the settings sequence against a module, and mervik-cli.
+// The servers pool, the TCP server transport and both module dialects against mervik-sim in two network
+// namespaces joined by veth pairs, for what loopback cannot show: the hand-over by MAC, modules outside
+// the computer's subnet, the settings sequence against a module, and mervik-cli.
 #include "controller/cdevicecontroller.h"
 #include "device/cdevice.h"
 #include "interface/cesp.h"
@@ -33,7 +31,6 @@ QList<int> states(const QSignalSpy& spy)
     return values;
 }
 
-// Sends a line through a transport and gives the answer.
 QString ask(CInterface& transport, const QByteArray& line)
 {
     QString answer;
@@ -94,14 +91,10 @@ private slots:
     void poolInstanceThenTransportWithoutPool();
     void macFromNeighbourTable_data();
     void macFromNeighbourTable();
-    void twoTransportsShareOnePort();
-    void unexpectedPeersAreClosed();
+    void transportsShareOnePort();
     void adoptionIntoAnotherThread();
     void readsModulesOutsideTheSubnet_data();
     void readsModulesOutsideTheSubnet();
-    void cliReadsModules_data();
-    void cliReadsModules();
-    void cliReachesTheInstrumentBehindAModule();
     void settingsSequence_data();
     void settingsSequence();
 
@@ -121,7 +114,6 @@ private:
                                          extra) &&
                sim.waitForLine("MODULE ").startsWith("MODULE") && sim.waitForLine("ROLE ").startsWith("ROLE");
     }
-    // The MAC as the dialect's module reports it.
     QString mac(const QString& dialect) const
     {
         return dialect == QLatin1String("tibbo") ? QString::fromLatin1(tibboMac(m_netns.value("B_MAC")))
@@ -133,7 +125,6 @@ private:
 
 void TstModuleSim::poolInstanceThenTransportWithoutPool()
 {
-    QCOMPARE(CServersPool::instance(), nullptr);
     QPointer<CServersPool> first = new CServersPool;
     auto* second = new CServersPool;
     QCOMPARE(CServersPool::instance(), second);
@@ -185,9 +176,9 @@ void TstModuleSim::macFromNeighbourTable_data()
     };
     const QByteArray header =
         "IP address       HW type     Flags       HW address            Mask     Device\n";
-    const QByteArray known = header + entry("10.231.0.2", "0x2", "BE:5e:88:72:43:fa", "veth0");
     const QByteArray pending = header + entry("10.231.0.3", "0x0", "00:00:00:00:00:00", "veth0");
-    QTest::newRow("complete entry") << known << "10.231.0.2" << QByteArray("be-5e-88-72-43-fa");
+    QTest::newRow("complete entry") << header + entry("10.231.0.2", "0x2", "BE:5e:88:72:43:fa", "veth0")
+                                    << "10.231.0.2" << QByteArray("be-5e-88-72-43-fa");
     QTest::newRow("other address") << header + entry("10.231.0.20", "0x2", "be:5e:88:72:43:fa", "veth0")
                                    << "10.231.0.2" << QByteArray();
     QTest::newRow("resolution pending") << pending << "10.231.0.3" << QByteArray();
@@ -204,17 +195,31 @@ void TstModuleSim::macFromNeighbourTable()
     QCOMPARE(ProcArpResolver::macFromTable(table, ip), mac);
 }
 
-void TstModuleSim::twoTransportsShareOnePort()
+void TstModuleSim::transportsShareOnePort()
 {
     REQUIRE_NETNS(m_netns);
     auto* pool = new CServersPool;
     const QByteArray mac1 = m_netns.arpMac("B_MAC");
     const QByteArray mac2 = m_netns.arpMac("B_MAC2");
     CLANServer first(m_netns.address("B_ADDR"), 4100, mac1);
-    CLANServer second(m_netns.address("B_ADDR2"), 4100, mac2);
     QSignalSpy firstStates(&first, &CInterface::stateChanged);
-    QSignalSpy secondStates(&second, &CInterface::stateChanged);
     QVERIFY(first.open());
+
+    // A known MAC that nobody awaits: closed at once, so the peer sees its end of the stream.
+    ChildProcess stranger;
+    QVERIFY(m_netns.startInB(stranger, "socat", {"-u", "TCP:" + m_netns.target("A_ADDR2", 4100), "STDOUT"}));
+    // Waited for in the event loop, which is where the pool accepts and closes the connection.
+    QTRY_COMPARE_WITH_TIMEOUT(stranger.process.state(), QProcess::NotRunning, 5000);
+    QCOMPARE(stranger.process.exitCode(), 0);
+    // A peer whose MAC cannot be learnt (loopback has no neighbours): closed too.
+    QTcpSocket local;
+    QSignalSpy localGone(&local, &QTcpSocket::disconnected);
+    local.connectToHost(QHostAddress(QHostAddress::LocalHost), 4100);
+    QVERIFY(local.waitForConnected(3000));
+    QVERIFY(localGone.wait(3000));
+
+    CLANServer second(m_netns.address("B_ADDR2"), 4100, mac2);
+    QSignalSpy secondStates(&second, &CInterface::stateChanged);
     QVERIFY(second.open());
     QCOMPARE(pool->serverCount(), 1);
     QCOMPARE(pool->awaited(), QList<QByteArray>({mac1, mac2}));
@@ -225,7 +230,6 @@ void TstModuleSim::twoTransportsShareOnePort()
     QTRY_COMPARE_WITH_TIMEOUT(states(secondStates), QList<int>({L, C}), 5000);
     QCOMPARE(states(firstStates), QList<int>{L});
     QCOMPARE(pool->awaited(), QList<QByteArray>{mac1});
-    QVERIFY(ask(second, "SI\r\n").contains(QLatin1String("222")));
 
     ChildProcess firstInstrument;
     QVERIFY(dialIn(firstInstrument, "A_ADDR", 4100, {"--weight", "111"}));
@@ -242,51 +246,19 @@ void TstModuleSim::twoTransportsShareOnePort()
     // The first instrument drops: its transport listens again, and takes the instrument back.
     firstInstrument.stop();
     QTRY_COMPARE_WITH_TIMEOUT(states(firstStates), QList<int>({L, C, L}), 5000);
-    QCOMPARE(pool->serverCount(), 1);
-    QCOMPARE(pool->awaited(), QList<QByteArray>{mac1});
-    ChildProcess firstAgain;
-    QVERIFY(dialIn(firstAgain, "A_ADDR", 4100, {"--weight", "333"}));
-    QTRY_COMPARE_WITH_TIMEOUT(states(firstStates), QList<int>({L, C, L, C}), 5000);
-    QVERIFY(ask(first, "SI\r\n").contains(QLatin1String("333")));
-    QCOMPARE(states(secondStates), QList<int>({L, C}));
-}
-
-void TstModuleSim::unexpectedPeersAreClosed()
-{
-    REQUIRE_NETNS(m_netns);
-    auto* pool = new CServersPool;
-    const QByteArray mac1 = m_netns.arpMac("B_MAC");
-    CLANServer first(m_netns.address("B_ADDR"), 4101, mac1);
-    QSignalSpy firstStates(&first, &CInterface::stateChanged);
-    QVERIFY(first.open());
-
-    // A known MAC that nobody awaits: closed at once, so the peer sees its end of the stream.
-    ChildProcess stranger;
-    QVERIFY(m_netns.startInB(stranger, "socat", {"-u", "TCP:" + m_netns.target("A_ADDR2", 4101), "STDOUT"}));
-    // Waited for in the event loop, which is where the pool accepts and closes the connection.
-    QTRY_COMPARE_WITH_TIMEOUT(stranger.process.state(), QProcess::NotRunning, 5000);
-    QCOMPARE(stranger.process.exitCode(), 0);
-
-    // A peer whose MAC cannot be learnt (loopback has no neighbours): closed too.
-    QTcpSocket local;
-    QSignalSpy localGone(&local, &QTcpSocket::disconnected);
-    local.connectToHost(QHostAddress(QHostAddress::LocalHost), 4101);
-    QVERIFY(local.waitForConnected(3000));
-    QVERIFY(localGone.wait(3000));
-    QCOMPARE(states(firstStates), QList<int>{L});
-    QCOMPARE(pool->awaited(), QList<QByteArray>{mac1});
-
-    // The same MAC awaited twice: one connection goes to one transport, the port stays open.
-    CLANServer twin(m_netns.address("B_ADDR"), 4101, mac1);
+    // Its MAC now awaited twice: the connection goes to one transport, and the port stays open.
+    CLANServer twin(m_netns.address("B_ADDR"), 4100, mac1);
     QSignalSpy twinStates(&twin, &CInterface::stateChanged);
     QVERIFY(twin.open());
-    ChildProcess instrument;
-    QVERIFY(dialIn(instrument, "A_ADDR", 4101));
-    QTRY_COMPARE_WITH_TIMEOUT(firstStates.size() + twinStates.size(), 3, 5000);
-    QCOMPARE(states(firstStates), QList<int>({L, C}));
+    ChildProcess firstAgain;
+    QVERIFY(dialIn(firstAgain, "A_ADDR", 4100, {"--weight", "333"}));
+    QTRY_COMPARE_WITH_TIMEOUT(firstStates.size() + twinStates.size(), 5, 5000);
+    QCOMPARE(states(firstStates), QList<int>({L, C, L, C}));
     QCOMPARE(states(twinStates), QList<int>{L});
     QCOMPARE(pool->awaited(), QList<QByteArray>{mac1});
     QCOMPARE(pool->serverCount(), 1);
+    QVERIFY(ask(first, "SI\r\n").contains(QLatin1String("333")));
+    QCOMPARE(states(secondStates), QList<int>({L, C}));
 }
 
 void TstModuleSim::adoptionIntoAnotherThread()
@@ -327,24 +299,31 @@ void TstModuleSim::readsModulesOutsideTheSubnet_data()
     QTest::addColumn<QStringList>("extra");
     QTest::addColumn<QStringList>("sent");
     QTest::addColumn<QString>("expected"); // the record read; empty: the selection is refused
+    QTest::addColumn<QString>("cli");      // what mervik-cli module prints: its output, or its error
 
     QTest::newRow("wifi")
         << "wifi" << QStringList{"--module-gateway", "10.231.0.254"}
         << QStringList{"AT+ASTATUS?\r\n", "AT+ASELECT=MAC\r\n", "AT+ACONFIG?\r\n"}
         << "mac=MAC dhcp=0 obtained=1 ip=10.232.0.2 gateway=10.231.0.254 netmask=255.255.255.0 "
-           "routing=1 remote= port=4001 remotePort=4001 protocol=1 baud=115200 module=10.232.0.2";
-    QTest::newRow("tibbo") << "tibbo"
-                           << QStringList{"--module-dhcp",     "leased",     "--module-mode",        "client",
-                                          "--module-remote",   "10.231.0.1", "--module-remote-port", "4006",
-                                          "--module-protocol", "udp",        "--module-baud",        "9600"}
-                           << QStringList{"X",   "WMAC", "L",   "GDH", "GIP", "GGI", "GNM",
-                                          "GRM", "GDI",  "GPN", "GDP", "GTP", "GBR"}
-                           << "mac=MAC dhcp=1 obtained=1 ip=10.232.0.2 gateway=0.0.0.0 netmask=255.255.255.0 "
-                              "routing=2 remote=10.231.0.1 port=4001 remotePort=4006 protocol=2 baud=9600 "
-                              "module=10.232.0.2";
+           "routing=1 remote= port=4001 remotePort=4001 protocol=1 baud=115200 module=10.232.0.2"
+        << "mac: MAC\ndhcp: off\nip obtained: yes\nip: 10.232.0.2\ngateway: 10.231.0.254\n"
+           "netmask: 255.255.255.0\nrouting mode: server\nremote ip: \nport: 4001\nremote port: 4001\n"
+           "protocol: TCP\nbaud rate: 115200\n";
+    QTest::newRow("tibbo")
+        << "tibbo" << QStringList{"--module-dhcp",     "leased",     "--module-mode",        "client",
+                                  "--module-remote",   "10.231.0.1", "--module-remote-port", "4006",
+                                  "--module-protocol", "udp",        "--module-baud",        "9600"}
+        << QStringList{"X", "WMAC", "L", "GDH", "GIP", "GGI", "GNM", "GRM", "GDI", "GPN", "GDP", "GTP", "GBR"}
+        << "mac=MAC dhcp=1 obtained=1 ip=10.232.0.2 gateway=0.0.0.0 netmask=255.255.255.0 "
+           "routing=2 remote=10.231.0.1 port=4001 remotePort=4006 protocol=2 baud=9600 "
+           "module=10.232.0.2"
+        << "mac: MAC\ndhcp: on\nip obtained: yes\nip: 10.232.0.2\ngateway: 0.0.0.0\n"
+           "netmask: 255.255.255.0\nrouting mode: client\nremote ip: 10.231.0.1\nport: 4001\n"
+           "remote port: 4006\nprotocol: UDP\nbaud rate: 9600\n";
     // The configuration is never asked for.
     QTest::newRow("wifi refusing the selection")
-        << "wifi" << QStringList{"--module-fault", "error"} << QStringList{"AT+ASELECT=MAC\r\n"} << QString();
+        << "wifi" << QStringList{"--module-fault", "error"} << QStringList{"AT+ASELECT=MAC\r\n"} << QString()
+        << "mervik-cli: no module answered at 10.232.0.2\n";
 }
 
 void TstModuleSim::readsModulesOutsideTheSubnet()
@@ -354,10 +333,10 @@ void TstModuleSim::readsModulesOutsideTheSubnet()
     QFETCH(QStringList, extra);
     QFETCH(QStringList, sent);
     QFETCH(QString, expected);
+    QFETCH(QString, cli);
 
     ChildProcess sim;
     QVERIFY(startModule(sim, dialect, "B_FAR_ADDR", extra));
-    const bool tibbo = dialect == QLatin1String("tibbo");
     const QHostAddress computer = m_netns.address("A_ADDR");
     const QHostAddress where = m_netns.address("B_FAR_ADDR");
     // Known beforehand only when the status cannot tell it.
@@ -374,78 +353,23 @@ void TstModuleSim::readsModulesOutsideTheSubnet()
              expected.isEmpty() ? QStringLiteral("failed") : QStringLiteral("info"));
     QCOMPARE(spies.sent(), sent.replaceInStrings(QStringLiteral("MAC"), mac(dialect)));
     // All of it broadcast, every answer from the module's own address.
-    const QString port = QLatin1Char(',') + QString::number(tibbo ? CTibbo::UdpPort : CESP::UdpPort);
+    const QString port = QLatin1Char(',') +
+                         QString::number(dialect == QLatin1String("tibbo") ? CTibbo::UdpPort : CESP::UdpPort);
     QCOMPARE(distinct(spies.sentTo()), QStringList{"BROADCAST" + port});
     QCOMPARE(distinct(spies.receivedFrom()), QStringList{where.toString() + port});
     if (!expected.isEmpty()) {
         QCOMPARE(record(*module), expected.replace(QLatin1String("MAC"), mac(dialect)));
     }
-}
 
-void TstModuleSim::cliReadsModules_data()
-{
-    QTest::addColumn<QString>("dialect");
-    QTest::addColumn<QStringList>("extra");
-    QTest::addColumn<QStringList>("local"); // the computer's address when the module is outside its subnet
-    QTest::addColumn<int>("exitCode");
-    QTest::addColumn<QString>("output");
-
-    QTest::newRow("wifi in the subnet")
-        << "wifi"
-        << QStringList{"--module-mode", "client", "--module-remote", "10.231.0.1", "--module-port", "4400"}
-        << QStringList{} << 0
-        << "mac: MAC\ndhcp: off\nip obtained: yes\nip: 10.231.0.2\ngateway: \nnetmask: "
-           "255.255.255.0\nrouting "
-           "mode: client\nremote ip: 10.231.0.1\nport: 4400\nremote port: 4400\nprotocol: TCP\nbaud rate: "
-           "115200\n";
-    QTest::newRow("tibbo outside")
-        << "tibbo" << QStringList{"--module-protocol", "udp", "--module-baud", "19200"}
-        << QStringList{"--local", "10.231.0.1"} << 0
-        << "mac: MAC\ndhcp: off\nip obtained: no\nip: 10.232.0.2\ngateway: 0.0.0.0\n"
-           "netmask: 255.255.255.0\nrouting mode: server\nremote ip: 0.0.0.0\nport: "
-           "4001\nremote port: 4001\nprotocol: UDP\nbaud rate: 19200\n";
-    QTest::newRow("no answer") << "tibbo" << QStringList{"--module-fault", "silent"} << QStringList{} << 4
-                               << QString();
-}
-
-void TstModuleSim::cliReadsModules()
-{
-    REQUIRE_NETNS(m_netns);
-    QFETCH(QString, dialect);
-    QFETCH(QStringList, extra);
-    QFETCH(QStringList, local);
-    QFETCH(int, exitCode);
-    QFETCH(QString, output);
-
-    const QString key = local.isEmpty() ? QStringLiteral("B_ADDR") : QStringLiteral("B_FAR_ADDR");
-    ChildProcess sim;
-    QVERIFY(startModule(sim, dialect, key, extra));
-    QProcess cli;
-    QVERIFY(m_netns.runInA(cli, QStringLiteral(MERVIK_CLI_PATH),
-                           QStringList{"module", m_netns.value(key), "--dialect", dialect} + local));
-    QCOMPARE(cli.exitCode(), exitCode);
-    QCOMPARE(QString::fromUtf8(cli.readAllStandardOutput()),
-             output.replace(QLatin1String("MAC"), mac(dialect)));
-    if (exitCode != 0) {
-        QVERIFY(cli.readAllStandardError().startsWith("mervik-cli: no module answered at 10.231.0.2"));
-    }
-}
-
-void TstModuleSim::cliReachesTheInstrumentBehindAModule()
-{
-    REQUIRE_NETNS(m_netns);
-    ChildProcess sim;
-    QVERIFY(startModule(sim, "wifi", "B_ADDR", {"--module-port", "4500", "--firmware", "2.01.3"}));
-    QProcess cli;
-    QVERIFY(m_netns.runInA(cli, QStringLiteral(MERVIK_CLI_PATH), {"probe", m_netns.target("B_ADDR", 4500)}));
-    QCOMPARE(cli.exitCode(), 0);
-    const QStringList lines = QString::fromUtf8(cli.readAllStandardOutput()).split(QLatin1Char('\n'));
-    QCOMPARE(lines.first(), QStringLiteral("port: LAN (10.231.0.2,4500)"));
-    QVERIFY(lines.contains(QStringLiteral("firmware: 2.01.3")));
-
-    QVERIFY(m_netns.runInA(cli, QStringLiteral(MERVIK_CLI_PATH), {"probe", m_netns.target("B_ADDR", 4501)}));
-    QCOMPARE(cli.exitCode(), 3);
-    QCOMPARE(cli.readAllStandardError(), QByteArray("mervik-cli: cannot connect to 10.231.0.2:4501\n"));
+    // The same module read by mervik-cli, which must be told the local address outside the subnet.
+    QProcess reader;
+    QVERIFY(
+        m_netns.runInA(reader, QStringLiteral(MERVIK_CLI_PATH),
+                       {"module", where.toString(), "--dialect", dialect, "--local", computer.toString()}));
+    QCOMPARE(reader.exitCode(), expected.isEmpty() ? 4 : 0);
+    QCOMPARE(QString::fromUtf8(expected.isEmpty() ? reader.readAllStandardError()
+                                                  : reader.readAllStandardOutput()),
+             cli.replace(QLatin1String("MAC"), mac(dialect)));
 }
 
 void TstModuleSim::settingsSequence_data()
@@ -457,13 +381,13 @@ void TstModuleSim::settingsSequence_data()
     QTest::addColumn<QString>("role"); // what the module's TCP side announces afterwards
 
     // A new port taken at a restart and the client role are in the interface dialog's tests.
-    const QStringList server{"Static", "{B}", "255.255.255.0", "", "Server", "4302", "{A}"};
     QTest::newRow("Wi-Fi: moved into the computer's subnet at once")
-        << "wifi" << QStringList{"--module-port", "4307", "--far"}
+        << "wifi" << QStringList{"--module-port", "4307", "--far", "--firmware", "2.01.3"}
         << QStringList{"Static", "{B}", "255.255.255.0", "", "Server", "4308", "{A}"} << 1
         << "ROLE server {B}:4308";
     QTest::newRow("a module that never answers")
-        << "tibbo" << QStringList{"--module-fault", "silent"} << server << 0 << QString();
+        << "tibbo" << QStringList{"--module-fault", "silent"}
+        << QStringList{"Static", "{B}", "255.255.255.0", "", "Server", "4302", "{A}"} << 0 << QString();
     QTest::newRow("a netmask with a gap: nothing written")
         << "tibbo" << QStringList{"--module-port", "4305"}
         << QStringList{"Static", "{B}", "255.0.255.0", "", "Server", "4306", "{A}"} << 0 << QString();
@@ -508,6 +432,18 @@ void TstModuleSim::settingsSequence()
         QCOMPARE(QString::fromLatin1(line), role);
         QCOMPARE(device.module()->port(), settings.at(5).toInt());
         QCOMPARE(device.module()->ip().toString(), settings.at(1));
+        // mervik-cli reaches the instrument behind the module at its new port, and nothing at the old one.
+        QProcess cli;
+        QVERIFY(
+            m_netns.runInA(cli, QStringLiteral(MERVIK_CLI_PATH), {"probe", m_netns.target("B_ADDR", 4308)}));
+        QCOMPARE(cli.exitCode(), 0);
+        const QStringList lines = QString::fromUtf8(cli.readAllStandardOutput()).split(QLatin1Char('\n'));
+        QCOMPARE(lines.first(), QStringLiteral("port: LAN (10.231.0.2,4308)"));
+        QVERIFY(lines.contains(QStringLiteral("firmware: 2.01.3")));
+        QVERIFY(
+            m_netns.runInA(cli, QStringLiteral(MERVIK_CLI_PATH), {"probe", m_netns.target("B_ADDR", 4307)}));
+        QCOMPARE(cli.exitCode(), 3);
+        QCOMPARE(cli.readAllStandardError(), QByteArray("mervik-cli: cannot connect to 10.231.0.2:4307\n"));
     } else if (extra.contains("--module-port")) {
         // Refused before anything was sent.
         QVERIFY(sim.process.readAllStandardError().isEmpty());

@@ -9,6 +9,8 @@
 #include <QTcpSocket>
 #include <QtTest>
 
+#include <memory>
+
 namespace {
 
 constexpr int Connected = CInterface::StateConnected;
@@ -31,22 +33,29 @@ class TstTransports : public QObject
     Q_OBJECT
 
 private slots:
-    void init();
     void serialBytesCapAndStates();
-    void serialOpenFailureDescriptionAndClone();
     void lanBytesAndStatesThenRefused();
 };
 
-void TstTransports::init()
-{
-    if (QByteArray(QTest::currentTestFunction()).startsWith("serial") && !PtyPair().isValid()) {
-        QSKIP("pseudo-terminals are not available here");
-    }
-}
-
 void TstTransports::serialBytesCapAndStates()
 {
+    CRS232 missing(QStringLiteral("/nonexistent/ttyMERVIK"), 9600, QStringLiteral("USB Serial Port"));
+    QSignalSpy missingStates(&missing, &CInterface::stateChanged);
+    QVERIFY(!missing.open());
+    QCOMPARE(QList<QVariantList>(missingStates), QList<QVariantList>{{Disconnected}});
+    QString text = QStringLiteral("stale");
+    QCOMPARE(missing.read(text), -1);
+    QVERIFY(text.isEmpty());
+    QVERIFY(!missing.waitAndRead(text, 10));
+
+    QVERIFY(missing.setBaudRate(57600));
+    const std::unique_ptr<CInterface> copy(missing.clone(nullptr));
+    QCOMPARE(copy->description(), QStringLiteral("/nonexistent/ttyMERVIK (USB Serial Port,57600)"));
+
     PtyPair pty;
+    if (!pty.isValid()) {
+        QSKIP("pseudo-terminals are not available here");
+    }
     CRS232 serial(pty.slavePath(), 115200, QString());
     QSignalSpy states(&serial, &CInterface::stateChanged);
     QVERIFY(serial.open());
@@ -66,7 +75,6 @@ void TstTransports::serialBytesCapAndStates()
         QByteArray("\0  12.5 ", 8) + QString::fromUtf8("µg").toUtf8() + QByteArray("\r\n\0 1.5 g\r\n", 12);
     QVERIFY(pty.write(answer));
     QVERIFY(ready.wait(2000));
-    QString text;
     QCOMPARE(serial.read(text), answer.size());
     QCOMPARE(text, QString::fromUtf8("  12.5 µg\r\n 1.5 g\r\n"));
 
@@ -84,7 +92,6 @@ void TstTransports::serialBytesCapAndStates()
     QCOMPARE(serial.read(rest), 12000 - CRS232::MaxTextRead);
 
     QVERIFY(serial.close());
-    // Re-opening after a close is allowed.
     QVERIFY(serial.open());
     // The far end disappears: the port floods read errors, the transport closes once, and no second
     // close follows, however many errors were reported meanwhile.
@@ -93,26 +100,6 @@ void TstTransports::serialBytesCapAndStates()
     QVERIFY(!states.wait(100));
     QCOMPARE(QList<QVariantList>(states),
              QList<QVariantList>({{Connected}, {Disconnected}, {Connected}, {Disconnected}}));
-}
-
-void TstTransports::serialOpenFailureDescriptionAndClone()
-{
-    CRS232 serial(QStringLiteral("/nonexistent/ttyMERVIK"), 9600, QStringLiteral("USB Serial Port"));
-    QSignalSpy states(&serial, &CInterface::stateChanged);
-    QVERIFY(!serial.open());
-    QCOMPARE(QList<QVariantList>(states), QList<QVariantList>{{Disconnected}});
-    // Reading a port that is not open fails.
-    QString text = QStringLiteral("stale");
-    QCOMPARE(serial.read(text), -1);
-    QVERIFY(text.isEmpty());
-    QVERIFY(!serial.waitAndRead(text, 10));
-
-    QVERIFY(serial.setBaudRate(57600));
-    QObject owner;
-    auto* copy = qobject_cast<CRS232*>(serial.clone(&owner));
-    QVERIFY(copy);
-    QCOMPARE(copy->parent(), &owner);
-    QCOMPARE(copy->description(), QStringLiteral("/nonexistent/ttyMERVIK (USB Serial Port,57600)"));
 }
 
 void TstTransports::lanBytesAndStatesThenRefused()

@@ -30,7 +30,6 @@ protected:
             return;
         }
         std::printf("text %s\n", toPlainText().toUtf8().toBase64().constData());
-        std::fflush(stdout);
         clear();
     }
 
@@ -38,7 +37,6 @@ protected:
     {
         QPlainTextEdit::focusInEvent(event);
         std::printf("ready\n");
-        std::fflush(stdout);
     }
 };
 
@@ -78,11 +76,9 @@ private:
 
 void TstKeystrokes::initTestCase()
 {
-    for (const char* program : {"Xvfb", "setxkbmap"}) {
-        if (QStandardPaths::findExecutable(QString::fromLatin1(program)).isEmpty()) {
-            QSKIP(qPrintable(
-                QStringLiteral("%1 is not installed (scripts/install-deps.sh installs it)").arg(program)));
-        }
+    if (QStandardPaths::findExecutable("Xvfb").isEmpty() ||
+        QStandardPaths::findExecutable("setxkbmap").isEmpty()) {
+        QSKIP("Xvfb or setxkbmap is missing (scripts/install-deps.sh installs them)");
     }
     // Xvfb picks a free display and writes its number to the descriptor given; it ends when its
     // last client (this test's probe) goes, so a crashed test leaves no server behind.
@@ -99,11 +95,7 @@ void TstKeystrokes::initTestCase()
     m_service = std::make_unique<X11KeystrokeService>();
     QVERIFY(m_service->isAvailable());
     m_paste.setKeystrokeService(m_service.get());
-    QVERIFY(useLayout(QStringLiteral("us")));
 
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-    m_sink.process.setProcessEnvironment(environment);
     m_sink.process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     m_sink.process.start(QCoreApplication::applicationFilePath(), {QStringLiteral("sink")});
     QVERIFY2(m_sink.waitForLine("ready", 10000) == "ready", "the window does not take the focus");
@@ -165,10 +157,11 @@ void TstKeystrokes::typesExactly_data()
     QTest::addColumn<QVector<Keys>>("keys");
     QTest::addColumn<QString>("before");
     QTest::addColumn<bool>("capsLock");
-    auto row = [](const QString& name, const QString& layout, const QString& line, const QString& expected,
-                  const QVector<Keys>& keys = {}, const QString& before = {}, bool capsLock = false) {
+    auto row = [](const QString& name, const QString& layout, const QString& line,
+                  const QString& expected = {}, const QVector<Keys>& keys = {}, const QString& before = {},
+                  bool capsLock = false) {
         QTest::newRow(qPrintable(layout + QStringLiteral(": ") + name))
-            << layout << line << expected << keys << before << capsLock;
+            << layout << line << (expected.isEmpty() ? line : expected) << keys << before << capsLock;
     };
 
     QString ascii;
@@ -176,16 +169,13 @@ void TstKeystrokes::typesExactly_data()
         ascii.append(QChar(c));
     }
     for (const QString& layout : {QStringLiteral("us"), QStringLiteral("de"), QStringLiteral("fr")}) {
-        row("printable ASCII", layout, ascii, ascii);
+        row("printable ASCII", layout, ascii);
     }
-    const auto same = [&row](const char* name, const char* layout, const char* text) {
-        row(name, layout, QString::fromUtf8(text), QString::fromUtf8(text));
-    };
-    same("characters the layout lacks", "us", "äöüÄÖÜß€µ°é±§");
-    same("beyond Latin-1", "us", "Ж ω ł ✓ 😀");
-    same("AltGr", "de", "@€{[]}\\~|µ²³");
-    same("umlauts", "de", "äöüÄÖÜß");
-    same("dead keys and characters the layout lacks", "de", "^`çñÇ");
+    row("characters the layout lacks", "us", "äöüÄÖÜß€µ°é±§");
+    row("beyond Latin-1", "us", "Ж ω ł ✓ 😀");
+    row("AltGr", "de", "@€{[]}\\~|µ²³");
+    row("umlauts", "de", "äöüÄÖÜß");
+    row("dead keys and characters the layout lacks", "de", "^`çñÇ");
 
     // A CR LF or LF CR pair is one Return, and so is LF followed by CRs; CR CR and LF LF are two.
     row("line end pairs", "us", "a\r\nb\n\rc", "a\nb\nc");
@@ -198,7 +188,7 @@ void TstKeystrokes::typesExactly_data()
     // A pasted line switches the lock off while it types; the service alone picks the level the lock leaves.
     const QString caps = QString::fromUtf8("Ab:c;Zy\t12.5 KG éÉ@ÄäÑñ");
     for (const QString& layout : {QStringLiteral("us"), QStringLiteral("de")}) {
-        row("Caps Lock on", layout, caps, caps, {}, {}, true);
+        row("Caps Lock on", layout, caps, {}, {}, {}, true);
         row("Tab after the last character", layout, "12.5", "12.5\t", {Keys{4, 0, K::VkTab}});
         row("Ctrl+A at 0 replaces the window's text", layout, "new", "new",
             {Keys{0, K::ControlModifier, 'A'}}, "old text");
@@ -276,7 +266,6 @@ void TstKeystrokes::unforcedLineWaits()
     QFETCH(bool, force);
     QFETCH(QString, expected);
 
-    QVERIFY(useLayout(QStringLiteral("us")));
     QLineEdit own;
     if (ownFocus) {
         own.show();
@@ -303,10 +292,8 @@ void TstKeystrokes::noXServerTypesNothingAndReportsOnce()
            QFileInfo::exists(QStringLiteral("/tmp/.X%1-lock").arg(n))) {
         ++n;
     }
-    const QByteArray absent = ':' + QByteArray::number(n);
-
     // The process-wide service opens DISPLAY on first use, and nothing here has used it before.
-    qputenv("DISPLAY", absent);
+    qputenv("DISPLAY", ':' + QByteArray::number(n));
     CursorPaste paste;
     // Counts the keystroke diagnostics: a repeated failure is reported once.
     static int warnings = 0;
@@ -321,14 +308,11 @@ void TstKeystrokes::noXServerTypesNothingAndReportsOnce()
         paste.messageArrived(QStringLiteral("a:B\r\n"), true);
     }
     KeystrokeService* service = KeystrokeService::instance();
-    const bool typedAnything = service->typeCharacter('x') || service->pressReturn() ||
-                               service->pressKey(KeystrokeService::VkTab, 0) || service->toggleCapsLock();
-    const bool available = service->isAvailable();
+    QVERIFY(!(service->typeCharacter('x') || service->pressReturn() ||
+              service->pressKey(KeystrokeService::VkTab, 0) || service->toggleCapsLock()));
+    QVERIFY(!service->isAvailable());
     qInstallMessageHandler(previous);
     qputenv("DISPLAY", m_display);
-
-    QVERIFY(!typedAnything);
-    QVERIFY(!available);
     QCOMPARE(warnings, 1);
     QCOMPARE(typed(), QString());
 }
@@ -336,6 +320,10 @@ void TstKeystrokes::noXServerTypesNothingAndReportsOnce()
 int main(int argc, char* argv[])
 {
     if (argc == 2 && qstrcmp(argv[1], "sink") == 0) {
+        // On the test's own Xvfb, named in DISPLAY by the test.
+        qputenv("QT_QPA_PLATFORM", "xcb");
+        // Line-buffered into the pipe, so each report reaches the test at once.
+        std::setvbuf(stdout, nullptr, _IOLBF, BUFSIZ);
         QApplication app(argc, argv);
         Sink sink;
         sink.resize(400, 300);

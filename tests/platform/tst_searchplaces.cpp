@@ -8,38 +8,30 @@
 
 #include <sys/stat.h>
 
-namespace {
-
-// The names of the ports a search may open.
-QStringList available()
-{
-    QStringList list;
-    for (const SerialPortEntry& port : SerialPorts::available()) {
-        list << port.name;
-    }
-    return list;
-}
-
-} // namespace
-
 // Where a search may look: the serial ports it may open, the network interfaces it may use, and the
 // pinger that tells a free address from a taken one.
 class TstSearchPlaces : public QObject
 {
     Q_OBJECT
 private slots:
-    void namedPortsReplaceTheSystemList();
+    void portsAndInterfacesNamedInTheEnvironment();
     void portKinds_data();
     void portKinds();
     void permissionProblem_data();
     void permissionProblem();
-    void chosenInterfacesAndRoute();
     void pinger_data();
     void pinger();
 };
 
-void TstSearchPlaces::namedPortsReplaceTheSystemList()
+void TstSearchPlaces::portsAndInterfacesNamedInTheEnvironment()
 {
+    const auto available = [] {
+        QStringList names;
+        for (const SerialPortEntry& port : SerialPorts::available()) {
+            names << port.name;
+        }
+        return names;
+    };
     qputenv("MERVIK_SERIAL_PORTS", "/tmp/pts-a::/tmp/pts-b");
     qputenv("MERVIK_EXTRA_SERIAL_PORTS", "/tmp/extra");
     QCOMPARE(available(), QStringList({"/tmp/pts-a", "/tmp/pts-b"}));
@@ -53,6 +45,20 @@ void TstSearchPlaces::namedPortsReplaceTheSystemList()
     QCOMPARE(ports.count(QStringLiteral("/tmp/extra")), 1);
     QCOMPARE(ports.last(), QStringLiteral("/tmp/extra"));
     qunsetenv("MERVIK_EXTRA_SERIAL_PORTS");
+
+    qputenv("MERVIK_SEARCH_INTERFACES", "lo, no-such-interface");
+    const QList<QNetworkInterface> chosen = SearchInterfaces::interfaces();
+    qunsetenv("MERVIK_SEARCH_INTERFACES");
+    QCOMPARE(chosen.size(), 1);
+    QCOMPARE(chosen.first().name(), QStringLiteral("lo"));
+    QVERIFY(!SearchInterfaces::isSearched(chosen.first()));
+
+    // The route decides the local address, whatever the host name resolves to.
+    QHostAddress address;
+    QHostAddress netmask;
+    QVERIFY(SearchInterfaces::localAddressFor(QHostAddress(QStringLiteral("127.0.0.9")), &address, &netmask));
+    QCOMPARE(address, QHostAddress(QStringLiteral("127.0.0.1")));
+    QCOMPARE(netmask, QHostAddress(QStringLiteral("255.0.0.0")));
 }
 
 void TstSearchPlaces::portKinds_data()
@@ -111,23 +117,6 @@ void TstSearchPlaces::permissionProblem()
     QVERIFY2(problem.contains(told.replace(QStringLiteral("{GROUP}"), file.group())), qPrintable(problem));
     QVERIFY(told.isEmpty() || problem.contains(port.fileName()));
     QVERIFY(SerialPorts::permissionProblem(QStringLiteral("/nonexistent/ttyX"), user).isEmpty());
-}
-
-void TstSearchPlaces::chosenInterfacesAndRoute()
-{
-    qputenv("MERVIK_SEARCH_INTERFACES", "lo, no-such-interface");
-    const QList<QNetworkInterface> chosen = SearchInterfaces::interfaces();
-    qunsetenv("MERVIK_SEARCH_INTERFACES");
-    QCOMPARE(chosen.size(), 1);
-    QCOMPARE(chosen.first().name(), QStringLiteral("lo"));
-    QVERIFY(!SearchInterfaces::isSearched(chosen.first()));
-
-    // The route decides the local address, whatever the host name resolves to.
-    QHostAddress address;
-    QHostAddress netmask;
-    QVERIFY(SearchInterfaces::localAddressFor(QHostAddress(QStringLiteral("127.0.0.9")), &address, &netmask));
-    QCOMPARE(address, QHostAddress(QStringLiteral("127.0.0.1")));
-    QCOMPARE(netmask, QHostAddress(QStringLiteral("255.0.0.0")));
 }
 
 void TstSearchPlaces::pinger_data()
