@@ -9,6 +9,7 @@
 #include "platform/qwinwidget.h"
 #include "support/simprocess.h"
 #include "support/testdatabase.h"
+#include "support/uicommon.h"
 #include "ui/mainwindow.h"
 
 #include <QApplication>
@@ -95,12 +96,6 @@ void damage(const QString& path, Damage kind)
         QVERIFY(QFile::link(nowhere, path + QStringLiteral("-wal")));
         QVERIFY(QFile::link(nowhere, path + QStringLiteral("-journal")));
     }
-}
-
-QByteArray contents(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 // mervik-connect with a home of its own, so that nothing of the real user's is touched.
@@ -238,7 +233,7 @@ void TstStartup::refusedDatabaseIsReportedAndLeftAlone()
     const QString path = dir.filePath(QStringLiteral("myDbQel.db"));
     makeDatabase(path);
     damage(path, Damage(kind));
-    const QByteArray before = contents(path);
+    const QByteArray before = fileBytes(path);
 
     const QRegularExpression said(QStringLiteral("^Database not available: ") +
                                   QRegularExpression::escape(path) + QStringLiteral(": ") + reason);
@@ -274,7 +269,7 @@ void TstStartup::refusedDatabaseIsReportedAndLeftAlone()
     }
     QSqlDatabase::database(QLatin1String(QSqlDatabase::defaultConnection), false).close();
     if (kind != None) {
-        QVERIFY(contents(path) == before);
+        QVERIFY(fileBytes(path) == before);
     }
 }
 

@@ -5,7 +5,7 @@
 #include <QAbstractItemModel>
 #include <QFile>
 
-// Shared by the capture, page and log view tests.
+// Shared by the capture, page, log view and start-up tests.
 
 // The capture and terminal options back at their start values, for tests that change them.
 inline void resetCaptureSettings()
