@@ -256,11 +256,11 @@ void TstCli::search_data()
     const QString identity =
         QStringLiteral(": model KX40, serial number %1, firmware KX40 v2.13, serial port at "
                        "9600 baud, address %2");
-    // A line holds one instrument for the search: the first address that answers on it.
+    // Every address that answers on a line is an instrument of its own.
     QTest::newRow("three-letter, each address on each line")
         << "LINE:ECHOING" << QStringList{"search", "--protocol", "three-letter", "--baud", "9600"} << 0
-        << QStringList{"LINE" + identity.arg("400003").arg(3), "ECHOING" + identity.arg("400012").arg(12),
-                       "2 instruments found"};
+        << QStringList{"LINE" + identity.arg("400003").arg(3), "LINE" + identity.arg("400017").arg(17),
+                       "ECHOING" + identity.arg("400012").arg(12), "3 instruments found"};
     QTest::newRow("three-letter, echo of commands only")
         << "COMMANDS" << QStringList{"search", "--protocol", "three-letter", "--baud", "9600"} << 0
         << QStringList{"COMMANDS" + identity.arg("400012").arg(12), "1 instrument found"};
