@@ -75,6 +75,8 @@ public:
     virtual QString interfaceDescription() const;
     virtual bool setBaudRate(int baudRate);
     virtual QString typeName() const;
+    // True for instruments behind a bus address, of which one serial line may hold several.
+    virtual bool sharesLine() const { return false; }
     virtual bool checkCommunication(int result);
     virtual void send(const QString& line);
     virtual bool parseResult(const QString& line, Measurement& m, bool withStability);

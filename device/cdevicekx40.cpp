@@ -263,9 +263,13 @@ bool CDeviceKx40::checkEcho()
     sendBytes(QByteArrayLiteral("\r\n"));
     QString answer;
     int result = sendAndRead(echoCommand, &answer, 2, EchoProbeTimeoutMs, 1);
-    const QString echoForm = CrLf + QLatin1Char('U') + QString::number(m_address) + echoCommand + echoAnswer;
-    if (answer == echoForm) {
+    const QString echoedCommand = QLatin1Char('U') + QString::number(m_address) + echoCommand;
+    if (answer == CrLf + echoedCommand + echoAnswer) {
         m_echo = true;
+    } else if (answer.contains(echoedCommand + echoAnswer)) {
+        // An instrument that echoes its commands but not the empty line: its whole answer is here.
+        m_echo = true;
+        result = COMMAND_OK;
     } else if (result == COMMAND_OK || result == COMMAND_TIMEOUT) {
         if (!answer.contains(echoCommand)) {
             if (answer.contains(echoAnswer)) {

@@ -73,6 +73,7 @@ public:
     static QByteArray block(int number, const QByteArray& payload);
 
     QString interfaceDescription() const override;
+    bool sharesLine() const override { return true; }
     void send(const QString& line) override;
     bool parseResult(const QString& line, Measurement& m, bool withStability) override;
 

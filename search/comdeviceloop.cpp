@@ -3,6 +3,7 @@
 #include "device/cdevice.h"
 #include "platform/logcategories.h"
 
+#include <QElapsedTimer>
 #include <QThread>
 
 COMDeviceLoop::COMDeviceLoop(QThread* targetThread, QList<CDevice*> devices, QString portName,
@@ -31,11 +32,15 @@ void COMDeviceLoop::report(int index, CDevice* device, const QString& text)
 
 void COMDeviceLoop::run()
 {
-    bool found = false;
+    QElapsedTimer elapsed;
+    elapsed.start();
+    // An instrument of its own holds the line; addressed instruments share it, all at one baud rate.
+    bool lineHeld = false;
+    int sharedRate = 0;
+    bool timeUpReported = false;
     for (int i = 0; i < devices.size(); ++i) {
         CDevice* device = devices.at(i);
-        // One instrument answers on a port: once a candidate has it, the others are not tried.
-        if (found) {
+        if (lineHeld || (sharedRate != 0 && !device->sharesLine())) {
             delete device;
             emit finished(false, nullptr);
             continue;
@@ -46,7 +51,18 @@ void COMDeviceLoop::run()
             emit finished(false, nullptr);
             continue;
         }
-        device->setRS232(portName, portDescription, baudRates.value(0, 9600));
+        if (elapsed.elapsed() >= PortScanMs) {
+            if (!timeUpReported) {
+                timeUpReported = true;
+                emit newLogLine(device->interfaceDescription() +
+                                QStringLiteral(": Not tried, the time for this port is over\n"));
+            }
+            delete device;
+            emit finished(false, nullptr);
+            continue;
+        }
+        const QList<int> rates = sharedRate != 0 ? QList<int>{sharedRate} : baudRates;
+        device->setRS232(portName, portDescription, rates.value(0, 9600));
         m_current = device;
         if (!device->connectDevice(false)) {
             m_current = nullptr;
@@ -55,32 +71,36 @@ void COMDeviceLoop::run()
             emit finished(false, nullptr);
             continue;
         }
-        bool echo = false;
-        for (const int rate : qAsConst(baudRates)) {
+        int echoRate = 0;
+        for (const int rate : rates) {
             if (m_stop) {
                 break;
             }
             device->setBaudRate(rate);
             if (device->checkEcho()) {
-                echo = true;
+                echoRate = rate;
                 break;
             }
         }
         // A stop closes the port, so an identity read under way fails rather than finds.
-        const bool identified = echo && !m_stop && device->readInfo();
+        const bool identified = echoRate != 0 && !m_stop && device->readInfo();
         m_current = nullptr;
         if (identified) {
+            if (device->sharesLine()) {
+                sharedRate = echoRate;
+            } else {
+                lineHeld = true;
+            }
             device->setParent(nullptr);
             device->disconnectDevice();
             device->moveToThread(targetThread);
-            found = true;
             emit finished(true, device);
             continue;
         }
         device->disconnectDevice();
         if (m_stop) {
             report(i, device, QStringLiteral("Stopped searching\n"));
-        } else if (echo) {
+        } else if (echoRate != 0) {
             report(i, device, device->typeName() + QStringLiteral(" does not respond to SW9\n"));
         } else {
             report(i, device, device->typeName() + QStringLiteral(" does not respond\n"));
@@ -89,6 +109,6 @@ void COMDeviceLoop::run()
         emit finished(false, nullptr);
     }
     devices.clear();
-    qCDebug(lcSearch) << portName << "probed";
+    qCDebug(lcSearch) << portName << "probed in" << elapsed.elapsed() << "ms";
     emit endOfWork();
 }

@@ -228,7 +228,8 @@ void TstCli::readWhenThePortGoesAway()
 void TstCli::search_data()
 {
     // CURRENT: at 9600 baud, OLDER: at 115200 baud, SILENT: a line nobody answers on; LINE: three-letter
-    // instruments at 3 and 17, ECHOING: one at 12 on a line that echoes.
+    // instruments at 3 and 17, ECHOING: one at 12 on a line that echoes, COMMANDS: one at 12 that echoes
+    // its commands but not an empty line.
     QTest::addColumn<QString>("ports"); // MERVIK_SERIAL_PORTS
     QTest::addColumn<QStringList>("args");
     QTest::addColumn<int>("exitCode");
@@ -255,11 +256,14 @@ void TstCli::search_data()
     const QString identity =
         QStringLiteral(": model KX40, serial number %1, firmware KX40 v2.13, serial port at "
                        "9600 baud, address %2");
-    // A line holds one instrument for the search: the first address that answers on it.
+    // Every address that answers on a line is an instrument of its own.
     QTest::newRow("three-letter, each address on each line")
         << "LINE:ECHOING" << QStringList{"search", "--protocol", "three-letter", "--baud", "9600"} << 0
-        << QStringList{"LINE" + identity.arg("400003").arg(3), "ECHOING" + identity.arg("400012").arg(12),
-                       "2 instruments found"};
+        << QStringList{"LINE" + identity.arg("400003").arg(3), "LINE" + identity.arg("400017").arg(17),
+                       "ECHOING" + identity.arg("400012").arg(12), "3 instruments found"};
+    QTest::newRow("three-letter, echo of commands only")
+        << "COMMANDS" << QStringList{"search", "--protocol", "three-letter", "--baud", "9600"} << 0
+        << QStringList{"COMMANDS" + identity.arg("400012").arg(12), "1 instrument found"};
     QTest::newRow("three-letter, one address, JSON")
         << "LINE:ECHOING" << QStringList{"search", "--protocol", "three-letter", "--address", "17", "--json"}
         << 0
@@ -284,15 +288,16 @@ void TstCli::search()
     PtyPair silent;
     SimProcess line;
     SimProcess echoing;
+    SimProcess commands;
     QVERIFY(current.start({}) && older.start(Older + QStringList{"--baud", "115200"}));
     const QString linePort = line.startPty({"--protocol", "three-letter", "--address", "3,17"});
     const QString echoingPort = echoing.startPty({"--protocol", "three-letter", "--address", "12", "--echo"});
-    QVERIFY(!linePort.isEmpty() && !echoingPort.isEmpty());
-    const QList<std::pair<QString, QString>> places{{"CURRENT", current.port},
-                                                    {"OLDER", older.port},
-                                                    {"SILENT", silent.slavePath()},
-                                                    {"LINE", linePort},
-                                                    {"ECHOING", echoingPort}};
+    const QString commandsPort =
+        commands.startPty({"--protocol", "three-letter", "--address", "12", "--echo-commands"});
+    QVERIFY(!linePort.isEmpty() && !echoingPort.isEmpty() && !commandsPort.isEmpty());
+    const QList<std::pair<QString, QString>> places{
+        {"CURRENT", current.port}, {"OLDER", older.port},    {"SILENT", silent.slavePath()},
+        {"LINE", linePort},        {"ECHOING", echoingPort}, {"COMMANDS", commandsPort}};
     for (const auto& [name, path] : places) {
         ports.replace(name, path);
         args.replaceInStrings(name, path);

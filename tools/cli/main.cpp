@@ -362,7 +362,7 @@ int main(int argc, char* argv[])
         "for instruments of the three-letter dialect on a serial line: at bus address N (0 to 32), or\n"
         "else at the first address from 0 up that answers. search then searches serial ports only, with\n"
         "the dialect's factory: a plain device, then each address from 0 to 32, on every port and baud\n"
-        "rate; the first that answers on a port is listed.\n"
+        "rate; every address that answers on a port is listed.\n"
         "Exit status: 0 success, 2 usage, 3 no such port, 4 no answer or nothing found, 5 wrong answer,\n"
         "1 other failure."));
     parser.addHelpOption();

@@ -18,6 +18,8 @@ void SimThreeLetterBus::addOptions(QCommandLineParser& parser)
          QStringLiteral("Three-letter: bus addresses of the instruments on the line, 0 to 99."),
          QStringLiteral("N[,M...]"), QStringLiteral("1")},
         {QStringLiteral("echo"), QStringLiteral("Three-letter: the line echoes every line it carries.")},
+        {QStringLiteral("echo-commands"),
+         QStringLiteral("Three-letter: each instrument echoes the lines addressed to it, not empty ones.")},
         {QStringLiteral("service-password"), QStringLiteral("Three-letter: password of the service mode."),
          QStringLiteral("TEXT"), QStringLiteral("1111")},
         {QStringLiteral("admin-password"),
@@ -90,6 +92,7 @@ bool SimThreeLetterBus::configure(const QCommandLineParser& parser, QString* err
         loader->setImagePath(parser.value(QStringLiteral("loader-image")));
     }
     setEcho(parser.isSet(QStringLiteral("echo")));
+    setCommandEcho(parser.isSet(QStringLiteral("echo-commands")));
     setVerbose(parser.isSet(QStringLiteral("verbose")));
     return true;
 }
@@ -157,10 +160,14 @@ QByteArray SimThreeLetterBus::respond(const QByteArray& bytes)
         if (m_verbose) {
             log("<-", line);
         }
-        if (m_echo) {
+        QByteArray command;
+        SimThreeLetter* target = addressee(line, &command);
+        if (m_echo || (m_commandEcho && target)) {
             answers += line;
         }
-        answers += handleLine(line);
+        if (target) {
+            answers += target->handle(command);
+        }
     }
     return answers;
 }
@@ -177,10 +184,10 @@ void SimThreeLetterBus::feed(const QByteArray& bytes)
     emit output(answers);
 }
 
-QByteArray SimThreeLetterBus::handleLine(const QByteArray& line)
+SimThreeLetter* SimThreeLetterBus::addressee(const QByteArray& line, QByteArray* command) const
 {
     if (!line.endsWith("\r\n") || !line.startsWith('U')) {
-        return {};
+        return nullptr;
     }
     const QByteArray body = line.left(line.size() - 2);
     int digits = 1;
@@ -188,10 +195,10 @@ QByteArray SimThreeLetterBus::handleLine(const QByteArray& line)
         ++digits;
     }
     if (digits == 1) {
-        return {};
+        return nullptr;
     }
-    SimThreeLetter* target = instrument(body.mid(1, digits - 1).toInt());
-    return target ? target->handle(body.mid(digits)) : QByteArray();
+    *command = body.mid(digits);
+    return instrument(body.mid(1, digits - 1).toInt());
 }
 
 void SimThreeLetterBus::log(const char* direction, const QByteArray& bytes) const

@@ -35,6 +35,9 @@ public:
 
     void setEcho(bool echo) { m_echo = echo; }
     bool echo() const { return m_echo; }
+    // Each instrument returns the command lines addressed to it before its answer; an empty line, or one
+    // for an address nobody has, comes back from nobody.
+    void setCommandEcho(bool echo) { m_commandEcho = echo; }
     void setVerbose(bool verbose) { m_verbose = verbose; }
 
     QByteArray respond(const QByteArray& bytes);
@@ -47,13 +50,16 @@ signals:
     void output(const QByteArray& bytes);
 
 private:
-    QByteArray handleLine(const QByteArray& line);
+    // The instrument a line is addressed to, and the command for it (the line without "U", the address
+    // and CR LF); null when nobody has the address.
+    SimThreeLetter* addressee(const QByteArray& line, QByteArray* command) const;
     SimThreeLetter* loading() const;
     void log(const char* direction, const QByteArray& bytes) const;
 
     QList<SimThreeLetter*> m_instruments;
     QByteArray m_input;
     bool m_echo = false;
+    bool m_commandEcho = false;
     bool m_verbose = false;
 };
 
