@@ -323,11 +323,15 @@ void DataFeedWidget::clearContents()
 
 void DataFeedWidget::clearFeed()
 {
-    if (ui->tableWidget->feedModel()->rowCount() == 0) {
+    const int rows = ui->tableWidget->feedModel()->rowCount();
+    if (rows == 0) {
         return;
     }
-    ConfirmationDialog dialog(QStringLiteral("Do you want to clear all the data?"), QStringLiteral("No"),
-                              QStringLiteral("Yes"), window());
+    // Says what goes, and a key press alone keeps it: every captured result would be lost at once.
+    const QString question = rows == 1 ? QStringLiteral("Delete the only result of the data feed?")
+                                       : QStringLiteral("Delete all %1 results of the data feed?").arg(rows);
+    ConfirmationDialog dialog(question, QStringLiteral("No"), QStringLiteral("Yes"), window());
+    dialog.setDefaultButton(ConfirmationDialog::DefaultButton::Cancel);
     if (dialog.exec() != QDialog::Accepted) {
         return;
     }

@@ -446,6 +446,8 @@ void TstPages::clearContents_data()
 
     QTest::newRow("feed, yes") << QByteArray("feedButton") << 2 << "Yes" << 0 << true << false;
     QTest::newRow("display, no") << QByteArray("displayButton") << 2 << "No" << 2 << true << false;
+    QTest::newRow("Enter alone keeps the rows")
+        << QByteArray("feedButton") << 2 << ModalAnswerer::EnterKey << 2 << true << false;
     QTest::newRow("empty feed asks nothing") << QByteArray("feedButton") << 0 << "Yes" << 0 << false << false;
     QTest::newRow("terminal clears the log only")
         << QByteArray("terminalButton") << 2 << "Yes" << 2 << false << false;
@@ -481,7 +483,7 @@ void TstPages::clearContents()
     }
 
     QCOMPARE(answerer.texts,
-             asked ? QStringList{QStringLiteral("Do you want to clear all the data?")} : QStringList());
+             asked ? QStringList{QStringLiteral("Delete all 2 results of the data feed?")} : QStringList());
     QCOMPARE(datafeedRows().size(), rowsAfter);
     QVERIFY(logs.exec() && logs.next());
     QCOMPARE(logs.value(0).toInt() == 0, terminal && !byExport);
