@@ -241,8 +241,14 @@ void TstPages::feedPage()
 void TstPages::displayShowsEveryResultFeedOnlySignificant()
 {
     auto* label = child<QLabel>(m_page.get(), "displayValueLabel");
+    auto* notice = child<QLabel>(m_page.get(), "displayNoticeLabel");
+    // No reading without a connected instrument: the display says so until one is connected.
+    m_device->disconnectDevice();
     showPage("displayButton");
     QVERIFY(m_page->isDisplayTimerActive());
+    QVERIFY(label->isHidden() && !notice->isHidden());
+    QVERIFY(m_device->connectDevice(false));
+    QVERIFY(!label->isHidden() && notice->isHidden());
 
     // Requests with stability flag keep the display current and store nothing.
     QTRY_COMPARE(label->text(), QStringLiteral("12.50kg"));
@@ -275,6 +281,11 @@ void TstPages::displayShowsEveryResultFeedOnlySignificant()
     QVERIFY(m_page->isDisplayTimerActive());
     m_page->hide();
     QVERIFY(!m_page->isDisplayTimerActive());
+
+    // Nor with none at all; the last reading does not stay behind.
+    CDeviceController::instance()->setCurrentDevice(nullptr);
+    QVERIFY(label->isHidden() && !notice->isHidden());
+    QCOMPARE(label->text(), QString());
 }
 
 void TstPages::terminalPage()
