@@ -13,6 +13,7 @@
 #include <QApplication>
 #include <QDateTime>
 #include <QDialog>
+#include <QDir>
 #include <QFile>
 #include <QScreen>
 #include <QTextStream>
@@ -121,19 +122,24 @@ bool ApplicationController::startExport()
     settings->autoSendUnit.setEnabled(false);
 
     if (settings->saveToFile.value()) {
-        emit clearContents();
-        auto opened = std::make_unique<QFile>(filePath);
-        if (filePath.isEmpty() ||
-            !opened->open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text)) {
-            qCWarning(lcController) << "cannot open the export file" << filePath << opened->errorString();
+        if (!openExportFile()) {
             settings->autoSend.setEnabled(true);
             settings->autoSendInterval.setEnabled(true);
             settings->autoSendUnit.setEnabled(true);
             return false;
         }
-        file = std::move(opened);
-        stream = std::make_unique<QTextStream>(file.get());
-        stream->setCodec("UTF-8");
+        // The feed's own question: whatever the answer, the file keeps what it holds and receives
+        // the results of this capture only.
+        emit clearContents();
+        m_writtenCount = dataFeed ? dataFeed->nextCount() - 1 : 0;
+        m_writeFailureReported = false;
+        if (dataFeed) {
+            // Rows that come back after a reset of the model are found as well as inserted ones.
+            const DataFeedTableModel* model = dataFeed->feedModel();
+            m_rowsConnections = {
+                connect(model, &QAbstractItemModel::rowsInserted, this, &ApplicationController::writeNewRows),
+                connect(model, &QAbstractItemModel::modelReset, this, &ApplicationController::writeNewRows)};
+        }
     }
 
     if (settings->pasteToCursor.value()) {
@@ -149,6 +155,73 @@ bool ApplicationController::startExport()
     m_exporting = true;
     emit exportStarted();
     return true;
+}
+
+bool ApplicationController::openExportFile()
+{
+    if (filePath.isEmpty()) {
+        qCWarning(lcController) << "no export file chosen";
+        return false;
+    }
+    // Opened to add at the end: a capture never empties a file unless the user says so.
+    auto opened = std::make_unique<QFile>(filePath);
+    if (!opened->open(QIODevice::Append | QIODevice::Text)) {
+        qCWarning(lcController) << "cannot open the export file" << filePath << opened->errorString();
+        return false;
+    }
+    if (opened->size() > 0) {
+        const QString question =
+            QStringLiteral("<b>%1</b> already holds data.<br>Append the new results to it, or replace "
+                           "everything it holds?")
+                .arg(QDir::toNativeSeparators(filePath).toHtmlEscaped());
+        ConfirmationDialog dialog(question, QStringLiteral("Append"), QStringLiteral("Replace"),
+                                  QApplication::activeWindow());
+        dialog.setDefaultButton(ConfirmationDialog::DefaultButton::Cancel);
+        if (dialog.exec() == QDialog::Accepted && !opened->resize(0)) {
+            qCWarning(lcController) << "cannot empty the export file" << filePath << opened->errorString();
+            return false;
+        }
+    }
+    file = std::move(opened);
+    stream = std::make_unique<QTextStream>(file.get());
+    stream->setCodec("UTF-8");
+    return true;
+}
+
+void ApplicationController::writeNewRows()
+{
+    if (!stream || !dataFeed) {
+        return;
+    }
+    const QAbstractItemModel* model = dataFeed->model();
+    const int rows = model->rowCount();
+    if (rows == 0) {
+        // Cleared: the numbering starts again at 1.
+        m_writtenCount = 0;
+        return;
+    }
+    const auto countAt = [model](int row) {
+        return model->index(row, DataFeedTableModel::CountColumn).data().toLongLong();
+    };
+    // New rows come at the end; a row put back after its deletion has been written already.
+    int first = rows;
+    while (first > 0 && countAt(first - 1) > m_writtenCount) {
+        --first;
+    }
+    if (first == rows) {
+        return;
+    }
+    writeRows(*stream, first, rows - 1);
+    m_writtenCount = countAt(rows - 1);
+    // Flushed to the system at once (the text stream flushes its file too), so that a closed or
+    // killed program leaves every result sent so far in the file.
+    stream->flush();
+    if ((stream->status() != QTextStream::Ok || file->error() != QFileDevice::NoError) &&
+        !m_writeFailureReported) {
+        m_writeFailureReported = true;
+        qCWarning(lcController) << "the export file was not written completely:" << filePath
+                                << file->errorString();
+    }
 }
 
 void ApplicationController::showStopDialog()
@@ -184,12 +257,9 @@ bool ApplicationController::stopExport()
             finish = dialog.exec() == QDialog::Accepted;
         }
         // CANCEL: the capture goes on exactly as it was, its controls and the typing included.
+        // FINISH: every result is in the file already.
         if (!finish) {
             return false;
-        }
-        if (!writeTable(*stream)) {
-            qCWarning(lcController) << "the export file was not written completely:" << filePath
-                                    << file->errorString();
         }
     }
     SettingsController* settings = SettingsController::instance();
@@ -203,6 +273,10 @@ bool ApplicationController::stopExport()
 
 void ApplicationController::finishExport()
 {
+    for (const QMetaObject::Connection& connection : qAsConst(m_rowsConnections)) {
+        disconnect(connection);
+    }
+    m_rowsConnections.clear();
     if (stream) {
         stream->flush();
         stream.reset();
@@ -218,12 +292,13 @@ void ApplicationController::finishExport()
     emit exportStopped();
 }
 
-QString ApplicationController::askForFile() const
+QString ApplicationController::askForFile(bool appending) const
 {
     if (m_fileChooser) {
         return m_fileChooser();
     }
     PelmFileDialog dialog(QStringLiteral("FilePath"), QApplication::activeWindow());
+    dialog.setOption(QFileDialog::DontConfirmOverwrite, appending);
     return dialog.saveFile(QString::fromLatin1(FileFilter));
 }
 
@@ -259,6 +334,16 @@ bool ApplicationController::writeTable(QTextStream& out) const
     if (!dataFeed) {
         return true;
     }
+    writeRows(out, 0, dataFeed->model()->rowCount() - 1);
+    out.flush();
+    return out.status() == QTextStream::Ok;
+}
+
+void ApplicationController::writeRows(QTextStream& out, int first, int last) const
+{
+    if (!dataFeed) {
+        return;
+    }
     const SettingsController* settings = SettingsController::instance();
     const QString fieldDelimiter = settings->fieldDelimiter();
     const QString lineEnd = settings->lineDelimiter();
@@ -269,7 +354,7 @@ bool ApplicationController::writeTable(QTextStream& out) const
             shown.append(column);
         }
     }
-    for (int row = 0; row < model->rowCount(); ++row) {
+    for (int row = first; row <= last; ++row) {
         for (int i = 0; i < shown.size(); ++i) {
             const QString text = model->index(row, shown.at(i)).data(Qt::DisplayRole).toString();
             out << ExportField::quoted(text, fieldDelimiter, lineEnd);
@@ -279,8 +364,6 @@ bool ApplicationController::writeTable(QTextStream& out) const
         }
         out << lineEnd;
     }
-    out.flush();
-    return out.status() == QTextStream::Ok;
 }
 
 void ApplicationController::chooseFile(bool enabled)
@@ -290,7 +373,7 @@ void ApplicationController::chooseFile(bool enabled)
         emit newFilePath(filePath);
         return;
     }
-    const QString chosen = askForFile();
+    const QString chosen = askForFile(true);
     if (chosen.isEmpty()) {
         SettingsController::instance()->saveToFile.setState(false);
         return;

@@ -8,6 +8,7 @@
 #include <QPointer>
 #include <QString>
 #include <QTimer>
+#include <QVector>
 
 #include <functional>
 #include <memory>
@@ -84,7 +85,15 @@ private:
     void showStopDialog();
     bool feedIsEmpty() const;
     void finishExport();
-    QString askForFile() const;
+    // appending: the file is only added to (after the export's own question), so the dialog does not
+    // ask about replacing it.
+    QString askForFile(bool appending = false) const;
+    // Writes rows first to last of the captured table as writeTable does.
+    void writeRows(QTextStream& out, int first, int last) const;
+    // Opens the export file to add to what it holds, or empties it when the user chooses so.
+    bool openExportFile();
+    // Writes the rows stored since the last written one, flushed at once.
+    void writeNewRows();
 
     QTimer autoSendTimer;
     QString filePath;
@@ -97,6 +106,10 @@ private:
 
     bool m_exporting = false;
     QMetaObject::Connection m_pasteConnection;
+    QVector<QMetaObject::Connection> m_rowsConnections;
+    // The COUNT of the last row written to the export file; rows up to it were there before.
+    qint64 m_writtenCount = 0;
+    bool m_writeFailureReported = false;
     StopDialogFactory m_stopDialogFactory;
     FileChooser m_fileChooser;
     FinishQuestion m_finishQuestion;

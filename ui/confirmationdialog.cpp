@@ -3,6 +3,8 @@
 
 #include "platform/logcategories.h"
 
+#include <QStyle>
+
 ConfirmationDialog::ConfirmationDialog(const QString& message, const QString& cancelText,
                                        const QString& confirmText, QWidget* parent)
     : QDialog(parent), ui(new Ui::ConfirmationDialog)
@@ -24,9 +26,25 @@ ConfirmationDialog::ConfirmationDialog(const QString& message, const QString& ca
         ui->buttonsLayout->invalidate();
         ui->cancelButton->setDefault(true);
     } else {
-        ui->confirmButton->setDefault(true);
+        setDefaultButton(DefaultButton::Confirm);
     }
     qCDebug(lcUi) << message << cancelText << confirmText;
+}
+
+void ConfirmationDialog::setDefaultButton(DefaultButton button)
+{
+    if (ui->confirmButton->isHidden()) {
+        return;
+    }
+    const bool confirm = button == DefaultButton::Confirm;
+    ui->confirmButton->setDefault(confirm);
+    ui->cancelButton->setDefault(!confirm);
+    // The green look goes with Enter, so that the emphasised button is the one a key press gives.
+    for (QPushButton* b : {ui->confirmButton, ui->cancelButton}) {
+        b->setProperty("primary", b->isDefault());
+        b->style()->unpolish(b);
+        b->style()->polish(b);
+    }
 }
 
 ConfirmationDialog::~ConfirmationDialog()

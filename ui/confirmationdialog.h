@@ -16,6 +16,15 @@ public:
                        QWidget* parent = nullptr);
     ~ConfirmationDialog() override;
 
+    // The button that Enter presses, drawn green. The confirm button unless a question asks for
+    // the safe answer instead, as one that would delete something the user made does.
+    enum class DefaultButton
+    {
+        Confirm,
+        Cancel
+    };
+    void setDefaultButton(DefaultButton button);
+
 private:
     Ui::ConfirmationDialog* ui;
 };

@@ -92,6 +92,8 @@ DataFeedWidget::DataFeedWidget(QWidget* parent) : QWidget(parent), ui(new Ui::Da
     CBalanceController* balance = CBalanceController::instance();
     connect(balance, &CBalanceController::significantResultReceived, this, &DataFeedWidget::receiveResult);
     connect(balance, &CBalanceController::anyResultReceived, this, &DataFeedWidget::showAnyResult);
+    connect(balance, &CControllerInterface::currentDeviceChanged, this, &DataFeedWidget::updateDisplayNotice);
+    connect(balance, &CControllerInterface::deviceStateChanged, this, &DataFeedWidget::updateDisplayNotice);
     displayTimer.setInterval(DisplayIntervalMs);
     connect(&displayTimer, &QTimer::timeout, this, &DataFeedWidget::askForDisplayResult);
     connect(ui->mainStack, &QStackedWidget::currentChanged, this, &DataFeedWidget::updateDisplayTimer);
@@ -138,6 +140,7 @@ DataFeedWidget::DataFeedWidget(QWidget* parent) : QWidget(parent), ui(new Ui::Da
                                                                            : QString());
     });
 
+    updateDisplayNotice();
     setDisplay(true);
 }
 
@@ -216,12 +219,27 @@ void DataFeedWidget::showAnyResult(Measurement m)
 {
     qCDebug(lcUi) << "any result received";
     if (isDisplayShown()) {
+        updateDisplayNotice();
         ui->displayValueLabel->setText(m.valueText() + m.unit);
     }
 }
 
+void DataFeedWidget::updateDisplayNotice()
+{
+    const CDevice* device = CControllerInterface::currentDevice();
+    const bool connected = device && device->state() == STATE_CONNECTED;
+    if (!connected) {
+        // The last reading is not the instrument's weight any more; a new one comes when it is back.
+        ui->displayValueLabel->clear();
+    }
+    ui->displayValueLabel->setVisible(connected);
+    ui->displayNoticeLabel->setVisible(!connected);
+}
+
 void DataFeedWidget::askForDisplayResult()
 {
+    // Also catches a device that went without a word (one being reconnected quietly, or deleted).
+    updateDisplayNotice();
     // Without a connected, idle instrument every tick would only raise a refusal.
     const CDevice* device = CControllerInterface::currentDevice();
     if (!device || device->state() != STATE_CONNECTED || device->busy()) {
@@ -323,11 +341,15 @@ void DataFeedWidget::clearContents()
 
 void DataFeedWidget::clearFeed()
 {
-    if (ui->tableWidget->feedModel()->rowCount() == 0) {
+    const int rows = ui->tableWidget->feedModel()->rowCount();
+    if (rows == 0) {
         return;
     }
-    ConfirmationDialog dialog(QStringLiteral("Do you want to clear all the data?"), QStringLiteral("No"),
-                              QStringLiteral("Yes"), window());
+    // Says what goes, and a key press alone keeps it: every captured result would be lost at once.
+    const QString question = rows == 1 ? QStringLiteral("Delete the only result of the data feed?")
+                                       : QStringLiteral("Delete all %1 results of the data feed?").arg(rows);
+    ConfirmationDialog dialog(question, QStringLiteral("No"), QStringLiteral("Yes"), window());
+    dialog.setDefaultButton(ConfirmationDialog::DefaultButton::Cancel);
     if (dialog.exec() != QDialog::Accepted) {
         return;
     }

@@ -59,6 +59,8 @@ protected:
 
 private:
     void showAnyResult(Measurement m);
+    // A reading is shown only from a connected instrument; without one the display says so.
+    void updateDisplayNotice();
     void askForDisplayResult();
     void updateDisplayTimer();
     void setFullScreen(bool on);

@@ -9,6 +9,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QTimer>
 #include <QtTest>
@@ -18,7 +19,8 @@
 // What a test does to widgets as their user.
 
 // Answers the modal windows and popup menus that come up, as a user does, and keeps what they said:
-// a question or notice by its button of the given text (none: closed unanswered), a popup menu by
+// a question or notice by its button of the given text (EnterKey: the Return key; none: closed
+// unanswered), a popup menu by
 // its entry of that text (none: escaped), a message box by its first button, and any other modal
 // window by `other`, whose text (if any) is kept too. It polls, because each runs its own event
 // loop, and stops by itself after `polls` turns.
@@ -26,6 +28,7 @@ class ModalAnswerer : public QObject
 {
 public:
     using Other = std::function<QString(QWidget*)>;
+    static constexpr const char* EnterKey = "<Enter>";
 
     explicit ModalAnswerer(const QString& choice = QString(), Other other = {}, int polls = 500)
         : m_choice(choice), m_other(std::move(other)), m_polls(polls)
@@ -57,7 +60,14 @@ private:
             for (QPushButton* button : buttons) {
                 chosen = button->isVisible() && button->text() == m_choice ? button : chosen;
             }
-            chosen ? chosen->click() : question->done(-1);
+            if (m_choice == QLatin1String(EnterKey) && m_entered != question) {
+                // A question that Return does not close is closed unanswered at the next turn.
+                m_entered = question;
+                QWidget* focus = question->focusWidget();
+                QTest::keyClick(focus ? focus : question, Qt::Key_Return);
+            } else {
+                chosen ? chosen->click() : question->done(-1);
+            }
         } else if (auto* box = qobject_cast<QMessageBox*>(modal)) {
             texts << QStringList{box->windowTitle(), box->text(), box->informativeText()}.join(
                 QLatin1Char('|'));
@@ -74,6 +84,7 @@ private:
     }
 
     QString m_choice;
+    QPointer<QWidget> m_entered;
     Other m_other;
     int m_polls;
     QTimer m_timer;

@@ -85,7 +85,8 @@ private slots:
     void feedPage();
     void displayShowsEveryResultFeedOnlySignificant();
     void terminalPage();
-    void fileExportAtFinish();
+    void fileExport_data();
+    void fileExport();
     void pasteToTextField();
     void startRefusedWithoutDevice();
     void clearContents_data();
@@ -240,8 +241,14 @@ void TstPages::feedPage()
 void TstPages::displayShowsEveryResultFeedOnlySignificant()
 {
     auto* label = child<QLabel>(m_page.get(), "displayValueLabel");
+    auto* notice = child<QLabel>(m_page.get(), "displayNoticeLabel");
+    // No reading without a connected instrument: the display says so until one is connected.
+    m_device->disconnectDevice();
     showPage("displayButton");
     QVERIFY(m_page->isDisplayTimerActive());
+    QVERIFY(label->isHidden() && !notice->isHidden());
+    QVERIFY(m_device->connectDevice(false));
+    QVERIFY(!label->isHidden() && notice->isHidden());
 
     // Requests with stability flag keep the display current and store nothing.
     QTRY_COMPARE(label->text(), QStringLiteral("12.50kg"));
@@ -274,6 +281,11 @@ void TstPages::displayShowsEveryResultFeedOnlySignificant()
     QVERIFY(m_page->isDisplayTimerActive());
     m_page->hide();
     QVERIFY(!m_page->isDisplayTimerActive());
+
+    // Nor with none at all; the last reading does not stay behind.
+    CDeviceController::instance()->setCurrentDevice(nullptr);
+    QVERIFY(label->isHidden() && !notice->isHidden());
+    QCOMPARE(label->text(), QString());
 }
 
 void TstPages::terminalPage()
@@ -341,42 +353,76 @@ void TstPages::terminalPage()
     QVERIFY(!view->isLineMode());
 }
 
-void TstPages::fileExportAtFinish()
+void TstPages::fileExport_data()
 {
+    // One answer to both questions, the file's (Append or Replace) and then the feed's (Yes or No);
+    // a question without that button is closed unanswered.
+    QTest::addColumn<QString>("answer");
+    QTest::addColumn<bool>("feedCleared");
+    QTest::addColumn<bool>("fileKept");
+    QTest::newRow("feed cleared, file appended to") << "Yes" << true << true;
+    QTest::newRow("feed kept, file appended to") << "No" << false << true;
+    QTest::newRow("Enter keeps both") << ModalAnswerer::EnterKey << false << true;
+    QTest::newRow("file replaced") << "Replace" << false << false;
+}
+
+void TstPages::fileExport()
+{
+    QFETCH(QString, answer);
+    QFETCH(bool, feedCleared);
+    QFETCH(bool, fileKept);
+
     m_transfer = std::make_unique<TransferWidget>();
     // The options the page sets: count, id and date added, unit left out, comma and semicolon.
     for (const char* box : {"countBox", "idBox", "dateBox", "unitBox", "betweenComma", "afterSemicolon"}) {
         child<QAbstractButton>(m_transfer.get(), box)->click();
     }
+    // A finished capture in the file, and its row still in the feed.
     m_chosenFile = m_db.filePath(QStringLiteral("capture.csv"));
-    QFile::remove(m_chosenFile);
+    const QByteArray finished = ",1,12-06-2026,123456,9.99;";
+    QFile earlier(m_chosenFile);
+    QVERIFY(earlier.open(QIODevice::WriteOnly | QIODevice::Truncate) && earlier.write(finished) > 0);
+    earlier.close();
+    QVERIFY(CBalanceController::instance()->result());
+    QTRY_COMPARE(datafeedRows().size(), 1);
     child<QCheckBox>(m_transfer.get(), "fileBox")->click();
     QCOMPARE(child<QLabel>(m_transfer.get(), "fileLabel")->text(), QStringLiteral("capture.csv"));
 
     // Started on the transfer page, the export goes on in the data feed.
     QSignalSpy toData(m_transfer.get(), &TransferWidget::changeToData);
+    ModalAnswerer answerer(answer);
     child<QPushButton>(m_transfer.get(), "startButton")->click();
     QVERIFY(ApplicationController::instance()->isExporting());
     QCOMPARE(toData.count(), 1);
+    QCOMPARE(answerer.texts.size(), 2);
+    QVERIFY2(answerer.texts.first().contains(m_chosenFile), qPrintable(answerer.texts.first()));
+    QCOMPARE(answerer.texts.last(), QStringLiteral("Delete the only result of the data feed?"));
+    QCOMPARE(fileBytes(m_chosenFile), fileKept ? finished : QByteArray());
+
+    // Each result is in the file as soon as it is stored, while the file is still open.
     auto* autoLabel = child<QLabel>(part("exportBottomContext"), "startStopLabel");
     auto* startLabel = child<QLabel>(part("terminalBottomContext"), "startStopLabel");
     QCOMPARE(autoLabel->text() + startLabel->text(), QStringLiteral("STOPSTOP"));
-    click(part("exportBottomContext"), "sendFrame");
-    QTRY_COMPARE(datafeedRows().size(), 1);
-    m_instrument->setWeight(13.0);
-    click(part("exportBottomContext"), "sendFrame");
-    QTRY_COMPARE(datafeedRows().size(), 2);
-    QCOMPARE(fileBytes(m_chosenFile), QByteArray());
+    const int first = feedCleared ? 1 : 2;
+    const QString line = QStringLiteral(",%1,") +
+                         QDate::currentDate().toString(QStringLiteral("MM-dd-yyyy")) +
+                         QStringLiteral(",123456,%2;");
+    QByteArray expected = fileKept ? finished : QByteArray();
+    const double weights[] = {12.5, 13.0};
+    for (int i = 0; i < 2; ++i) {
+        m_instrument->setWeight(weights[i]);
+        click(part("exportBottomContext"), "sendFrame");
+        expected += line.arg(first + i).arg(weights[i], 0, 'f', 2).toUtf8();
+        QTRY_COMPARE(fileBytes(m_chosenFile), expected);
+    }
 
-    // Written when the export finishes.
+    // FINISH adds nothing more.
     click(part("terminalBottomContext"), "startStopFrame");
     QVERIFY(!ApplicationController::instance()->isExporting());
     QCOMPARE(autoLabel->text() + startLabel->text(), QStringLiteral("AUTO SENDSTART"));
     QCOMPARE(m_finishQuestions.size(), 1);
     QVERIFY(m_finishQuestions.first().endsWith(m_chosenFile));
-    const QString date = QDate::currentDate().toString(QStringLiteral("MM-dd-yyyy"));
-    QCOMPARE(QString::fromUtf8(fileBytes(m_chosenFile)),
-             QStringLiteral(",1,%1,123456,12.50;,2,%1,123456,13.00;").arg(date));
+    QCOMPARE(fileBytes(m_chosenFile), expected);
 
     child<QCheckBox>(m_transfer.get(), "fileBox")->click();
     QCOMPARE(child<QLabel>(m_transfer.get(), "fileLabel")->text(), QString());
@@ -446,6 +492,8 @@ void TstPages::clearContents_data()
 
     QTest::newRow("feed, yes") << QByteArray("feedButton") << 2 << "Yes" << 0 << true << false;
     QTest::newRow("display, no") << QByteArray("displayButton") << 2 << "No" << 2 << true << false;
+    QTest::newRow("Enter alone keeps the rows")
+        << QByteArray("feedButton") << 2 << ModalAnswerer::EnterKey << 2 << true << false;
     QTest::newRow("empty feed asks nothing") << QByteArray("feedButton") << 0 << "Yes" << 0 << false << false;
     QTest::newRow("terminal clears the log only")
         << QByteArray("terminalButton") << 2 << "Yes" << 2 << false << false;
@@ -481,7 +529,7 @@ void TstPages::clearContents()
     }
 
     QCOMPARE(answerer.texts,
-             asked ? QStringList{QStringLiteral("Do you want to clear all the data?")} : QStringList());
+             asked ? QStringList{QStringLiteral("Delete all 2 results of the data feed?")} : QStringList());
     QCOMPARE(datafeedRows().size(), rowsAfter);
     QVERIFY(logs.exec() && logs.next());
     QCOMPARE(logs.value(0).toInt() == 0, terminal && !byExport);
