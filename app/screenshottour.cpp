@@ -170,6 +170,13 @@ void ScreenshotTour::start()
     // Last: the upload takes the instrument into its loader.
     if (device && device->state() == STATE_CONNECTED) {
         addFirmwareUpload(main);
+    } else if (capture) {
+        // TARE pressed with no instrument, as a user does; last, as the status line keeps the notice a while.
+        add(QStringLiteral("data-capture-notice"), [this, main, capture] {
+            clickButton(main, "dataCaptureButton");
+            clickButton(capture, "displayButton");
+            clickFrame("tareFrame");
+        });
     }
 
     // The first view waits for the warm-up results as well.

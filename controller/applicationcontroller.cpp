@@ -67,14 +67,10 @@ void ApplicationController::setTimerInterval()
     autoSendTimer.setInterval(int(qMin<qint64>(ms, std::numeric_limits<int>::max())));
 }
 
-void ApplicationController::send()
+bool ApplicationController::send()
 {
     CBalanceController* balance = CBalanceController::instance();
-    if (SettingsController::instance()->stableOnly.value()) {
-        balance->stableResult();
-    } else {
-        balance->result();
-    }
+    return SettingsController::instance()->stableOnly.value() ? balance->stableResult() : balance->result();
 }
 
 void ApplicationController::setAuto(bool start)

@@ -60,7 +60,8 @@ public:
     CursorPaste& keyboardOutput() { return cursorPaste; }
 
 public slots:
-    void send();
+    // Asks for one result; false when the controllers refused the request.
+    bool send();
     bool startExport();
     bool stopExport();
     void restartTimer();

@@ -24,6 +24,8 @@ public:
 
     bool isEnabled() const { return m_enabled; }
     bool isReconnecting() const;
+    // Whether an instrument is being brought back, without creating the instance where there is none.
+    static bool anyReconnecting() { return s_instance && s_instance->isReconnecting(); }
     // Tests shorten the pauses.
     void setPauses(int firstMs, int longestMs);
 

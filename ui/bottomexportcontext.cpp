@@ -2,16 +2,15 @@
 #include "ui_bottomexportcontext.h"
 
 #include "controller/applicationcontroller.h"
-#include "controller/cbalancecontroller.h"
 #include "ui/icontint.h"
 #include "ui/panelkit.h"
+#include "ui/requestnotice.h"
 #include "ui/startstopcontrol.h"
 
 BottomExportContext::BottomExportContext(QWidget* parent) : QWidget(parent), ui(new Ui::BottomExportContext)
 {
     ui->setupUi(this);
     ApplicationController* app = ApplicationController::instance();
-    CBalanceController* balance = CBalanceController::instance();
 
     IconTint::tintButton(ui->timerFrameB, QColor(QStringLiteral("#ff4141")));
     PanelKit::makeFrameButton(ui->startStopFrame, ui->startStopLabel);
@@ -25,10 +24,12 @@ BottomExportContext::BottomExportContext(QWidget* parent) : QWidget(parent), ui(
     new StartStopControl(ui->startStopFrame, ui->startStopFrameB, ui->startStopLabel,
                          QStringLiteral("AUTO SEND"), QStringLiteral("AUTO"), QStringLiteral("AUTO"));
     connect(ui->clearFrame, &ClickableFrame::clicked, this, &BottomExportContext::clearContents);
-    connect(ui->sendFrame, &ClickableFrame::clicked, app, &ApplicationController::send);
-    connect(ui->tareFrame, &ClickableFrame::clicked, balance, &CBalanceController::sendST);
-    connect(ui->zeroFrame, &ClickableFrame::clicked, balance, &CBalanceController::sendSZ);
-    connect(ui->onOffFrame, &ClickableFrame::clicked, balance, &CBalanceController::sendSS);
+    // Through the notice, so that a request that does not go through is told, not lost.
+    RequestNotice* requests = RequestNotice::instance();
+    connect(ui->sendFrame, &ClickableFrame::clicked, requests, &RequestNotice::send);
+    connect(ui->tareFrame, &ClickableFrame::clicked, requests, &RequestNotice::tare);
+    connect(ui->zeroFrame, &ClickableFrame::clicked, requests, &RequestNotice::zero);
+    connect(ui->onOffFrame, &ClickableFrame::clicked, requests, &RequestNotice::onOff);
     connect(ui->exportFrame, &ClickableFrame::clicked, app, &ApplicationController::saveData);
     connect(app, &ApplicationController::elapsedTimeSig, ui->timeLabel,
             [this](int seconds) { ui->timeLabel->setText(PanelKit::elapsedText(seconds)); });

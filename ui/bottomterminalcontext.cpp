@@ -2,9 +2,9 @@
 #include "ui_bottomterminalcontext.h"
 
 #include "controller/applicationcontroller.h"
-#include "controller/cbalancecontroller.h"
 #include "ui/icontint.h"
 #include "ui/panelkit.h"
+#include "ui/requestnotice.h"
 #include "ui/startstopcontrol.h"
 
 BottomTerminalContext::BottomTerminalContext(QWidget* parent)
@@ -41,5 +41,5 @@ void BottomTerminalContext::pasteCommand(QString command)
 
 void BottomTerminalContext::sendCommand()
 {
-    CBalanceController::instance()->sendString(ui->commandLine->text() + QStringLiteral("\r\n"));
+    RequestNotice::instance()->sendCommand(ui->commandLine->text());
 }

@@ -11,6 +11,7 @@
 #include "ui/datafeedwidget.h"
 #include "ui/devicewidget.h"
 #include "ui/icontint.h"
+#include "ui/requestnotice.h"
 #include "ui/transferwidget.h"
 #include "ui_mainwindow.h"
 
@@ -155,6 +156,14 @@ void MainWindow::setUpStatusLine()
     });
     connect(CBalanceController::instance(), &CControllerInterface::commandFinished, this,
             [this](int result, int command) { updateStatus(result, command); });
+    // A request given by hand that did not go through is told here, beside the connection it needed.
+    ui->noticeLabel->setMinimumWidth(1);
+    const auto showNotice = [this](const QString& text) {
+        ui->noticeLabel->setText(text);
+        ui->noticeLabel->setVisible(!text.isEmpty());
+    };
+    showNotice(RequestNotice::instance()->text());
+    connect(RequestNotice::instance(), &RequestNotice::notice, this, showNotice);
 }
 
 void MainWindow::paintConnectionIcon(const char* colour)
@@ -226,12 +235,11 @@ void MainWindow::setUpShortcuts()
     bindHotkey(m_tareShortcut, settings->tareHotkey);
     bindHotkey(m_zeroShortcut, settings->zeroHotkey);
     bindHotkey(m_onOffShortcut, settings->onOffHotkey);
-    connect(m_sendShortcut, &QShortcut::activated, ApplicationController::instance(),
-            &ApplicationController::send);
-    CBalanceController* balance = CBalanceController::instance();
-    connect(m_tareShortcut, &QShortcut::activated, balance, &CBalanceController::sendST);
-    connect(m_zeroShortcut, &QShortcut::activated, balance, &CBalanceController::sendSZ);
-    connect(m_onOffShortcut, &QShortcut::activated, balance, &CBalanceController::sendSS);
+    RequestNotice* requests = RequestNotice::instance();
+    connect(m_sendShortcut, &QShortcut::activated, requests, &RequestNotice::send);
+    connect(m_tareShortcut, &QShortcut::activated, requests, &RequestNotice::tare);
+    connect(m_zeroShortcut, &QShortcut::activated, requests, &RequestNotice::zero);
+    connect(m_onOffShortcut, &QShortcut::activated, requests, &RequestNotice::onOff);
 }
 
 void MainWindow::connectCaptureExport()

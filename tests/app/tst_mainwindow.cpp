@@ -1,6 +1,7 @@
 #include "controller/applicationcontroller.h"
 #include "controller/cbalancecontroller.h"
 #include "controller/cdevicecontroller.h"
+#include "controller/reconnector.h"
 #include "controller/settingscontroller.h"
 #include "log/appdatabase.h"
 #include "log/cpelmlog.h"
@@ -10,10 +11,12 @@
 #include "ui/clickableframe.h"
 #include "ui/datafeedwidget.h"
 #include "ui/mainwindow.h"
+#include "ui/requestnotice.h"
 #include "ui/transferwidget.h"
 
 #include <QAbstractButton>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMouseEvent>
 #include <QStackedWidget>
 #include <QStandardPaths>
@@ -58,6 +61,8 @@ private slots:
     void startScreenOpensPage();
     void hotkeys_data();
     void hotkeys();
+    void requestNotices_data();
+    void requestNotices();
     void resizeBorders_data();
     void resizeBorders();
     void titleBar();
@@ -235,6 +240,72 @@ void TstMainWindow::hotkeys()
     QTest::keyClick(host->mainWindow(), Qt::Key_F5);
     QTest::keyClick(host->mainWindow(), Qt::Key_T, Qt::ControlModifier);
     QTRY_COMPARE(device.fake->writtenLines().mid(before), QStringList{line});
+}
+
+void TstMainWindow::requestNotices_data()
+{
+    QTest::addColumn<QString>("control");
+    QTest::addColumn<QString>("instrument");
+    QTest::addColumn<QString>("notice");
+    const auto row = [](const char* name, const char* control, const char* instrument, const char* notice) {
+        QTest::newRow(name) << QString(control) << QString(instrument) << QString(notice);
+    };
+    row("TARE, no instrument", "tareFrame", "none", "No instrument connected — TARE not sent");
+    row("terminal command, no instrument", "commandLine", "none",
+        "No instrument connected — \"SZ\" not sent");
+    row("ZERO while reconnecting", "zeroFrame", "reconnecting", "Reconnecting — ZERO not sent");
+    row("SEND, busy", "sendFrame", "busy", "The instrument is busy — SEND not sent");
+    row("ON/Off, busy", "onOffFrame", "busy", "The instrument is busy — ON/Off not sent");
+    row("TARE refused", "tareFrame", "refusing", "The instrument refused TARE");
+    row("ZERO, no answer", "zeroFrame", "silent", "The instrument did not answer ZERO");
+    row("TARE done", "tareFrame", "answering", "");
+}
+
+void TstMainWindow::requestNotices()
+{
+    QFETCH(QString, control);
+    QFETCH(QString, instrument);
+    QFETCH(QString, notice);
+    QHash<QString, QByteArray> answers = ScriptedDevice::instrumentAnswers();
+    answers.insert(QStringLiteral("ST\r\n"), instrument == "refusing" ? "ES\r\n" : "MT\r\n");
+    if (instrument == "silent") {
+        answers.remove(QStringLiteral("SZ\r\n"));
+    }
+    ScriptedDevice device(answers);
+    // The notice of an earlier request goes when the next one is given.
+    QLabel* shown = label("noticeLabel");
+    RequestNotice::instance()->onOff();
+    QCOMPARE(shown->text(), QStringLiteral("No instrument connected — ON/Off not sent"));
+    // No trial of the reconnection runs while the test looks.
+    Reconnector::instance()->setPauses(600000, 600000);
+    if (instrument != "none") {
+        CDeviceController::instance()->setCurrentDevice(&device);
+        QVERIFY(device.connectDevice(false));
+        QTRY_COMPARE(device.serialNumber(), QStringLiteral("123456"));
+    }
+    if (instrument == "reconnecting") {
+        device.fake->emitState(STATE_DISCONNECTED);
+        QTRY_VERIFY(Reconnector::instance()->isReconnecting());
+    }
+    device.setBusyFlag(instrument == "busy");
+    const int written = device.fake->writtenLines().size();
+
+    QTest::mouseClick(child<ClickableFrame>("dataCaptureFrame"), Qt::LeftButton);
+    if (control == "commandLine") {
+        QTest::mouseClick(child<QAbstractButton>("terminalButton"), Qt::LeftButton);
+        auto* line = child<QLineEdit>("commandLine");
+        line->setText(QStringLiteral("SZ"));
+        QTest::keyClick(line, Qt::Key_Return);
+    } else {
+        // The terminal's panel has a SEND of its own.
+        QTest::mouseClick(child<QAbstractButton>("feedButton"), Qt::LeftButton);
+        auto* panel = child<QWidget>("exportBottomContext");
+        QTest::mouseClick(panel->findChild<ClickableFrame*>(control), Qt::LeftButton);
+    }
+    QTRY_COMPARE(shown->isVisible() ? shown->text() : QString(), notice);
+    // A request the program did not send left nothing on the wire.
+    const bool sent = instrument == "refusing" || instrument == "silent" || instrument == "answering";
+    QCOMPARE(device.fake->writtenLines().size() > written, sent);
 }
 
 void TstMainWindow::resizeBorders_data()
