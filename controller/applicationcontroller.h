@@ -25,6 +25,8 @@ class ApplicationController : public QObject
     Q_OBJECT
 public:
     static constexpr int ElapsedTickMs = 1000;
+    // The longest a result written to the export file waits before it is synced to the disk.
+    static constexpr int DiskSyncMs = 100;
     static constexpr int StopDialogDelayMs = 100;
     static constexpr int StopDialogRightOffset = 255;
     static const char* const FileFilter;
@@ -101,6 +103,8 @@ private:
     std::unique_ptr<QFile> file;
     std::unique_ptr<QTextStream> stream;
     QTimer elapsedTimer;
+    // Written rows reach the disk within this bound, not one disk wait per result.
+    QTimer m_diskSyncTimer;
     qint32 elapsedSeconds = 0;
     QPointer<DataFeedTableView> dataFeed;
     CursorPaste cursorPaste;
