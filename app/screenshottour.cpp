@@ -243,7 +243,8 @@ void ScreenshotTour::addCaptureDetails(MainWindow* main, QWidget* capture)
             m_window->resize(1920, 1080);
             m_undo = [this] { m_window->resize(m_window->minimumSize()); };
         });
-        add(QStringLiteral("data-capture-feed-hover"), [this, feed, allColumns] {
+        // The pointer at rest on the middle row; results streaming in meanwhile are counted, not shown.
+        const auto restOnRows = [feed] {
             QWidget* viewport = feed->viewport();
             const int row = std::max(0, feed->rowAt(viewport->height() / 2));
             const QPoint at =
@@ -253,11 +254,23 @@ void ScreenshotTour::addCaptureDetails(MainWindow* main, QWidget* capture)
             QMouseEvent move(QEvent::MouseMove, at, viewport->mapToGlobal(at), Qt::NoButton, Qt::NoButton,
                              Qt::NoModifier);
             QCoreApplication::sendEvent(viewport, &move);
-            m_undo = [feed, allColumns] {
-                QEvent leave(QEvent::Leave);
-                QCoreApplication::sendEvent(feed, &leave);
+        };
+        const auto leaveRows = [feed] {
+            QEvent leave(QEvent::Leave);
+            QCoreApplication::sendEvent(feed, &leave);
+        };
+        add(QStringLiteral("data-capture-feed-hover"), [this, restOnRows, leaveRows, allColumns] {
+            restOnRows();
+            m_undo = [leaveRows, allColumns] {
+                leaveRows();
                 allColumns(false);
             };
+        });
+        // The row under the pointer deleted with its button, and the notice that takes it back.
+        add(QStringLiteral("data-capture-feed-deleted"), [this, feed, restOnRows, leaveRows] {
+            restOnRows();
+            feed->deleteButtonWidget()->click();
+            m_undo = leaveRows;
         });
     }
     if (fullScreen && display) {

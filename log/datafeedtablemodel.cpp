@@ -378,8 +378,15 @@ bool DataFeedTableModel::removeRows(int row, int count, const QModelIndex& paren
         return false;
     }
     beginRemoveRows(QModelIndex(), row, row + count - 1);
-    // The rows after the removed ones move up: keep what lies before them, read the rest again
-    // when it is asked for.
+    dropHeldRowsFrom(row);
+    m_rowCount -= count;
+    endRemoveRows();
+    return true;
+}
+
+void DataFeedTableModel::dropHeldRowsFrom(int row)
+{
+    // Keep what lies before the row, read the rest again when it is asked for.
     const int index = row / BlockRows;
     m_blocks.erase(m_blocks.upper_bound(index), m_blocks.end());
     const auto block = m_blocks.find(index);
@@ -387,7 +394,66 @@ bool DataFeedTableModel::removeRows(int row, int count, const QModelIndex& paren
         std::vector<Row>& rows = block->second.rows;
         rows.resize(std::min(rows.size(), size_t(row - index * BlockRows)));
     }
-    m_rowCount -= count;
-    endRemoveRows();
+}
+
+QVariantList DataFeedTableModel::storedRow(int row) const
+{
+    const Row* held = rowAt(row);
+    if (!held || !m_db.isOpen()) {
+        return {};
+    }
+    // From the table, not from the rows held: what goes back must be exactly what was stored.
+    QSqlQuery query(m_db);
+    query.prepare(QLatin1String(SelectColumns) + QStringLiteral("WHERE COUNT = ?"));
+    query.addBindValue((*held)[CountColumn]);
+    QVariantList values;
+    if (query.exec() && query.next()) {
+        for (int c = 0; c < ColumnCount; ++c) {
+            values << query.value(c);
+        }
+    }
+    return values;
+}
+
+bool DataFeedTableModel::restoreRow(const QVariantList& values)
+{
+    if (values.size() != ColumnCount || !storable()) {
+        return false;
+    }
+    beginWrite();
+    QSqlQuery insert(m_db);
+    insert.prepare(QStringLiteral("INSERT INTO DATAFEED (EMPTY, COUNT, DATE, TIME, SN, VAL, UNIT, NOTE) "
+                                  "VALUES (?,?,?,?,?,?,?,?)"));
+    for (const QVariant& value : values) {
+        insert.addBindValue(value);
+    }
+    const bool ok = insert.exec();
+    if (!ok) {
+        qCWarning(lcLog) << "DATAFEED row" << values.at(CountColumn).toLongLong()
+                         << "not restored:" << insert.lastError().text();
+    }
+    endWrite(ok);
+    if (!ok) {
+        return false;
+    }
+    const qint64 count = values.at(CountColumn).toLongLong();
+    if (count > m_lastCount) {
+        fetchNew();
+        return true;
+    }
+    // Inserted in its place rather than the whole table read again, so that the view keeps its
+    // place and its selection.
+    QSqlQuery before(m_db);
+    before.prepare(QStringLiteral("SELECT COUNT(*) FROM DATAFEED WHERE COUNT < ?"));
+    before.addBindValue(count);
+    if (!before.exec() || !before.next()) {
+        select();
+        return true;
+    }
+    const int row = std::min(before.value(0).toInt(), m_rowCount);
+    beginInsertRows(QModelIndex(), row, row);
+    dropHeldRowsFrom(row);
+    ++m_rowCount;
+    endInsertRows();
     return true;
 }

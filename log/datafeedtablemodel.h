@@ -49,6 +49,11 @@ public:
     bool appendRow(qint64 count, const QStringList& fields);
     // Deletes every row.
     bool clear();
+    // Every stored field of a row, as the table holds it (EMPTY to NOTE); empty for no row.
+    QVariantList storedRow(int row) const;
+    // Stores again a row that storedRow() gave, with its own COUNT, in its place among the others.
+    // Nothing stored is replaced: a COUNT taken meanwhile leaves the table as it is.
+    bool restoreRow(const QVariantList& values);
     // The largest COUNT stored, 0 for an empty table.
     qint64 maxStoredCount() const;
 
@@ -79,6 +84,8 @@ private:
     const Row* rowAt(int row) const;
     void readBlockRows(int block, Block& into) const;
     void evictBlocks() const;
+    // Forgets the held rows from row on, whose places move when a row before them comes or goes.
+    void dropHeldRowsFrom(int row);
 
     QSqlDatabase m_db;
     int m_rowCount = 0;

@@ -5,15 +5,27 @@
 
 #include <QCursor>
 #include <QFile>
+#include <QFrame>
+#include <QHBoxLayout>
 #include <QHeaderView>
 #include <QIcon>
+#include <QLabel>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QScrollBar>
 
+#include <algorithm>
+#include <utility>
+
+namespace {
+constexpr int NoticeMargin = 8;
+const char* const NoticeStyle = "background: #3b3b3b; color: #ffffff; border: none; border-radius: 4px;";
+} // namespace
+
 DataFeedTableView::DataFeedTableView(QWidget* parent)
     : QTableView(parent), tableModel(new DataFeedTableModel(this)), deleteButton(new QPushButton(this)),
-      delegate(new DataFeedItemDelegate(this))
+      delegate(new DataFeedItemDelegate(this)), m_newRowsNotice(new QPushButton(this)),
+      m_undoNotice(new QFrame(this)), m_undoLabel(new QLabel(m_undoNotice))
 {
     tableModel->createTable();
     tableModel->select();
@@ -32,15 +44,23 @@ DataFeedTableView::DataFeedTableView(QWidget* parent)
     // A click anywhere in a row, the right button's too, takes the whole row: the delete menu
     // acts on rows.
     setSelectionBehavior(QAbstractItemView::SelectRows);
+    // Scrolled by item, the view at its end aligns the last row to the bottom and the others to a
+    // row's top as soon as a row is added below: the rows would slide under a still pointer.
+    setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
     connect(verticalScrollBar(), &QScrollBar::rangeChanged, this, [this](int, int max) {
-        if (m_followEnd && isVisible()) {
+        if (isFollowingEnd() && isVisible()) {
             verticalScrollBar()->setValue(max);
         }
     });
 
     setMouseTracking(true);
     verticalScrollBar()->setMouseTracking(true);
-    verticalScrollBar()->installEventFilter(this);
+    // Over the scroll bars or the header the pointer is off the rows.
+    for (QWidget* edge :
+         {static_cast<QWidget*>(verticalScrollBar()), static_cast<QWidget*>(horizontalScrollBar()),
+          static_cast<QWidget*>(horizontalHeader())}) {
+        edge->installEventFilter(this);
+    }
 
     deleteButton->setObjectName(QStringLiteral("deleteButton"));
     deleteButton->lower();
@@ -62,6 +82,35 @@ DataFeedTableView::DataFeedTableView(QWidget* parent)
     refreshTimer.setSingleShot(true);
     refreshTimer.setInterval(ResizeIntervalMs);
     setItemDelegate(delegate);
+
+    m_newRowsNotice->setObjectName(QStringLiteral("newRowsNotice"));
+    m_newRowsNotice->setStyleSheet(QStringLiteral("QPushButton { %1 padding: 4px 10px; }").arg(NoticeStyle));
+    m_newRowsNotice->setCursor(Qt::PointingHandCursor);
+    // The notices go when clicked; a focus of theirs would pass to the view, which then scrolls to
+    // its current row.
+    m_newRowsNotice->setFocusPolicy(Qt::NoFocus);
+    m_newRowsNotice->hide();
+    connect(m_newRowsNotice, &QPushButton::clicked, this, &DataFeedTableView::showNewRows);
+
+    m_undoNotice->setObjectName(QStringLiteral("undoNotice"));
+    m_undoNotice->setStyleSheet(
+        QStringLiteral("#undoNotice { %1 } QLabel { color: #ffffff; }").arg(NoticeStyle));
+    m_undoLabel->setObjectName(QStringLiteral("undoLabel"));
+    auto* undoButton = new QPushButton(QStringLiteral("Undo"), m_undoNotice);
+    undoButton->setObjectName(QStringLiteral("undoButton"));
+    undoButton->setCursor(Qt::PointingHandCursor);
+    undoButton->setFocusPolicy(Qt::NoFocus);
+    undoButton->setStyleSheet(QStringLiteral(
+        "QPushButton { color: #6fc420; font-weight: bold; background: transparent; border: none; }"));
+    auto* undoLayout = new QHBoxLayout(m_undoNotice);
+    undoLayout->setContentsMargins(10, 4, 10, 4);
+    undoLayout->addWidget(m_undoLabel);
+    undoLayout->addWidget(undoButton);
+    m_undoNotice->hide();
+    connect(undoButton, &QPushButton::clicked, this, &DataFeedTableView::undoDelete);
+    m_undoTimer.setSingleShot(true);
+    m_undoTimer.setInterval(UndoNoticeMs);
+    connect(&m_undoTimer, &QTimer::timeout, this, &DataFeedTableView::dropUndo);
 }
 
 void DataFeedTableView::addRow(const QStringList& fields)
@@ -69,15 +118,35 @@ void DataFeedTableView::addRow(const QStringList& fields)
     tableModel->appendRow(m_nextCount, fields);
     ++m_nextCount;
     refresh();
-    if (m_followEnd) {
+    if (isFollowingEnd()) {
         scrollToBottom();
+    } else {
+        ++m_newRows;
+        updateNewRowsNotice();
     }
 }
 
 void DataFeedTableView::removeRow(int row)
 {
-    tableModel->removeRows(row, 1);
+    removeRows({row});
+}
+
+void DataFeedTableView::removeRows(QList<int> rows)
+{
+    // From the last, so that the rows still to go keep their places.
+    std::sort(rows.begin(), rows.end(), std::greater<int>());
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+    QList<QVariantList> removed;
+    for (const int row : qAsConst(rows)) {
+        const QVariantList values = tableModel->storedRow(row);
+        if (tableModel->removeRows(row, 1) && !values.isEmpty()) {
+            removed.prepend(values);
+        }
+    }
     refresh();
+    if (!removed.isEmpty()) {
+        offerUndo(removed);
+    }
 }
 
 void DataFeedTableView::clearAll()
@@ -85,6 +154,104 @@ void DataFeedTableView::clearAll()
     tableModel->clear();
     m_nextCount = 1;
     setHoverRow(-1);
+    // Numbering starts again: a row put back now would take a number the new rows are to get.
+    dropUndo();
+    m_newRows = 0;
+    updateNewRowsNotice();
+}
+
+void DataFeedTableView::offerUndo(const QList<QVariantList>& rows)
+{
+    m_deleted = rows;
+    m_undoLabel->setText(rows.size() == 1
+                             ? QStringLiteral("Result %1 deleted \u2014")
+                                   .arg(rows.first().value(DataFeedTableModel::CountColumn).toLongLong())
+                             : QStringLiteral("%1 results deleted \u2014").arg(rows.size()));
+    m_undoNotice->show();
+    placeNotices();
+    m_undoTimer.start();
+}
+
+void DataFeedTableView::dropUndo()
+{
+    m_undoTimer.stop();
+    m_deleted.clear();
+    m_undoNotice->hide();
+    placeNotices();
+}
+
+void DataFeedTableView::undoDelete()
+{
+    const QList<QVariantList> rows = std::exchange(m_deleted, {});
+    dropUndo();
+    for (const QVariantList& values : rows) {
+        tableModel->restoreRow(values);
+    }
+    refresh();
+    if (m_buttonRaised) {
+        placeDeleteButton(viewport()->mapFromGlobal(QCursor::pos()));
+    }
+}
+
+void DataFeedTableView::setPointerOver(bool over)
+{
+    if (over == m_pointerOver) {
+        return;
+    }
+    m_pointerOver = over;
+    if (!over && m_followEnd) {
+        followEnd();
+    }
+}
+
+void DataFeedTableView::showNewRows()
+{
+    m_followEnd = true;
+    followEnd();
+}
+
+void DataFeedTableView::followEnd()
+{
+    scrollToBottom();
+    m_newRows = 0;
+    updateNewRowsNotice();
+}
+
+void DataFeedTableView::updateNewRowsNotice()
+{
+    const int rows = tableModel->rowCount();
+    const QRect last = visualRect(tableModel->index(rows - 1, DataFeedTableModel::EmptyColumn));
+    if (rows == 0 || last.bottom() < viewport()->height()) {
+        // The end is in sight: nothing new lies beyond it.
+        m_newRows = 0;
+    }
+    m_newRowsNotice->setText(m_newRows == 1 ? QStringLiteral("1 new result \u2193")
+                                            : QStringLiteral("%1 new results \u2193").arg(m_newRows));
+    m_newRowsNotice->setVisible(m_newRows > 0);
+    placeNotices();
+}
+
+void DataFeedTableView::placeNotices()
+{
+    // Stacked at the bottom of the rows, centred, above the delete button.
+    const QRect area = viewport()->geometry();
+    int bottom = area.bottom() - NoticeMargin;
+    for (QWidget* notice : std::initializer_list<QWidget*>{m_newRowsNotice, m_undoNotice}) {
+        if (notice->isHidden()) {
+            continue;
+        }
+        const QSize size = notice->sizeHint().boundedTo(area.size() - QSize(2 * NoticeMargin, 0));
+        notice->setGeometry(area.left() + (area.width() - size.width()) / 2, bottom - size.height() + 1,
+                            size.width(), size.height());
+        notice->raise();
+        bottom -= size.height() + NoticeMargin;
+    }
+}
+
+void DataFeedTableView::updateGeometries()
+{
+    QTableView::updateGeometries();
+    placeNotices();
 }
 
 void DataFeedTableView::refresh()
@@ -163,6 +330,9 @@ void DataFeedTableView::verticalScrollbarValueChanged(int value)
     // The view's place is the user's only while it is shown; hidden, its range is not kept up.
     if (isVisible()) {
         m_followEnd = value >= verticalScrollBar()->maximum() - 1;
+        if (m_newRows > 0) {
+            updateNewRowsNotice();
+        }
     }
     if (m_buttonRaised) {
         placeDeleteButton(viewport()->mapFromGlobal(QCursor::pos()));
@@ -173,7 +343,7 @@ void DataFeedTableView::showEvent(QShowEvent* event)
 {
     refresh();
     QTableView::showEvent(event);
-    if (m_followEnd) {
+    if (isFollowingEnd()) {
         scrollToBottom();
     }
 }
@@ -181,6 +351,7 @@ void DataFeedTableView::showEvent(QShowEvent* event)
 void DataFeedTableView::mouseMoveEvent(QMouseEvent* event)
 {
     placeDeleteButton(event->pos());
+    setPointerOver(viewport()->rect().contains(event->pos()));
     QTableView::mouseMoveEvent(event);
 }
 
@@ -188,15 +359,19 @@ void DataFeedTableView::leaveEvent(QEvent* event)
 {
     lowerDeleteButton();
     setHoverRow(-1);
+    setPointerOver(false);
     emit leaveTableEvent();
     QTableView::leaveEvent(event);
 }
 
 bool DataFeedTableView::eventFilter(QObject* watched, QEvent* event)
 {
-    if (watched == verticalScrollBar() && event->type() == QEvent::MouseMove) {
+    const bool edge =
+        watched == verticalScrollBar() || watched == horizontalScrollBar() || watched == horizontalHeader();
+    if (edge && (event->type() == QEvent::MouseMove || event->type() == QEvent::Enter)) {
         lowerDeleteButton();
         setHoverRow(-1);
+        setPointerOver(false);
     }
     return QTableView::eventFilter(watched, event);
 }
@@ -216,6 +391,9 @@ void DataFeedTableView::placeDeleteButton(const QPoint& viewportPos)
     const QRect cell = visualRect(index).adjusted(10, 5, -10, -5);
     deleteButton->setGeometry(cell.translated(viewport()->geometry().topLeft()));
     deleteButton->raise();
+    // The notices stay readable over it.
+    m_undoNotice->raise();
+    m_newRowsNotice->raise();
     m_buttonRaised = true;
     setHoverRow(index.row());
 }

@@ -4,32 +4,41 @@
 #include <QStringList>
 #include <QTableView>
 #include <QTimer>
+#include <QVariantList>
 
 class DataFeedItemDelegate;
 class DataFeedTableModel;
+class QFrame;
+class QLabel;
 class QPushButton;
 
 // The captured results (table DATAFEED) with a delete button that floats over the row under the
-// pointer. Only NOTE can be edited; every change is stored at once.
+// pointer. Only NOTE can be edited; every change is stored at once. While the pointer is over the
+// rows they hold still: new rows are counted in a notice instead of scrolled into sight. A deletion
+// can be undone from a notice for a while.
 class DataFeedTableView : public QTableView
 {
     Q_OBJECT
 public:
     static constexpr int ResizeIntervalMs = 2500;
     static constexpr int DeleteColumnWidth = 40;
+    static constexpr int UndoNoticeMs = 10000;
 
     explicit DataFeedTableView(QWidget* parent = nullptr);
 
     // fields: DATE, TIME, SN, VAL, UNIT, NOTE; the row gets the next COUNT.
     void addRow(const QStringList& fields);
     void removeRow(int row);
+    // Deletes the rows as one deletion, which the undo notice offers to take back.
+    void removeRows(QList<int> rows);
     void clearAll();
     int nextCount() const { return m_nextCount; }
     void refresh();
     // Fits the columns that take their width from their contents; value and note share the rest.
     void fitColumns();
-    // Whether new rows scroll into sight: the user is at the end (or has not scrolled since opening).
-    bool isFollowingEnd() const { return m_followEnd; }
+    // Whether new rows scroll into sight: the user is at the end (or has not scrolled since opening)
+    // and the pointer is not over the rows.
+    bool isFollowingEnd() const { return m_followEnd && !m_pointerOver; }
 
     DataFeedTableModel* feedModel() const { return tableModel; }
     QPushButton* deleteButtonWidget() const { return deleteButton; }
@@ -46,11 +55,16 @@ public slots:
     void onDeleteButtonClicked();
     void onDeleteButtonPressed();
     void onDeleteButtonReleased();
+    // Stores the rows of the last deletion again, each with its own COUNT.
+    void undoDelete();
+    // Scrolls to the newest row and follows the new ones again.
+    void showNewRows();
 
 protected slots:
     void verticalScrollbarValueChanged(int value) override;
 
 protected:
+    void updateGeometries() override;
     void showEvent(QShowEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void leaveEvent(QEvent* event) override;
@@ -63,6 +77,12 @@ private:
     void updateRow(int row);
     // The COUNT of a row; -1 for no row.
     qint64 countAt(int row) const;
+    void setPointerOver(bool over);
+    void followEnd();
+    void updateNewRowsNotice();
+    void offerUndo(const QList<QVariantList>& rows);
+    void dropUndo();
+    void placeNotices();
 
     DataFeedTableModel* tableModel;
     QPushButton* deleteButton;
@@ -74,4 +94,14 @@ private:
     QTimer refreshTimer;
     bool m_buttonRaised = false;
     bool m_followEnd = true;
+    // The pointer is over the rows: they must not slide under it.
+    bool m_pointerOver = false;
+    // Rows stored since the end was last in sight.
+    int m_newRows = 0;
+    QPushButton* m_newRowsNotice;
+    QFrame* m_undoNotice;
+    QLabel* m_undoLabel;
+    // Every stored field of the rows of the last deletion, in COUNT order.
+    QList<QVariantList> m_deleted;
+    QTimer m_undoTimer;
 };

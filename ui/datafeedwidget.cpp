@@ -385,14 +385,10 @@ void DataFeedWidget::menuRequested(QPoint pos)
     if (menu.exec(ui->tableWidget->viewport()->mapToGlobal(pos)) != remove) {
         return;
     }
-    // Selected rows come in the order they were clicked; removing the lowest rows last keeps the
-    // row numbers of the others valid.
+    // One deletion, which the feed's notice can take back whole.
     QList<int> rows;
     for (const QModelIndex& index : qAsConst(selected)) {
         rows << index.row();
     }
-    std::sort(rows.begin(), rows.end(), std::greater<int>());
-    for (int row : qAsConst(rows)) {
-        ui->tableWidget->removeRow(row);
-    }
+    ui->tableWidget->removeRows(rows);
 }

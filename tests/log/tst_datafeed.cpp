@@ -4,6 +4,7 @@
 #include "support/testdatabase.h"
 
 #include <QApplication>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPushButton>
@@ -102,6 +103,7 @@ private slots:
     void pointerDeletesTheRowAndEditsSurviveNewRows();
     void deleteTakesThePressedRowOnly();
     void opensAtItsEndAndFollowsIt();
+    void rowsHoldStillUnderThePointerAndDeletionsUndo();
 
 private:
     std::unique_ptr<DataFeedTableView> shownView(int rows = 0);
@@ -290,7 +292,7 @@ void TstDataFeed::deleteTakesThePressedRowOnly()
     QPushButton* button = view->deleteButtonWidget();
     moveMouse(view->viewport(), at);
     QTest::mousePress(button, Qt::LeftButton, Qt::NoModifier, button->rect().center());
-    view->verticalScrollBar()->setValue(view->verticalScrollBar()->value() + 2);
+    view->verticalScrollBar()->setValue(view->verticalScrollBar()->value() + 2 * view->rowHeight(0));
     moveMouse(view->viewport(), at);
     QTest::mouseRelease(button, Qt::LeftButton, Qt::NoModifier, button->rect().center());
     QCOMPARE(view->model()->rowCount(), 40);
@@ -329,6 +331,73 @@ void TstDataFeed::opensAtItsEndAndFollowsIt()
     QVERIFY(!lastShown());
     bar->triggerAction(QAbstractSlider::SliderToMaximum);
     view.addRow(fields(QStringLiteral("4")));
+    QVERIFY(lastShown());
+}
+
+void TstDataFeed::rowsHoldStillUnderThePointerAndDeletionsUndo()
+{
+    auto view = shownView(40);
+    QVERIFY(QTest::qWaitForWindowExposed(view.get()));
+    QWidget* viewport = view->viewport();
+    const auto countAt = [&view](int row) {
+        return view->model()->index(row, DataFeedTableModel::CountColumn).data().toLongLong();
+    };
+    const auto lastShown = [&view, viewport] {
+        const QModelIndex last = view->model()->index(view->model()->rowCount() - 1, 0);
+        return view->visualRect(last).bottom() < viewport->height();
+    };
+    QVERIFY(lastShown());
+
+    // The pointer comes to rest on a row, as a user's does, while results stream in.
+    const QPoint at(viewport->width() / 2, viewport->height() / 2);
+    QCursor::setPos(viewport->mapToGlobal(at));
+    QTRY_COMPARE(view->hoveredRow(), view->rowAt(at.y()));
+    const qint64 pointed = countAt(view->rowAt(at.y()));
+    QVERIFY(view->model()->setData(view->model()->index(view->rowAt(at.y()), DataFeedTableModel::NoteColumn),
+                                   QStringLiteral("checked")));
+    const QString stored =
+        QStringLiteral("SELECT typeof(EMPTY), EMPTY, COUNT, DATE, TIME, SN, VAL, UNIT, NOTE "
+                       "FROM DATAFEED WHERE COUNT = %1")
+            .arg(pointed);
+    const QStringList deleted = m_db.committedRows(stored);
+    QCOMPARE(deleted.size(), 1);
+    for (int i = 0; i < 5; ++i) {
+        view->addRow(fields(QStringLiteral("new")));
+        QCoreApplication::processEvents();
+    }
+    QCOMPARE(countAt(view->rowAt(at.y())), pointed);
+    QPushButton* button = view->deleteButtonWidget();
+    QTest::mouseClick(button, Qt::LeftButton, Qt::NoModifier, button->rect().center());
+    QList<qint64> counts = storedCounts();
+    QCOMPARE(counts.size(), 44);
+    QVERIFY(!counts.contains(pointed));
+
+    // Stored and counted, not shown; the notice takes the deletion back with every field as it was.
+    auto* newRows = view->findChild<QPushButton*>(QStringLiteral("newRowsNotice"));
+    auto* undo = view->findChild<QPushButton*>(QStringLiteral("undoButton"));
+    QVERIFY(newRows && undo);
+    QVERIFY(newRows->isVisible());
+    QCOMPARE(newRows->text(), QStringLiteral("5 new results \u2193"));
+    QCOMPARE(view->findChild<QLabel*>(QStringLiteral("undoLabel"))->text(),
+             QStringLiteral("Result %1 deleted \u2014").arg(pointed));
+    QVERIFY(undo->isVisible());
+    QTest::mouseClick(undo, Qt::LeftButton);
+    QVERIFY(!undo->isVisible());
+    QCOMPARE(m_db.committedRows(stored), deleted);
+    counts << pointed;
+    std::sort(counts.begin(), counts.end());
+    QCOMPARE(storedCounts(), counts);
+    QCOMPARE(countAt(view->rowAt(at.y())), pointed);
+
+    // The notice shows the new rows; off the rows, the feed follows them again.
+    QTest::mouseClick(newRows, Qt::LeftButton);
+    QVERIFY(lastShown());
+    QVERIFY(!newRows->isVisible());
+    view->addRow(fields(QStringLiteral("held")));
+    QVERIFY(!lastShown());
+    QCursor::setPos(view->mapToGlobal(QPoint(-50, -50)));
+    QTRY_VERIFY(lastShown());
+    view->addRow(fields(QStringLiteral("followed")));
     QVERIFY(lastShown());
 }
 
