@@ -195,8 +195,10 @@ void ScreenshotTour::addDeviceViews(MainWindow* main)
             page->onNewLog(current->interfaceDescription() + QStringLiteral(": ") + current->model() +
                            QStringLiteral("\n"));
         }
+        const auto* serial = current ? qobject_cast<const CRS232*>(current->interface()) : nullptr;
         const QString summary = CSearching::summaryText(
-            current ? 2 : 1, false, {QStringLiteral("/dev/ttyUSB0")}, {QStringLiteral("eth0")});
+            current ? 2 : 1, false, {serial ? serial->portPath() : QStringLiteral("/dev/ttyUSB0")},
+            {QStringLiteral("eth0")});
         page->onNewLog(summary);
         page->onSearchSummary(summary);
         page->searchFinished();
