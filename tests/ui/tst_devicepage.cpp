@@ -27,6 +27,7 @@
 #include <QTableWidget>
 #include <QtTest>
 
+#include <algorithm>
 #include <memory>
 
 namespace {
@@ -439,6 +440,7 @@ void TstDevicePage::autoConnectAtStart()
     SettingsController::instance()->autoConnect.setState(false);
     makePage();
     QSignalSpy autoOn(m_page.get(), &DeviceWidget::autoOn);
+    QSignalSpy identity(CDeviceController::instance(), &CControllerInterface::commandFinished);
     // Slow enough for the notice to be seen.
     m_instrument.setAnswerDelay(200);
     m_page->start();
@@ -455,6 +457,10 @@ void TstDevicePage::autoConnectAtStart()
     auto* table = child<QTableWidget>("tableDevices");
     QCOMPARE(table->rowCount(), 1);
     QCOMPARE(table->item(0, DeviceWidget::StatusColumn)->text(), QStringLiteral("Connected"));
+    // The identity read that follows every connection is over: a request sent meanwhile would meet it.
+    QTRY_VERIFY(std::any_of(identity.begin(), identity.end(), [](const QList<QVariant>& args) {
+        return args.at(1).toInt() == COMMAND_READ_INFO;
+    }));
 
     // Its results reach the program.
     QSignalSpy results(CBalanceController::instance(), &CBalanceController::anyResultReceived);
