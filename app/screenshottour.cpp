@@ -3,6 +3,7 @@
 #include "controller/applicationcontroller.h"
 #include "controller/ccontrollerinterface.h"
 #include "device/cdevice.h"
+#include "interface/crs232.h"
 #include "interface/ctibbo.h"
 #include "log/datafeedtablemodel.h"
 #include "log/datafeedtableview.h"
@@ -11,6 +12,7 @@
 #include "platform/logcategories.h"
 #include "platform/pinger.h"
 #include "platform/qwinwidget.h"
+#include "search/csearching.h"
 #include "search/mervikunreachabledialog.h"
 #include "ui/confirmationdialog.h"
 #include "ui/devicewidget.h"
@@ -20,6 +22,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QComboBox>
 #include <QCoreApplication>
 #include <QCursor>
 #include <QFile>
@@ -189,21 +192,36 @@ void ScreenshotTour::addDeviceViews(MainWindow* main)
     if (!page) {
         return;
     }
+    // The connected instrument is listed by the page itself, however it was connected; selected, the
+    // button offers to disconnect it.
     add(QStringLiteral("device-find"), [this, page] {
-        CDevice* current = CControllerInterface::currentDevice();
-        if (current) {
-            page->onNewDevice(current);
-        }
+        const CDevice* current = CControllerInterface::currentDevice();
         page->onNewDevice(unreachableInstrument(this));
         page->onNewLog(QStringLiteral("Searching serial ports and networks...\n"));
         if (current) {
             page->onNewLog(current->interfaceDescription() + QStringLiteral(": ") + current->model() +
                            QStringLiteral("\n"));
         }
+        const auto* serial = current ? qobject_cast<const CRS232*>(current->interface()) : nullptr;
+        const QString summary = CSearching::summaryText(
+            current ? 2 : 1, false, {serial ? serial->portPath() : QStringLiteral("/dev/ttyUSB0")},
+            {QStringLiteral("eth0")});
+        page->onNewLog(summary);
+        page->onSearchSummary(summary);
         page->searchFinished();
         page->findChild<QTableWidget*>(QStringLiteral("tableDevices"))->selectRow(0);
     });
     add(QStringLiteral("device-serial"), [this, page] { clickButton(page, "usbButton"); });
+    // The serial view naming the connected instrument's port: its button disconnects it.
+    const CDevice* connected = CControllerInterface::currentDevice();
+    const auto* serial = connected ? qobject_cast<const CRS232*>(connected->interface()) : nullptr;
+    if (serial && connected->state() == STATE_CONNECTED) {
+        const QString port = serial->portPath();
+        add(QStringLiteral("device-serial-connected"), [this, page, port] {
+            clickButton(page, "usbButton");
+            page->findChild<QComboBox*>(QStringLiteral("comPortBox"))->setEditText(port);
+        });
+    }
     add(QStringLiteral("device-network"), [this, page] {
         clickButton(page, "ethButton");
         page->findChild<QLineEdit*>(QStringLiteral("scaleIPBox"))->setText(QStringLiteral("192.168.1.140"));

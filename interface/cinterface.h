@@ -36,6 +36,9 @@ public:
     virtual bool waitForReadyRead(int msecs) = 0;
     // Stable while the transport lives; copied into every log record.
     virtual QString description() const = 0;
+    // Why the last open() failed, in words a user can act on; empty when it did not fail or the
+    // transport cannot tell.
+    virtual QString openFailure() const { return QString(); }
 
     static QString stateName(int state);
     // Received bytes as text. NUL bytes (line noise, some printers' padding) are dropped and

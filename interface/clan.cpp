@@ -22,7 +22,20 @@ bool CLAN::open()
     disconnect(&socket, &QTcpSocket::disconnected, this, &CLAN::onDisconnected);
     socket.connectToHost(m_address, quint16(m_port), QIODevice::ReadWrite);
     const bool connected = socket.waitForConnected(ConnectTimeoutMs);
+    m_openFailure.clear();
     if (!connected) {
+        const QString place = m_address.toString() + QLatin1Char(':') + QString::number(m_port);
+        switch (socket.error()) {
+        case QAbstractSocket::ConnectionRefusedError:
+            m_openFailure = QStringLiteral("connection refused by ") + place;
+            break;
+        case QAbstractSocket::SocketTimeoutError:
+            m_openFailure =
+                QStringLiteral("no connection to %1 within %2 s").arg(place).arg(ConnectTimeoutMs / 1000);
+            break;
+        default:
+            m_openFailure = place + QStringLiteral(": ") + socket.errorString();
+        }
         // A connect still under way would otherwise complete later, unnoticed by the device.
         socket.abort();
     } else {

@@ -29,6 +29,7 @@ public:
     void clear() override;
     bool waitForReadyRead(int msecs) override;
     QString description() const override;
+    QString openFailure() const override { return m_openFailure; }
 
     QHostAddress address() const { return m_address; }
     int port() const { return m_port; }
@@ -41,4 +42,5 @@ private:
     QHostAddress m_address;
     int m_port = 0;
     QString m_description;
+    QString m_openFailure;
 };

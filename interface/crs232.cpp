@@ -34,11 +34,16 @@ bool CRS232::open()
     m_portFailed = false;
     const bool isOpen = port.open(QIODevice::ReadWrite);
     qCDebug(lcInterface) << "isOpen=" << isOpen << QThread::currentThread() << description();
+    m_openFailure.clear();
+    if (!isOpen) {
+        m_openFailure = portPath() + QStringLiteral(" cannot be opened: ") + port.errorString();
+    }
     if (!isOpen && port.error() == QSerialPort::PermissionError) {
         // Also refused when another program holds the port; the rights are told only when they are why.
         const QString problem = SerialPorts::permissionProblem(port.portName());
         if (!problem.isEmpty()) {
             qCWarning(lcInterface).noquote() << problem;
+            m_openFailure = problem;
         }
     }
     emit stateChanged(isOpen ? StateConnected : StateDisconnected);

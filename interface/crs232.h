@@ -26,6 +26,7 @@ public:
     void clear() override;
     bool waitForReadyRead(int msecs) override;
     QString description() const override;
+    QString openFailure() const override { return m_openFailure; }
 
     bool setBaudRate(int baudRate);
     int baudRate() const;
@@ -46,4 +47,5 @@ private:
     // Set from the first port failure until the port is opened again, so a flood of errors
     // is handled (and reported) once.
     bool m_portFailed = false;
+    QString m_openFailure;
 };

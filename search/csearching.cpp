@@ -95,6 +95,8 @@ bool CSearching::search()
     m_modules.clear();
     m_total = 1;
     m_partialCapReported = false;
+    m_searchedPorts.clear();
+    m_searchedInterfaces.clear();
     m_pool = new CServersPool(this);
     qCDebug(lcSearch) << "Searching started";
 
@@ -108,11 +110,33 @@ bool CSearching::search()
     waitForProbes();
     cleanUp();
 
+    const QString summary = summaryText(m_devices.size(), m_stop, m_searchedPorts, m_searchedInterfaces);
+    emit newLogLine(summary + QLatin1Char('\n'));
+    emit searchSummary(summary);
     m_running = false;
     m_progress = 100;
     emit progressChanged(100);
     emit searchingFinished();
     return true;
+}
+
+QString CSearching::summaryText(int found, bool stopped, const QStringList& ports,
+                                const QStringList& interfaces)
+{
+    const auto named = [](const QStringList& names) {
+        return names.isEmpty() ? QStringLiteral("none") : names.join(QStringLiteral(", "));
+    };
+    QString outcome;
+    if (found == 0) {
+        outcome = stopped ? QStringLiteral("Search stopped: no instrument found")
+                          : QStringLiteral("No instrument found");
+    } else {
+        outcome = (stopped ? QStringLiteral("Search stopped: %1") : QStringLiteral("Search finished: %1"))
+                      .arg(found == 1 ? QStringLiteral("1 instrument found")
+                                      : QStringLiteral("%1 instruments found").arg(found));
+    }
+    return outcome + QStringLiteral(". Searched serial ports: ") + named(ports) +
+           QStringLiteral("; network interfaces: ") + named(interfaces) + QLatin1Char('.');
 }
 
 void CSearching::stopSearching()
@@ -252,6 +276,7 @@ void CSearching::searchSerialPorts()
         }
         m_pending += candidates.size();
         m_total += candidates.size();
+        m_searchedPorts << port.name;
         auto* wrapper = new ThreadWrapper(this);
         connect(this, &CSearching::userStopped, wrapper, &ThreadWrapper::stop);
         connect(wrapper, &ThreadWrapper::newLogLine, this, &CSearching::newLogLine);
@@ -308,6 +333,9 @@ bool CSearching::searchNetwork()
                 continue;
             }
             m_sockets.append(socket);
+            if (!m_searchedInterfaces.contains(interface.humanReadableName())) {
+                m_searchedInterfaces << interface.humanReadableName();
+            }
             emit newLogLine(QStringLiteral("Now broadcasting 'Echo command' \n"));
             connect(socket, &QUdpSocket::readyRead, this, &CSearching::onSocketReadyRead);
             broadcast(socket, QByteArrayLiteral("X"), CTibbo::UdpPort);

@@ -8,6 +8,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QStringList>
 
 #include <atomic>
 #include <functional>
@@ -49,6 +50,10 @@ public:
 
     // The whole wait for network answers; the next search uses it. Set from the owner's thread while
     // this object lives in the search thread.
+    // The last line of a search: how many instruments it found and where it looked.
+    static QString summaryText(int found, bool stopped, const QStringList& ports,
+                               const QStringList& interfaces);
+
     void setNetworkWait(int ms) { m_networkWaitMs = qMax(0, ms); }
     int networkWait() const { return m_networkWaitMs; }
 
@@ -65,6 +70,9 @@ signals:
     void userStopped();
     void newOutLog(PelmLogRecord r);
     void newInLog(PelmLogRecord r);
+    // At the end of every search, with its last log line: how many instruments were found and where
+    // the search looked ("Search finished: 2 instruments found. Searched serial ports: ...").
+    void searchSummary(QString text);
 
 protected:
     void timerEvent(QTimerEvent* event) override;
@@ -133,4 +141,7 @@ private:
     CDevice* m_checking = nullptr;
     int m_waitTimerId = 0;
     bool m_partialCapReported = false;
+    // What the running (or last) search looked at, for its summary.
+    QStringList m_searchedPorts;
+    QStringList m_searchedInterfaces;
 };

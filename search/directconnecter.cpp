@@ -2,6 +2,7 @@
 
 #include "controller/cdevicecontroller.h"
 #include "device/cdevice.h"
+#include "interface/cinterface.h"
 #include "interface/ctibbo.h"
 #include "log/cpelmlog.h"
 #include "platform/addressresolver.h"
@@ -20,6 +21,19 @@ const QString Group = QStringLiteral("AutoConnect");
 bool isAddress(const QString& place)
 {
     return QHostAddress(place).protocol() == QAbstractSocket::IPv4Protocol;
+}
+
+// Why a probe failed, in the user's words; empty when the candidate answered.
+QString failure(DirectConnecter::Probe probe, const CDevice* candidate, const QString& silent)
+{
+    if (probe == DirectConnecter::Answered) {
+        return QString();
+    }
+    if (probe == DirectConnecter::Silent) {
+        return silent;
+    }
+    const QString why = candidate->interface() ? candidate->interface()->openFailure() : QString();
+    return why.isEmpty() ? candidate->interfaceDescription() + QStringLiteral(" cannot be opened") : why;
 }
 } // namespace
 
@@ -52,27 +66,36 @@ DirectConnecter::Probe DirectConnecter::probe(CDevice* candidate, int baudRate)
     return answered ? Answered : Silent;
 }
 
-CDevice* DirectConnecter::tryCandidates(const std::function<bool(CDevice*)>& reach, bool forSerialPort)
+CDevice* DirectConnecter::tryCandidates(const std::function<QString(CDevice*)>& reach, bool forSerialPort,
+                                        QString* why)
 {
     const QList<CDevice*> candidates = m_factory.createDevices(nullptr, forSerialPort);
     CDevice* found = nullptr;
     for (CDevice* candidate : candidates) {
         if (!found) {
             CPelmLog::follow(candidate);
-            if (reach(candidate) && candidate->isReachable()) {
+            QString reason = reach(candidate);
+            if (reason.isEmpty() && candidate->isReachable()) {
                 found = candidate;
                 continue;
             }
-            qCDebug(lcSearch) << candidate->interfaceDescription() << "no instrument or not reachable";
+            if (reason.isEmpty()) {
+                reason = candidate->reasonText();
+            }
+            qCDebug(lcSearch) << candidate->interfaceDescription() << reason;
+            if (why->isEmpty()) {
+                *why = reason;
+            }
         }
         delete candidate;
     }
     return found;
 }
 
-void DirectConnecter::handOver(CDevice* device)
+void DirectConnecter::handOver(CDevice* device, const QString& why)
 {
     if (!device) {
+        emit failed(why.isEmpty() ? QStringLiteral("no instrument answered") : why);
         emit result(nullptr);
         return;
     }
@@ -95,28 +118,33 @@ void DirectConnecter::connectToCom(QString port, int baudrate)
     if (!SerialPorts::find(port, &entry)) {
         if (qEnvironmentVariableIsSet("MERVIK_SERIAL_PORTS") || !QFileInfo::exists(port)) {
             qCWarning(lcSearch) << "no serial port" << port;
-            emit result(nullptr);
+            handOver(nullptr, QStringLiteral("no serial port at ") + port);
             return;
         }
         entry.name = port;
     }
     const QString kind = SerialPorts::kind(entry);
-    handOver(tryCandidates(
+    QString why;
+    CDevice* found = tryCandidates(
         [&](CDevice* candidate) {
             candidate->setRS232(entry.name, kind, baudrate);
-            return probe(candidate, baudrate) == Answered;
+            return failure(probe(candidate, baudrate), candidate,
+                           QStringLiteral("no answer at %1 baud on %2").arg(baudrate).arg(entry.name));
         },
-        true));
+        true, &why);
+    handOver(found, why);
 }
 
 void DirectConnecter::connectToEth(QString ip, int port)
 {
     const QHostAddress address(ip);
     if (address.protocol() != QAbstractSocket::IPv4Protocol || port < 1 || port > 65535) {
-        emit result(nullptr);
+        handOver(nullptr, QStringLiteral("%1:%2 is not an IPv4 address and TCP port").arg(ip).arg(port));
         return;
     }
-    handOver(tryCandidates(
+    const QString place = address.toString() + QLatin1Char(':') + QString::number(port);
+    QString why;
+    CDevice* found = tryCandidates(
         [&](CDevice* candidate) {
             candidate->setLAN(address, port);
             QHostAddress local;
@@ -142,9 +170,10 @@ void DirectConnecter::connectToEth(QString ip, int port)
                     candidate->setModule(nullptr);
                 }
             }
-            return probe(candidate, 0) == Answered;
+            return failure(probe(candidate, 0), candidate, QStringLiteral("no answer from ") + place);
         },
-        false));
+        false, &why);
+    handOver(found, why);
 }
 
 void DirectConnecter::autoConnect(QString place, int port)

@@ -49,11 +49,15 @@ public slots:
 signals:
     // The connected device, or null when nothing answered.
     void result(CDevice* dev);
+    // Just before a null result: why nothing was connected ("no serial port at /dev/ttyUSB3").
+    void failed(QString reason);
     void connectingState(bool started);
 
 private:
-    CDevice* tryCandidates(const std::function<bool(CDevice*)>& reach, bool forSerialPort);
-    void handOver(CDevice* device);
+    // reach tries one candidate and says why it failed; empty when the candidate answered. The reason
+    // of the first candidate that failed is kept in why.
+    CDevice* tryCandidates(const std::function<QString(CDevice*)>& reach, bool forSerialPort, QString* why);
+    void handOver(CDevice* device, const QString& why);
 
     CMervikManagerFactory m_factory;
     QThread m_workerThread;

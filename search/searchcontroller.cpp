@@ -30,6 +30,7 @@ SearchController::SearchController(QObject* parent)
     connect(m_searching, &CSearching::newLogLine, this, &SearchController::newLog);
     connect(m_searching, &CSearching::searchingFinished, this, &SearchController::searchFinished);
     connect(m_searching, &CSearching::progressChanged, this, &SearchController::searchProgress);
+    connect(m_searching, &CSearching::searchSummary, this, &SearchController::summary);
     connect(this, &SearchController::search, m_searching, &CSearching::search);
     connect(this, &SearchController::stopSearching, m_searching, &CSearching::stopSearching);
     connect(this, &SearchController::sendDeviceToSearchingThread, m_searching, &CSearching::setDevice);

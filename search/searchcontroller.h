@@ -48,6 +48,8 @@ signals:
     void newLog(QString line);
     void sendDeviceToSearchingThread(CDevice* dev);
     void update(int index, CDevice* dev);
+    // The last line of every search: what was found, and which ports and interfaces were searched.
+    void summary(QString text);
 
 public slots:
     virtual void startSearching();

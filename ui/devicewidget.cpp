@@ -19,6 +19,7 @@
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFileInfo>
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QHeaderView>
@@ -85,6 +86,14 @@ QCheckBox* autoConnectBox(const char* name)
     return box;
 }
 
+// One spelling per port: a bare name lives under /dev, and links (by-id names, socat's) lead to their file.
+QString canonicalPort(const QString& name)
+{
+    const QString path = name.startsWith(QLatin1Char('/')) ? name : QStringLiteral("/dev/") + name;
+    const QString canonical = QFileInfo(path).canonicalFilePath();
+    return canonical.isEmpty() ? path : canonical;
+}
+
 QPushButton* viewButton(const char* name, const QString& text)
 {
     auto* button = new QPushButton(text);
@@ -108,6 +117,7 @@ DeviceWidget::DeviceWidget(QWidget* parent, SearchController* search)
     connect(m_search, &SearchController::newLog, this, &DeviceWidget::onNewLog);
     connect(m_search, &SearchController::searchProgress, m_progressBar, &QProgressBar::setValue);
     connect(m_search, &SearchController::searchFinished, this, &DeviceWidget::searchFinished);
+    connect(m_search, &SearchController::summary, this, &DeviceWidget::onSearchSummary);
     connect(m_search, &SearchController::update, this, [this](int, CDevice* dev) {
         refreshRow(dev);
         updateButton();
@@ -116,6 +126,10 @@ DeviceWidget::DeviceWidget(QWidget* parent, SearchController* search)
     CDeviceController* devices = CDeviceController::instance();
     connect(devices, &CControllerInterface::deviceStateChanged, this, &DeviceWidget::setDisconnected);
     connect(devices, &CControllerInterface::commandFinished, this, &DeviceWidget::onCommandFinished);
+    connect(devices, &CControllerInterface::currentDeviceChanged, this, [this] {
+        listCurrentDevice();
+        updateButton();
+    });
 
     // Its slots run in its own thread, reached through these queued signals.
     m_direct = new DirectConnecter(QThread::currentThread());
@@ -124,8 +138,11 @@ DeviceWidget::DeviceWidget(QWidget* parent, SearchController* search)
     connect(this, &DeviceWidget::connectToEth, m_direct, &DirectConnecter::connectToEth);
     connect(this, &DeviceWidget::storeAutoConnect, m_direct, &DirectConnecter::autoConnect);
     connect(this, &DeviceWidget::disableAutoConnect, m_direct, &DirectConnecter::disableAutoConnect);
+    connect(m_direct, &DirectConnecter::failed, this, [this](const QString& why) { m_failure = why; });
     connect(m_direct, &DirectConnecter::result, this, &DeviceWidget::onDirectResult);
     connect(m_direct, &DirectConnecter::connectingState, this, &DeviceWidget::autoState);
+    // An instrument connected before the page was made (named on the command line) is listed too.
+    listCurrentDevice();
     updateButton();
 }
 
@@ -214,11 +231,17 @@ QWidget* DeviceWidget::buildFindView()
     m_progressBar->setObjectName(QStringLiteral("progressBar"));
     m_progressBar->setTextVisible(false);
     m_progressBar->setValue(0);
+    m_searchState = new QLabel;
+    m_searchState->setObjectName(QStringLiteral("searchStateLabel"));
+    m_searchState->setWordWrap(true);
+    m_searchState->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_searchState->hide();
     auto* searchLayout = new QVBoxLayout;
     auto* searchRow = new QHBoxLayout;
     searchRow->addWidget(m_startButton);
     searchRow->addWidget(m_progressBar, 1);
     searchLayout->addLayout(searchRow);
+    searchLayout->addWidget(m_searchState);
 
     m_log = new QPlainTextEdit;
     m_log->setObjectName(QStringLiteral("deviceLogText"));
@@ -297,6 +320,7 @@ QWidget* DeviceWidget::buildNetworkView()
     m_scalePortBox->setObjectName(QStringLiteral("scalePortBox"));
     m_scalePortBox->setRange(1, 65535);
     m_scalePortBox->setValue(1001);
+    connect(m_scalePortBox, qOverload<int>(&QSpinBox::valueChanged), this, [this] { updateButton(); });
     m_autoOnEth = autoConnectBox("autoConnectOnEthButton");
     m_advancedOnEth = advancedButton("advancedOnEthernetButton");
 
@@ -376,6 +400,10 @@ void DeviceWidget::onNewDevice(CDevice* dev)
         return;
     }
     m_devices.append(dev);
+    // A device the search found is deleted by the next search; one connected directly when it is
+    // replaced.
+    connect(dev, &QObject::destroyed, this, &DeviceWidget::dropGoneRows);
+    connect(dev, &CDevice::stateChanged, this, &DeviceWidget::refreshRows, Qt::UniqueConnection);
     const int row = m_table->rowCount();
     m_table->insertRow(row);
     for (int column = 0; column < ColumnCount; ++column) {
@@ -387,6 +415,33 @@ void DeviceWidget::onNewDevice(CDevice* dev)
         m_table->selectRow(row);
     }
     updateButton();
+}
+
+void DeviceWidget::refreshRows()
+{
+    for (int row = 0; row < m_devices.size(); ++row) {
+        fillRow(row);
+    }
+    updateButton();
+}
+
+void DeviceWidget::dropGoneRows()
+{
+    for (int row = m_devices.size() - 1; row >= 0; --row) {
+        if (!m_devices.at(row)) {
+            m_devices.removeAt(row);
+            m_table->removeRow(row);
+        }
+    }
+    updateButton();
+}
+
+void DeviceWidget::listCurrentDevice()
+{
+    CDevice* current = CControllerInterface::currentDevice();
+    if (current && !m_devices.contains(current)) {
+        onNewDevice(current);
+    }
 }
 
 void DeviceWidget::refreshRow(CDevice* dev)
@@ -440,6 +495,8 @@ void DeviceWidget::searchClicked()
         m_devices.clear();
         m_log->clear();
         m_progressBar->setValue(0);
+        m_searchState->setText(QStringLiteral("Searching serial ports and networks..."));
+        m_searchState->show();
         m_pending = nullptr;
         updateButton();
         m_search->startSearching();
@@ -467,17 +524,31 @@ void DeviceWidget::searchFinished()
     m_progressBar->setValue(100);
 }
 
+void DeviceWidget::onSearchSummary(QString text)
+{
+    m_searchState->setText(text);
+    m_searchState->show();
+}
+
 void DeviceWidget::updateButton(QItemSelection current)
 {
     Q_UNUSED(current)
     bool greyed = false;
     bool disco = false;
-    if (m_stack->currentIndex() == FindView) {
+    const int view = m_stack->currentIndex();
+    if (view == FindView) {
         const int row = selectedRow();
         CDevice* dev = row >= 0 ? m_devices.value(row) : nullptr;
         greyed = !dev;
         disco = dev && dev->state() == STATE_CONNECTED;
-    } else if (m_stack->currentIndex() == UsbView) {
+    } else if (m_attempt.active) {
+        // One direct connection at a time.
+        m_connectButton->setText(QStringLiteral("Connecting..."));
+        m_connectButton->setEnabled(false);
+        return;
+    } else if (placeConnected(view)) {
+        disco = true;
+    } else if (view == UsbView) {
         greyed = m_comPortBox->currentText().trimmed().isEmpty();
     } else {
         // An address that cannot be one would only fail to connect.
@@ -489,17 +560,49 @@ void DeviceWidget::updateButton(QItemSelection current)
     m_connectButton->setEnabled(!greyed);
 }
 
+bool DeviceWidget::placeConnected(int view) const
+{
+    CDevice* current = CControllerInterface::currentDevice();
+    if (!current || current->state() != STATE_CONNECTED) {
+        return false;
+    }
+    CInterface* transport = current->interface();
+    if (view == UsbView) {
+        const auto* serial = qobject_cast<CRS232*>(transport);
+        const QString typed = m_comPortBox->currentText().trimmed();
+        return serial && !typed.isEmpty() && canonicalPort(serial->portPath()) == canonicalPort(typed);
+    }
+    if (view == NetworkView) {
+        const auto* lan = qobject_cast<CLAN*>(transport);
+        return lan && lan->address() == QHostAddress(m_scaleIPBox->text().trimmed()) &&
+               lan->port() == m_scalePortBox->value();
+    }
+    return false;
+}
+
 void DeviceWidget::connectClicked()
 {
     const int view = m_stack->currentIndex();
     if (view != FindView) {
+        if (m_attempt.active) {
+            return;
+        }
+        if (placeConnected(view)) {
+            // The instrument stays the current one, disconnected, as a found device does.
+            CControllerInterface::currentDevice()->disconnectDevice();
+            return;
+        }
         connectDirectly(view);
         return;
     }
     const int row = selectedRow();
     CDevice* dev = m_devices.value(row);
-    const int index = dev ? m_search->indexOf(dev) : -1;
+    if (!dev) {
+        return;
+    }
+    const int index = m_search->indexOf(dev);
     if (index < 0) {
+        toggleListedDevice(dev);
         return;
     }
     if (dev->state() != STATE_DISCONNECTED) {
@@ -507,13 +610,30 @@ void DeviceWidget::connectClicked()
         return;
     }
     qCDebug(lcUi) << "sending device to thread";
-    if (m_autoOnFind->isChecked()) {
-        storeFoundTarget(dev);
-    } else {
-        emit disableAutoConnect();
+    m_pending = dev;
+    m_pendingStoresTarget = m_autoOnFind->isChecked();
+    m_search->toggleConnection(index);
+}
+
+void DeviceWidget::toggleListedDevice(CDevice* dev)
+{
+    const int state = dev->state();
+    if (state == STATE_CONNECTING || state == STATE_DISCONNECTING) {
+        return;
+    }
+    if (state != STATE_DISCONNECTED) {
+        dev->disconnectDevice();
+        return;
+    }
+    // One instrument at a time: a search and whatever else is connected let go of their ports first.
+    m_search->stopAndWait();
+    if (CControllerInterface::currentDevice() != dev) {
+        m_search->disconnectCurrentDevice();
+        CDeviceController::instance()->setCurrentDevice(dev);
     }
     m_pending = dev;
-    m_search->toggleConnection(index);
+    m_pendingStoresTarget = m_autoOnFind->isChecked();
+    dev->connectDevice(true);
 }
 
 void DeviceWidget::storeFoundTarget(CDevice* dev)
@@ -538,67 +658,81 @@ void DeviceWidget::storeFoundTarget(CDevice* dev)
 void DeviceWidget::connectDirectly(int view)
 {
     m_search->stopAndWait();
-    // One instrument at a time: whatever was connected lets go of its port or socket first.
-    m_search->disconnectCurrentDevice();
-    if (m_directDevice) {
-        if (CControllerInterface::currentDevice() == m_directDevice) {
-            CDeviceController::instance()->setCurrentDevice(nullptr);
-        }
-        m_directDevice->disconnectDevice();
-        m_directDevice->deleteLater();
-        m_directDevice = nullptr;
-    }
+    m_attempt = DirectAttempt();
+    m_attempt.active = true;
+    // A different place is tried while the current instrument goes on working; it is replaced only
+    // by one that answered.
+    m_attempt.previous = CControllerInterface::currentDevice();
+    m_failure.clear();
     if (view == UsbView) {
-        const QString port = m_comPortBox->currentText().trimmed();
-        const int baud = m_comBaudBox->currentText().toInt();
-        if (m_autoOnUsb->isChecked()) {
-            emit storeAutoConnect(port, baud);
-        } else {
-            emit disableAutoConnect();
-        }
-        emit connectToCom(port, baud);
+        m_attempt.place = m_comPortBox->currentText().trimmed();
+        m_attempt.number = m_comBaudBox->currentText().toInt();
+        m_attempt.storeTarget = m_autoOnUsb->isChecked();
+        emit connectToCom(m_attempt.place, m_attempt.number);
     } else {
-        const QString address = m_scaleIPBox->text().trimmed();
-        const int port = m_scalePortBox->value();
-        if (m_autoOnEth->isChecked()) {
-            emit storeAutoConnect(address, port);
-        } else {
-            emit disableAutoConnect();
-        }
-        emit connectToEth(address, port);
+        m_attempt.place = m_scaleIPBox->text().trimmed();
+        m_attempt.number = m_scalePortBox->value();
+        m_attempt.storeTarget = m_autoOnEth->isChecked();
+        emit connectToEth(m_attempt.place, m_attempt.number);
     }
-    m_connectButton->setEnabled(false);
-    m_connectButton->setText(QStringLiteral("Connecting..."));
+    updateButton();
 }
 
 void DeviceWidget::onDirectResult(CDevice* dev)
 {
+    const DirectAttempt attempt = m_attempt;
+    m_attempt = DirectAttempt();
+    const QString why = m_failure;
+    m_failure.clear();
     if (dev) {
+        CDevice* previous = attempt.previous;
+        if (previous && previous != dev && previous->state() != STATE_DISCONNECTED) {
+            // Its row follows it: it is no longer the controllers' current device.
+            connect(previous, &CDevice::stateChanged, this, &DeviceWidget::refreshRows, Qt::UniqueConnection);
+            previous->disconnectDevice();
+        }
         if (m_directDevice && m_directDevice != dev) {
             m_directDevice->deleteLater();
         }
         m_directDevice = dev;
+        listCurrentDevice();
     }
-    updateButton();
+    refreshRows();
     if (m_autoConnecting) {
         // At start the status line says enough when it worked.
         if (!dev) {
-            showOutcome(false, QString());
+            showOutcome(false, why);
         }
         return;
     }
-    // A port the user may not open is worth saying exactly.
-    const QString problem = !dev && m_stack->currentIndex() == UsbView
-                                ? SerialPorts::permissionProblem(m_comPortBox->currentText().trimmed())
-                                : QString();
-    showOutcome(dev != nullptr, problem);
+    if (!attempt.active) {
+        return;
+    }
+    if (dev) {
+        if (attempt.storeTarget) {
+            emit storeAutoConnect(attempt.place, attempt.number);
+        } else {
+            emit disableAutoConnect();
+        }
+        showOutcome(true, QString());
+        return;
+    }
+    QString text = why;
+    CDevice* current = CControllerInterface::currentDevice();
+    if (current && current->state() == STATE_CONNECTED) {
+        text += QStringLiteral("\n\nThe instrument on %1 is still connected.")
+                    .arg(current->interfaceDescription());
+    }
+    showOutcome(false, text);
 }
 
 void DeviceWidget::showOutcome(bool connected, const QString& why)
 {
-    const QString text = connected ? ConnectedText : QStringLiteral("Failed to connect");
-    auto* dialog = new ConfirmationDialog(why.isEmpty() ? text : text + QStringLiteral("\n\n") + why,
-                                          QStringLiteral("OK"), QString(), this);
+    QString text = connected ? ConnectedText : QStringLiteral("Failed to connect");
+    if (!why.isEmpty()) {
+        text += (connected ? QStringLiteral("\n\n") : QStringLiteral(": ")) + why;
+    }
+    auto* dialog = new ConfirmationDialog(text, QStringLiteral("OK"), QString(), this);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     if (connected) {
         // Acknowledged, the user goes on to the results.
@@ -619,14 +753,18 @@ void DeviceWidget::setDisconnected(int state)
 {
     Q_UNUSED(state)
     // Every row from its device's own state: the signal's argument may describe an earlier change.
-    for (int row = 0; row < m_devices.size(); ++row) {
-        fillRow(row);
-    }
-    updateButton();
+    refreshRows();
     if (m_pending && m_pending == CControllerInterface::currentDevice()) {
         const int now = m_pending->state();
         if (now == STATE_CONNECTED || now == STATE_DISCONNECTED) {
+            CDevice* dev = m_pending;
             m_pending = nullptr;
+            // The automatic connection changes only once the connection has succeeded.
+            if (now == STATE_CONNECTED && m_pendingStoresTarget) {
+                storeFoundTarget(dev);
+            } else if (now == STATE_CONNECTED) {
+                emit disableAutoConnect();
+            }
             showOutcome(now == STATE_CONNECTED, QString());
         }
     }
@@ -655,4 +793,11 @@ void DeviceWidget::autoState(bool state)
     emit autoOn();
 }
 
-void DeviceWidget::openInterfaceDialog() {}
+void DeviceWidget::openInterfaceDialog()
+{
+    // The form, or the warning that the current instrument has no module to configure; on the heap,
+    // as the page may go while its event loop runs.
+    QPointer<InterfaceDialog> dialog = new InterfaceDialog(this);
+    dialog->exec();
+    delete dialog;
+}

@@ -14,6 +14,7 @@ class QAbstractButton;
 class QCheckBox;
 class QComboBox;
 class QFormLayout;
+class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
 class QProgressBar;
@@ -76,6 +77,14 @@ public slots:
     void updateButton(QItemSelection current = QItemSelection());
     void searchFinished();
     void autoState(bool state);
+    // The last line of a search, shown below its progress.
+    void onSearchSummary(QString text);
+
+private slots:
+    // Every row from its device's own state.
+    void refreshRows();
+    // Rows of devices that have been deleted go.
+    void dropGoneRows();
 
 private:
     void buildForm();
@@ -87,6 +96,12 @@ private:
     QWidget* directView(const QString& title, QFormLayout* form, QCheckBox* autoBox, QPushButton* advanced);
     void connectDirectly(int view);
     void onDirectResult(CDevice* dev);
+    // The current device gets a row of its own, however it was connected.
+    void listCurrentDevice();
+    // Connects or disconnects a listed device that the search does not hold.
+    void toggleListedDevice(CDevice* dev);
+    // Whether the current device is connected at the place that view names.
+    bool placeConnected(int view) const;
     // why: said below the outcome when known.
     void showOutcome(bool connected, const QString& why);
     void refreshRow(CDevice* dev);
@@ -104,8 +119,23 @@ private:
     QList<QPointer<CDevice>> m_devices;
     // A device the direct connecter handed over: the page owns it.
     QPointer<CDevice> m_directDevice;
-    // The found device whose connection the user asked for, until it connected or failed.
+    // The listed device whose connection the user asked for, until it connected or failed, and
+    // whether its place is to become the automatic connection once it connected.
     QPointer<CDevice> m_pending;
+    bool m_pendingStoresTarget = false;
+    // A direct connection under way. The automatic connection changes only once it has succeeded,
+    // and the instrument connected before stays connected unless it is replaced.
+    struct DirectAttempt
+    {
+        bool active = false;
+        QString place;
+        int number = 0;
+        bool storeTarget = false;
+        QPointer<CDevice> previous;
+    };
+    DirectAttempt m_attempt;
+    // Why the last direct connection failed.
+    QString m_failure;
     bool m_autoConnecting = false;
     PelmProgressDialog* m_autoProgress = nullptr;
 
@@ -115,6 +145,7 @@ private:
     QStackedWidget* m_stack;
     QPushButton* m_startButton;
     QProgressBar* m_progressBar;
+    QLabel* m_searchState;
     QPlainTextEdit* m_log;
     QTableWidget* m_table;
     QCheckBox* m_autoOnFind;

@@ -403,8 +403,9 @@ void TstStartup::screenshotTour()
     QCOMPARE(app.process.exitCode(), 0);
 
     const QStringList pictures = QDir(home + "/pictures").entryList({"*.png"});
-    for (const char* name : {"start-screen", "device-find", "interface-dialog", "unreachable-dhcp-address",
-                             "data-capture-feed", "data-capture-terminal", "transfer", "firmware-dialog"}) {
+    for (const char* name : {"start-screen", "device-find", "device-serial-connected", "interface-dialog",
+                             "unreachable-dhcp-address", "data-capture-feed", "data-capture-terminal",
+                             "transfer", "firmware-dialog"}) {
         QVERIFY2(pictures.contains(QLatin1String(name) + ".png"), name);
     }
     for (const QString& picture : pictures) {

@@ -183,6 +183,10 @@ void TstCSearching::serialScan()
     for (const QString& line : named(lines)) {
         QVERIFY2(run.log.contains(line), qPrintable(line));
     }
+    // The search ends by saying what it found where; the refused one says nothing.
+    QCOMPARE(run.log.filter(QStringLiteral("instrument")),
+             QStringList{QStringLiteral("Search finished: 3 instruments found. Searched serial ports: ") +
+                         paths.join(QStringLiteral(", ")) + QStringLiteral("; network interfaces: none.\n")});
     QVERIFY2(run.progressFault().isEmpty(), qPrintable(run.progressFault()));
     // The searcher holds what it reported.
     QStringList kept;
@@ -222,6 +226,9 @@ void TstCSearching::stopEndsEveryProbe()
     QTRY_COMPARE_WITH_TIMEOUT(run.finished, 1, 3000);
     QCOMPARE(run.log.filter(QStringLiteral(": Stopped searching\n")).size(), 3);
     QVERIFY(run.found.isEmpty());
+    QCOMPARE(run.log.last(), QStringLiteral("Search stopped: no instrument found. Searched serial ports: ") +
+                                 paths.join(QStringLiteral(", ")) +
+                                 QStringLiteral("; network interfaces: none.\n"));
     QVERIFY2(run.progressFault().isEmpty(), qPrintable(run.progressFault()));
 
     // No probe is left running: the next search is taken, and with no port and no network it ends at once.
@@ -230,6 +237,8 @@ void TstCSearching::stopEndsEveryProbe()
     run.start();
     QTRY_COMPARE_WITH_TIMEOUT(run.finished, 2, 5000);
     QCOMPARE(run.progress, (QList<int>{0, 100}));
+    QCOMPARE(run.log.last(),
+             QStringLiteral("No instrument found. Searched serial ports: none; network interfaces: none.\n"));
 }
 
 void TstCSearching::networkScan_data()
@@ -282,7 +291,10 @@ void TstCSearching::networkScan_data()
         veth0);
     row("one module heard on two interfaces, its status in two datagrams, reached in its subnet",
         {module("tibbo", 10, {"--module-split-status", "--model", "T-TWO", "--serial", "20"})},
-        {"LAN ({B_ADDR},4110): T-TWO | 20 via {A_ADDR}"}, {"veth0: ", "  {A_ADDR}", "veth1: ", "  {A_ADDR2}"},
+        {"LAN ({B_ADDR},4110): T-TWO | 20 via {A_ADDR}"},
+        {"veth0: ", "  {A_ADDR}", "veth1: ", "  {A_ADDR2}",
+         "Search finished: 1 instrument found. Searched serial ports: none; network interfaces: veth0, "
+         "veth1.\n"},
         "veth0,veth1");
 }
 

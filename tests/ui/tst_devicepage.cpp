@@ -2,7 +2,9 @@
 #include "controller/cdevicecontroller.h"
 #include "controller/settingscontroller.h"
 #include "device/cdevice.h"
+#include "interface/ctibbo.h"
 #include "search/searchcontroller.h"
+#include "support/ptypair.h"
 #include "support/scripteddevice.h"
 #include "support/widgetuser.h"
 #include "ui/devicewidget.h"
@@ -14,6 +16,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProgressBar>
@@ -24,6 +27,7 @@
 #include <QTableWidget>
 #include <QtTest>
 
+#include <algorithm>
 #include <memory>
 
 namespace {
@@ -63,6 +67,16 @@ QString autoConnectSetting(const char* key)
     return QSettings().value(QStringLiteral("AutoConnect/") + QLatin1String(key)).toString();
 }
 
+// Enabled, COM, Address, Port; written by the direct connecter in its own thread.
+QStringList autoConnectTarget()
+{
+    QStringList settings;
+    for (const char* key : {"Enabled", "COM", "Address", "Port"}) {
+        settings << autoConnectSetting(key);
+    }
+    return settings;
+}
+
 } // namespace
 
 // The device page with a scripted search, and against the simulated instrument for the direct
@@ -78,6 +92,10 @@ private slots:
     void findView();
     void directViews_data();
     void directViews();
+    void failedConnectionKeepsTheInstrument_data();
+    void failedConnectionKeepsTheInstrument();
+    void advancedButtons_data();
+    void advancedButtons();
     void autoConnectAtStart();
 
 private:
@@ -88,12 +106,18 @@ private:
     void makePage();
     // Connects the page's current view and returns the notices it showed, one a line.
     QString connectAndWait();
+    // Puts place ({PTY}, {PORT}, {NEXT}: the simulated instrument's pty, TCP port and the port after it)
+    // into the serial or the network view.
+    void chooseDirectPlace(bool network, const QString& place, bool autoConnect);
+    QString expand(QString text) const;
 
     ScriptedSearch* m_search = nullptr;
     std::unique_ptr<DeviceWidget> m_page;
     SimInstrument m_instrument;
     std::unique_ptr<SimPty> m_pty;
     SimTcpServer m_server;
+    // A port where nobody answers.
+    PtyPair m_silent;
 };
 
 void TstDevicePage::initTestCase()
@@ -115,8 +139,10 @@ void TstDevicePage::initTestCase()
     QVERIFY(m_server.listen(QHostAddress::LocalHost, 0));
     connect(&m_server, &SimTcpServer::received, &m_instrument, &SimInstrument::feed);
     connect(&m_instrument, &SimInstrument::output, &m_server, &SimTcpServer::write);
-    // The only serial port the page may open.
-    qputenv("MERVIK_SERIAL_PORTS", m_pty->slavePath().toLocal8Bit());
+    // The only serial ports the page may open.
+    QVERIFY(m_silent.isValid());
+    qputenv("MERVIK_SERIAL_PORTS",
+            (m_pty->slavePath() + QLatin1Char(':') + m_silent.slavePath()).toLocal8Bit());
 }
 
 void TstDevicePage::init()
@@ -169,7 +195,11 @@ void TstDevicePage::findView()
     QCOMPARE(stops.count(), 1);
     QCOMPARE(m_search->starts, 1);
     emit m_search->newLog(QStringLiteral("COM probe\n"));
+    const QString summary =
+        QStringLiteral("No instrument found. Searched serial ports: none; network interfaces: none.");
+    emit m_search->summary(summary);
     emit m_search->searchFinished();
+    QCOMPARE(child<QLabel>("searchStateLabel")->text(), summary);
     QCOMPARE(start->text(), QStringLiteral("Start"));
     QCOMPARE(child<QProgressBar>("progressBar")->value(), 100);
     QCOMPARE(child<QPlainTextEdit>("deviceLogText")->toPlainText(), QStringLiteral("COM probe"));
@@ -198,7 +228,7 @@ void TstDevicePage::findView()
     QCOMPARE(table->item(0, DeviceWidget::FirmwareColumn)->text(), QStringLiteral("1.04.7"));
     QCOMPARE(connectButton->text(), QStringLiteral("Disconnect"));
     // Connected with the box unchecked: nothing is connected by itself at the next start.
-    QCOMPARE(autoConnectSetting("Enabled"), QStringLiteral("0"));
+    QTRY_COMPARE(autoConnectSetting("Enabled"), QStringLiteral("0"));
 
     connectButton->click();
     QTRY_COMPARE(table->item(0, DeviceWidget::StatusColumn)->text(), QStringLiteral("Disconnected"));
@@ -214,15 +244,38 @@ void TstDevicePage::findView()
     child<QCheckBox>("autoConnectOnFindButton")->setChecked(true);
     table->selectRow(0);
     QVERIFY(connectAndWait().contains(QStringLiteral("cannot be connected automatically")));
-    QCOMPARE(autoConnectSetting("Enabled"), QStringLiteral("0"));
+    QTRY_COMPARE(autoConnectSetting("Enabled"), QStringLiteral("0"));
     table->clearSelection();
     QVERIFY(!connectButton->isEnabled());
+}
+
+QString TstDevicePage::expand(QString text) const
+{
+    return text.replace(QStringLiteral("{PTY}"), m_pty->slavePath())
+        .replace(QStringLiteral("{SILENT}"), m_silent.slavePath())
+        .replace(QStringLiteral("{PORT}"), QString::number(m_server.port()))
+        .replace(QStringLiteral("{NEXT}"), QString::number(m_server.port() + 1));
+}
+
+void TstDevicePage::chooseDirectPlace(bool network, const QString& place, bool autoConnect)
+{
+    if (network) {
+        child<QPushButton>("ethButton")->click();
+        child<QLineEdit>("scaleIPBox")->setText(place.section(QLatin1Char(':'), 0, 0));
+        child<QSpinBox>("scalePortBox")->setValue(expand(place.section(QLatin1Char(':'), 1)).toInt());
+        child<QCheckBox>("autoConnectOnEthButton")->setChecked(autoConnect);
+    } else {
+        child<QPushButton>("usbButton")->click();
+        child<QComboBox>("comPortBox")->setEditText(expand(place));
+        child<QComboBox>("comBaudBox")->setCurrentText(QStringLiteral("19200"));
+        child<QCheckBox>("autoConnectOnUsbButton")->setChecked(autoConnect);
+    }
 }
 
 void TstDevicePage::directViews_data()
 {
     QTest::addColumn<bool>("network");
-    QTest::addColumn<QString>("place"); // {PTY} and {PORT}: the simulated instrument's
+    QTest::addColumn<QString>("place");
     QTest::addColumn<bool>("autoConnect");
     QTest::addColumn<QString>("notice");
     QTest::addColumn<QStringList>("stored"); // Enabled, COM, Address, Port
@@ -230,12 +283,14 @@ void TstDevicePage::directViews_data()
                                     << QStringList{"1", "1", "{PTY}", "19200"};
     QTest::newRow("serial, not stored")
         << false << "{PTY}" << false << "Connected" << QStringList{"0", "", "", ""};
-    QTest::newRow("no such port") << false << "/dev/mervik-none" << false << "Failed to connect"
-                                  << QStringList{"0", "", "", ""};
-    QTest::newRow("network, stored") << true << "127.0.0.1" << true << "Connected"
+    QTest::newRow("no such port") << false << "/dev/mervik-none" << false
+                                  << "Failed to connect: no serial port at /dev/mervik-none"
+                                  << QStringList{"", "", "", ""};
+    QTest::newRow("network, stored") << true << "127.0.0.1:{PORT}" << true << "Connected"
                                      << QStringList{"1", "0", "127.0.0.1", "{PORT}"};
     QTest::newRow("network, nobody there")
-        << true << "127.0.0.1" << false << "Failed to connect" << QStringList{"0", "", "", ""};
+        << true << "127.0.0.1:{NEXT}" << false << "Failed to connect: connection refused by 127.0.0.1:{NEXT}"
+        << QStringList{"", "", "", ""};
 }
 
 void TstDevicePage::directViews()
@@ -245,41 +300,125 @@ void TstDevicePage::directViews()
     QFETCH(bool, autoConnect);
     QFETCH(QString, notice);
     QFETCH(QStringList, stored);
-    const QString port = QString::number(m_server.port());
-    auto expand = [&](QString text) {
-        return text.replace(QStringLiteral("{PTY}"), m_pty->slavePath())
-            .replace(QStringLiteral("{PORT}"), port);
-    };
     makePage();
-    if (network) {
-        child<QPushButton>("ethButton")->click();
-        child<QLineEdit>("scaleIPBox")->setText(place);
-        // Nobody listens on the port after the simulator's.
-        child<QSpinBox>("scalePortBox")
-            ->setValue(notice == QLatin1String("Connected") ? port.toInt() : port.toInt() + 1);
-        child<QCheckBox>("autoConnectOnEthButton")->setChecked(autoConnect);
-    } else {
-        child<QPushButton>("usbButton")->click();
-        child<QComboBox>("comPortBox")->setEditText(expand(place));
-        child<QComboBox>("comBaudBox")->setCurrentText(QStringLiteral("19200"));
-        child<QCheckBox>("autoConnectOnUsbButton")->setChecked(autoConnect);
-    }
-    QCOMPARE(connectAndWait(), notice);
+    chooseDirectPlace(network, place, autoConnect);
+    QCOMPARE(connectAndWait(), expand(notice));
+    CDevice* device = CDeviceController::currentDevice();
     const bool connected = notice == QLatin1String("Connected");
     if (connected) {
-        QTRY_COMPARE(CDeviceController::currentDevice() ? CDeviceController::currentDevice()->state() : -1,
-                     int(STATE_CONNECTED));
+        QTRY_COMPARE(device ? device->state() : -1, int(STATE_CONNECTED));
     } else {
-        QVERIFY(!CDeviceController::currentDevice());
+        QVERIFY(!device);
     }
-    QStringList settings;
-    for (const char* key : {"Enabled", "COM", "Address", "Port"}) {
-        settings << autoConnectSetting(key);
+    QTRY_COMPARE(autoConnectTarget(), expand(stored.join(QLatin1Char('|'))).split(QLatin1Char('|')));
+    if (!connected) {
+        return;
     }
-    for (QString& text : stored) {
-        text = expand(text);
+
+    // The view's place is connected: its button lets go of it, and connects it again.
+    auto* button = child<QPushButton>("connectButton");
+    QCOMPARE(button->text(), QStringLiteral("Disconnect"));
+    button->click();
+    QTRY_COMPARE(device->state(), int(STATE_DISCONNECTED));
+    QCOMPARE(button->text(), QStringLiteral("Connect"));
+    QCOMPARE(connectAndWait(), QStringLiteral("Connected"));
+    device = CDeviceController::currentDevice();
+
+    // My Devices lists the instrument, however it was connected, and disconnects and connects it.
+    child<QPushButton>("findButton")->click();
+    auto* table = child<QTableWidget>("tableDevices");
+    QCOMPARE(table->rowCount(), 1);
+    QCOMPARE(table->item(0, DeviceWidget::InterfaceColumn)->text(), device->interfaceDescription());
+    QCOMPARE(table->item(0, DeviceWidget::StatusColumn)->text(), QStringLiteral("Connected"));
+    QCOMPARE(button->text(), QStringLiteral("Disconnect"));
+    button->click();
+    QTRY_COMPARE(table->item(0, DeviceWidget::StatusColumn)->text(), QStringLiteral("Disconnected"));
+    QCOMPARE(device->state(), int(STATE_DISCONNECTED));
+    QCOMPARE(button->text(), QStringLiteral("Connect"));
+    QCOMPARE(connectAndWait(), QStringLiteral("Connected"));
+    QCOMPARE(device->state(), int(STATE_CONNECTED));
+    QCOMPARE(table->item(0, DeviceWidget::StatusColumn)->text(), QStringLiteral("Connected"));
+}
+
+void TstDevicePage::failedConnectionKeepsTheInstrument_data()
+{
+    QTest::addColumn<bool>("network");
+    QTest::addColumn<QString>("place");
+    QTest::addColumn<QString>("why");
+    QTest::newRow("no such port") << false << "/dev/mervik-none"
+                                  << "no serial port at /dev/mervik-none";
+    QTest::newRow("nobody answers") << false << "{SILENT}"
+                                    << "no answer at 19200 baud on {SILENT}";
+    QTest::newRow("nobody at the address") << true << "127.0.0.1:{NEXT}"
+                                           << "connection refused by 127.0.0.1:{NEXT}";
+}
+
+void TstDevicePage::failedConnectionKeepsTheInstrument()
+{
+    QFETCH(bool, network);
+    QFETCH(QString, place);
+    QFETCH(QString, why);
+    makePage();
+    chooseDirectPlace(false, QStringLiteral("{PTY}"), true);
+    QCOMPARE(connectAndWait(), QStringLiteral("Connected"));
+    CDevice* working = CDeviceController::currentDevice();
+    QTRY_COMPARE(working ? working->state() : -1, int(STATE_CONNECTED));
+    const QStringList stored{"1", "1", m_pty->slavePath(), "19200"};
+    QTRY_COMPARE(autoConnectTarget(), stored);
+    QSignalSpy states(working, &CDevice::stateChanged);
+
+    // Asked to store the new place as well: nothing is stored, the working instrument is never let go.
+    chooseDirectPlace(network, place, true);
+    QCOMPARE(connectAndWait(),
+             expand(QStringLiteral("Failed to connect: ") + why + QStringLiteral("\n\nThe instrument on ") +
+                    working->interfaceDescription() + QStringLiteral(" is still connected.")));
+    QCOMPARE(CDeviceController::currentDevice(), working);
+    QCOMPARE(working->state(), int(STATE_CONNECTED));
+    QCOMPARE(states.count(), 0);
+    QCOMPARE(autoConnectTarget(), stored);
+}
+
+void TstDevicePage::advancedButtons_data()
+{
+    QTest::addColumn<QString>("view");
+    QTest::addColumn<QString>("advanced");
+    QTest::addColumn<bool>("module");
+    QTest::addColumn<QString>("seen");
+    QTest::newRow("an instrument without its module")
+        << "usbButton"
+        << "advancedOnUsbButton" << false
+        << "Error|Can't configure IP connection settings\nAuto-connected devices should be connected from "
+           "'Find my device' to configure them|";
+    QTest::newRow("an instrument connected through its module")
+        << "ethButton"
+        << "advancedOnEthernetButton" << true << "Dialog";
+}
+
+void TstDevicePage::advancedButtons()
+{
+    QFETCH(QString, view);
+    QFETCH(QString, advanced);
+    QFETCH(bool, module);
+    QFETCH(QString, seen);
+    ScriptedDevice instrument;
+    if (module) {
+        // Bound on loopback; nothing is sent to it.
+        instrument.setModule(new CTibbo(QHostAddress::LocalHost, 0xff000000, QByteArray(),
+                                        QHostAddress(QStringLiteral("127.0.0.2"))));
     }
-    QCOMPARE(settings, stored);
+    CDeviceController::instance()->setCurrentDevice(&instrument);
+    QVERIFY(instrument.connectDevice(false));
+    makePage();
+    child<QPushButton>(qPrintable(view))->click();
+    // The form is left with Cancel.
+    ModalAnswerer watcher(QString(), [](QWidget* form) {
+        form->findChild<QPushButton*>(QStringLiteral("cancelButton"))->click();
+        return form->windowTitle();
+    });
+    child<QPushButton>(qPrintable(advanced))->click();
+    QCOMPARE(watcher.texts, QStringList{seen});
+    QVERIFY(!QApplication::activeModalWidget());
+    CDeviceController::instance()->setCurrentDevice(nullptr);
 }
 
 void TstDevicePage::autoConnectAtStart()
@@ -292,7 +431,7 @@ void TstDevicePage::autoConnectAtStart()
     child<QTableWidget>("tableDevices")->selectRow(0);
     child<QCheckBox>("autoConnectOnFindButton")->setChecked(true);
     QCOMPARE(connectAndWait(), QStringLiteral("Connected"));
-    QCOMPARE(autoConnectSetting("Address"), m_pty->slavePath());
+    QTRY_COMPARE(autoConnectSetting("Address"), m_pty->slavePath());
     QCOMPARE(autoConnectSetting("Port"), QStringLiteral("9600"));
     cleanup();
     found.reset();
@@ -301,6 +440,7 @@ void TstDevicePage::autoConnectAtStart()
     SettingsController::instance()->autoConnect.setState(false);
     makePage();
     QSignalSpy autoOn(m_page.get(), &DeviceWidget::autoOn);
+    QSignalSpy identity(CDeviceController::instance(), &CControllerInterface::commandFinished);
     // Slow enough for the notice to be seen.
     m_instrument.setAnswerDelay(200);
     m_page->start();
@@ -313,6 +453,14 @@ void TstDevicePage::autoConnectAtStart()
     QVERIFY(!QApplication::activeModalWidget());
     QTRY_VERIFY(!m_page->findChild<PelmProgressDialog*>());
     m_instrument.setAnswerDelay(0);
+    // Listed, so that it can be disconnected.
+    auto* table = child<QTableWidget>("tableDevices");
+    QCOMPARE(table->rowCount(), 1);
+    QCOMPARE(table->item(0, DeviceWidget::StatusColumn)->text(), QStringLiteral("Connected"));
+    // The identity read that follows every connection is over: a request sent meanwhile would meet it.
+    QTRY_VERIFY(std::any_of(identity.begin(), identity.end(), [](const QList<QVariant>& args) {
+        return args.at(1).toInt() == COMMAND_READ_INFO;
+    }));
 
     // Its results reach the program.
     QSignalSpy results(CBalanceController::instance(), &CBalanceController::anyResultReceived);
