@@ -447,7 +447,8 @@ void TstCli::commands_data()
     fails("alibi count unreadable", {"--alibi", "3", "--alibi-announce", "many"}, {"alibi", "PORT"}, {}, 5,
           "alibi: wrong answer");
     fails("firmware never finished", {"--boot-no-f3"}, {"firmware", "PORT", "IN"}, image, 5,
-          "firmware: wrong answer");
+          "firmware: The bootloader did not report the end of the image after its last line (4 of 4; \"f3\" "
+          "expected). The instrument may still be in its bootloader: send the file again.");
     fails("eeprom dump stalls", {"--eeprom-stall", "3"}, {"eeprom", "PORT", "--get", "OUT"}, {}, 4,
           "dump stopped after 3 lines");
     // Refused input: nothing is sent.
