@@ -403,8 +403,10 @@ void TstStartup::screenshotTour()
     QCOMPARE(app.process.exitCode(), 0);
 
     const QStringList pictures = QDir(home + "/pictures").entryList({"*.png"});
-    for (const char* name : {"start-screen", "device-find", "interface-dialog", "unreachable-dhcp-address",
-                             "data-capture-feed", "data-capture-terminal", "transfer", "firmware-dialog"}) {
+    for (const char* name :
+         {"start-screen", "device-find", "interface-dialog", "unreachable-dhcp-address", "data-capture-feed",
+          "data-capture-terminal", "transfer", "firmware-dialog-no-file", "firmware-file-chooser",
+          "firmware-failed", "firmware-uploaded", "firmware-dialog"}) {
         QVERIFY2(pictures.contains(QLatin1String(name) + ".png"), name);
     }
     for (const QString& picture : pictures) {
