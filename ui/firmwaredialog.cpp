@@ -125,7 +125,7 @@ QString FirmwareDialog::refusalReason()
         return QStringLiteral("The instrument is not connected.");
     }
     if (device->busy()) {
-        return QStringLiteral("The instrument is busy with another transfer: try again when it has ended.");
+        return QStringLiteral("The instrument is busy with another command: try again when it has finished.");
     }
     return QStringLiteral("This instrument does not take a firmware upload.");
 }
