@@ -8,6 +8,7 @@
 #include "log/datafeedtablemodel.h"
 #include "log/datafeedtableview.h"
 #include "log/filterwidget.h"
+#include "log/pelmfiledialog.h"
 #include "log/pelmlogview.h"
 #include "platform/logcategories.h"
 #include "platform/pinger.h"
@@ -170,10 +171,10 @@ void ScreenshotTour::start()
         add(QStringLiteral("data-capture"), [this, main] { clickButton(main, "dataCaptureButton"); });
     }
     add(QStringLiteral("transfer"), [this, main] { clickButton(main, "transferButton"); });
-    // Last: the upload takes the instrument into its loader.
-    if (device && device->state() == STATE_CONNECTED) {
-        addFirmwareUpload(main);
-    } else if (capture) {
+    // Last when connected: the upload takes the instrument into its loader.
+    const bool connected = device && device->state() == STATE_CONNECTED;
+    addFirmwareUpload(main, connected);
+    if (!connected && capture) {
         // TARE pressed with no instrument, as a user does; last, as the status line keeps the notice a while.
         add(QStringLiteral("data-capture-notice"), [this, main, capture] {
             clickButton(main, "dataCaptureButton");
@@ -309,35 +310,81 @@ void ScreenshotTour::addCaptureDetails(MainWindow* main, QWidget* capture)
     }
 }
 
-void ScreenshotTour::addFirmwareUpload(MainWindow* main)
+void ScreenshotTour::addFirmwareUpload(MainWindow* main, bool connected)
 {
-    const QString path = QDir::home().filePath(QStringLiteral("picture.s19"));
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(firmwareImage(600)) < 0) {
+    const QDir home = QDir::home();
+    const QString good = home.filePath(QStringLiteral("picture.s19"));
+    const QString small = home.filePath(QStringLiteral("picture-small.s19"));
+    const QString damaged = home.filePath(QStringLiteral("picture-damaged.s19"));
+    const QByteArray image = firmwareImage(600);
+    const auto write = [](const QString& path, const QByteArray& content) {
+        QFile file(path);
+        return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
+    };
+    if (!write(good, image) || !write(small, firmwareImage(3)) ||
+        !write(damaged, QByteArray(image).replace(image.indexOf("S1") + 12, 1, "X"))) {
         m_ok = false;
         return;
     }
-    addDialog(QStringLiteral("firmware-dialog"), [path, main] {
+    addDialog(QStringLiteral("firmware-dialog-no-file"), [main] { return new FirmwareDialog(main); });
+    // The chooser as the dialog's "Choose file..." opens it, over the dialog.
+    addDialog(QStringLiteral("firmware-file-chooser"), [main] {
         auto* dialog = new FirmwareDialog(main);
-        dialog->setFile(path);
-        // Started and confirmed as a user does; the picture is taken while the image goes out.
-        QTimer::singleShot(0, dialog, [dialog] {
-            auto* answer = new QTimer(dialog);
-            connect(answer, &QTimer::timeout, answer, [answer] {
-                if (auto* question = qobject_cast<ConfirmationDialog*>(QApplication::activeModalWidget())) {
-                    const QList<QPushButton*> buttons = question->findChildren<QPushButton*>();
-                    for (QPushButton* button : buttons) {
-                        if (button->text() == QLatin1String("Yes")) {
-                            button->click();
-                            answer->deleteLater();
-                        }
+        auto* chooser = new PelmFileDialog(QStringLiteral("firmwarePath"), dialog);
+        chooser->setFileMode(QFileDialog::ExistingFile);
+        chooser->setAcceptMode(QFileDialog::AcceptOpen);
+        chooser->setNameFilter(QStringLiteral("Firmware files (*.S19)"));
+        chooser->setDirectory(QDir::home());
+        connect(chooser, &QObject::destroyed, dialog, &QObject::deleteLater);
+        return chooser;
+    });
+    // A file found damaged before anything is sent (with no instrument: the refusal).
+    addNotice(QStringLiteral("firmware-failed"), [main, damaged] { return uploading(main, damaged); });
+    if (!connected) {
+        return;
+    }
+    addNotice(QStringLiteral("firmware-uploaded"), [main, small] { return uploading(main, small); });
+    // Last: the upload takes the instrument into its loader; the picture is taken while the image goes out.
+    addDialog(QStringLiteral("firmware-dialog"), [main, good] { return uploading(main, good); });
+}
+
+FirmwareDialog* ScreenshotTour::uploading(MainWindow* main, const QString& path)
+{
+    auto* dialog = new FirmwareDialog(main);
+    dialog->setFile(path);
+    // Started and confirmed as a user does.
+    QTimer::singleShot(0, dialog, [dialog] {
+        auto* answer = new QTimer(dialog);
+        connect(answer, &QTimer::timeout, answer, [answer] {
+            if (auto* question = qobject_cast<ConfirmationDialog*>(QApplication::activeModalWidget())) {
+                const QList<QPushButton*> buttons = question->findChildren<QPushButton*>();
+                for (QPushButton* button : buttons) {
+                    if (button->text() == QLatin1String("Yes")) {
+                        button->click();
+                        answer->deleteLater();
                     }
                 }
-            });
-            answer->start(10);
-            dialog->findChild<QPushButton*>(QStringLiteral("uploadButton"))->click();
+            }
         });
-        return dialog;
+        answer->start(10);
+        dialog->findChild<QPushButton*>(QStringLiteral("uploadButton"))->click();
+    });
+    return dialog;
+}
+
+void ScreenshotTour::addNotice(const QString& name, std::function<QWidget*()> make)
+{
+    add(name, [this, make] {
+        QWidget* owner = make();
+        owner->setAttribute(Qt::WA_DeleteOnClose);
+        owner->show();
+        // A notice has one button; the question before the upload has two.
+        m_notice = [owner = QPointer<QWidget>(owner)]() -> QWidget* {
+            auto* notice = qobject_cast<ConfirmationDialog*>(QApplication::activeModalWidget());
+            const auto* confirm =
+                notice ? notice->findChild<QWidget*>(QStringLiteral("confirmButton")) : nullptr;
+            return notice && notice->parent() == owner && confirm && confirm->isHidden() ? notice : nullptr;
+        };
     });
 }
 
@@ -350,7 +397,34 @@ void ScreenshotTour::runNext()
     const QPair<QString, Action> next = m_steps.takeFirst();
     next.second();
     const QString name = next.first;
+    if (m_notice) {
+        m_noticeWaited.start();
+        awaitNotice(name);
+        return;
+    }
     QTimer::singleShot(m_settleMs, this, [this, name] {
+        shoot(name);
+        runNext();
+    });
+}
+
+void ScreenshotTour::awaitNotice(const QString& name)
+{
+    QWidget* notice = m_notice();
+    if (!notice && m_noticeWaited.elapsed() < NoticeWaitMs) {
+        QTimer::singleShot(NoticePollMs, this, [this, name] { awaitNotice(name); });
+        return;
+    }
+    m_notice = nullptr;
+    if (!notice) {
+        qCWarning(lcUi) << "no notice came for" << name;
+        m_ok = false;
+        runNext();
+        return;
+    }
+    m_subject = notice;
+    QTimer::singleShot(m_settleMs, this, [this, name] {
+        // Closing the notice lets its dialog finish and close as well.
         shoot(name);
         runNext();
     });

@@ -1,12 +1,14 @@
 #pragma once
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
 #include <QStringList>
 
 #include <functional>
 
+class FirmwareDialog;
 class MainWindow;
 class QWinWidget;
 class QWidget;
@@ -24,6 +26,9 @@ public:
     // Result requests sent before the tour when an instrument is connected, so the feed has rows.
     static constexpr int WarmUpRequests = 6;
     static constexpr int WarmUpIntervalMs = 150;
+    // How long a step waits for the notice it ends in.
+    static constexpr int NoticeWaitMs = 15000;
+    static constexpr int NoticePollMs = 50;
 
     ScreenshotTour(QWinWidget* window, const QString& folder, QObject* parent = nullptr);
 
@@ -45,8 +50,14 @@ private:
     // The data feed at a large size and with a hovered row, the full-screen display and the terminal's
     // filter panel; each step puts the page back as it found it.
     void addCaptureDetails(MainWindow* main, QWidget* capture);
-    // The firmware dialog while it uploads an image to the connected instrument.
-    void addFirmwareUpload(MainWindow* main);
+    // The firmware dialog without a file, its file chooser and a failure notice; with an instrument
+    // connected also the notice of a finished upload and, last, the dialog while it uploads.
+    void addFirmwareUpload(MainWindow* main, bool connected);
+    // A firmware dialog with path chosen and its upload started and confirmed.
+    static FirmwareDialog* uploading(MainWindow* main, const QString& path);
+    // A dialog that ends in a notice: the picture is of the notice, once it is shown.
+    void addNotice(const QString& name, std::function<QWidget*()> make);
+    void awaitNotice(const QString& name);
     void runNext();
     void shoot(const QString& name);
     void clickFrame(const char* name);
@@ -59,6 +70,9 @@ private:
     QPointer<QWidget> m_subject;
     // What puts the window back after the current step's picture.
     Action m_undo;
+    // The notice the current step waits for, once it is shown.
+    std::function<QWidget*()> m_notice;
+    QElapsedTimer m_noticeWaited;
     QStringList m_written;
     bool m_ok = true;
     int m_settleMs = SettleMs;

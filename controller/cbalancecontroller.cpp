@@ -52,6 +52,7 @@ void CBalanceController::onDeviceStateChanged(int state)
                    &CBalanceController::sendingFirmwareFinished);
         disconnect(device, &CDevice::sendingFirmwareProgress, this,
                    &CBalanceController::sendingFirmwareProgress);
+        disconnect(device, &CDevice::sendingFirmwareFailed, this, &CBalanceController::sendingFirmwareFailed);
         disconnect(device, &CDevice::eepromReceived, this, &CBalanceController::eepromReceived);
         disconnect(device, &CDevice::readingEEPROMFinished, this, &CBalanceController::readingEEPROMFinished);
         disconnect(device, &CDevice::resultReceived, this, &CBalanceController::onResultReceived);
@@ -63,6 +64,8 @@ void CBalanceController::onDeviceStateChanged(int state)
         connect(device, &CDevice::sendingFirmwareFinished, this, &CBalanceController::sendingFirmwareFinished,
                 Qt::UniqueConnection);
         connect(device, &CDevice::sendingFirmwareProgress, this, &CBalanceController::sendingFirmwareProgress,
+                Qt::UniqueConnection);
+        connect(device, &CDevice::sendingFirmwareFailed, this, &CBalanceController::sendingFirmwareFailed,
                 Qt::UniqueConnection);
         connect(device, &CDevice::eepromReceived, this, &CBalanceController::eepromReceived,
                 Qt::UniqueConnection);

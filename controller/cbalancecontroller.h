@@ -64,6 +64,7 @@ signals:
     void readingAlibiFinished(int result);
     void readingAlibiProgress(int count, int progress, AlibiRecord record);
     void sendingFirmwareFinished(int result);
+    void sendingFirmwareFailed(QString reason);
     void sendingFirmwareProgress(int progress);
     void significantResultReceived(Measurement m);
     void anyResultReceived(Measurement m);

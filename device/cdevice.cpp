@@ -366,6 +366,10 @@ void CDevice::onInterfaceStateChanged(int state)
 {
     if (state == STATE_DISCONNECTED) {
         stopCheckTimer();
+        // The rest of a dump cannot come over a closed line; what waits for its end need not.
+        if (m_eepromArmed) {
+            finishEepromReading(COMMAND_FAILED);
+        }
     }
     if (state == STATE_CONNECTED || state == STATE_DISCONNECTED || state == STATE_LISTENING) {
         setState(state);
@@ -396,7 +400,9 @@ bool CDevice::threadGuard(const char* method, QGenericArgument a1, QGenericArgum
 bool CDevice::canSendNextCommand(int command, const char* method, QGenericArgument a1, QGenericArgument a2,
                                  QGenericArgument a3)
 {
-    if (!waitingForAnswer) {
+    // A dump arrives as ordinary lines after its request has ended: a command sent meanwhile would
+    // take the dump's lines for its answer, so it waits for the dump's end like one during a wait.
+    if (!waitingForAnswer && !m_eepromArmed) {
         return true;
     }
     const QGenericArgument args[3] = {a1, a2, a3};

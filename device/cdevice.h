@@ -170,6 +170,9 @@ signals:
                          QVariant param3 = QVariant(), QVariant param4 = QVariant());
     void sendingFirmwareProgress(int progress);
     void sendingFirmwareFinished(int result);
+    // Why an upload failed and the state it leaves the instrument in; comes just before
+    // sendingFirmwareFinished(0).
+    void sendingFirmwareFailed(QString reason);
     void readingAlibiFinished(int result);
     void readingAlibiProgress(int count, int progress, AlibiRecord record);
     void lineReceived(QString line);

@@ -167,6 +167,10 @@ void CDevice::finishEepromReading(int result)
     readingEeprom = false;
     setBusy(false);
     emit readingEEPROMFinished(result);
+    // A command held back by the dump runs now that the line is free.
+    if (delayedCommand.method) {
+        QTimer::singleShot(DelayedCommandMs, this, &CDevice::invokeDelayedCommand);
+    }
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -9,6 +9,7 @@
 #include "ui/icontint.h"
 
 #include <QCloseEvent>
+#include <QFileInfo>
 #include <QStyle>
 
 namespace {
@@ -28,12 +29,20 @@ FirmwareDialog::FirmwareDialog(QWidget* parent) : QDialog(parent), ui(new Ui::Fi
 
     fitHeight();
 
+    // Nothing to upload until a file is chosen.
+    ui->uploadButton->setEnabled(false);
     connect(ui->pickButton, &QPushButton::clicked, this, &FirmwareDialog::pickFile);
     connect(ui->uploadButton, &QPushButton::clicked, this, &FirmwareDialog::setFirmware);
     connect(ui->closeButton, &QPushButton::clicked, this, &FirmwareDialog::reject);
 
     CBalanceController* balance = CBalanceController::instance();
     connect(balance, &CBalanceController::sendingFirmwareProgress, this, &FirmwareDialog::onProgress);
+    // Comes before the end it explains, which is queued: the reason is there when the end is shown.
+    connect(balance, &CBalanceController::sendingFirmwareFailed, this, [this](const QString& reason) {
+        if (m_uploading) {
+            m_reason = reason;
+        }
+    });
     // Queued, so that the notice never runs inside the device's own exchange when both share a thread.
     connect(balance, &CBalanceController::sendingFirmwareFinished, this,
             &FirmwareDialog::sendingFirmwareFinished, Qt::QueuedConnection);
@@ -65,6 +74,7 @@ void FirmwareDialog::pickFile()
 void FirmwareDialog::setFile(const QString& path)
 {
     m_path = path;
+    ui->uploadButton->setEnabled(!path.isEmpty() && !m_uploading);
     ui->pathLabel->setText(path);
     ui->pathLabel->setProperty("empty", false);
     ui->pathLabel->style()->unpolish(ui->pathLabel);
@@ -94,13 +104,30 @@ void FirmwareDialog::setFirmware()
         return;
     }
     ui->progressBar->setValue(0);
+    m_reason.clear();
     setUploading(true);
     watchDevice(CControllerInterface::currentDevice());
     qCDebug(lcUi) << "uploading" << m_path;
     if (!CBalanceController::instance()->sendNewFirmware(m_path)) {
         // Refused before it reached a device (none, not connected, busy): no end will be reported.
+        m_reason = refusalReason();
         sendingFirmwareFinished(0);
     }
+}
+
+QString FirmwareDialog::refusalReason()
+{
+    const CDevice* device = CControllerInterface::currentDevice();
+    if (!device) {
+        return QStringLiteral("No instrument is connected.");
+    }
+    if (device->state() != STATE_CONNECTED) {
+        return QStringLiteral("The instrument is not connected.");
+    }
+    if (device->busy()) {
+        return QStringLiteral("The instrument is busy with another command: try again when it has finished.");
+    }
+    return QStringLiteral("This instrument does not take a firmware upload.");
 }
 
 void FirmwareDialog::sendingFirmwareFinished(int result)
@@ -111,14 +138,21 @@ void FirmwareDialog::sendingFirmwareFinished(int result)
     }
     setUploading(false);
     qCDebug(lcUi) << "firmware upload finished" << result;
+    QString text;
     if (result == 0) {
         ui->progressBar->setValue(0);
-        ConfirmationDialog notice(QStringLiteral("Sending firmware failed!"), QStringLiteral("Ok"), QString(),
-                                  this);
-        notice.exec();
+        text = QStringLiteral("Sending firmware failed!");
+        if (!m_reason.isEmpty()) {
+            text += QLatin1Char('\n') + m_reason;
+        }
     } else {
         ui->progressBar->setValue(100);
+        text = QStringLiteral("Firmware uploaded successfully!\nThe instrument took the whole of %1.")
+                   .arg(QFileInfo(m_path).fileName());
     }
+    m_reason.clear();
+    ConfirmationDialog notice(text, QStringLiteral("Ok"), QString(), this);
+    notice.exec();
     done(result == 0 ? QDialog::Rejected : QDialog::Accepted);
 }
 
@@ -141,7 +175,7 @@ void FirmwareDialog::closeEvent(QCloseEvent* event)
 void FirmwareDialog::setUploading(bool uploading)
 {
     m_uploading = uploading;
-    ui->uploadButton->setEnabled(!uploading);
+    ui->uploadButton->setEnabled(!uploading && !m_path.isEmpty());
     ui->pickButton->setEnabled(!uploading);
     ui->closeButton->setEnabled(!uploading);
     if (!uploading && m_device) {
@@ -179,6 +213,12 @@ void FirmwareDialog::onDeviceLost()
 {
     if (m_uploading) {
         qCWarning(lcUi) << "the device went away during the firmware upload";
+        if (m_reason.isEmpty()) {
+            m_reason =
+                QStringLiteral("The connection to the instrument was lost during the upload. The "
+                               "instrument may be left in its bootloader: connect it and send the file "
+                               "again.");
+        }
         sendingFirmwareFinished(0);
     }
 }

@@ -10,7 +10,7 @@ class FirmwareDialog;
 }
 
 // Uploads a firmware file to the connected device through the balance controller. While the upload
-// runs the dialog cannot be closed; it closes itself when the upload ends, whichever way it ends.
+// runs the dialog cannot be closed; when it ends the dialog says how (and why it failed) and closes.
 class FirmwareDialog : public QDialog
 {
     Q_OBJECT
@@ -37,9 +37,13 @@ private:
     // The controller forwards the device's end only while it follows a connected device.
     void watchDevice(CDevice* device);
     void onDeviceLost();
+    // Why the controller did not hand the upload to a device.
+    static QString refusalReason();
 
     Ui::FirmwareDialog* ui;
     QString m_path;
+    // The device's account of a failure, shown under the failure notice.
+    QString m_reason;
     bool m_uploading = false;
     QPointer<CDevice> m_device;
 };

@@ -405,7 +405,8 @@ void TstStartup::screenshotTour()
     const QStringList pictures = QDir(home + "/pictures").entryList({"*.png"});
     for (const char* name : {"start-screen", "device-find", "device-serial-connected", "interface-dialog",
                              "unreachable-dhcp-address", "data-capture-feed", "data-capture-terminal",
-                             "transfer", "firmware-dialog"}) {
+                             "transfer", "firmware-dialog-no-file", "firmware-file-chooser",
+                             "firmware-failed", "firmware-uploaded", "firmware-dialog"}) {
         QVERIFY2(pictures.contains(QLatin1String(name) + ".png"), name);
     }
     for (const QString& picture : pictures) {

@@ -29,6 +29,7 @@ struct Rig
     QStringList journal;
     QByteArrayList imageSent;
     QList<int> progress;
+    QString failure;
 
     Rig()
     {
@@ -49,6 +50,8 @@ struct Rig
         QObject::connect(&device, &CDevice::sendingFirmwareFinished, &device, finished);
         QObject::connect(&device, &CDevice::sendingFirmwareProgress, &device,
                          [this](int percent) { progress << percent; });
+        QObject::connect(&device, &CDevice::sendingFirmwareFailed, &device,
+                         [this](const QString& reason) { failure += reason; });
     }
 
     bool start(const QStringList& options)
@@ -246,6 +249,8 @@ private slots:
         QTest::addColumn<QByteArray>("file");
         QTest::addColumn<QString>("expected");
         QTest::addColumn<bool>("answersAfter");
+        // The beginning of the reason given for a failure.
+        QTest::addColumn<QString>("failure");
 
         const QByteArray good = sRecordImage(250);
         QByteArrayList lines = good.split('\n');
@@ -254,14 +259,19 @@ private slots:
 
         // The start, then one report per percent up to 101 after the last line.
         QTest::newRow("finished, on a timed line")
-            << QStringList{"--wire"} << good << "Sfirmwupd =1; 250 lines; 102 reports 1..101" << true;
-        // The line gets its two attempts of 2500 ms.
-        QTest::newRow("silent at line 100") << QStringList{"--boot-silent-at", "100"} << good
-                                            << "Sfirmwupd =0; 101 lines; 42 reports 1..41" << false;
-        QTest::newRow("no bootloader") << QStringList{"--silent-after", "0"} << good
-                                       << "Sfirmwupd Sfirmwupd =0; 0 lines; 0 reports" << false;
+            << QStringList{"--wire"} << good << "Sfirmwupd =1; 250 lines; 102 reports 1..101" << true << "";
+        // The line gets its two attempts of 2500 ms, and nothing follows it.
+        QTest::newRow("silent at line 100")
+            << QStringList{"--boot-silent-at", "100"} << good << "Sfirmwupd =0; 101 lines; 42 reports 1..41"
+            << false
+            << "Line 100 of 250 was not acknowledged: the bootloader's answer was expected within 5 s and "
+               "did "
+               "not come. The instrument is still in its bootloader: send the file again.";
+        QTest::newRow("no bootloader")
+            << QStringList{"--silent-after", "0"} << good << "Sfirmwupd Sfirmwupd =0; 0 lines; 0 reports"
+            << false << "The instrument did not answer the request for its bootloader";
         QTest::newRow("damaged file")
-            << QStringList() << lines.join('\n') << "=0; 0 lines; 0 reports" << true;
+            << QStringList() << lines.join('\n') << "=0; 0 lines; 0 reports" << true << "IMAGE line 57: ";
     }
 
     void firmwareUpload()
@@ -270,6 +280,7 @@ private slots:
         QFETCH(QByteArray, file);
         QFETCH(QString, expected);
         QFETCH(bool, answersAfter);
+        QFETCH(QString, failure);
 
         QTemporaryDir dir;
         const QString path = writeFile(dir, file);
@@ -287,6 +298,9 @@ private slots:
             text += QStringLiteral(" %1..%2").arg(rig.progress.constFirst()).arg(rig.progress.constLast());
         }
         QCOMPARE(text, expected);
+        QVERIFY2(failure.isEmpty() ? rig.failure.isEmpty()
+                                   : rig.failure.startsWith(failure.replace("IMAGE", path)),
+                 qPrintable(rig.failure));
         const int distinct = qMin(rig.imageSent.size(), 100);
         QCOMPARE(rig.imageSent.mid(0, distinct), parsed.lines().mid(0, distinct));
         QVERIFY(!rig.device.busy());

@@ -273,20 +273,24 @@ private slots:
 
     void eepromDump_data()
     {
+        QTest::addColumn<int>("pause");
         QTest::addColumn<int>("gap");
         QTest::addColumn<int>("stall");
         QTest::addColumn<int>("result");
 
-        // The first half of the dump comes in the same burst as the answer, the rest after the gap; without
-        // a gap the whole dump may end inside the request.
-        QTest::newRow("whole") << 200 << -1 << 1;
-        QTest::newRow("whole, no gap") << 0 << -1 << 1;
+        // The first half of the dump comes in the same burst as the answer (or a pause after it), the rest
+        // after the gap; without a gap the whole dump may end inside the request.
+        QTest::newRow("whole") << 0 << 200 << -1 << 1;
+        QTest::newRow("whole, no gap") << 0 << 0 << -1 << 1;
+        // The identity read that connecting queued waits for the end of the dump.
+        QTest::newRow("after a pause, identity queued") << 300 << 200 << -1 << 1;
         // No line for 5 s ends the reading.
-        QTest::newRow("stalls after 20 lines") << 200 << 20 << 3;
+        QTest::newRow("stalls after 20 lines") << 0 << 200 << 20 << 3;
     }
 
     void eepromDump()
     {
+        QFETCH(int, pause);
         QFETCH(int, gap);
         QFETCH(int, stall);
         QFETCH(int, result);
@@ -294,11 +298,16 @@ private slots:
         Rig rig;
         CBalanceController& balance = rig.balance;
         QVERIFY(rig.start());
+        rig.sim.data()->setDumpPause(pause);
         rig.sim.data()->setDumpGap(gap);
         rig.sim.data()->setDumpStall(stall);
         QSignalSpy lines(&balance, &CBalanceController::eepromReceived);
         QSignalSpy finished(&balance, &CBalanceController::readingEEPROMFinished);
         QSignalSpy results(&rig.device, &CDevice::resultReceived);
+        if (pause > 0) {
+            // As the device controller asks on Connected: past the controller's checks.
+            QMetaObject::invokeMethod(&rig.device, "readInfo", Qt::QueuedConnection);
+        }
         QVERIFY(balance.getEEPROM());
         if (gap > 0) {
             // While the dump runs the device is busy: requests are refused and nothing is sent.
@@ -308,6 +317,10 @@ private slots:
         }
         QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 8000);
         rig.sim.setStreaming(0);
+        const QString identified = QStringLiteral("finished 1 %1").arg(int(COMMAND_READ_INFO));
+        if (pause > 0) {
+            QTRY_VERIFY(rig.journal.contains(identified));
+        }
         QCOMPARE(finished.first().first().toInt(), result);
         QVERIFY(gap == 0 || !results.isEmpty());
 
@@ -316,10 +329,16 @@ private slots:
         QCOMPARE(rig.eeprom, stall < 0 ? dump : QStringList(dump.mid(0, stall)));
         QCOMPARE(lines.size(), rig.eeprom.size());
         const QString busy = QStringLiteral("error %1 -1").arg(int(CControllerInterface::ErrorBusy));
-        QStringList expected{"> SE?", "busy 1", "line EEPROM: 512"};
-        expected << (gap > 0 ? QStringList{busy, busy, "busy 0"} : QStringList{"busy 0"});
-        expected << (stall < 0 ? QStringList{"eeprom finished 1", "line ME?"}
+        const QStringList refused = gap > 0 ? QStringList{busy, busy} : QStringList();
+        QStringList expected{"> SE?", "busy 1"};
+        const QStringList marker{"line EEPROM: 512"};
+        expected << (pause > 0 ? refused + marker : marker + refused);
+        expected << "busy 0"
+                 << (stall < 0 ? QStringList{"eeprom finished 1", "line ME?"}
                                : QStringList{"eeprom finished 3"});
+        if (pause > 0) {
+            expected << QStringList{"busy 1", "> SW9", "busy 0", identified};
+        }
         QCOMPARE(std::exchange(rig.journal, {}), expected);
 
         // The observer is disarmed: a later dump-like text is ordinary lines.

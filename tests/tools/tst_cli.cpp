@@ -433,6 +433,11 @@ void TstCli::commands_data()
         values, 0, values, "", "<- SEF0110.75\\r", "");
     row("eeprom get, set", {}, {"eeprom", "PORT", "--get", "OUT", "&&", "eeprom", "PORT", "--set", "OUT"}, {},
         0, "EEPROM written from OUT\n", "SEW0000:030A11181F262D343B424950575E656C\n", "<- SEW01F0:", "");
+    // The identity read that connecting queues waits for the dump instead of taking its lines: at 150 ms an
+    // answer it would still be reading when the dump comes, 300 ms after the acknowledgement, in one burst.
+    row("eeprom dump after a pause", {"--eeprom-pause", "300", "--eeprom-gap", "0", "--delay", "150"},
+        {"eeprom", "PORT", "--get", "OUT"}, {}, 0, "32 lines written to OUT\n",
+        "SEW0000:030A11181F262D343B424950575E656C\n", "<- SE?\\r", "");
     row("firmware", {}, {"firmware", "PORT", "IN"}, image, 0, "firmware uploaded from IN\n", "",
         "<- S9030000FC\\r", "100%");
     // Failures of the instrument.
@@ -447,7 +452,8 @@ void TstCli::commands_data()
     fails("alibi count unreadable", {"--alibi", "3", "--alibi-announce", "many"}, {"alibi", "PORT"}, {}, 5,
           "alibi: wrong answer");
     fails("firmware never finished", {"--boot-no-f3"}, {"firmware", "PORT", "IN"}, image, 5,
-          "firmware: wrong answer");
+          "firmware: The bootloader did not report the end of the image after its last line (4 of 4; \"f3\" "
+          "expected). The instrument may still be in its bootloader: send the file again.");
     fails("eeprom dump stalls", {"--eeprom-stall", "3"}, {"eeprom", "PORT", "--get", "OUT"}, {}, 4,
           "dump stopped after 3 lines");
     // Refused input: nothing is sent.

@@ -24,6 +24,8 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDialogButtonBox>
+#include <QFileDialog>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
@@ -617,13 +619,24 @@ void TstPages::firmwareDialog_data()
     const QStringList asked{QStringLiteral(
         "Are you sure you wish to upload this file as a firmware to device?\nIf the file is invalid it can "
         "cause scale to work incorrectly\nThe process may take several minutes")};
-    const QStringList failed = asked + QStringList{QStringLiteral("Sending firmware failed!")};
-    QTest::newRow("uploaded") << "Yes" << QByteArray() << asked << 100 << QByteArray("all");
+    // The last notice is compared up to its length.
+    const auto failed = [&asked](const char* reason) {
+        return asked + QStringList{QStringLiteral("Sending firmware failed!\n") + QLatin1String(reason)};
+    };
+    QTest::newRow("uploaded") << "Yes" << QByteArray()
+                              << asked +
+                                     QStringList{"Firmware uploaded successfully!\nThe instrument took the "
+                                                 "whole of image.s19."}
+                              << 100 << QByteArray("all");
     QTest::newRow("bootloader never finishes")
-        << "Yes" << QByteArray("no-f3") << failed << 0 << QByteArray("all");
+        << "Yes" << QByteArray("no-f3")
+        << failed("The bootloader did not report the end of the image after its last line (120 of 120") << 0
+        << QByteArray("all");
     QTest::newRow("disconnected mid-upload")
-        << "Yes" << QByteArray("disconnect") << failed << 0 << QByteArray("part");
-    QTest::newRow("no device") << "Yes" << QByteArray("no device") << failed << 0 << QByteArray("none");
+        << "Yes" << QByteArray("disconnect") << failed("The connection to the instrument was lost") << 0
+        << QByteArray("part");
+    QTest::newRow("no device") << "Yes" << QByteArray("no device") << failed("No instrument is connected.")
+                               << 0 << QByteArray("none");
     QTest::newRow("answered No") << "No" << QByteArray() << asked << 0 << QByteArray("none");
     QTest::newRow("no file chosen") << "" << QByteArray() << QStringList() << 0 << QByteArray("none");
 }
@@ -654,10 +667,31 @@ void TstPages::firmwareDialog()
     auto* progress = child<QProgressBar>(&dialog, "progressBar");
     auto* upload = child<QPushButton>(&dialog, "uploadButton");
     const QString image = answer.isEmpty() ? QString() : folder + QStringLiteral("/image.s19");
+    QVERIFY(!upload->isEnabled());
+    // The chooser's buttons say what they do, in the colour its own style gives them (the dialog's
+    // white button text made them a bare icon each).
+    QStringList chooserButtons;
+    QTimer::singleShot(0, &dialog, [&chooserButtons] {
+        auto* chooser = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        const QList<QPushButton*> buttons =
+            chooser ? chooser->findChild<QDialogButtonBox*>()->findChildren<QPushButton*>()
+                    : QList<QPushButton*>();
+        for (QPushButton* button : buttons) {
+            button->ensurePolished();
+            const QColor text = button->palette().color(QPalette::Active, QPalette::ButtonText);
+            chooserButtons << button->text().remove('&') +
+                                  (text == chooser->palette().color(QPalette::Active, QPalette::ButtonText)
+                                       ? ""
+                                       : " in " + text.name());
+        }
+        chooserButtons.sort();
+    });
     QString startFolder;
     QStringList offered;
     chooseFile(image, &startFolder, &offered);
     child<QPushButton>(&dialog, "pickButton")->click();
+    QCOMPARE(chooserButtons, (QStringList{"Cancel", "Open"}));
+    QCOMPARE(upload->isEnabled(), !image.isEmpty());
     if (!image.isEmpty()) {
         QCOMPARE(startFolder, QDir::homePath());
         QCOMPARE(offered, (QStringList{"OLD.S19", "image.s19"}));
@@ -685,11 +719,15 @@ void TstPages::firmwareDialog()
 
     // It closes once an upload has ended, whichever way; otherwise it stays.
     QTRY_COMPARE(dialog.isVisible(), notices.size() < 2 && reached == "none");
+    QCOMPARE(answerer.texts.size(), notices.size());
+    if (!notices.isEmpty()) {
+        answerer.texts.last().truncate(notices.constLast().size());
+    }
     QCOMPARE(answerer.texts, notices);
     QCOMPARE(progress->value(), bar);
     QVERIFY(heldOpen);
     QCOMPARE(reports > 0, reached != "none");
-    QVERIFY(upload->isEnabled());
+    QCOMPARE(upload->isEnabled(), !image.isEmpty());
     const int received = m_instrument->bootloader().linesReceived();
     const char* got = !m_wire.contains("Sfirmwupd\r\n") ? "none" : received == lines ? "all" : "part";
     QCOMPARE(got, reached.constData());

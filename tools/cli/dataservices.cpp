@@ -728,8 +728,11 @@ int DataJob::runFirmware()
                 .arg(percent, 3));
     });
     int result = -1;
+    QString reason;
     QObject::connect(balance, &CBalanceController::sendingFirmwareFinished, &scope,
                      [&](int r) { result = r; });
+    QObject::connect(balance, &CBalanceController::sendingFirmwareFailed, &scope,
+                     [&](const QString& r) { reason = r; });
     const bool accepted = balance->sendNewFirmware(m_file);
     if (shown >= 0) {
         std::fprintf(stderr, "\n");
@@ -738,8 +741,12 @@ int DataJob::runFirmware()
         return fail(InstrumentSession::ExitFailure, QStringLiteral("firmware: the request was refused"));
     }
     if (result != 1) {
-        return fail(traffic.failureCode(),
-                    QStringLiteral("firmware: %1 (%2% sent)").arg(traffic.failureText()).arg(qMax(shown, 0)));
+        // The device names the line and the instrument's state where it can.
+        return fail(
+            traffic.failureCode(),
+            reason.isEmpty()
+                ? QStringLiteral("firmware: %1 (%2% sent)").arg(traffic.failureText()).arg(qMax(shown, 0))
+                : QStringLiteral("firmware: ") + reason);
     }
     out(QStringLiteral("firmware uploaded from %1").arg(m_file));
     return InstrumentSession::ExitOk;

@@ -82,6 +82,8 @@ void SimData::addOptions(QCommandLineParser& parser)
     parser.addOptions({
         {QStringLiteral("eeprom-gap"), QStringLiteral("Pause in the middle of the EEPROM dump."),
          QStringLiteral("MS"), QStringLiteral("200")},
+        {QStringLiteral("eeprom-pause"),
+         QStringLiteral("The EEPROM dump starts MS after the answer to its request."), QStringLiteral("MS")},
         {QStringLiteral("eeprom-stall"),
          QStringLiteral("The EEPROM dump stops after N lines, without its terminator."), QStringLiteral("N")},
         {QStringLiteral("eeprom-refuse-write"), QStringLiteral("Refuse the N-th EEPROM write (from 1)."),
@@ -112,16 +114,18 @@ bool SimData::applyOptions(const QCommandLineParser& parser, QString* error)
         return true;
     };
     int gap = m_dumpGapMs;
+    int pause = m_dumpPauseMs;
     int stall = m_dumpStall;
     int refused = m_refusedWrite;
     int shortGroup = m_shortGroup;
-    if (!integer("eeprom-gap", 0, 600000, &gap) ||
+    if (!integer("eeprom-gap", 0, 600000, &gap) || !integer("eeprom-pause", 0, 600000, &pause) ||
         !integer("eeprom-stall", 0, EepromSize / BytesPerLine, &stall) ||
         !integer("eeprom-refuse-write", 1, 1000000, &refused) ||
         !integer("compensation-short", 0, 2, &shortGroup)) {
         return false;
     }
     setDumpGap(gap);
+    setDumpPause(pause);
     setDumpStall(stall);
     setRefusedWrite(refused);
     setShortCompensationGroup(shortGroup);
@@ -216,14 +220,20 @@ QByteArray SimData::dump()
     }
     const int sent = m_dumpStall < 0 ? lines.size() : m_dumpStall;
     const int firstHalf = qMin(sent, int(lines.size()) / 2);
+    const QByteArray first =
+        "EEPROM: " + QByteArray::number(EepromSize) + Crlf + lines.mid(0, firstHalf).join();
     QByteArray later = lines.mid(firstHalf, sent - firstHalf).join();
     if (m_dumpStall < 0) {
         later += "ME?\r\n";
     }
-    if (!later.isEmpty()) {
-        QTimer::singleShot(m_dumpGapMs, Qt::PreciseTimer, this, [this, later] { emit output(later); });
+    if (m_dumpPauseMs > 0) {
+        QTimer::singleShot(m_dumpPauseMs, Qt::PreciseTimer, this, [this, first] { emit output(first); });
     }
-    return m_dumpHeader + "EEPROM: " + QByteArray::number(EepromSize) + Crlf + lines.mid(0, firstHalf).join();
+    if (!later.isEmpty()) {
+        QTimer::singleShot(m_dumpPauseMs + m_dumpGapMs, Qt::PreciseTimer, this,
+                           [this, later] { emit output(later); });
+    }
+    return m_dumpPauseMs > 0 ? m_dumpHeader : m_dumpHeader + first;
 }
 
 QByteArray SimData::writeEeprom(const QByteArray& body)

@@ -17,7 +17,8 @@ class QCommandLineParser;
 //
 // The EEPROM dump answers "SE?" with three lines (model, serial number, firmware), then "EEPROM: <size>",
 // one "SEW<addr>:<hex>" line per 16 bytes and "ME?"; the first half of the dump goes out in the same burst as
-// the answer, the rest after a gap. A dump line sent back is a write, acknowledged with "MEW".
+// the answer (or a pause after it), the rest after a gap. A dump line sent back is a write, acknowledged with
+// "MEW".
 class SimData : public QObject
 {
     Q_OBJECT
@@ -44,6 +45,8 @@ public:
     QByteArray eeprom() const { return m_eeprom; }
     // Pause between the two halves of the dump.
     void setDumpGap(int ms) { m_dumpGapMs = ms; }
+    // Pause between the answer to the request and the dump's first line; 0 sends them together.
+    void setDumpPause(int ms) { m_dumpPauseMs = ms; }
     // The dump stops for good after this many data lines (no terminator); -1 sends it whole.
     void setDumpStall(int lines) { m_dumpStall = lines; }
     // The n-th EEPROM write (from 1) is refused with "ES" every time it comes; 0 refuses none.
@@ -83,6 +86,7 @@ private:
     QByteArray m_dumpHeader;
     QByteArray m_eeprom;
     int m_dumpGapMs = 200;
+    int m_dumpPauseMs = 0;
     int m_dumpStall = -1;
     int m_refusedWrite = 0;
     int m_eepromWrites = 0;

@@ -345,7 +345,8 @@ void SimInstrument::log(const char* direction, const QByteArray& bytes) const
 
 void SimInstrument::streamTick()
 {
-    if (isSilent()) {
+    // The weighing program that streams does not run while the bootloader has the line.
+    if (isSilent() || m_bootloader.isActive()) {
         return;
     }
     const QByteArray line = resultLine(false);
