@@ -21,8 +21,6 @@
 #include <QMenu>
 #include <QScrollBar>
 
-#include <algorithm>
-
 namespace {
 
 // Log view columns before the ones the terminal options switch.
@@ -102,8 +100,8 @@ DataFeedWidget::DataFeedWidget(QWidget* parent) : QWidget(parent), ui(new Ui::Da
     if (CPelmLog* log = CPelmLog::instance()) {
         connect(log, &CPelmLog::newLog, this, &DataFeedWidget::refresh);
     }
-    // The capture export's own clear command (a file export begins with an empty feed).
-    // An export starts from an empty feed, whichever view is shown: the log is never its business.
+    // A file export offers to start from an empty feed (the user answers; the file keeps what it holds),
+    // whichever view is shown: the log is never its business.
     connect(app, &ApplicationController::clearContents, this, &DataFeedWidget::clearFeed);
 
     ui->tableLogs->setTable(QStringLiteral("LOGS"));
