@@ -689,6 +689,54 @@ int CDevice::sendAndRead(const QString& command, QString* answer, int lines, int
     return linkDown() ? COMMAND_FAILED : COMMAND_TIMEOUT;
 }
 
+int CDevice::sendAndReadResult(const QString& command, QString& answer, int timeoutMs, int attempts)
+{
+    for (int attempt = 0; attempt < attempts; ++attempt) {
+        if (linkDown()) {
+            break;
+        }
+        // Clearing the input would cut a streamed line in two and leave its tail to be taken for
+        // the answer; what came before the request goes the way of any received text instead.
+        onReadyRead();
+        disconnectReceiver();
+        send(command);
+        // The streamed line the instrument was in the middle of is completed by the next chunk.
+        const QString carried = receiveBuffer;
+        QString text = carried;
+        receiveBuffer.clear();
+        int end = text.indexOf(QLatin1Char('\n'));
+        bool timedOut = false;
+        for (int chunks = 0; end < 0 && chunks < ChunksPerLine && !timedOut; ++chunks) {
+            QString chunk;
+            timedOut = !waitForResponse(chunk, timeoutMs);
+            text += chunk;
+            end = text.indexOf(QLatin1Char('\n'));
+        }
+        if (end < 0 && timedOut) {
+            // An unfinished line waits for its end, which the next attempt may bring.
+            receiveBuffer = text;
+            continue;
+        }
+        answer = end < 0 ? text : text.left(end + 1);
+        Measurement m;
+        if (!carried.isEmpty() && end >= carried.size() && !parseResult(answer, m, false) &&
+            parseResult(answer.mid(carried.size()), m, false)) {
+            // Text without a line end left over from before is no part of the answer that follows it.
+            answer.remove(0, carried.size());
+        }
+        receiveBuffer = end < 0 ? QString() : text.mid(end + 1);
+        connectReceiver();
+        return COMMAND_OK;
+    }
+    connectReceiver();
+    return linkDown() ? COMMAND_FAILED : COMMAND_TIMEOUT;
+}
+
+void CDevice::dispatchReceived()
+{
+    appendToReceiveBuffer(QString());
+}
+
 // ---------------------------------------------------------------------------------------------
 // Connection
 

@@ -204,6 +204,13 @@ protected:
     int sendAndExpect(const QString& command, const QString& expected, int lines, int timeoutMs,
                       int attempts);
     int sendAndRead(const QString& command, QString* answer, int lines, int timeoutMs, int attempts);
+    // The read-exchange of a result request. An instrument that streams results by itself puts its
+    // own lines before and after the answer, in the same chunks: the input is not cleared but taken
+    // by the receive path, the first complete line after the request is the answer, and what follows
+    // it stays in receiveBuffer for dispatchReceived().
+    int sendAndReadResult(const QString& command, QString& answer, int timeoutMs, int attempts);
+    // Dispatches the complete lines waiting in receiveBuffer.
+    void dispatchReceived();
 
     void setState(int state);
     void setBusy(bool busy);

@@ -146,7 +146,7 @@ QString CDevice::requestResult(int command, const QString& line, bool stable)
 {
     m_currentCommand = command;
     QString answer;
-    int result = sendAndRead(line, &answer, 1, ResultTimeoutMs, ResultAttempts);
+    int result = sendAndReadResult(line, answer, ResultTimeoutMs, ResultAttempts);
     Measurement m;
     if (result == COMMAND_OK) {
         const bool parsed = parseResult(answer, m, false);
@@ -159,6 +159,8 @@ QString CDevice::requestResult(int command, const QString& line, bool stable)
     }
     m_lastAnswer = answer;
     emit commandFinished(result, command, QVariant::fromValue(m));
+    // Lines that came after the answer are the instrument's own, in the order they came.
+    dispatchReceived();
     checkCommunication(result);
     return answer;
 }

@@ -490,6 +490,9 @@ private slots:
         row("stableResult", "stableResult", {Plain12345}, {"> SI\r\n", ok.arg(10).arg('S')}, Plain12345);
         row("result garbled", "result", {"12.345 g\r\n"}, {"> Sx1\r\n", "finished 2 11" + none},
             "12.345 g\r\n");
+        // An instrument that streams by itself: the answer is the first line, what follows is streamed.
+        row("result with streamed lines in its chunk", "result", {Plain12345 + "     0.500 g  \r\n    1"},
+            {"> Sx1\r\n", ok.arg(11).arg('X'), "result m=0.5/3/g/X"}, Plain12345, "    1");
         // One slow row: three silent attempts, then the connection check, whose probe is answered.
         row("result silent", "result", {"", "", "", "MJ\r\n"},
             {"> Sx1\r\n", "> Sx1\r\n", "> Sx1\r\n", "finished 3 11" + none, "> SJ\r\n"}, "", "", true);

@@ -1,6 +1,7 @@
 #include "device/devicetypes.h"
 #include "log/cpelmlog.h"
 #include "log/datefilter.h"
+#include "log/exportfield.h"
 #include "log/filterdialog.h"
 #include "log/filterwidget.h"
 #include "log/inoutfilter.h"
@@ -78,6 +79,8 @@ private slots:
     void viewAppliesTheShownFilters();
     void followsTheTailAndKeepsTheSelection();
     void exportsShownRowsAndReceivedBytes();
+    void exportFieldRule_data();
+    void exportFieldRule();
 
 private:
     std::unique_ptr<PelmLogView> shownView(int limit = 3000);
@@ -463,7 +466,7 @@ void TstPelmLog::followsTheTailAndKeepsTheSelection()
 
 void TstPelmLog::exportsShownRowsAndReceivedBytes()
 {
-    storeAll(*m_log, {"OUT:SI\r\n", "IN:C1\t12.5\r\nS S", "IN: 1 g\r\nsay \"hi\"\r\n"});
+    storeAll(*m_log, {"OUT:SI\r\n", "IN:C1\t12.5\r\nS S", "IN: 1 g\r\nsay \"hi\"\r\n", "OUT:@SUM(A1)\r\n"});
     auto view = shownView();
     QSettings().remove(QStringLiteral("SavedFilePaths"));
     QCOMPARE(PelmFileDialog(QString()).lastDirectory(), QDir::homePath());
@@ -478,7 +481,8 @@ void TstPelmLog::exportsShownRowsAndReceivedBytes()
              QByteArray("0\t0\tOUT\tpty0\t2026-03-04\t00:00:00.000\tSI<CR><LF>\n"
                         "1\t1\tIN\tpty0\t2026-03-04\t00:00:00.000\t\"C1\t12.5<CR><LF>\"\n"
                         "2\t1\tIN\tpty0\t2026-03-04\t00:00:00.000\tS S 1 g<CR><LF>\n"
-                        "3\t2\tIN\tpty0\t2026-03-04\t00:00:00.000\t\"say \"\"hi\"\"<CR><LF>\"\n"));
+                        "3\t2\tIN\tpty0\t2026-03-04\t00:00:00.000\t\"say \"\"hi\"\"<CR><LF>\"\n"
+                        "4\t3\tOUT\tpty0\t2026-03-04\t00:00:00.000\t\"'@SUM(A1)<CR><LF>\"\n"));
     QString raw;
     int exports = 0;
     for (const QString& folder : {QDir::homePath(), m_db.filePath(QStringLiteral("."))}) {
@@ -498,6 +502,37 @@ void TstPelmLog::exportsShownRowsAndReceivedBytes()
     chooseFile(QString());
     QCOMPARE(firmware.openFile(QStringLiteral("Firmware files (*.S19)")), QString());
     QVERIFY(!QSettings().contains(QStringLiteral("SavedFilePaths/firmwarePath")));
+}
+
+void TstPelmLog::exportFieldRule_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("delimiter");
+    QTest::addColumn<QString>("field");
+    const auto row = [](const char* name, const QString& text, const QString& delimiter,
+                        const QString& field) { QTest::newRow(name) << text << delimiter << field; };
+    row("plain", "kg", "\t", "kg");
+    row("delimiter inside", "a;b", ";", "\"a;b\"");
+    // A spreadsheet would run these: plain text, the apostrophe inside the quotes.
+    row("formula", "=HYPERLINK(\"http://x\",\"y\")", ",", "\"'=HYPERLINK(\"\"http://x\"\",\"\"y\"\")\"");
+    row("at", "@SUM(A1)", "\t", "\"'@SUM(A1)\"");
+    row("plus", "+1+2", ";", "\"'+1+2\"");
+    row("minus, delimiter inside", "-2;3", ";", "\"'-2;3\"");
+    // Numbers stay numbers.
+    row("negative weight", "-5.0", ",", "-5.0");
+    row("signed, comma decimal", "+0,25", ";", "+0,25");
+    row("exponent", "-1E+05", "\t", "-1E+05");
+    row("sign in the middle", "a=b", ",", "a=b");
+    // No field delimiter: the text is typed or fills a line, it is no delimited file.
+    row("no delimiter", "=1+1", "", "=1+1");
+}
+
+void TstPelmLog::exportFieldRule()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, delimiter);
+    QFETCH(QString, field);
+    QCOMPARE(ExportField::quoted(text, delimiter, QStringLiteral("\n")), field);
 }
 
 QTEST_MAIN(TstPelmLog)

@@ -58,6 +58,8 @@ private slots:
     void read();
     void sendToStreamingInstrument_data();
     void sendToStreamingInstrument();
+    void readFromStreamingInstrument_data();
+    void readFromStreamingInstrument();
     void readWhenThePortGoesAway();
     void search_data();
     void search();
@@ -208,6 +210,41 @@ void TstCli::sendToStreamingInstrument()
     QVERIFY2(lines > 0 ? out.count(QLatin1Char('\n')) == lines
                        : out.contains(QLatin1String("PS 750.X2\r\n123456\r\n2021-03-04\r\n1.04.7\r\n")),
              qPrintable(out));
+}
+
+void TstCli::readFromStreamingInstrument_data()
+{
+    QTest::addColumn<QString>("streamMs");
+    QTest::addColumn<int>("count");
+    QTest::addColumn<int>("intervalMs");
+    // Streamed lines share chunks with the answers, and a request comes in the middle of one.
+    QTest::newRow("1,000/s, no interval") << "1" << 1000 << 0;
+    // Requested and streamed results alike come at the asked pace.
+    QTest::newRow("10/s, interval 100") << "100" << 12 << 100;
+}
+
+void TstCli::readFromStreamingInstrument()
+{
+    QFETCH(QString, streamMs);
+    QFETCH(int, count);
+    QFETCH(int, intervalMs);
+
+    Sim sim;
+    QVERIFY(sim.start({"--stream", streamMs}));
+    const Run run = runCli(
+        {"read", sim.port, "--count", QString::number(count), "--interval", QString::number(intervalMs)});
+    QVERIFY2(run.exitCode == 0, qPrintable(run.err));
+    const QStringList lines = run.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), count);
+    QDateTime previous;
+    for (const QString& line : lines) {
+        const QRegularExpressionMatch match = ReadLine.match(line);
+        QVERIFY2(match.hasMatch() && line.endsWith(QLatin1String(" 12.50 kg X")), qPrintable(line));
+        const QDateTime time = QDateTime::fromString(match.captured(1), Qt::ISODateWithMs);
+        // The printed times are cut to whole milliseconds.
+        QVERIFY2(!previous.isValid() || previous.msecsTo(time) >= intervalMs - 1, qPrintable(run.out));
+        previous = time;
+    }
 }
 
 void TstCli::readWhenThePortGoesAway()
@@ -411,6 +448,9 @@ void TstCli::commands_data()
     row("zero", {}, {"zero", "PORT"}, {}, 0, "zeroed\n", "", "<- SZ\\r", "");
     row("send prints the answer", {}, {"send", "PORT", "SW9", "--wait", "200"}, {}, 0,
         "PS 750.X2\r\n123456\r\n2021-03-04\r\n1.04.7\r\n", "", "<- SW9\\r", "");
+    // The echo's late answer, and the answer to the result request that follows it, are not the line's.
+    row("send to a slow instrument", {"--delay", "250"}, {"send", "PORT", "ST"}, {}, 0, "MT\r\n$", "",
+        "<- ST\\r", "");
     row("alibi", {"--alibi", "3"}, {"alibi", "PORT", "--csv", "OUT"}, {}, 0,
         "1 2024-01-01 08:01:01 num 1001 user U1 product P1 net 0.125 gross 0.625 tare 0.500 g S\n"
         "2 2024-01-02 08:02:02 num 1002 user U2 product P2 net 0.250 gross 0.750 tare 0.500 g S\n"

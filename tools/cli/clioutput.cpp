@@ -1,5 +1,7 @@
 #include "clioutput.h"
 
+#include "log/exportfield.h"
+
 #include <cstdio>
 
 namespace CliOutput {
@@ -18,13 +20,7 @@ void out(const QString& line)
 
 QString csvField(const QString& text)
 {
-    if (!text.contains(QLatin1Char(',')) && !text.contains(QLatin1Char('"')) &&
-        !text.contains(QLatin1Char('\n')) && !text.contains(QLatin1Char('\r'))) {
-        return text;
-    }
-    QString quoted = text;
-    quoted.replace(QLatin1Char('"'), QStringLiteral("\"\""));
-    return QLatin1Char('"') + quoted + QLatin1Char('"');
+    return ExportField::quoted(text, QStringLiteral(","));
 }
 
 } // namespace CliOutput

@@ -9,7 +9,8 @@ namespace CliOutput {
 int fail(int code, const QString& message);
 // One line on stdout, flushed at once: scripts read it as it comes.
 void out(const QString& line);
-// A CSV field, quoted when it holds the delimiter, a quote or a line break.
+// A CSV field by the rule of every export: quoted when it holds the delimiter, a quote or a line
+// break; a text that begins like a formula made plain text.
 QString csvField(const QString& text);
 
 } // namespace CliOutput

@@ -101,6 +101,22 @@ int InstrumentSession::open(const QString& portArgument, const QVector<int>& bau
 
 bool InstrumentSession::adopt(std::unique_ptr<CDevice>& candidate, bool readIdentity)
 {
+    // A line sent before anything came for the previous one leaves that one's answer owed.
+    bool owed = false;
+    bool answered = true;
+    QObject watch;
+    connect(candidate.get(), &CDevice::newOutLog, &watch, [&](const PelmLogRecord&) {
+        owed = owed || !answered;
+        answered = false;
+    });
+    connect(candidate.get(), &CDevice::newInLog, &watch, [&](const PelmLogRecord&) { answered = true; });
+    const bool adopted = adoptAnswering(candidate, readIdentity);
+    m_answerOwed = owed || !answered;
+    return adopted;
+}
+
+bool InstrumentSession::adoptAnswering(std::unique_ptr<CDevice>& candidate, bool readIdentity)
+{
     if (!candidate->checkEcho() && !candidate->checkEcho()) {
         candidate->disconnectDevice();
         return false;

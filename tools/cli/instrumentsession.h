@@ -57,6 +57,9 @@ public:
     // otherwise.
     QString generation() const { return m_generation; }
     int baudRate() const { return m_baudRate; }
+    // Whether a line the session sent while reaching the instrument went unanswered: a slow
+    // instrument may still answer it, after anything sent next.
+    bool answerOwed() const { return m_answerOwed; }
 
     static QString formatValue(const Measurement& m);
 
@@ -64,6 +67,7 @@ private:
     int openNetwork(const QHostAddress& address, int port, bool readIdentity, QString& error);
     // Echo test (twice) and, when asked, the identity; keeps the candidate on success.
     bool adopt(std::unique_ptr<CDevice>& candidate, bool readIdentity);
+    bool adoptAnswering(std::unique_ptr<CDevice>& candidate, bool readIdentity);
     // The candidates for one serial port and baud rate, owned by the caller.
     std::vector<std::unique_ptr<CDevice>> serialCandidates() const;
 
@@ -73,4 +77,5 @@ private:
     int m_baudRate = 0;
     bool m_network = false;
     QString m_generation;
+    bool m_answerOwed = false;
 };

@@ -17,6 +17,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLoggingCategory>
 #include <QTextStream>
@@ -87,25 +88,31 @@ int readResults(QCoreApplication& app, InstrumentSession& session, bool stable, 
     int exitCode = InstrumentSession::ExitOk;
     QTimer requestTimer;
     requestTimer.setSingleShot(true);
-    QObject::connect(balance, &CBalanceController::significantResultReceived, &app,
-                     [&](const Measurement& m) {
-                         if (printed >= count) {
-                             return;
-                         }
-                         ++printed;
-                         const QString time = QDateTime::currentDateTime().toString(Qt::ISODateWithMs);
-                         const QString stability = QString(QChar::fromLatin1(m.stability));
-                         out(QStringLiteral("%1 %2 %3 %4")
-                                 .arg(time, InstrumentSession::formatValue(m), m.unit, stability));
-                         if (csvStream) {
-                             *csvStream << time << ',' << InstrumentSession::formatValue(m) << ','
-                                        << csvField(m.unit) << ',' << stability << '\n';
-                             csvStream->flush();
-                         }
-                         if (printed >= count) {
-                             app.quit();
-                         }
-                     });
+    // A coarse timer may fire early, and its answer would then fall inside the interval.
+    requestTimer.setTimerType(Qt::PreciseTimer);
+    // An instrument that streams results by itself is heard at the asked pace too: what it sends
+    // within the interval after the last printed result is left out.
+    QElapsedTimer sincePrinted;
+    QObject::connect(
+        balance, &CBalanceController::significantResultReceived, &app, [&](const Measurement& m) {
+            if (printed >= count || (sincePrinted.isValid() && sincePrinted.elapsed() < intervalMs)) {
+                return;
+            }
+            sincePrinted.start();
+            ++printed;
+            const QString time = QDateTime::currentDateTime().toString(Qt::ISODateWithMs);
+            const QString stability = QString(QChar::fromLatin1(m.stability));
+            out(QStringLiteral("%1 %2 %3 %4")
+                    .arg(time, InstrumentSession::formatValue(m), m.unit, stability));
+            if (csvStream) {
+                *csvStream << time << ',' << InstrumentSession::formatValue(m) << ',' << csvField(m.unit)
+                           << ',' << stability << '\n';
+                csvStream->flush();
+            }
+            if (printed >= count) {
+                app.quit();
+            }
+        });
     // The first failure is the one reported.
     bool failed = false;
     auto stop = [&](int code, const QString& message) {
@@ -193,12 +200,41 @@ struct AnswerBounds
     int timeoutMs = 2000;
 };
 
+// How long a slow instrument may stay silent before an answer it owes counts as lost.
+constexpr int OwedAnswerQuietMs = 500;
+
+// An answer that a slow instrument still owes to a line of the session's own would come before the
+// answer to the line sent next and be printed as part of it: what comes until the instrument has
+// fallen quiet is left out, within the time-out.
+void settle(QCoreApplication& app, CDevice* device, const AnswerBounds& bounds)
+{
+    // Longer than the answer's own quiet: the owed answer was already late once.
+    const int settleMs = qMax(bounds.quietMs, OwedAnswerQuietMs);
+    QTimer quiet;
+    quiet.setSingleShot(true);
+    QObject::connect(&quiet, &QTimer::timeout, &app, &QCoreApplication::quit);
+    QTimer limit;
+    limit.setSingleShot(true);
+    QObject::connect(&limit, &QTimer::timeout, &app, &QCoreApplication::quit);
+    QObject settling;
+    QObject::connect(device, &CDevice::newInLog, &settling,
+                     [&](const PelmLogRecord&) { quiet.start(settleMs); });
+    quiet.start(settleMs);
+    limit.start(bounds.timeoutMs);
+    app.exec();
+}
+
 int sendLine(QCoreApplication& app, InstrumentSession& session, QString line, const AnswerBounds& bounds)
 {
     if (!line.endsWith(QLatin1String("\r\n"))) {
         line += QStringLiteral("\r\n");
     }
     CDevice* device = session.device();
+    // A stop (SIGTERM, SIGINT) ends the waits too, and what arrived until then is still printed.
+    QuitSignals::install(&app);
+    if (session.answerOwed()) {
+        settle(app, device, bounds);
+    }
     QString received;
     QTimer quiet;
     quiet.setSingleShot(true);
@@ -216,8 +252,10 @@ int sendLine(QCoreApplication& app, InstrumentSession& session, QString line, co
             quiet.start(bounds.quietMs);
         }
     });
-    // A stop (SIGTERM, SIGINT) ends the wait too, and what arrived until then is still printed.
-    QuitSignals::install(&app);
+    // Only what comes after the line is its answer.
+    if (device->interface()) {
+        device->interface()->clear();
+    }
     device->sendString(line);
     limit.start(bounds.timeoutMs);
     app.exec();
@@ -381,9 +419,11 @@ int main(int argc, char* argv[])
     const QCommandLineOption countOption(QStringLiteral("count"),
                                          QStringLiteral("Number of results (default 1)."),
                                          QStringLiteral("N"), QStringLiteral("1"));
-    const QCommandLineOption intervalOption(QStringLiteral("interval"),
-                                            QStringLiteral("Pause between requests in ms (default 0)."),
-                                            QStringLiteral("MS"), QStringLiteral("0"));
+    const QCommandLineOption intervalOption(
+        QStringLiteral("interval"),
+        QStringLiteral("Least time between two printed results in ms, whether asked for "
+                       "or streamed by the instrument (default 0)."),
+        QStringLiteral("MS"), QStringLiteral("0"));
     const QCommandLineOption csvOption(QStringLiteral("csv"),
                                        QStringLiteral("Also write the results to FILE as CSV."),
                                        QStringLiteral("FILE"));
