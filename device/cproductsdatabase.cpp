@@ -14,3 +14,17 @@ QString CProductsDatabase::recordLine(int index) const
            QString::number(r.value2, 'f', 3) + sep + QString::number(r.value3, 'f', 3) +
            QStringLiteral("\r\n");
 }
+
+QString CProductsDatabase::fieldFault(int index) const
+{
+    const ProductRecord& r = m_products.at(index);
+    for (const QString& why :
+         {numberFault(r.number), textFault("text1", r.text1), textFault("text2", r.text2),
+          textFault("text3", r.text3), valueFault("value1", r.value1), valueFault("value2", r.value2),
+          valueFault("value3", r.value3)}) {
+        if (!why.isEmpty()) {
+            return why;
+        }
+    }
+    return QString();
+}

@@ -7,3 +7,15 @@ QString CUsersDatabase::recordLine(int index) const
     const UserRecord& r = m_users.at(index);
     return QStringLiteral("Sr%1;%2;%3\r\n").arg(r.number).arg(r.text1, r.text2);
 }
+
+QString CUsersDatabase::fieldFault(int index) const
+{
+    const UserRecord& r = m_users.at(index);
+    for (const QString& why :
+         {numberFault(r.number), textFault("text1", r.text1), textFault("text2", r.text2)}) {
+        if (!why.isEmpty()) {
+            return why;
+        }
+    }
+    return QString();
+}

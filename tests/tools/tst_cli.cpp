@@ -512,8 +512,30 @@ void TstCli::commands_data()
           "IN line 3: a quoted field");
     fails("unknown field", {}, {"products", none, "IN"}, "number,name\n", 2,
           "IN line 1: unknown field \"name\"");
-    fails("value not a number", {}, {"products", none, "IN"}, products + "8;a;b;c;1;x;0;0\n", 2,
-          "IN line 3: value1");
+    fails("value with an exponent", {}, {"products", none, "IN"}, products + "8;a;b;c;1;1e300;0;0\n", 2,
+          "IN line 3: value1 is no plain decimal number");
+    fails("value beyond the field", {}, {"products", none, "IN"}, products + "8;a;b;c;1;0;99999999;0\n", 2,
+          "IN line 3: value2 is out of range");
+    // Users files the instrument's table cannot take, each refused with its line before the port.
+    const QByteArray header = "number,text1,text2\n";
+    QByteArray tooMany = header;
+    for (int i = 1; i <= 1001; ++i) {
+        tooMany += QByteArray::number(i) + ",a,b\n";
+    }
+    const QList<std::pair<const char*, QByteArray>> refusedUsers{
+        {"IN line 3: not a UTF-8 text file (a NUL byte)", header + "1,a,b\n2,c" + '\0' + "d,e\n3,f,g\n"},
+        {"IN line 2: not a UTF-8 text file (bytes that are not UTF-8)", header + "1,caf\xe9,b\n"},
+        {"IN line 1: not a UTF-8 text file", QTextCodec::codecForName("UTF-16")->fromUnicode(header)},
+        {"IN line 4: number 1 is already taken", header + "1,a,b\n2,c,d\n1,e,f\n"},
+        {"IN line 2: text2 is longer than 32 characters", header + "1,a," + QByteArray(1 << 20, 'x') + '\n'},
+        {"IN line 1002: more than 1000 records", tooMany},
+        {"IN holds no users: loading it empties the instrument's users table", header},
+    };
+    for (const auto& refused : refusedUsers) {
+        fails(refused.first, {}, {"users", none, "IN"}, refused.second, 2, refused.first);
+    }
+    row("users, none on purpose", {}, {"users", "PORT", "IN", "--allow-empty"}, header, 0, "0 users loaded\n",
+        "", "<- Se\\r", "");
     fails("14 compensation values", {}, {"compensation", none, "--set", "IN"}, values.left(values.size() - 2),
           2, "IN: 14 values");
     fails("damaged firmware", {}, {"firmware", none, "IN"}, QByteArray(image).replace("0F73", "0F74"), 2,

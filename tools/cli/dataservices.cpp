@@ -5,6 +5,8 @@
 #include "controller/cbalancecontroller.h"
 #include "controller/cdevicecontroller.h"
 #include "device/cdeviceold.h"
+#include "device/cproductsdatabase.h"
+#include "device/cusersdatabase.h"
 #include "device/srecordfile.h"
 
 #include <QCoreApplication>
@@ -12,6 +14,7 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QSaveFile>
+#include <QTextCodec>
 #include <QTextStream>
 
 #include <cmath>
@@ -27,6 +30,7 @@ using CliOutput::out;
 const QString ClockFormat = QStringLiteral("yyyy-MM-dd hh:mm:ss");
 constexpr int CompensationValues = 15;
 constexpr int ProgressBarWidth = 40;
+constexpr int UTF8Mib = 106;
 
 const QStringList UserFields{QStringLiteral("number"), QStringLiteral("text1"), QStringLiteral("text2")};
 const QStringList ProductFields{QStringLiteral("number"),       QStringLiteral("text1"),
@@ -89,6 +93,29 @@ struct CsvRow
     QStringList fields;
 };
 
+// Why the bytes are no UTF-8 text, with the line at fault; empty when they are. A NUL, which no text
+// holds, is how a binary or UTF-16 file shows, and would otherwise end the text where it stands.
+QString notUtf8Text(const QByteArray& bytes, int* line)
+{
+    QTextCodec* utf8 = QTextCodec::codecForMib(UTF8Mib);
+    int start = 0;
+    for (*line = 1; start <= bytes.size(); ++*line) {
+        int end = bytes.indexOf('\n', start);
+        end = end < 0 ? bytes.size() : end;
+        const QByteArray text = QByteArray::fromRawData(bytes.constData() + start, end - start);
+        if (text.contains('\0')) {
+            return QStringLiteral("a NUL byte");
+        }
+        QTextCodec::ConverterState state;
+        utf8->toUnicode(text.constData(), text.size(), &state);
+        if (state.invalidChars > 0 || state.remainingChars > 0) {
+            return QStringLiteral("bytes that are not UTF-8");
+        }
+        start = end + 1;
+    }
+    return QString();
+}
+
 bool readCsv(const QString& path, const QStringList& names, QVector<CsvRow>* rows, QString& error)
 {
     QFile file(path);
@@ -96,17 +123,23 @@ bool readCsv(const QString& path, const QStringList& names, QVector<CsvRow>* row
         error = QStringLiteral("cannot read %1: %2").arg(path, file.errorString());
         return false;
     }
-    QString text = QString::fromUtf8(file.readAll());
+    const auto failAt = [&](int line, const QString& what) {
+        error = QStringLiteral("%1 line %2: %3").arg(path).arg(line).arg(what);
+        return false;
+    };
+    const QByteArray bytes = file.readAll();
+    int badLine = 0;
+    const QString notText = notUtf8Text(bytes, &badLine);
+    if (!notText.isEmpty()) {
+        return failAt(badLine, QStringLiteral("not a UTF-8 text file (%1)").arg(notText));
+    }
+    QString text = QString::fromUtf8(bytes);
     if (text.startsWith(QChar(0xfeff))) {
         text.remove(0, 1);
     }
     const QStringList lines = text.split(QLatin1Char('\n'));
     QVector<int> columns;
     QChar delimiter;
-    const auto failAt = [&](int line, const QString& what) {
-        error = QStringLiteral("%1 line %2: %3").arg(path).arg(line).arg(what);
-        return false;
-    };
     for (int i = 0; i < lines.size(); ++i) {
         QString line = lines.at(i);
         if (line.endsWith(QLatin1Char('\r'))) {
@@ -189,6 +222,26 @@ bool decimalNumber(QString text, double* value)
     bool ok = false;
     *value = text.toDouble(&ok);
     return ok && std::isfinite(*value);
+}
+
+// A table value as people write it: digits with a point or, in a ";" file, a comma; no exponent, so
+// that 1e300 is not taken for a weight.
+bool plainDecimal(const QString& text, double* value)
+{
+    static const QRegularExpression plain(QStringLiteral("^[+-]?([0-9]+([.,][0-9]*)?|[.,][0-9]+)$"));
+    return plain.match(text).hasMatch() && decimalNumber(text, value);
+}
+
+// Whether the instrument's table can take the records read from the rows; else names the row at fault.
+bool fitsTable(const CDatabase& table, const QString& path, const QVector<CsvRow>& rows, QString& error)
+{
+    int record = 0;
+    const QString why = table.fault(&record);
+    if (why.isEmpty()) {
+        return true;
+    }
+    error = QStringLiteral("%1 line %2: %3").arg(path).arg(rows.at(record).line).arg(why);
+    return false;
 }
 
 QString massText(double value, int point)
@@ -279,7 +332,7 @@ bool DataJob::readUsers(const QString& path, QVector<UserRecord>* users, QString
         r.text2 = row.fields.at(2);
         users->append(r);
     }
-    return true;
+    return fitsTable(CUsersDatabase(*users), path, rows, error);
 }
 
 bool DataJob::readProducts(const QString& path, QVector<ProductRecord>* products, QString& error)
@@ -296,9 +349,14 @@ bool DataJob::readProducts(const QString& path, QVector<ProductRecord>* products
             bad = QStringLiteral("number is no whole number");
         } else if (!wholeNumber(f.at(4), &r.integerValue)) {
             bad = QStringLiteral("integerValue is no whole number");
-        } else if (!decimalNumber(f.at(5), &r.value1) || !decimalNumber(f.at(6), &r.value2) ||
-                   !decimalNumber(f.at(7), &r.value3)) {
-            bad = QStringLiteral("value1, value2 and value3 must be numbers");
+        } else {
+            double* values[] = {&r.value1, &r.value2, &r.value3};
+            for (int v = 0; v < 3 && bad.isEmpty(); ++v) {
+                if (!plainDecimal(f.at(5 + v), values[v])) {
+                    bad = QStringLiteral("%1 is no plain decimal number (such as 12.5)")
+                              .arg(ProductFields.at(5 + v));
+                }
+            }
         }
         if (!bad.isEmpty()) {
             error = QStringLiteral("%1 line %2: %3").arg(path).arg(row.line).arg(bad);
@@ -309,7 +367,7 @@ bool DataJob::readProducts(const QString& path, QVector<ProductRecord>* products
         r.text3 = f.at(3);
         products->append(r);
     }
-    return true;
+    return fitsTable(CProductsDatabase(*products), path, rows, error);
 }
 
 int DataJob::prepare(const QString& command, const QStringList& arguments, const Options& options,
@@ -336,6 +394,9 @@ int DataJob::prepare(const QString& command, const QStringList& arguments, const
     if (options.secondsGiven && command != QLatin1String("message")) {
         return usage(QStringLiteral("--seconds is for message"));
     }
+    if (options.allowEmpty && command != QLatin1String("users") && command != QLatin1String("products")) {
+        return usage(QStringLiteral("--allow-empty is for users and products"));
+    }
     if (!options.csv.isEmpty() && command != QLatin1String("alibi")) {
         return usage(QStringLiteral("--csv is for read and alibi"));
     }
@@ -350,12 +411,18 @@ int DataJob::prepare(const QString& command, const QStringList& arguments, const
         return InstrumentSession::ExitFailure;
     }
 
-    if (command == QLatin1String("users")) {
-        return readUsers(m_file, &m_users, error) ? InstrumentSession::ExitOk : InstrumentSession::ExitUsage;
-    }
-    if (command == QLatin1String("products")) {
-        return readProducts(m_file, &m_products, error) ? InstrumentSession::ExitOk
-                                                        : InstrumentSession::ExitUsage;
+    const bool users = command == QLatin1String("users");
+    if (users || command == QLatin1String("products")) {
+        if (!(users ? readUsers(m_file, &m_users, error) : readProducts(m_file, &m_products, error))) {
+            return InstrumentSession::ExitUsage;
+        }
+        // A table without records empties the instrument's: only on purpose.
+        if ((users ? m_users.isEmpty() : m_products.isEmpty()) && !options.allowEmpty) {
+            return usage(QStringLiteral("%1 holds no %2: loading it empties the instrument's %2 table "
+                                        "(--allow-empty does that)")
+                             .arg(m_file, command));
+        }
+        return InstrumentSession::ExitOk;
     }
     if (command == QLatin1String("clock")) {
         if (m_set && options.now) {

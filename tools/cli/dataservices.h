@@ -29,6 +29,8 @@ public:
         bool secondsGiven = false;
         // firmware: the image is sent as it is (the block loader), not as S-records.
         bool rawFirmware = false;
+        // users, products: a file without records empties the instrument's table.
+        bool allowEmpty = false;
     };
 
     static bool handles(const QString& command);

@@ -383,8 +383,11 @@ int main(int argc, char* argv[])
         "                                 connect as the program does; --save keeps PORT as the\n"
         "                                 program's automatic connection at start\n"
         "  alibi PORT [--csv FILE]        print the alibi memory, one record a line\n"
-        "  users PORT FILE                load the users table from a CSV file\n"
-        "  products PORT FILE             load the products table from a CSV file\n"
+        "  users PORT FILE [--allow-empty]\n"
+        "                                 load the users table from a CSV file\n"
+        "  products PORT FILE [--allow-empty]\n"
+        "                                 load the products table from a CSV file; a file with\n"
+        "                                 no records empties the table only with --allow-empty\n"
         "  clock PORT [--set \"yyyy-MM-dd hh:mm:ss\" | --now]\n"
         "                                 print or set the instrument's clock\n"
         "  message PORT TEXT [--seconds N]\n"
@@ -470,6 +473,9 @@ int main(int argc, char* argv[])
     const QCommandLineOption secondsOption(QStringLiteral("seconds"),
                                            QStringLiteral("message: how long it shows (default 5)."),
                                            QStringLiteral("N"));
+    const QCommandLineOption allowEmptyOption(
+        QStringLiteral("allow-empty"),
+        QStringLiteral("users, products: a file with no records empties the instrument's table."));
     const QCommandLineOption protocolOption(
         QStringLiteral("protocol"),
         QStringLiteral("line (the S/M commands, default) or three-letter (addressed mnemonics)."),
@@ -477,7 +483,7 @@ int main(int argc, char* argv[])
     const QCommandLineOption addressOption(
         QStringLiteral("address"), QStringLiteral("three-letter: the instrument's bus address, 0 to 32."),
         QStringLiteral("N"));
-    parser.addOptions({protocolOption, addressOption});
+    parser.addOptions({protocolOption, addressOption, allowEmptyOption});
     parser.addOptions({baudOption,   stableOption,  countOption,   intervalOption,  csvOption,
                        waitOption,   linesOption,   timeoutOption, dialectOption,   localOption,
                        serialOption, networkOption, portOption,    interfaceOption, jsonOption,
@@ -599,6 +605,7 @@ int main(int argc, char* argv[])
         options.secondsGiven = parser.isSet(secondsOption);
         options.seconds = parser.value(secondsOption);
         options.rawFirmware = threeLetter;
+        options.allowEmpty = parser.isSet(allowEmptyOption);
         const int prepared = job.prepare(command, args, options, error);
         if (prepared != InstrumentSession::ExitOk) {
             return fail(prepared, error);
