@@ -478,6 +478,11 @@ void TstCli::commands_data()
           2, "IN: 14 values");
     fails("damaged firmware", {}, {"firmware", none, "IN"}, QByteArray(image).replace("0F73", "0F74"), 2,
           "IN line 2: checksum");
+    fails("eeprom line that is a command", {}, {"eeprom", none, "--set", "IN"}, "SEW0000:03\nSfirmwupd\n", 2,
+          "IN line 2: not a line of an EEPROM dump");
+    fails("eeprom bytes not hexadecimal", {}, {"eeprom", none, "--set", "IN"}, "SEW0030:ZZ-not-hex\n", 2,
+          "IN line 1: not a line of an EEPROM dump");
+    fails("eeprom empty file", {}, {"eeprom", none, "--set", "IN"}, "", 2, "IN line 1: no EEPROM lines");
     fails("bad date", {}, {"clock", none, "--set", "2030-13-01 00:00:00"}, {}, 2, "--set expects");
     fails("eeprom both ways", {}, {"eeprom", none, "--get", "OUT", "--set", "IN"}, {}, 2, "--get FILE or");
     fails("message too long shown", {}, {"message", none, "hi", "--seconds", "100"}, {}, 2, "1 to 99");

@@ -5,6 +5,7 @@
 #include "controller/cbalancecontroller.h"
 #include "controller/cdevicecontroller.h"
 #include "device/cdeviceold.h"
+#include "device/eepromimage.h"
 #include "device/srecordfile.h"
 
 #include <QCoreApplication>
@@ -393,6 +394,17 @@ int DataJob::prepare(const QString& command, const QStringList& arguments, const
         }
         if (options.getGiven) {
             m_file = options.get;
+            return InstrumentSession::ExitOk;
+        }
+        QFile file(m_file);
+        if (!file.open(QIODevice::ReadOnly)) {
+            error = QStringLiteral("cannot read %1: %2").arg(m_file, file.errorString());
+            return InstrumentSession::ExitFailure;
+        }
+        EepromImage image;
+        if (!image.parse(file.readAll())) {
+            return usage(
+                QStringLiteral("%1 line %2: %3").arg(m_file).arg(image.errorLine()).arg(image.error()));
         }
         return InstrumentSession::ExitOk;
     }
