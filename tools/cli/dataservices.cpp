@@ -452,10 +452,14 @@ int DataJob::prepare(const QString& command, const QStringList& arguments, const
     if (command == QLatin1String("firmware")) {
         m_rawFirmware = options.rawFirmware;
         QFile file(m_file);
-        if (!file.open(QIODevice::ReadOnly) || file.size() > CDevice::MaxFirmwareFileSize ||
-            (m_rawFirmware && file.size() == 0)) {
+        if (!file.open(QIODevice::ReadOnly) || (m_rawFirmware && file.size() == 0)) {
             error = QStringLiteral("cannot read %1 as a firmware image").arg(m_file);
             return InstrumentSession::ExitFailure;
+        }
+        if (file.size() > CDevice::MaxFirmwareFileSize) {
+            return usage(QStringLiteral("%1 is over %2 MiB, too large for a firmware image")
+                             .arg(m_file)
+                             .arg(CDevice::MaxFirmwareFileSize / (1024 * 1024)));
         }
         if (m_rawFirmware) {
             return InstrumentSession::ExitOk;
