@@ -4,6 +4,7 @@
 
 #include "device/cproductsdatabase.h"
 #include "device/cusersdatabase.h"
+#include "device/eepromimage.h"
 #include "platform/logcategories.h"
 
 #include <QFile>
@@ -55,27 +56,18 @@ bool CDevice::setEEPROM(QString filePath)
         setBusy(false);
         return false;
     }
-    // The whole file first, split here rather than by a text stream, which drops a carriage return
-    // inside a line without a word: such a line must stop the image before any of it is written.
-    QStringList lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'));
-    if (lines.last().isEmpty()) {
-        lines.removeLast();
+    // The whole file is checked first: a line that is not part of a dump would reach the instrument
+    // as a command, and an image stopped halfway leaves its EEPROM half written.
+    EepromImage image;
+    if (!image.parse(file.readAll())) {
+        const QString reason =
+            QStringLiteral("%1 line %2: %3").arg(filePath).arg(image.errorLine()).arg(image.error());
+        qCWarning(lcDevice) << reason;
+        setBusy(false);
+        emit commandFinished(COMMAND_FAILED, COMMAND_SET_EEPROM, reason);
+        return false;
     }
-    for (int i = 0; i < lines.size(); ++i) {
-        QString& line = lines[i];
-        if (line.endsWith(QLatin1Char('\r'))) {
-            line.chop(1);
-        }
-        if (CDatabase::breaksLine(line)) {
-            const QString reason =
-                QStringLiteral("%1 line %2: a carriage return inside the line").arg(filePath).arg(i + 1);
-            qCWarning(lcDevice) << reason;
-            setBusy(false);
-            emit commandFinished(COMMAND_FAILED, COMMAND_SET_EEPROM, reason);
-            return false;
-        }
-    }
-    for (const QString& line : qAsConst(lines)) {
+    for (const QString& line : image.lines()) {
         const int result =
             sendAndExpect(line + CrLf, QStringLiteral("MEW\r\n"), 1, EepromTimeoutMs, EepromAttempts);
         if (result != COMMAND_OK) {

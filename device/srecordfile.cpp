@@ -78,6 +78,8 @@ bool SRecordFile::parse(const QByteArray& content)
     m_errorLine = 0;
     QByteArray terminator;
     int blankFrom = 0;
+    int endLine = 0;
+    int lastLine = 0;
     int start = 0;
     int number = 0;
     while (start < content.size()) {
@@ -109,14 +111,26 @@ bool SRecordFile::parse(const QByteArray& content)
         if (!error.isEmpty()) {
             return fail(number, error);
         }
+        // The bootloader finishes at the end record: whatever follows it would never be written.
+        if (endLine) {
+            return fail(number, QStringLiteral("a record after the end record of line %1").arg(endLine));
+        }
+        if (record.at(1) >= '7') {
+            endLine = number;
+        }
         if (record.size() == line.size()) {
             // The bootloader acts on whole lines: a last line without its end would never be answered.
             line += terminator.isEmpty() ? QByteArray("\r\n") : terminator;
         }
         m_lines << line;
+        lastLine = number;
     }
     if (m_lines.isEmpty()) {
         return fail(1, QStringLiteral("no records"));
+    }
+    if (!endLine) {
+        // Without it the bootloader waits for more after the last line and the instrument stays there.
+        return fail(lastLine, QStringLiteral("no end record (S7, S8 or S9) after the last record"));
     }
     return true;
 }

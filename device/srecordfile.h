@@ -10,8 +10,8 @@ class SRecordFile
 {
 public:
     // Checks content: printable ASCII only, every line a well-formed record with a correct
-    // checksum, blank lines only at the end. Fills lines (each with its own terminator; a last
-    // line without one gets the file's) or error and errorLine (1-based).
+    // checksum, the last record an end record (S7, S8 or S9), blank lines only at the end. Fills lines (each
+    // with its own terminator; a last line without one gets the file's) or error and errorLine (1-based).
     bool parse(const QByteArray& content);
 
     const QByteArrayList& lines() const { return m_lines; }

@@ -151,6 +151,9 @@ private slots:
         QTest::newRow("binary") << s0 + "\r\n" + s1 + QByteArray("\0", 1) + "\r\n" << 0 << 2;
         QTest::newRow("blank line between records") << s0 + "\r\n\r\n" + s9 + "\r\n" << 0 << 2;
         QTest::newRow("empty file") << QByteArray() << 0 << 1;
+        // The bootloader would wait after the last line, or stop before the records that follow.
+        QTest::newRow("no end record") << s0 + "\r\n" + s1 + "\r\n\r\n" << 0 << 2;
+        QTest::newRow("record after the end record") << s0 + "\r\n" + s9 + "\r\n" + s1 + "\r\n" << 0 << 3;
     }
 
     void sRecordFile()
@@ -272,6 +275,8 @@ private slots:
             << false << "The instrument did not answer the request for its bootloader";
         QTest::newRow("damaged file")
             << QStringList() << lines.join('\n') << "=0; 0 lines; 0 reports" << true << "IMAGE line 57: ";
+        QTest::newRow("no end record") << QStringList() << good.left(good.lastIndexOf("S9"))
+                                       << "=0; 0 lines; 0 reports" << true << "IMAGE line 249: no end record";
     }
 
     void firmwareUpload()

@@ -268,6 +268,11 @@ private slots:
                 QStringList{"error 2 27", "finished 2 27", "busy 0"});
         row("write EEPROM, carriage return inside a line", {}, writeImage(imageText + "SEW0010:00\r11\n"),
             false, {"busy 1", "busy 0", "error 2 27", "finished 2 27 why"});
+        // A line that is no part of a dump would tare the instrument; nothing before it goes out either.
+        row("write EEPROM, a command among the lines", {}, writeImage(imageText + "ST\n"), false,
+            {"busy 1", "busy 0", "error 2 27", "finished 2 27 why"});
+        row("write EEPROM, empty file", {}, writeImage(""), false,
+            {"busy 1", "busy 0", "error 2 27", "finished 2 27 why"});
         // A serial instrument has no network module.
         const QString noModule = QStringLiteral("error %1 -1").arg(int(CControllerInterface::ErrorNoModule));
         row("network settings", {},

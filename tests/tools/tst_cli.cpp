@@ -20,6 +20,9 @@ const QRegularExpression ReadLine(QStringLiteral(
 
 const QStringList Older{QStringLiteral("--generation"), QStringLiteral("old")};
 
+// Input that stands for a sparse file one byte over the firmware size limit.
+const QByteArray OversizeFile = "(64 MiB and one byte)";
+
 // mervik-sim on a pseudo-terminal, showing 12.5 kg.
 struct Sim : SimProcess
 {
@@ -540,6 +543,14 @@ void TstCli::commands_data()
           2, "IN: 14 values");
     fails("damaged firmware", {}, {"firmware", none, "IN"}, QByteArray(image).replace("0F73", "0F74"), 2,
           "IN line 2: checksum");
+    fails("firmware without its end record", {}, {"firmware", none, "IN"}, image.left(image.indexOf("S9")), 2,
+          "IN line 3: no end record");
+    fails("firmware over the size limit", {}, {"firmware", none, "IN"}, OversizeFile, 2, "IN is over 64 MiB");
+    fails("eeprom line that is a command", {}, {"eeprom", none, "--set", "IN"}, "SEW0000:03\nSfirmwupd\n", 2,
+          "IN line 2: not a line of an EEPROM dump");
+    fails("eeprom bytes not hexadecimal", {}, {"eeprom", none, "--set", "IN"}, "SEW0030:ZZ-not-hex\n", 2,
+          "IN line 1: not a line of an EEPROM dump");
+    fails("eeprom empty file", {}, {"eeprom", none, "--set", "IN"}, "", 2, "IN line 1: no EEPROM lines");
     fails("bad date", {}, {"clock", none, "--set", "2030-13-01 00:00:00"}, {}, 2, "--set expects");
     fails("eeprom both ways", {}, {"eeprom", none, "--get", "OUT", "--set", "IN"}, {}, 2, "--get FILE or");
     fails("message too long shown", {}, {"message", none, "hi", "--seconds", "100"}, {}, 2, "1 to 99");
@@ -614,6 +625,9 @@ void TstCli::commands()
     QFile file(in);
     QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
     file.write(input);
+    if (input == OversizeFile) {
+        QVERIFY(file.resize(64 * 1024 * 1024 + 1));
+    }
     file.close();
     Sim sim;
     for (QStringList* list : {&simArgs, &args}) {

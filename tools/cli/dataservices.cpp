@@ -7,6 +7,7 @@
 #include "device/cdeviceold.h"
 #include "device/cproductsdatabase.h"
 #include "device/cusersdatabase.h"
+#include "device/eepromimage.h"
 #include "device/srecordfile.h"
 
 #include <QCoreApplication>
@@ -460,6 +461,17 @@ int DataJob::prepare(const QString& command, const QStringList& arguments, const
         }
         if (options.getGiven) {
             m_file = options.get;
+            return InstrumentSession::ExitOk;
+        }
+        QFile file(m_file);
+        if (!file.open(QIODevice::ReadOnly)) {
+            error = QStringLiteral("cannot read %1: %2").arg(m_file, file.errorString());
+            return InstrumentSession::ExitFailure;
+        }
+        EepromImage image;
+        if (!image.parse(file.readAll())) {
+            return usage(
+                QStringLiteral("%1 line %2: %3").arg(m_file).arg(image.errorLine()).arg(image.error()));
         }
         return InstrumentSession::ExitOk;
     }
@@ -507,10 +519,14 @@ int DataJob::prepare(const QString& command, const QStringList& arguments, const
     if (command == QLatin1String("firmware")) {
         m_rawFirmware = options.rawFirmware;
         QFile file(m_file);
-        if (!file.open(QIODevice::ReadOnly) || file.size() > CDevice::MaxFirmwareFileSize ||
-            (m_rawFirmware && file.size() == 0)) {
+        if (!file.open(QIODevice::ReadOnly) || (m_rawFirmware && file.size() == 0)) {
             error = QStringLiteral("cannot read %1 as a firmware image").arg(m_file);
             return InstrumentSession::ExitFailure;
+        }
+        if (file.size() > CDevice::MaxFirmwareFileSize) {
+            return usage(QStringLiteral("%1 is over %2 MiB, too large for a firmware image")
+                             .arg(m_file)
+                             .arg(CDevice::MaxFirmwareFileSize / (1024 * 1024)));
         }
         if (m_rawFirmware) {
             return InstrumentSession::ExitOk;
