@@ -203,6 +203,20 @@ struct AnswerBounds
 // How long a slow instrument may stay silent before an answer it owes counts as lost.
 constexpr int OwedAnswerQuietMs = 500;
 
+// The two ends of a wait for an answer, each ending the event loop: the line fell quiet, or the time ran out.
+struct QuietWait
+{
+    explicit QuietWait(QCoreApplication& app)
+    {
+        for (QTimer* timer : {&quiet, &limit}) {
+            timer->setSingleShot(true);
+            QObject::connect(timer, &QTimer::timeout, &app, &QCoreApplication::quit);
+        }
+    }
+    QTimer quiet;
+    QTimer limit;
+};
+
 // An answer that a slow instrument still owes to a line of the session's own would come before the
 // answer to the line sent next and be printed as part of it: what comes until the instrument has
 // fallen quiet is left out, within the time-out.
@@ -210,17 +224,12 @@ void settle(QCoreApplication& app, CDevice* device, const AnswerBounds& bounds)
 {
     // Longer than the answer's own quiet: the owed answer was already late once.
     const int settleMs = qMax(bounds.quietMs, OwedAnswerQuietMs);
-    QTimer quiet;
-    quiet.setSingleShot(true);
-    QObject::connect(&quiet, &QTimer::timeout, &app, &QCoreApplication::quit);
-    QTimer limit;
-    limit.setSingleShot(true);
-    QObject::connect(&limit, &QTimer::timeout, &app, &QCoreApplication::quit);
+    QuietWait wait(app);
     QObject settling;
     QObject::connect(device, &CDevice::newInLog, &settling,
-                     [&](const PelmLogRecord&) { quiet.start(settleMs); });
-    quiet.start(settleMs);
-    limit.start(bounds.timeoutMs);
+                     [&](const PelmLogRecord&) { wait.quiet.start(settleMs); });
+    wait.quiet.start(settleMs);
+    wait.limit.start(bounds.timeoutMs);
     app.exec();
 }
 
@@ -236,12 +245,7 @@ int sendLine(QCoreApplication& app, InstrumentSession& session, QString line, co
         settle(app, device, bounds);
     }
     QString received;
-    QTimer quiet;
-    quiet.setSingleShot(true);
-    QObject::connect(&quiet, &QTimer::timeout, &app, &QCoreApplication::quit);
-    QTimer limit;
-    limit.setSingleShot(true);
-    QObject::connect(&limit, &QTimer::timeout, &app, &QCoreApplication::quit);
+    QuietWait wait(app);
     QObject receiving;
     QObject::connect(device, &CDevice::newInLog, &receiving, [&](const PelmLogRecord& r) {
         received += r.message;
@@ -249,7 +253,7 @@ int sendLine(QCoreApplication& app, InstrumentSession& session, QString line, co
         if (bounds.lines > 0 && lines >= bounds.lines) {
             app.quit();
         } else if (bounds.lines == 0 && lines > 0) {
-            quiet.start(bounds.quietMs);
+            wait.quiet.start(bounds.quietMs);
         }
     });
     // Only what comes after the line is its answer.
@@ -257,7 +261,7 @@ int sendLine(QCoreApplication& app, InstrumentSession& session, QString line, co
         device->interface()->clear();
     }
     device->sendString(line);
-    limit.start(bounds.timeoutMs);
+    wait.limit.start(bounds.timeoutMs);
     app.exec();
     // Bytes already waiting when the wait ended have arrived as well.
     QCoreApplication::processEvents();
