@@ -1,6 +1,7 @@
 #pragma once
 
 #include "device/cdevice.h"
+#include "interface/ctibbo.h"
 #include "support/fakeinterface.h"
 
 #include <QHash>
@@ -37,6 +38,12 @@ public:
     void setBusyFlag(bool busy) { setBusy(busy); }
     void finishFirmware(int result) { emit sendingFirmwareFinished(result); }
     void finishCommand(int result, int command) { emit commandFinished(result, command); }
+    // A network module bound on loopback, for pages that look for one; nothing is sent to it.
+    void giveLoopbackModule()
+    {
+        setModule(new CTibbo(QHostAddress::LocalHost, 0xff000000, QByteArray(),
+                             QHostAddress(QStringLiteral("127.0.0.2"))));
+    }
 
     using CDevice::m_deviceType;
     using CDevice::m_model;

@@ -2,7 +2,6 @@
 #include "controller/cdevicecontroller.h"
 #include "controller/settingscontroller.h"
 #include "device/cdevice.h"
-#include "interface/ctibbo.h"
 #include "search/searchcontroller.h"
 #include "support/ptypair.h"
 #include "support/scripteddevice.h"
@@ -402,9 +401,7 @@ void TstDevicePage::advancedButtons()
     QFETCH(QString, seen);
     ScriptedDevice instrument;
     if (module) {
-        // Bound on loopback; nothing is sent to it.
-        instrument.setModule(new CTibbo(QHostAddress::LocalHost, 0xff000000, QByteArray(),
-                                        QHostAddress(QStringLiteral("127.0.0.2"))));
+        instrument.giveLoopbackModule();
     }
     CDeviceController::instance()->setCurrentDevice(&instrument);
     QVERIFY(instrument.connectDevice(false));

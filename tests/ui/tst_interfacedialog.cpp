@@ -134,9 +134,7 @@ void TstInterfaceDialog::opensOnlyForAModule()
 
     ScriptedDevice instrument;
     if (module) {
-        // Bound on loopback; nothing is sent to it.
-        instrument.setModule(new CTibbo(QHostAddress::LocalHost, 0xff000000, QByteArray(),
-                                        QHostAddress(QStringLiteral("127.0.0.2"))));
+        instrument.giveLoopbackModule();
     }
     if (device) {
         CDeviceController::instance()->setCurrentDevice(&instrument);
