@@ -79,7 +79,6 @@ public:
     void startCommandsList(int listId, QList<int> commands, QList<QVariant> arguments, int commandRepetitions,
                            int listRepetitions);
     int getListId() const { return m_list_id; }
-    bool isListRunning() const { return m_list_running; }
 
     void startTimeoutTimer(int ms);
     void stopTimeoutTimer();
@@ -97,12 +96,10 @@ public:
     quint32 localNetmask() const { return m_local_netmask; }
     QHostAddress moduleAddress() const { return m_module_address; }
     QByteArray mac() const { return m_mac; }
-    QByteArray lastDatagram() const { return m_last_datagram; }
     QByteArray lastResponse() const { return m_last_response; }
     QString lastResponseText() const;
     int infoCnt() const { return m_info_cnt; }
     int command() const { return m_command; }
-    int udpPort() const { return m_udp_port; }
     bool dhcp() const { return m_dhcp; }
     bool ipObtained() const { return m_ip_obtained; }
     QHostAddress ip() const { return m_ip; }
