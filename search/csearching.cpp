@@ -548,11 +548,7 @@ void CSearching::onModuleInfoReady()
     }
     // The settings are read once per candidate; a late repetition changes nothing.
     disconnect(module, &CInterfaceModule::infoReady, this, &CSearching::onModuleInfoReady);
-    if (module->routingMode() == CInterfaceModule::ROUTING_CLIENT) {
-        device->setLANServer(module->localAddress(), module->remotePort(), module->macForArp());
-    } else {
-        device->setLAN(module->moduleAddress(), module->port());
-    }
+    device->setTransportFromModule();
     emit newLogLine(device->interfaceDescription() + QStringLiteral(": NM=") + module->netmask().toString() +
                     QStringLiteral(" TP=") + module->protocolText() + QStringLiteral(" RM=") +
                     module->routingModeText() + QStringLiteral(" BR=") + module->baudrateText() +
