@@ -287,9 +287,7 @@ void CDevice::restartActivityTimer()
 
 PelmLogRecord CDevice::logRecord(const QString& message) const
 {
-    PelmLogRecord record{interfaceDescription(), QDate(), QTime(), message};
-    LogClock::now(record.date, record.time);
-    return record;
+    return LogClock::record(interfaceDescription(), message);
 }
 
 // ---------------------------------------------------------------------------------------------

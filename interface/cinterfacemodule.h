@@ -116,6 +116,10 @@ public:
     QString baudrateText() const;
     QString commandName() const;
     static QString commandName(int command);
+    // A datagram as text, up to its first NUL. Latin-1 maps every byte to one character and back, so
+    // that a MAC read from an answer goes out again byte for byte in the selection command, and the
+    // search and the module read the same answer alike.
+    static QString textUpToNul(const QByteArray& bytes);
 
 public slots:
     virtual void readStatus() = 0;
@@ -171,7 +175,6 @@ protected:
 
     void timerEvent(QTimerEvent* event) override;
 
-    static QString textUpToNul(const QByteArray& bytes);
     // True in the object's own thread; elsewhere logs "WRONG THREAD" and the caller re-posts.
     bool isOwnThread(const char* method) const;
 
