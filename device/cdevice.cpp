@@ -152,18 +152,12 @@ QString CDevice::resultName(int result)
 QString CDevice::stateName(int state)
 {
     switch (state) {
-    case STATE_CONNECTED:
-        return QStringLiteral("Connected");
-    case STATE_DISCONNECTED:
-        return QStringLiteral("Disconnected");
-    case STATE_LISTENING:
-        return QStringLiteral("Listenning");
     case STATE_CONNECTING:
         return QStringLiteral("Connecting..");
     case STATE_DISCONNECTING:
         return QStringLiteral("Disconnecting..");
     default:
-        return QStringLiteral("Unknown");
+        return CInterface::stateName(state);
     }
 }
 
@@ -293,9 +287,7 @@ void CDevice::restartActivityTimer()
 
 PelmLogRecord CDevice::logRecord(const QString& message) const
 {
-    PelmLogRecord record{interfaceDescription(), QDate(), QTime(), message};
-    LogClock::now(record.date, record.time);
-    return record;
+    return LogClock::record(interfaceDescription(), message);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -314,6 +306,19 @@ void CDevice::setLAN(QHostAddress address, int port)
 void CDevice::setLANServer(QHostAddress address, int port, QByteArray mac)
 {
     adoptInterface(new CLANServer(std::move(address), port, std::move(mac), nullptr));
+}
+
+bool CDevice::setTransportFromModule()
+{
+    if (!m_module) {
+        return false;
+    }
+    if (m_module->routingMode() == CInterfaceModule::ROUTING_CLIENT) {
+        setLANServer(m_module->localAddress(), m_module->remotePort(), m_module->macForArp());
+    } else {
+        setLAN(m_module->moduleAddress(), m_module->port());
+    }
+    return true;
 }
 
 void CDevice::setModule(CInterfaceModule* module)

@@ -123,6 +123,9 @@ public:
     void setLAN(QHostAddress address, int port);
     // mac in the form the servers pool compares (six lower-case hex groups joined by "-").
     void setLANServer(QHostAddress address, int port, QByteArray mac);
+    // The TCP transport that the module's settings call for: a server awaiting a module that
+    // connects as a client, else a client of the module's own server. False without a module.
+    bool setTransportFromModule();
 
     static QString reasonText(int reason);
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "interface/cinterface.h"
+
 #include <QDate>
 #include <QMetaType>
 #include <QString>
@@ -90,12 +92,13 @@ namespace DeviceTypes {
 void registerMetaTypes();
 } // namespace DeviceTypes
 
-// Device states; transports report 1 to 3 with the same meaning.
+// Device states: the transport's three, so that a transport's state is the device's, and the two
+// of the way between.
 enum DeviceState
 {
-    STATE_CONNECTED = 1,
-    STATE_DISCONNECTED = 2,
-    STATE_LISTENING = 3,
+    STATE_CONNECTED = CInterface::StateConnected,
+    STATE_DISCONNECTED = CInterface::StateDisconnected,
+    STATE_LISTENING = CInterface::StateListening,
     STATE_CONNECTING = 4,
     STATE_DISCONNECTING = 5,
 };

@@ -1,6 +1,7 @@
 #include "interface/cinterfacemodule.h"
 
 #include "log/logclock.h"
+#include "platform/ipv4.h"
 #include "platform/logcategories.h"
 
 #include <QList>
@@ -12,13 +13,6 @@
 
 namespace {
 
-PelmLogRecord record(const QString& interface, const QString& message)
-{
-    PelmLogRecord r{interface, QDate(), QTime(), message};
-    LogClock::now(r.date, r.time);
-    return r;
-}
-
 // List arguments for addresses come as texts (from the dialogs' cells) or as addresses.
 QHostAddress addressArgument(const QVariant& argument)
 {
@@ -26,13 +20,6 @@ QHostAddress addressArgument(const QVariant& argument)
         return argument.value<QHostAddress>();
     }
     return QHostAddress(argument.toString().trimmed());
-}
-
-quint32 ipv4(const QHostAddress& address)
-{
-    bool ok = false;
-    const quint32 value = address.toIPv4Address(&ok);
-    return ok ? value : 0;
 }
 
 } // namespace
@@ -225,7 +212,7 @@ QString CInterfaceModule::commandName(int command)
 QString CInterfaceModule::textUpToNul(const QByteArray& bytes)
 {
     const int nul = bytes.indexOf('\0');
-    return QString::fromUtf8(nul < 0 ? bytes : bytes.left(nul));
+    return QString::fromLatin1(nul < 0 ? bytes : bytes.left(nul));
 }
 
 bool CInterfaceModule::isOwnThread(const char* method) const
@@ -248,7 +235,7 @@ void CInterfaceModule::writeDatagram(const QByteArray& datagram, bool broadcast)
         broadcast ? QStringLiteral("BROADCAST,") + QString::number(m_udp_port)
                   : m_module_address.toString() + QLatin1Char(',') + QString::number(m_udp_port);
     qCDebug(lcInterface) << (broadcast ? "BROADCAST" : "Directly") << interface << datagram;
-    emit newOutLog(record(interface, textUpToNul(datagram)));
+    emit newOutLog(LogClock::record(interface, textUpToNul(datagram)));
     // An unbound socket would be bound by the system to any address and send from there; a
     // module that cannot use its own interface sends nothing and lets the time-out report it.
     if (!m_socket || m_socket->state() != QAbstractSocket::BoundState) {
@@ -341,7 +328,8 @@ void CInterfaceModule::onReadyRead()
         const quint32 v4 = datagram.senderAddress().toIPv4Address(&isV4);
         const QHostAddress sender = isV4 ? QHostAddress(v4) : datagram.senderAddress();
         const QByteArray data = datagram.data();
-        emit newInLog(record(sender.toString() + QLatin1Char(',') + QString::number(datagram.senderPort()),
+        emit newInLog(
+            LogClock::record(sender.toString() + QLatin1Char(',') + QString::number(datagram.senderPort()),
                              textUpToNul(data)));
         takeDatagram(sender, data);
     }

@@ -79,7 +79,6 @@ public:
     void startCommandsList(int listId, QList<int> commands, QList<QVariant> arguments, int commandRepetitions,
                            int listRepetitions);
     int getListId() const { return m_list_id; }
-    bool isListRunning() const { return m_list_running; }
 
     void startTimeoutTimer(int ms);
     void stopTimeoutTimer();
@@ -97,12 +96,10 @@ public:
     quint32 localNetmask() const { return m_local_netmask; }
     QHostAddress moduleAddress() const { return m_module_address; }
     QByteArray mac() const { return m_mac; }
-    QByteArray lastDatagram() const { return m_last_datagram; }
     QByteArray lastResponse() const { return m_last_response; }
     QString lastResponseText() const;
     int infoCnt() const { return m_info_cnt; }
     int command() const { return m_command; }
-    int udpPort() const { return m_udp_port; }
     bool dhcp() const { return m_dhcp; }
     bool ipObtained() const { return m_ip_obtained; }
     QHostAddress ip() const { return m_ip; }
@@ -119,6 +116,10 @@ public:
     QString baudrateText() const;
     QString commandName() const;
     static QString commandName(int command);
+    // A datagram as text, up to its first NUL. Latin-1 maps every byte to one character and back, so
+    // that a MAC read from an answer goes out again byte for byte in the selection command, and the
+    // search and the module read the same answer alike.
+    static QString textUpToNul(const QByteArray& bytes);
 
 public slots:
     virtual void readStatus() = 0;
@@ -174,7 +175,6 @@ protected:
 
     void timerEvent(QTimerEvent* event) override;
 
-    static QString textUpToNul(const QByteArray& bytes);
     // True in the object's own thread; elsewhere logs "WRONG THREAD" and the caller re-posts.
     bool isOwnThread(const char* method) const;
 

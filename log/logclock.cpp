@@ -1,5 +1,7 @@
 #include "log/logclock.h"
 
+#include "log/pelmlogrecord.h"
+
 #include <QDate>
 #include <QDateTime>
 #include <QTime>
@@ -32,6 +34,13 @@ void now(QDate& date, QTime& time)
     }
     date = QDate(1970, 1, 1).addDays(days);
     time = QTime::fromMSecsSinceStartOfDay(int(msOfDay));
+}
+
+PelmLogRecord record(const QString& interface, const QString& message)
+{
+    PelmLogRecord r{interface, QDate(), QTime(), message};
+    now(r.date, r.time);
+    return r;
 }
 
 } // namespace LogClock

@@ -7,6 +7,7 @@
 #include "interface/ctibbo.h"
 #include "log/cpelmlog.h"
 #include "log/logclock.h"
+#include "platform/ipv4.h"
 #include "platform/logcategories.h"
 #include "platform/searchinterfaces.h"
 #include "platform/serialports.h"
@@ -24,26 +25,6 @@ namespace {
 
 // Marks a candidate that is out of the search but may still be inside its own exchange.
 const char* const DiscardedProperty = "mervikDiscarded";
-
-PelmLogRecord record(const QString& interface, const QString& message)
-{
-    PelmLogRecord r{interface, QDate(), QTime(), message};
-    LogClock::now(r.date, r.time);
-    return r;
-}
-
-QString textUpToNul(const QByteArray& bytes)
-{
-    const int nul = bytes.indexOf('\0');
-    return QString::fromLatin1(nul < 0 ? bytes : bytes.left(nul));
-}
-
-quint32 ipv4(const QHostAddress& address)
-{
-    bool ok = false;
-    const quint32 value = address.toIPv4Address(&ok);
-    return ok ? value : 0;
-}
 
 bool isIncluded(const QString& kind, const SearchOptions& options)
 {
@@ -351,7 +332,8 @@ bool CSearching::searchNetwork()
 
 void CSearching::broadcast(QUdpSocket* socket, const QByteArray& datagram, int port)
 {
-    emit newOutLog(record(QStringLiteral("BROADCAST, ") + QString::number(port), textUpToNul(datagram)));
+    emit newOutLog(LogClock::record(QStringLiteral("BROADCAST, ") + QString::number(port),
+                                    CInterfaceModule::textUpToNul(datagram)));
     if (socket->writeDatagram(datagram, QHostAddress(QHostAddress::Broadcast), quint16(port)) !=
         datagram.size()) {
         qCDebug(lcSearch) << "broadcast from" << socket->localAddress() << "failed:" << socket->errorString();
@@ -374,8 +356,8 @@ void CSearching::onSocketReadyRead()
         const QHostAddress address = isV4 ? QHostAddress(v4) : datagram.senderAddress();
         const int port = datagram.senderPort();
         const QByteArray data = datagram.data();
-        emit newInLog(
-            record(address.toString() + QLatin1Char(',') + QString::number(port), textUpToNul(data)));
+        emit newInLog(LogClock::record(address.toString() + QLatin1Char(',') + QString::number(port),
+                                       CInterfaceModule::textUpToNul(data)));
         qCDebug(lcSearch) << "device IP=" << address << "config port=" << port;
         if (port != CTibbo::UdpPort && port != CESP::UdpPort) {
             // Not a module's status: it could never complete.
@@ -416,7 +398,7 @@ bool CSearching::holds(const QUdpSocket* socket, const QHostAddress& address)
 void CSearching::parseReceivedData(QUdpSocket* socket, const QByteArray& answer, const QHostAddress& address,
                                    int port)
 {
-    const QString text = textUpToNul(answer);
+    const QString text = CInterfaceModule::textUpToNul(answer);
     QByteArray mac;
     QByteArray arpMac;
     bool dhcp = false;
@@ -548,11 +530,7 @@ void CSearching::onModuleInfoReady()
     }
     // The settings are read once per candidate; a late repetition changes nothing.
     disconnect(module, &CInterfaceModule::infoReady, this, &CSearching::onModuleInfoReady);
-    if (module->routingMode() == CInterfaceModule::ROUTING_CLIENT) {
-        device->setLANServer(module->localAddress(), module->remotePort(), module->macForArp());
-    } else {
-        device->setLAN(module->moduleAddress(), module->port());
-    }
+    device->setTransportFromModule();
     emit newLogLine(device->interfaceDescription() + QStringLiteral(": NM=") + module->netmask().toString() +
                     QStringLiteral(" TP=") + module->protocolText() + QStringLiteral(" RM=") +
                     module->routingModeText() + QStringLiteral(" BR=") + module->baudrateText() +

@@ -143,11 +143,7 @@ void SearchController::onModuleInfoReady()
     if (!dev) {
         return;
     }
-    if (module->routingMode() == CInterfaceModule::ROUTING_CLIENT) {
-        dev->setLANServer(module->localAddress(), module->remotePort(), module->macForArp());
-    } else {
-        dev->setLAN(module->moduleAddress(), module->port());
-    }
+    dev->setTransportFromModule();
     emit update(indexOf(dev), dev);
     closeProgress();
     if (dev->isReachable()) {

@@ -3,6 +3,7 @@
 #include "device/cdevice.h"
 #include "device/devicetypes.h"
 #include "interface/cinterfacemodule.h"
+#include "platform/ipv4.h"
 #include "platform/logcategories.h"
 #include "ui/pelmitems.h"
 #include "ui/pelmmodelview.h"
@@ -19,13 +20,6 @@ namespace {
 QString dotted(quint32 address)
 {
     return QHostAddress(address).toString();
-}
-
-quint32 ipv4(const QHostAddress& address)
-{
-    bool ok = false;
-    const quint32 value = address.toIPv4Address(&ok);
-    return ok ? value : 0;
 }
 
 bool isNetmask(const QString& text)

@@ -113,14 +113,9 @@ private:
         if (!m_device) {
             return;
         }
-        CInterfaceModule* module = m_device->module();
-        if (ret == 1 && module) {
+        if (ret == 1) {
             // The transport the module's new settings call for.
-            if (module->routingMode() == CInterfaceModule::ROUTING_CLIENT) {
-                m_device->setLANServer(module->localAddress(), module->remotePort(), module->macForArp());
-            } else {
-                m_device->setLAN(module->moduleAddress(), module->port());
-            }
+            m_device->setTransportFromModule();
         }
         if (m_device->isReachable()) {
             connect(m_device, &CDevice::stateChanged, this, &SettingRun::onDeviceConnecting);

@@ -189,6 +189,9 @@ void TstCInterfaceModule::espExchanges_data()
              "mac=00:1A:2B:3C:4D:5F", status);
     exchange("status without state", "AT+ASTATUS?\r\n", "00:1A:2B:3C:4D:5F,", "", "", status);
     exchange("status in three parts", "AT+ASTATUS?\r\n", "a,b,3", "", "", status);
+    // Bytes beyond ASCII come back byte for byte, as the search reads them.
+    exchange("status beyond ASCII", "AT+ASTATUS?\r\n", "AA:BB:CC:DD:EE:\xC3\xBF,1\r\n", "ok",
+             QString::fromLatin1("mac=AA:BB:CC:DD:EE:\xC3\xBF dhcp=0 obtained=0"), status);
 
     const Operation info = [](M& m) { m.readInfo(1); };
     exchange("information", "AT+ACONFIG?\r\n",
@@ -279,6 +282,8 @@ void TstCInterfaceModule::tibboExchanges_data()
     exchange("status waiting", "X", "A0.26.43.60.77.94/1/NOR*/3.9/o/d", "ok", "dhcp=1 obtained=0", status);
     exchange("status with a short mode part", "X", "A0.26.43.60.77.94/1/I/3/o/d", "ok", "", status);
     exchange("status in five parts", "X", "A0.26.43.60.77.94/1/NORI/3.9/o", "", "", status);
+    exchange("status beyond ASCII", "X", "A0.26.43.60.77.\xB5/1/NORM/3.9/o/d", "ok",
+             QString::fromLatin1("mac=0.26.43.60.77.\xB5"), status);
     exchange("status refused", "X", "C", "failed", "", status);
     exchange("status without status byte", "X", "", "failed", "", status);
 

@@ -3,23 +3,13 @@
 #include "instrumentsession.h"
 #include "interface/cesp.h"
 #include "interface/ctibbo.h"
+#include "platform/ipv4.h"
 
 #include <QEventLoop>
 #include <QNetworkInterface>
 #include <QTimer>
 
 #include <memory>
-
-namespace {
-
-quint32 ipv4(const QHostAddress& address)
-{
-    bool ok = false;
-    const quint32 value = address.toIPv4Address(&ok);
-    return ok ? value : 0;
-}
-
-} // namespace
 
 bool ModuleReader::localEndpoint(const QHostAddress& address, const QString& given, QHostAddress* local,
                                  quint32* netmask, QString* error)
