@@ -10,6 +10,8 @@
 #   NAME-a veth0 10.231.0.1/24  <->  NAME-b veth0 10.231.0.2/24 and 10.232.0.2/24
 #   NAME-a veth1 10.231.1.1/24  <->  NAME-b veth1 10.231.1.2/24   (a second peer MAC)
 #   NAME-a reaches 10.232.0.0/24 on-link over veth0: a module "outside the computer's subnet".
+#   NAME-b owns all of 10.233.0.0/16 (a local route): strangers that flood the computer from many
+#   addresses at once, outside its subnets.
 # Names of the form mervik-PID are swept when that process is gone, so a crashed test leaves
 # nothing behind for long.
 set -uo pipefail
@@ -85,6 +87,7 @@ for ns in "$a" "$b"; do
     ip netns exec "$ns" sh -c 'for f in /proc/sys/net/ipv4/conf/*/rp_filter; do echo 0 > "$f"; done' 2>/dev/null
 done
 run_a route add 10.232.0.0/24 dev veth0
+run_b route add local 10.233.0.0/16 dev lo
 
 mac() { ip netns exec "$1" cat "/sys/class/net/$2/address"; }
 
@@ -96,6 +99,7 @@ echo "B_ADDR=10.231.0.2"
 echo "B_FAR_ADDR=10.232.0.2"
 echo "A_ADDR2=10.231.1.1"
 echo "B_ADDR2=10.231.1.2"
+echo "FLOOD_FROM=10.233.0.1"
 echo "A_MAC=$(mac "$a" veth0)"
 echo "B_MAC=$(mac "$b" veth0)"
 echo "A_MAC2=$(mac "$a" veth1)"

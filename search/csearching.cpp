@@ -21,6 +21,8 @@
 #include <QTimerEvent>
 #include <QUdpSocket>
 
+#include <utility>
+
 namespace {
 
 // Marks a candidate that is out of the search but may still be inside its own exchange.
@@ -74,6 +76,10 @@ bool CSearching::search()
     m_devices.clear();
     m_partial.clear();
     m_modules.clear();
+    m_moduleAt.clear();
+    m_queue.clear();
+    m_inFlight.clear();
+    m_clock.start();
     m_total = 1;
     m_partialCapReported = false;
     m_searchedPorts.clear();
@@ -136,10 +142,14 @@ void CSearching::cleanUp()
 {
     m_toConnect.clear();
     m_toCheck.clear();
+    m_queue.clear();
+    m_inFlight.clear();
+    m_discarded.clear();
     delete m_candidates;
     m_candidates = nullptr;
     m_partial.clear();
     m_modules.clear();
+    m_moduleAt.clear();
     if (m_pool) {
         m_pool->killAllServers();
     }
@@ -166,6 +176,7 @@ void CSearching::runEvents(int ms, const std::function<bool()>& done, bool endOn
     elapsed.start();
     for (;;) {
         runChecks();
+        updateModulesInFlight();
         const qint64 left = ms - elapsed.elapsed();
         if ((endOnStop && m_stop) || done() || left <= 0) {
             break;
@@ -198,13 +209,20 @@ void CSearching::timerEvent(QTimerEvent* event)
 void CSearching::waitForAnswers()
 {
     const int total = qMax(1, m_networkWaitMs.load());
+    QElapsedTimer waited;
+    waited.start();
+    // The whole wait, and longer while modules heard late (behind a flood) still have their turn.
+    const auto done = [this, total, &waited] { return waited.elapsed() >= total && !modulesBusy(); };
     // Progress grows by one about every hundredth of the wait, to 99 at its end.
-    runEvents(
-        total, [] { return false; }, true, qMax(10, total / 100),
-        [this, total](qint64 elapsed) {
-            const qint64 t = qMin<qint64>(80000, elapsed * 80000 / total);
-            setProgress(qMin(100 - 80 * m_pending / m_total, int(t / 825 + 3)));
-        });
+    runEvents(MaxNetworkWaitMs, done, true, qMax(10, total / 100), [this, total](qint64 elapsed) {
+        const qint64 t = qMin<qint64>(80000, elapsed * 80000 / total);
+        setProgress(qMin(100 - 80 * m_pending / m_total, int(t / 825 + 3)));
+    });
+    if (!m_queue.isEmpty() && !m_stop) {
+        qCWarning(lcSearch) << m_queue.size() << "modules heard were not asked within" << MaxNetworkWaitMs
+                            << "ms";
+        m_queue.clear();
+    }
 }
 
 void CSearching::waitForProbes()
@@ -430,10 +448,18 @@ void CSearching::parseReceivedData(QUdpSocket* socket, const QByteArray& answer,
 
     // One module heard on two interfaces is one instrument, reached where its subnet is.
     const QString moduleKey = QString::number(port) + QLatin1Char('/') + QString::fromLatin1(arpMac);
-    const auto heard = m_modules.constFind(moduleKey);
-    if (heard != m_modules.constEnd()) {
+    // An address answers for one module of a dialect: whatever else it claims to be waits for nothing.
+    const QString senderKey = QString::number(port) + QLatin1Char('/') + address.toString();
+    const QString heardThere = m_moduleAt.value(senderKey);
+    if (!heardThere.isEmpty() && heardThere != moduleKey) {
+        qCDebug(lcSearch) << "another module's status from" << address << "ignored:" << arpMac;
+        return;
+    }
+    m_moduleAt.insert(senderKey, moduleKey);
+    const auto heard = m_modules.find(moduleKey);
+    if (heard != m_modules.end()) {
         bool listed = false;
-        for (const QPointer<CDevice>& candidate : heard->candidates) {
+        for (const QPointer<CDevice>& candidate : qAsConst(heard->candidates)) {
             listed = listed || (candidate && m_devices.contains(candidate.data()));
         }
         if (listed || holds(heard->socket, address) || !holds(socket, address)) {
@@ -443,31 +469,51 @@ void CSearching::parseReceivedData(QUdpSocket* socket, const QByteArray& answer,
         }
         qCDebug(lcSearch) << "module" << arpMac << "heard in its own subnet through"
                           << socket->localAddress();
-        for (const QPointer<CDevice>& candidate : heard->candidates) {
+        for (const QPointer<CDevice>& candidate : qAsConst(heard->candidates)) {
             if (candidate) {
                 discard(candidate);
             }
         }
+        *heard = HeardModule{socket, address, port, mac, dhcp, ipObtained, {}, heard->startedMs};
+        // A module already under way starts again in its place; one still waiting keeps its turn.
+        if (heard->startedMs >= 0) {
+            startModule(moduleKey);
+        }
+        return;
     }
+    m_modules.insert(moduleKey, HeardModule{socket, address, port, mac, dhcp, ipObtained, {}, -1});
+    m_queue.append(moduleKey);
+    startQueued();
+}
 
-    HeardModule module{socket, {}};
-    const QHostAddress local = socket->localAddress();
-    const quint32 netmask = socket->property("netmask").toUInt();
+void CSearching::startModule(const QString& key)
+{
+    const auto found = m_modules.find(key);
+    if (found == m_modules.end()) {
+        return;
+    }
+    HeardModule& module = *found;
+    module.startedMs = m_clock.elapsed();
+    if (!m_inFlight.contains(key)) {
+        m_inFlight.append(key);
+    }
+    const QHostAddress local = module.socket->localAddress();
+    const quint32 netmask = module.socket->property("netmask").toUInt();
     const QList<CDevice*> candidates = m_factory->createDevices(m_candidates, false);
     for (CDevice* candidate : candidates) {
         CPelmLog::follow(candidate);
-        qCDebug(lcSearch) << "Comp IP=  " << local << "Device IP=" << address << "Netmask=" << netmask
+        qCDebug(lcSearch) << "Comp IP=  " << local << "Device IP=" << module.address << "Netmask=" << netmask
                           << QStringLiteral("0x%1").arg(netmask, 0, 16);
         CInterfaceModule* interfaceModule = nullptr;
-        if (port == CTibbo::UdpPort) {
-            interfaceModule = new CTibbo(local, netmask, mac, address, candidate);
+        if (module.port == CTibbo::UdpPort) {
+            interfaceModule = new CTibbo(local, netmask, module.mac, module.address, candidate);
             qCDebug(lcSearch) << "new Tibbo";
         } else {
-            interfaceModule = new CESP(local, netmask, mac, address, candidate);
+            interfaceModule = new CESP(local, netmask, module.mac, module.address, candidate);
             qCDebug(lcSearch) << "new ESP";
         }
         qCDebug(lcSearch) << "MAC=" << interfaceModule->macForArp();
-        interfaceModule->setDhcpState(dhcp, ipObtained);
+        interfaceModule->setDhcpState(module.dhcp, module.ipObtained);
         candidate->setModule(interfaceModule);
         connect(interfaceModule, &CInterfaceModule::infoReady, this, &CSearching::onModuleInfoReady);
         connect(interfaceModule, &CInterfaceModule::commandFailed, this, &CSearching::onModuleCommandFailed);
@@ -478,7 +524,58 @@ void CSearching::parseReceivedData(QUdpSocket* socket, const QByteArray& answer,
         module.candidates.append(candidate);
         interfaceModule->readInfo(1);
     }
-    m_modules.insert(moduleKey, module);
+}
+
+void CSearching::startQueued()
+{
+    while (!m_stop && !m_queue.isEmpty() && m_inFlight.size() < MaxModulesInFlight) {
+        startModule(m_queue.takeFirst());
+    }
+}
+
+void CSearching::updateModulesInFlight()
+{
+    const qint64 now = m_clock.elapsed();
+    for (auto key = m_inFlight.begin(); key != m_inFlight.end();) {
+        HeardModule& module = m_modules[*key];
+        QList<CDevice*> running;
+        for (const QPointer<CDevice>& candidate : qAsConst(module.candidates)) {
+            if (candidate && !isDiscarded(candidate) && !m_devices.contains(candidate.data())) {
+                running << candidate.data();
+            }
+        }
+        // Had its share of the wait: a module that never completes must not hold a place for ever.
+        if (!running.isEmpty() && !m_queue.isEmpty() && now - module.startedMs >= m_networkWaitMs) {
+            qCDebug(lcSearch) << "module at" << module.address << "gives its place to the next";
+            for (CDevice* device : qAsConst(running)) {
+                discard(device);
+            }
+            running.clear();
+        }
+        key = running.isEmpty() ? m_inFlight.erase(key) : key + 1;
+    }
+    // Nothing of this thread runs inside a candidate's exchange here: the dropped ones go now.
+    const QList<QPointer<CDevice>> discarded = std::exchange(m_discarded, {});
+    for (const QPointer<CDevice>& device : discarded) {
+        if (device != m_checking) {
+            delete device.data();
+        }
+    }
+    startQueued();
+}
+
+bool CSearching::modulesBusy() const
+{
+    if (!m_queue.isEmpty()) {
+        return true;
+    }
+    const qint64 now = m_clock.elapsed();
+    for (const QString& key : m_inFlight) {
+        if (now - m_modules.value(key).startedMs < m_networkWaitMs) {
+            return true;
+        }
+    }
+    return false;
 }
 
 void CSearching::retryInformation(CInterfaceModule* module)
@@ -516,8 +613,16 @@ void CSearching::onModuleCommandOk()
 
 void CSearching::onModuleCommandTimeout()
 {
-    if (auto* module = qobject_cast<CInterfaceModule*>(sender())) {
-        qCDebug(lcSearch) << module->commandName();
+    auto* module = qobject_cast<CInterfaceModule*>(sender());
+    if (!module) {
+        return;
+    }
+    qCDebug(lcSearch) << module->commandName();
+    // An information request that times out ends that candidate's discovery: its place goes to the next.
+    auto* device = qobject_cast<CDevice*>(module->parent());
+    if (m_running && device && module->command() == CInterfaceModule::COMMAND_GET_INFO &&
+        !isDiscarded(device) && !m_devices.contains(device)) {
+        discard(device);
     }
 }
 
@@ -645,6 +750,9 @@ void CSearching::discard(CDevice* device)
         disconnect(module, nullptr, this, nullptr);
     }
     device->setProperty(DiscardedProperty, true);
+    if (m_running && !m_devices.contains(device)) {
+        m_discarded.append(device);
+    }
     // The device under check is inside its own exchange: it goes when the check returns.
     if (device != m_checking) {
         device->deleteLater();

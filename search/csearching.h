@@ -2,6 +2,7 @@
 
 #include "log/pelmlogrecord.h"
 
+#include <QElapsedTimer>
 #include <QHash>
 #include <QHostAddress>
 #include <QList>
@@ -37,6 +38,12 @@ public:
     static constexpr int MaxPartialBytes = 1024;
     static constexpr int MaxPartialSenders = 64;
     static constexpr int MaxInfoAttempts = 4;
+    // Modules heard are identified this many at a time, each with sockets of its own; the others wait
+    // their turn in the order heard, so that a flood of status replies delays a search but never uses
+    // up the process's descriptors before the real instrument's turn.
+    static constexpr int MaxModulesInFlight = 64;
+    // However many modules wait, the network part of a search ends after this.
+    static constexpr int MaxNetworkWaitMs = 300000;
 
     explicit CSearching(CDeviceFactory* factory, QObject* parent = nullptr);
     ~CSearching() override;
@@ -87,11 +94,18 @@ private slots:
     void onProbeFinished(bool success, CDevice* device);
 
 private:
-    // The module behind one MAC and dialect, and where it was first heard.
+    // The module behind one MAC and dialect, where it was first heard and what its status said.
     struct HeardModule
     {
         QUdpSocket* socket = nullptr;
+        QHostAddress address;
+        int port = 0;
+        QByteArray mac;
+        bool dhcp = false;
+        bool ipObtained = false;
         QList<QPointer<CDevice>> candidates;
+        // When its candidates were made (search time); -1 while it waits for its turn.
+        qint64 startedMs = -1;
     };
 
     void searchSerialPorts();
@@ -109,6 +123,15 @@ private:
     // other device's exchange.
     void runChecks();
     void retryInformation(CInterfaceModule* module);
+    // Makes the candidates of a heard module, which then read its settings.
+    void startModule(const QString& key);
+    // Starts waiting modules while fewer than MaxModulesInFlight run.
+    void startQueued();
+    // Ends the turn of every module whose candidates are all done (found, listed or dropped), and
+    // of one that had its share of the wait while others wait; deletes the dropped candidates.
+    void updateModulesInFlight();
+    // Modules still waiting, or running within their share of the wait.
+    bool modulesBusy() const;
     void discard(CDevice* device);
     static bool isDiscarded(const CDevice* device);
     bool isListed(const QString& interfaceDescription) const;
@@ -138,6 +161,13 @@ private:
     QHash<QString, HeardModule> m_modules;
     QList<QPointer<CDevice>> m_toConnect;
     QList<QPointer<CDevice>> m_toCheck;
+    // Dialect port and sender address -> the key of the module heard from there first.
+    QHash<QString, QString> m_moduleAt;
+    QList<QString> m_queue;
+    QList<QString> m_inFlight;
+    // Dropped candidates, deleted at the next round of the wait so that their sockets close then.
+    QList<QPointer<CDevice>> m_discarded;
+    QElapsedTimer m_clock;
     CDevice* m_checking = nullptr;
     int m_waitTimerId = 0;
     bool m_partialCapReported = false;

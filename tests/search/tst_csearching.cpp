@@ -12,6 +12,8 @@
 
 #include <QtTest>
 
+#include <sys/resource.h>
+
 #include <algorithm>
 #include <memory>
 #include <vector>
@@ -43,6 +45,21 @@ QString describe(CDevice* device)
     }
     return text;
 }
+
+// Lowers this process's limit of open files to what is open now plus room, for one scope.
+struct FileLimit
+{
+    explicit FileLimit(int room)
+    {
+        getrlimit(RLIMIT_NOFILE, &saved);
+        rlimit lowered = saved;
+        lowered.rlim_cur = rlim_t(QDir(QStringLiteral("/proc/self/fd")).count() + room);
+        ok = lowered.rlim_cur < saved.rlim_cur && setrlimit(RLIMIT_NOFILE, &lowered) == 0;
+    }
+    ~FileLimit() { setrlimit(RLIMIT_NOFILE, &saved); }
+    rlimit saved{};
+    bool ok = false;
+};
 
 QStringList sorted(QStringList texts)
 {
@@ -116,6 +133,7 @@ private slots:
     void stopEndsEveryProbe();
     void networkScan_data();
     void networkScan();
+    void floodOfStrangers();
 
 private:
     TestNetns m_netns{QStringLiteral(MERVIK_SIM_PATH)};
@@ -332,6 +350,49 @@ void TstCSearching::networkScan()
     const QRegularExpression scanned(QStringLiteral("^(\\S+: |  \\S+)$"));
     QCOMPARE(run.log.filter(scanned), expectedLines.filter(scanned));
     QVERIFY2(run.progressFault().isEmpty(), qPrintable(run.progressFault()));
+}
+
+void TstCSearching::floodOfStrangers()
+{
+    REQUIRE_NETNS(m_netns);
+    // 1,200 status replies from 300 addresses outside the subnet (four MACs each, the first one
+    // counts), and then the real module's.
+    constexpr int Senders = 300;
+    SimProcess sim;
+    QVERIFY(m_netns.startSim(sim, {"--module", "wifi", "--module-address", m_netns.value("B_ADDR"),
+                                   "--module-mac", "02:00:4d:56:01:31", "--module-port", "4131", "--model",
+                                   "W-REAL", "--serial", "31", "--module-flood", "1200",
+                                   "--module-flood-from", m_netns.value("FLOOD_FROM"),
+                                   "--module-flood-senders", QString::number(Senders), "--verbose"}) &&
+            !sim.waitForLine("ROLE ").isEmpty());
+    qputenv("MERVIK_SEARCH_INTERFACES", "veth0");
+    // Far fewer descriptors than strangers, as with thousands of them under the usual limit.
+    const FileLimit limit(96);
+    QVERIFY(limit.ok);
+    Search run(false, true);
+    run.start();
+    QTRY_COMPARE_WITH_TIMEOUT(run.finished, 1, 40000);
+
+    QCOMPARE(run.found, QStringList{QStringLiteral("LAN (%1,4131): W-REAL | 31 via %2")
+                                        .arg(m_netns.value("B_ADDR"), m_netns.value("A_ADDR"))});
+    // Each stranger's address was asked about the MAC it claimed first (numbers below Senders) only.
+    QByteArray traffic;
+    QSet<QByteArray> asked;
+    const QRegularExpression select(QStringLiteral("^wifi <- AT\\+ASELECT=02:FF:(\\S+)\\\\r\\\\n$"),
+                                    QRegularExpression::MultilineOption);
+    const auto allAsked = [&] {
+        traffic += sim.errors();
+        auto match = select.globalMatch(QString::fromLatin1(traffic));
+        while (match.hasNext()) {
+            asked << match.next().captured(1).remove(QLatin1Char(':')).toLatin1();
+        }
+        return asked.size() >= Senders;
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(allAsked(), 5000);
+    QCOMPARE(asked.size(), Senders);
+    for (const QByteArray& number : qAsConst(asked)) {
+        QVERIFY2(number.toUInt(nullptr, 16) < uint(Senders), number.constData());
+    }
 }
 
 QTEST_GUILESS_MAIN(TstCSearching)

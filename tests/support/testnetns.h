@@ -26,7 +26,7 @@ public:
     bool isInside() const { return m_inside; }
     QString skipMessage() const;
 
-    // NS_A, NS_B, A_ADDR, B_ADDR, B_FAR_ADDR, A_ADDR2, B_ADDR2, NETMASK, A_MAC, B_MAC, B_MAC2...
+    // NS_A, NS_B, A_ADDR, B_ADDR, B_FAR_ADDR, A_ADDR2, B_ADDR2, FLOOD_FROM, NETMASK, A_MAC, B_MAC, B_MAC2...
     QString value(const QString& key) const { return m_values.value(key); }
     QHostAddress address(const QString& key) const { return QHostAddress(value(key)); }
     // "address:port" of the address under key.

@@ -331,6 +331,16 @@ int main(int argc, char* argv[])
          QStringLiteral("MS"), QStringLiteral("500")},
         {QStringLiteral("module-split-status"),
          QStringLiteral("Tibbo: send the status reply in two datagrams.")},
+        {QStringLiteral("module-flood"),
+         QStringLiteral(
+             "Answer the first status request for N strangers too, before the module's own reply."),
+         QStringLiteral("N"), QStringLiteral("0")},
+        {QStringLiteral("module-flood-from"),
+         QStringLiteral("First address the strangers reply from (an address of this machine)."),
+         QStringLiteral("ADDR"), QStringLiteral("127.0.0.1")},
+        {QStringLiteral("module-flood-senders"),
+         QStringLiteral("How many addresses the strangers share, counting up from --module-flood-from."),
+         QStringLiteral("N"), QStringLiteral("1")},
         {QStringLiteral("baud"),
          QStringLiteral("With the pseudo-terminal: understand only what arrives while the line is set to N "
                         "baud (at another speed every byte is garbled)."),
@@ -463,6 +473,9 @@ int main(int argc, char* argv[])
             fail(QStringLiteral("--module: expected wifi or tibbo"));
         }
         module->setFault(moduleFault(parser));
+        module->setFlood(integer(parser, QStringLiteral("module-flood"), 0, 100000),
+                         ipv4Option(parser, QStringLiteral("module-flood-from"), false),
+                         integer(parser, QStringLiteral("module-flood-senders"), 1, 65536));
         module->setVerbose(parser.isSet(QStringLiteral("verbose")));
         const QHostAddress bindAddress = ipv4Option(parser, QStringLiteral("module-bind"), false);
         const quint16 udpPort = parser.isSet(QStringLiteral("module-udp-port"))

@@ -1,6 +1,7 @@
 #include "simmodule.h"
 
 #include <QNetworkDatagram>
+#include <QTimer>
 #include <QUdpSocket>
 
 #include <cstdio>
@@ -57,13 +58,60 @@ void SimModule::onReadyRead(QUdpSocket* socket)
         }
         ++m_received;
         log("<-", datagram.data());
-        const QByteArrayList answer = replies(datagram.data());
-        for (const QByteArray& reply : answer) {
-            log("->", reply);
-            QUdpSocket* sender = m_ownSocket ? m_ownSocket : m_socket;
-            sender->writeDatagram(reply, datagram.senderAddress(), quint16(datagram.senderPort()));
+        if (m_floodCount > 0 && m_flooded == 0 && isStatusRequest(datagram.data())) {
+            m_floodRequest = datagram;
+            floodNext();
+            continue;
+        }
+        reply(datagram);
+    }
+}
+
+void SimModule::reply(const QNetworkDatagram& request)
+{
+    const QByteArrayList answer = replies(request.data());
+    for (const QByteArray& reply : answer) {
+        log("->", reply);
+        QUdpSocket* sender = m_ownSocket ? m_ownSocket : m_socket;
+        sender->writeDatagram(reply, request.senderAddress(), quint16(request.senderPort()));
+    }
+}
+
+void SimModule::setFlood(int count, const QHostAddress& firstSender, int senders)
+{
+    m_floodCount = qMax(0, count);
+    m_floodFrom = firstSender;
+    m_floodSenders = qMax(1, senders);
+}
+
+void SimModule::floodNext()
+{
+    // A few at a time: a burst would only overflow the receiver's buffers and test nothing.
+    constexpr int Batch = 16;
+    const QNetworkDatagram& request = m_floodRequest;
+    const QByteArray ownMac = m_settings.mac;
+    const quint32 first = m_floodFrom.toIPv4Address();
+    for (int sent = 0; sent < Batch && m_flooded < m_floodCount; ++sent, ++m_flooded) {
+        const auto i = quint32(m_flooded);
+        m_settings.mac = QByteArray::fromHex("02ff") + char(i >> 24) + char(i >> 16) + char(i >> 8) + char(i);
+        // Bound for the moment beside the module's own socket: the reply leaves from that address.
+        QUdpSocket stranger;
+        if (!stranger.bind(QHostAddress(first + i % quint32(m_floodSenders)), m_socket->localPort(),
+                           QUdpSocket::ShareAddress | QUdpSocket::ReuseAddressHint)) {
+            continue;
+        }
+        for (const QByteArray& answer : replies(request.data())) {
+            stranger.writeDatagram(answer, request.senderAddress(), quint16(request.senderPort()));
         }
     }
+    m_settings.mac = ownMac;
+    if (m_flooded < m_floodCount) {
+        QTimer::singleShot(1, this, &SimModule::floodNext);
+        return;
+    }
+    // Once per run: the flood is bounded whatever asks again.
+    m_floodCount = 0;
+    reply(request);
 }
 
 void SimModule::log(const char* direction, const QByteArray& bytes) const

@@ -5,6 +5,8 @@
 
 #include <QByteArray>
 #include <QByteArrayList>
+#include <QHostAddress>
+#include <QNetworkDatagram>
 #include <QObject>
 
 class QUdpSocket;
@@ -39,6 +41,13 @@ public:
     virtual QByteArrayList replies(const QByteArray& datagram);
     virtual quint16 defaultPort() const = 0;
     virtual QByteArray dialectName() const = 0;
+    // The dialect's status request, which searches broadcast.
+    virtual bool isStatusRequest(const QByteArray& datagram) const = 0;
+
+    // The first status request is answered first for count strangers as well, a few at a time: stranger
+    // i has the MAC 02:ff and i in four bytes, and replies from the (i modulo senders)-th address after
+    // firstSender (an address of this machine), so that one sender may claim several MACs.
+    void setFlood(int count, const QHostAddress& firstSender, int senders);
 
     // Binds bindAddress:port (port 0 picks one); broadcasts arrive only with the any-address.
     bool listen(const QHostAddress& bindAddress, quint16 port, QString* error = nullptr);
@@ -64,6 +73,9 @@ protected:
 
 private:
     void onReadyRead(QUdpSocket* socket);
+    void reply(const QNetworkDatagram& request);
+    // Sends the next strangers' replies, then the module's own once all are out.
+    void floodNext();
     void log(const char* direction, const QByteArray& bytes) const;
 
     QUdpSocket* m_socket = nullptr;
@@ -72,6 +84,12 @@ private:
     QUdpSocket* m_ownSocket = nullptr;
     bool m_verbose = false;
     int m_received = 0;
+    int m_floodCount = 0;
+    int m_floodSenders = 1;
+    QHostAddress m_floodFrom;
+    // The status request being answered with a flood, and how many strangers replied so far.
+    QNetworkDatagram m_floodRequest;
+    int m_flooded = 0;
 };
 
 #endif // SIMMODULE_H

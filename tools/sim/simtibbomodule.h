@@ -22,6 +22,7 @@ public:
     QByteArray respond(const QByteArray& datagram) override;
     QByteArrayList replies(const QByteArray& datagram) override;
     quint16 defaultPort() const override { return DefaultPort; }
+    bool isStatusRequest(const QByteArray& datagram) const override { return datagram == "X"; }
     QByteArray dialectName() const override { return "tibbo"; }
 
     void setRebootTime(int ms) { m_rebootMs = qMax(0, ms); }

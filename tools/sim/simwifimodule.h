@@ -18,6 +18,7 @@ public:
     QByteArray respond(const QByteArray& datagram) override;
     quint16 defaultPort() const override { return DefaultPort; }
     QByteArray dialectName() const override { return "wifi"; }
+    bool isStatusRequest(const QByteArray& datagram) const override { return datagram == "AT+ASTATUS?\r\n"; }
 
     // "02:00:4D:56:00:01"
     QByteArray macText() const;
