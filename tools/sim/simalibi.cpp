@@ -17,6 +17,13 @@ void SimAlibi::addOptions(QCommandLineParser& parser)
         {QStringLiteral("alibi-broken"),
          QStringLiteral("Send record I with a field missing the first T times."), QStringLiteral("I:T")},
         {QStringLiteral("alibi-no-marker"), QStringLiteral("Never send the last-record marker.")},
+        {QStringLiteral("alibi-garble"),
+         QStringLiteral("Probability 0..1 that a record goes out with a field altered out of its form "
+                        "(drawn with --seed)."),
+         QStringLiteral("P"), QStringLiteral("0")},
+        {QStringLiteral("alibi-garbled"),
+         QStringLiteral("Send records I,J,... with a field altered out of its form the first time."),
+         QStringLiteral("I,J,...")},
     });
 }
 
@@ -49,7 +56,44 @@ bool SimAlibi::configure(const QCommandLineParser& parser, QString* error)
         }
     }
     setEndMarker(!parser.isSet(QStringLiteral("alibi-no-marker")));
+    const double share = parser.value(QStringLiteral("alibi-garble")).toDouble(&ok);
+    if (!ok || share < 0 || share > 1) {
+        *error = QStringLiteral("--alibi-garble: expected a probability from 0 to 1");
+        return false;
+    }
+    QSet<int> records;
+    if (parser.isSet(QStringLiteral("alibi-garbled"))) {
+        for (const QString& item : parser.value(QStringLiteral("alibi-garbled")).split(QLatin1Char(','))) {
+            records.insert(item.toInt(&ok));
+            if (!ok) {
+                *error = QStringLiteral("--alibi-garbled: expected record numbers separated by ','");
+                return false;
+            }
+        }
+    }
+    // Its own stream, so that garbling records leaves the other faults drawn as before.
+    setGarbled(share, parser.value(QStringLiteral("seed")).toUInt() ^ 0xa11b1u, records);
     return true;
+}
+
+void SimAlibi::setGarbled(double share, quint32 seed, const QSet<int>& records)
+{
+    m_garbleShare = share;
+    m_garbleRandom.seed(seed);
+    m_garbledRecords = records;
+}
+
+QByteArray SimAlibi::garbled(const QByteArray& line, int variant)
+{
+    QList<QByteArray> fields = line.split(';');
+    QByteArray& field = fields[variant % fields.size()];
+    int at = 0;
+    while (at < field.size() - 1 && field.at(at) == ' ') {
+        ++at;
+    }
+    // After the first character the field shows, so that the terminator stays where it is.
+    field.insert(at + 1, '!');
+    return fields.join(';');
 }
 
 void SimAlibi::setBroken(int record, int times)
@@ -107,6 +151,9 @@ QByteArray SimAlibi::recordAnswer(int i)
     if (i == m_brokenRecord && sent <= m_brokenTimes) {
         answer.truncate(answer.lastIndexOf(';'));
         answer += "\r\n";
+    } else if ((sent == 1 && m_garbledRecords.contains(i)) ||
+               (m_garbleShare > 0 && m_garbleRandom.generateDouble() < m_garbleShare)) {
+        answer = garbled(answer, i + sent);
     }
     if (i == m_count && m_endMarker) {
         // On the record's own line, so that the marker cannot arrive after the reader has taken its line.
