@@ -67,6 +67,8 @@ public:
         bool markerOnly = false;
         // Why the record was not taken: the first field out of its form, or the field count.
         QString fault;
+        // Parsed, but an identifier holds a mark that a garbled line could have put there.
+        bool confirm = false;
         AlibiRecord record;
     };
     static AlibiAnswer parseAlibiAnswer(QString answer);

@@ -42,11 +42,18 @@ bool toMass(const QString& text, double& value)
     return ok && std::isfinite(value) && matches("[+-]?[0-9]+(\\.[0-9]+)?", mass);
 }
 
+// Any printable text the instrument's tables can hold.
 bool isId(const QString& text)
 {
-    if (text.size() > MaxIdLength) {
-        return false;
-    }
+    return text.size() <= MaxIdLength && std::all_of(text.cbegin(), text.cend(), [](QChar c) {
+               return c.isPrint() && c != QChar::ReplacementCharacter;
+           });
+}
+
+// What identifiers are mostly made of. Other marks may be the instrument's own or a garbled
+// character: a record that holds one is taken only when a second answer reads the same.
+bool isPlainId(const QString& text)
+{
     return std::all_of(text.cbegin(), text.cend(), [](QChar c) {
         return c.isLetterOrNumber() || c == QLatin1Char(' ') || c == QLatin1Char('-') ||
                c == QLatin1Char('_') || c == QLatin1Char('.') || c == QLatin1Char('/');
@@ -152,6 +159,7 @@ CDevice::AlibiAnswer CDevice::parseAlibiAnswer(QString answer)
     }
     result.fault = recordFault(fields, result.record);
     result.parsed = result.fault.isEmpty();
+    result.confirm = result.parsed && !(isPlainId(result.record.userId) && isPlainId(result.record.prodId));
     if (!result.parsed) {
         result.record = AlibiRecord();
     }
@@ -193,6 +201,8 @@ bool CDevice::readAlibiMemory()
     int repeats = 0;
     bool lastFailed = false;
     bool endSeen = false;
+    // The answer of a record that waits for a second reading the same.
+    QString unconfirmed;
     while (position <= count && !stopAlibi) {
         int result;
         if (!lastFailed) {
@@ -218,9 +228,16 @@ bool CDevice::readAlibiMemory()
         if (!parsed.parsed && !parsed.markerOnly) {
             qCDebug(lcDevice) << "record" << position << "asked again:" << parsed.fault << answer;
         }
+        if (parsed.confirm && answer != unconfirmed) {
+            qCDebug(lcDevice) << "record" << position << "asked again to confirm its identifiers:" << answer;
+            unconfirmed = answer;
+            lastFailed = true;
+            continue;
+        }
         if (parsed.parsed) {
             emit readingAlibiProgress(count, position, parsed.record);
             ++position;
+            unconfirmed.clear();
         }
         lastFailed = !parsed.parsed;
         // A last record that did not parse is asked for again: only the bare marker ends the reading

@@ -102,22 +102,29 @@ private slots:
         QTest::newRow("eleven fields") << "7;2024-02-29;23:59:58;1007;U1;P2;1;2;1;g;3\r\n"
                                        << QString("- 11 fields");
         QTest::newRow("thirteen fields") << good + "1;\r\n" << QString("- 13 fields");
+        // Taken once a second answer reads the same.
+        QTest::newRow("mark in the product")
+            << "7;2024-02-29;23:59:58;1007;U 1;P00!1;1.250;-1.75;0.5;  kg ;3;1\r\n"
+            << QString("7|2024-02-29|23:59:58|1007|U 1|P00!1|1.25|-1.75|0.5|kg|3|S confirm");
         // A garbled line keeps its twelve fields: each field is held to its form, one broken per row.
-        const std::tuple<const char*, int, QString> broken[] = {{"record number not a number", 0, "x7"},
-                                                                {"signed record number", 0, "+7"},
-                                                                {"30 February", 1, "2024-02-30"},
-                                                                {"date of another form", 1, "2024-2-28"},
-                                                                {"hour 25", 2, "25:00:00"},
-                                                                {"letter in the weighing number", 3, "10O7"},
-                                                                {"mark in the user", 4, "U!1"},
-                                                                {"mark in the product", 5, "P00!1"},
-                                                                {"comma in a mass", 6, "1,5"},
-                                                                {"exponent in a mass", 7, "2e3"},
-                                                                {"empty mass", 8, ""},
-                                                                {"unknown unit", 9, "~g"},
-                                                                {"point beyond 16 bits", 10, "70000"},
-                                                                {"signed point", 10, "-3"},
-                                                                {"stability mark neither 0 nor 1", 11, "!1"}};
+        const std::tuple<const char*, int, QString> broken[] = {
+            {"record number not a number", 0, "x7"},
+            {"signed record number", 0, "+7"},
+            {"30 February", 1, "2024-02-30"},
+            {"date of another form", 1, "2024-2-28"},
+            {"hour 25", 2, "25:00:00"},
+            {"letter in the weighing number", 3, "10O7"},
+            {"control character in the user", 4,
+             "U\x01"
+             "1"},
+            {"product over 32 characters", 5, QString(33, 'P')},
+            {"comma in a mass", 6, "1,5"},
+            {"exponent in a mass", 7, "2e3"},
+            {"empty mass", 8, ""},
+            {"unknown unit", 9, "~g"},
+            {"point beyond 16 bits", 10, "70000"},
+            {"signed point", 10, "-3"},
+            {"stability mark neither 0 nor 1", 11, "!1"}};
         const QStringList names =
             QString("REC_ID;DATE;TIME;NUM;USER_ID;PROD_ID;NET;GROSS;TARE;UNIT;POINT;STB").split(';');
         for (const auto& [name, field, value] : broken) {
@@ -141,7 +148,8 @@ private slots:
                          QString::number(r.gross), QString::number(r.tare), r.unit, QString::number(r.point),
                          QString(r.stb ? 'S' : 'U')})
                 .join('|');
-        const QString end = QString(a.last ? " +end" : "") + (a.markerOnly ? " only" : "");
+        const QString end =
+            QString(a.last ? " +end" : "") + (a.markerOnly ? " only" : "") + (a.confirm ? " confirm" : "");
         QCOMPARE((a.parsed ? fields : "- " + a.fault) + end, expected);
     }
 
@@ -215,6 +223,8 @@ private slots:
             "!(the instrument announced 2 records but reports 5; only the 2 announced were read) stop =1");
         row("records with a field out of its form", "--alibi 3 --alibi-garbled 2,3",
             "prn next [1/3:1] next rep [2/3:2] next rep [3/3:3] stop =1");
+        row("a product with marks of its own", "--alibi 2 --alibi-product Mix#A+B",
+            "prn next rep [1/2:1] next rep [2/2:2] stop =1");
         // Three attempts of 2000 ms for the missing record.
         row("fewer than announced, no marker", "--alibi 1 --alibi-announce 2 --alibi-no-marker",
             "prn next [1/2:1] next next next stop =0");

@@ -24,6 +24,8 @@ void SimAlibi::addOptions(QCommandLineParser& parser)
         {QStringLiteral("alibi-garbled"),
          QStringLiteral("Send records I,J,... with a field altered out of its form the first time."),
          QStringLiteral("I,J,...")},
+        {QStringLiteral("alibi-product"), QStringLiteral("Give every record the product TEXT (UTF-8)."),
+         QStringLiteral("TEXT")},
     });
 }
 
@@ -73,6 +75,7 @@ bool SimAlibi::configure(const QCommandLineParser& parser, QString* error)
     }
     // Its own stream, so that garbling records leaves the other faults drawn as before.
     setGarbled(share, parser.value(QStringLiteral("seed")).toUInt() ^ 0xa11b1u, records);
+    m_product = parser.value(QStringLiteral("alibi-product")).toUtf8();
     return true;
 }
 
@@ -102,7 +105,7 @@ void SimAlibi::setBroken(int record, int times)
     m_brokenTimes = times;
 }
 
-QByteArray SimAlibi::record(int i)
+QByteArray SimAlibi::record(int i) const
 {
     const QDate date = QDate(2024, 1, 1).addDays(i - 1);
     const QTime time = QTime(8, 0).addSecs(61 * i);
@@ -110,10 +113,10 @@ QByteArray SimAlibi::record(int i)
     const double net = 0.125 * i;
     QByteArray line = QByteArray::number(i) + ';' + date.toString(Qt::ISODate).toLatin1() + ';' +
                       time.toString(QStringLiteral("hh:mm:ss")).toLatin1() + ';' +
-                      QByteArray::number(1000 + i) + ";U" + QByteArray::number(i % 7) + ";P" +
-                      QByteArray::number(i % 5) + ';' + QByteArray::number(net, 'f', 3) + ';' +
-                      QByteArray::number(net + tare, 'f', 3) + ';' + QByteArray::number(tare, 'f', 3) +
-                      ";  g ;3;" + (i % 3 == 0 ? "0" : "1") + "\r\n";
+                      QByteArray::number(1000 + i) + ";U" + QByteArray::number(i % 7) + ';' +
+                      (m_product.isEmpty() ? 'P' + QByteArray::number(i % 5) : m_product) + ';' +
+                      QByteArray::number(net, 'f', 3) + ';' + QByteArray::number(net + tare, 'f', 3) + ';' +
+                      QByteArray::number(tare, 'f', 3) + ";  g ;3;" + (i % 3 == 0 ? "0" : "1") + "\r\n";
     return line;
 }
 

@@ -34,7 +34,7 @@ public:
     static QByteArray garbled(const QByteArray& line, int variant);
 
     // The stored record number i (1-based), CR LF included.
-    static QByteArray record(int i);
+    QByteArray record(int i) const;
 
     static bool isAlibiCommand(const QByteArray& body)
     {
@@ -58,6 +58,8 @@ private:
     double m_garbleShare = 0.0;
     QRandomGenerator m_garbleRandom;
     QSet<int> m_garbledRecords;
+    // Every record's product, when set.
+    QByteArray m_product;
     int m_next = 1;
     int m_current = 0;
     QHash<int, int> m_sent;
