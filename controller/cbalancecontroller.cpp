@@ -48,6 +48,7 @@ void CBalanceController::onDeviceStateChanged(int state)
     if (device && state == STATE_DISCONNECTED) {
         disconnect(device, &CDevice::readingAlibiFinished, this, &CBalanceController::readingAlibiFinished);
         disconnect(device, &CDevice::readingAlibiProgress, this, &CBalanceController::readingAlibiProgress);
+        disconnect(device, &CDevice::readingAlibiWarning, this, &CBalanceController::readingAlibiWarning);
         disconnect(device, &CDevice::sendingFirmwareFinished, this,
                    &CBalanceController::sendingFirmwareFinished);
         disconnect(device, &CDevice::sendingFirmwareProgress, this,
@@ -60,6 +61,8 @@ void CBalanceController::onDeviceStateChanged(int state)
         connect(device, &CDevice::readingAlibiFinished, this, &CBalanceController::readingAlibiFinished,
                 Qt::UniqueConnection);
         connect(device, &CDevice::readingAlibiProgress, this, &CBalanceController::readingAlibiProgress,
+                Qt::UniqueConnection);
+        connect(device, &CDevice::readingAlibiWarning, this, &CBalanceController::readingAlibiWarning,
                 Qt::UniqueConnection);
         connect(device, &CDevice::sendingFirmwareFinished, this, &CBalanceController::sendingFirmwareFinished,
                 Qt::UniqueConnection);

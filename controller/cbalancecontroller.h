@@ -63,6 +63,7 @@ public slots:
 signals:
     void readingAlibiFinished(int result);
     void readingAlibiProgress(int count, int progress, AlibiRecord record);
+    void readingAlibiWarning(QString warning);
     void sendingFirmwareFinished(int result);
     void sendingFirmwareFailed(QString reason);
     void sendingFirmwareProgress(int progress);

@@ -10,6 +10,7 @@
 #include <QMap>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <QVariant>
 
 #include <atomic>
@@ -64,9 +65,16 @@ public:
         bool last = false;
         // Nothing but the marker: no record was sent with it.
         bool markerOnly = false;
+        // Why the record was not taken: the first field out of its form, or the field count.
+        QString fault;
+        // Parsed, but an identifier holds a mark that a garbled line could have put there.
+        bool confirm = false;
         AlibiRecord record;
     };
     static AlibiAnswer parseAlibiAnswer(QString answer);
+    // How many records the start answer says the memory holds, from its first and last record
+    // numbers; -1 when it does not say.
+    static int reportedRecords(const QStringList& startPieces);
 
     explicit CDevice(QObject* parent = nullptr);
     ~CDevice() override;
@@ -178,6 +186,9 @@ signals:
     void sendingFirmwareFailed(QString reason);
     void readingAlibiFinished(int result);
     void readingAlibiProgress(int count, int progress, AlibiRecord record);
+    // The reading ended as announced, yet the instrument reports more records; comes just before
+    // readingAlibiFinished(1).
+    void readingAlibiWarning(QString warning);
     void lineReceived(QString line);
     void resultReceived(Measurement m);
     void eepromReceived(QString line);

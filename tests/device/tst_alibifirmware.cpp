@@ -45,6 +45,8 @@ struct Rig
                          [this](int count, int position, const AlibiRecord& r) {
                              journal << QStringLiteral("[%1/%2:%3]").arg(position).arg(count).arg(r.recId);
                          });
+        QObject::connect(&device, &CDevice::readingAlibiWarning, &device,
+                         [this](const QString& warning) { journal << "!(" + warning + ")"; });
         const auto finished = [this](int result) { journal << QStringLiteral("=%1").arg(result); };
         QObject::connect(&device, &CDevice::readingAlibiFinished, &device, finished);
         QObject::connect(&device, &CDevice::sendingFirmwareFinished, &device, finished);
@@ -84,8 +86,8 @@ private slots:
 
     void alibiAnswer_data()
     {
-        // The record's fields joined by '|' ("-": not parsed), then "+end" for the last-record marker and
-        // "only" when nothing but the marker came.
+        // The record's fields joined by '|' ("-" and the fault: not parsed), then "+end" for the last-record
+        // marker and "only" when nothing but the marker came.
         QTest::addColumn<QString>("answer");
         QTest::addColumn<QString>("expected");
 
@@ -94,18 +96,42 @@ private slots:
         QTest::newRow("stable, terminator attached") << good + "1\r\n" << fields + "S";
         QTest::newRow("unstable") << good + "0\r\n" << fields + "U";
         QTest::newRow("record and marker") << good + "1\r\nMalibiend\r\n" << fields + "S +end";
-        QTest::newRow("marker alone") << QString("Malibiend\r\n") << QString("- +end only");
-        QTest::newRow("broken record and marker") << "7;2024-02-29;1\r\nMalibiend\r\n" << QString("- +end");
-        const std::pair<const char*, QString> broken[] = {
-            {"eleven fields", "7;2024-02-29;23:59:58;1007;U1;P2;1;2;1;g;3"},
-            {"thirteen fields", good + "1;"},
-            {"30 February", "7;2024-02-30;23:59:58;1007;U1;P2;1;2;1;g;3;1"},
-            {"hour 25", "7;2024-02-28;25:00:00;1007;U1;P2;1;2;1;g;3;1"},
-            {"point beyond 16 bits", "7;2024-02-28;10:00:00;1007;U1;P2;1;2;1;g;70000;1"},
-            {"comma in a mass", "7;2024-02-28;10:00:00;1007;U1;P2;1,5;2;1;g;3;1"},
-            {"record number not a number", "x7;2024-02-28;10:00:00;1007;U1;P2;1;2;1;g;3;1"}};
-        for (const auto& [name, answer] : broken) {
-            QTest::newRow(name) << answer + "\r\n" << QString("-");
+        QTest::newRow("marker alone") << QString("Malibiend\r\n") << QString("- 1 fields +end only");
+        QTest::newRow("broken record and marker") << "7;2024-02-29;1\r\nMalibiend\r\n"
+                                                  << QString("- 3 fields +end");
+        QTest::newRow("eleven fields") << "7;2024-02-29;23:59:58;1007;U1;P2;1;2;1;g;3\r\n"
+                                       << QString("- 11 fields");
+        QTest::newRow("thirteen fields") << good + "1;\r\n" << QString("- 13 fields");
+        // Taken once a second answer reads the same.
+        QTest::newRow("mark in the product")
+            << "7;2024-02-29;23:59:58;1007;U 1;P00!1;1.250;-1.75;0.5;  kg ;3;1\r\n"
+            << QString("7|2024-02-29|23:59:58|1007|U 1|P00!1|1.25|-1.75|0.5|kg|3|S confirm");
+        // A garbled line keeps its twelve fields: each field is held to its form, one broken per row.
+        const std::tuple<const char*, int, QString> broken[] = {
+            {"record number not a number", 0, "x7"},
+            {"signed record number", 0, "+7"},
+            {"30 February", 1, "2024-02-30"},
+            {"date of another form", 1, "2024-2-28"},
+            {"hour 25", 2, "25:00:00"},
+            {"letter in the weighing number", 3, "10O7"},
+            {"control character in the user", 4,
+             "U\x01"
+             "1"},
+            {"product over 32 characters", 5, QString(33, 'P')},
+            {"comma in a mass", 6, "1,5"},
+            {"exponent in a mass", 7, "2e3"},
+            {"empty mass", 8, ""},
+            {"unknown unit", 9, "~g"},
+            {"point beyond 16 bits", 10, "70000"},
+            {"signed point", 10, "-3"},
+            {"stability mark neither 0 nor 1", 11, "!1"}};
+        const QStringList names =
+            QString("REC_ID;DATE;TIME;NUM;USER_ID;PROD_ID;NET;GROSS;TARE;UNIT;POINT;STB").split(';');
+        for (const auto& [name, field, value] : broken) {
+            QStringList line = (good + "1").split(';');
+            line[field] = value;
+            QTest::newRow(name) << line.join(';') + "\r\n"
+                                << "- " + names.at(field);
         }
     }
 
@@ -122,8 +148,9 @@ private slots:
                          QString::number(r.gross), QString::number(r.tare), r.unit, QString::number(r.point),
                          QString(r.stb ? 'S' : 'U')})
                 .join('|');
-        const QString end = QString(a.last ? " +end" : "") + (a.markerOnly ? " only" : "");
-        QCOMPARE((a.parsed ? fields : QStringLiteral("-")) + end, expected);
+        const QString end =
+            QString(a.last ? " +end" : "") + (a.markerOnly ? " only" : "") + (a.confirm ? " confirm" : "");
+        QCOMPARE((a.parsed ? fields : "- " + a.fault) + end, expected);
     }
 
     void sRecordFile_data()
@@ -192,7 +219,12 @@ private slots:
         row("fewer records than announced", "--alibi 2 --alibi-announce 5",
             "prn next [1/5:1] next [2/5:2] stop =1");
         row("more records than announced", "--alibi 5 --alibi-announce 2",
-            "prn next [1/2:1] next [2/2:2] stop =1");
+            "prn next [1/2:1] next [2/2:2] "
+            "!(the instrument announced 2 records but reports 5; only the 2 announced were read) stop =1");
+        row("records with a field out of its form", "--alibi 3 --alibi-garbled 2,3",
+            "prn next [1/3:1] next rep [2/3:2] next rep [3/3:3] stop =1");
+        row("a product with marks of its own", "--alibi 2 --alibi-product Mix#A+B",
+            "prn next rep [1/2:1] next rep [2/2:2] stop =1");
         // Three attempts of 2000 ms for the missing record.
         row("fewer than announced, no marker", "--alibi 1 --alibi-announce 2 --alibi-no-marker",
             "prn next [1/2:1] next next next stop =0");
@@ -209,6 +241,32 @@ private slots:
         QCOMPARE(rig.device.readAlibiMemory(), journal.endsWith("=1"));
         QCOMPARE(rig.text(), journal);
         QCOMPARE(busy.size(), 2);
+    }
+
+    // A line that garbles a share of the records yields the same records as a clean one, each garbled
+    // one asked for again.
+    void alibiGarbledRecords()
+    {
+        QStringList read[2];
+        int repeats = 0;
+        for (int garble : {0, 1}) {
+            Rig rig;
+            QVERIFY(rig.start(QStringList{"--alibi", "20", "--seed", "3"} +
+                              (garble ? QStringList{"--alibi-garble", "0.3"} : QStringList())));
+            connect(&rig.device, &CDevice::readingAlibiProgress, this, [&](int, int, const AlibiRecord& r) {
+                read[garble] << QStringList({QString::number(r.recId), r.date.toString(Qt::ISODate),
+                                             r.time.toString(), QString::number(r.num), r.userId, r.prodId,
+                                             QString::number(r.net), QString::number(r.gross),
+                                             QString::number(r.tare), r.unit, QString::number(r.point),
+                                             QString::number(r.stb)})
+                                    .join(';');
+            });
+            QVERIFY2(rig.device.readAlibiMemory(), qPrintable(rig.text()));
+            repeats = rig.journal.count("rep");
+        }
+        QCOMPARE(read[0].size(), 20);
+        QCOMPARE(read[1], read[0]);
+        QVERIFY2(repeats >= 3, qPrintable(QString::number(repeats)));
     }
 
     // A stop asked for while a record is awaited ends the reading after that record; requests that come

@@ -461,6 +461,11 @@ void TstCli::commands_data()
         "rec_id,date,time,num,user_id,prod_id,net,gross,tare,unit,point,stable\n"
         "1,2024-01-01,08:01:01,1001,U1,P1,0.125,0.625,0.500,g,3,1\n",
         "", "alibi: 3 of 3");
+    // Read as far as announced, with a word that the memory holds more.
+    row("alibi, fewer announced than held", {"--alibi", "1020", "--alibi-announce", "5"}, {"alibi", "PORT"},
+        {}, 0, "1 2024-01-01 08:01:01 num 1001 .*\n(.*\n){3}5 2024-01-05 08:05:05 num 1005 .*\n\\z", "", "",
+        "alibi: warning: the instrument announced 5 records but reports 1020; only the 5 announced were "
+        "read");
     row("users, quoted, any order", {}, {"users", "PORT", "IN"},
         "Number,text2,text1\r\n1,\"Smith, Anna\",op\r\n\r\n2,\"said \"\"hi\"\"\",x\r\n", 0,
         "2 users loaded\n", "", "<- Sr2;x;said \"hi\"\\r", "");

@@ -628,6 +628,9 @@ int DataJob::runAlibi()
         });
     int result = -1;
     QObject::connect(balance, &CBalanceController::readingAlibiFinished, &scope, [&](int r) { result = r; });
+    QString warning;
+    QObject::connect(balance, &CBalanceController::readingAlibiWarning, &scope,
+                     [&](const QString& text) { warning = text; });
     const bool accepted = balance->readAlibiMemory();
     if (records > 0) {
         std::fprintf(stderr, "\n");
@@ -646,7 +649,9 @@ int DataJob::runAlibi()
         return fail(InstrumentSession::ExitFailure,
                     QStringLiteral("cannot write %1: %2").arg(m_csv, csv.errorString()));
     }
-    if (records == 0) {
+    if (!warning.isEmpty()) {
+        std::fprintf(stderr, "alibi: warning: %s\n", qUtf8Printable(warning));
+    } else if (records == 0) {
         std::fprintf(stderr, "alibi: the memory is empty\n");
     }
     return InstrumentSession::ExitOk;

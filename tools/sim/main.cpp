@@ -273,7 +273,7 @@ int main(int argc, char* argv[])
          QStringLiteral("P"), QStringLiteral("0")},
         {QStringLiteral("garble"), QStringLiteral("Probability 0..1 of garbling an answer."),
          QStringLiteral("P"), QStringLiteral("0")},
-        {QStringLiteral("seed"), QStringLiteral("Seed for --drop, --garble and --noise."),
+        {QStringLiteral("seed"), QStringLiteral("Seed for --drop, --garble, --noise and --alibi-garble."),
          QStringLiteral("N"), QStringLiteral("0")},
         {QStringLiteral("silent-after"), QStringLiteral("Go quiet after N received lines."),
          QStringLiteral("N")},

@@ -3,6 +3,8 @@
 
 #include <QByteArray>
 #include <QHash>
+#include <QRandomGenerator>
+#include <QSet>
 
 class QCommandLineParser;
 
@@ -25,9 +27,14 @@ public:
     // The first `times` transmissions of record `record` lack their last field.
     void setBroken(int record, int times);
     void setEndMarker(bool on) { m_endMarker = on; }
+    // Records go out with one field altered out of its form: each transmission with probability share
+    // (drawn from seed), and the records listed on their first transmission.
+    void setGarbled(double share, quint32 seed, const QSet<int>& records);
+    // The record line with one of its fields (cycling with `variant`) no longer of its form.
+    static QByteArray garbled(const QByteArray& line, int variant);
 
     // The stored record number i (1-based), CR LF included.
-    static QByteArray record(int i);
+    QByteArray record(int i) const;
 
     static bool isAlibiCommand(const QByteArray& body)
     {
@@ -48,6 +55,11 @@ private:
     int m_brokenRecord = 0;
     int m_brokenTimes = 0;
     bool m_endMarker = true;
+    double m_garbleShare = 0.0;
+    QRandomGenerator m_garbleRandom;
+    QSet<int> m_garbledRecords;
+    // Every record's product, when set.
+    QByteArray m_product;
     int m_next = 1;
     int m_current = 0;
     QHash<int, int> m_sent;
