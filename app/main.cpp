@@ -8,8 +8,8 @@
 #include "device/cdevice.h"
 #include "platform/diagnostics.h"
 #include "platform/quitsignals.h"
-#include "platform/qwinwidget.h"
 #include "ui/mainwindow.h"
+#include "ui/qwinwidget.h"
 
 #include "mervik_version.h"
 

@@ -12,14 +12,14 @@
 #include "log/pelmlogview.h"
 #include "platform/logcategories.h"
 #include "platform/pinger.h"
-#include "platform/qwinwidget.h"
 #include "search/csearching.h"
-#include "search/mervikunreachabledialog.h"
 #include "ui/confirmationdialog.h"
 #include "ui/devicewidget.h"
 #include "ui/firmwaredialog.h"
 #include "ui/interfacedialog.h"
 #include "ui/mainwindow.h"
+#include "ui/qwinwidget.h"
+#include "ui/search/mervikunreachabledialog.h"
 
 #include <QAbstractButton>
 #include <QApplication>

@@ -10,7 +10,7 @@
 #include "log/cpelmlog.h"
 #include "log/datafeedtableview.h"
 #include "platform/logcategories.h"
-#include "platform/qwinwidget.h"
+#include "ui/qwinwidget.h"
 
 #include <QCoreApplication>
 #include <QGuiApplication>

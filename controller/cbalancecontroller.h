@@ -2,7 +2,7 @@
 
 #include "controller/ccontrollerinterface.h"
 #include "device/devicetypes.h"
-#include "interface/hostaddressmetatype.h"
+#include "platform/hostaddressmetatype.h"
 
 #include <QDateTime>
 #include <QHostAddress>

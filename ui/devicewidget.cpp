@@ -8,13 +8,13 @@
 #include "interface/crs232.h"
 #include "platform/logcategories.h"
 #include "platform/serialports.h"
-#include "search/dialogrepairprompt.h"
 #include "search/directconnecter.h"
 #include "search/searchcontroller.h"
 #include "ui/confirmationdialog.h"
 #include "ui/deviceitemdelegate.h"
 #include "ui/interfacedialog.h"
 #include "ui/pelmprogressdialog.h"
+#include "ui/search/dialogrepairprompt.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>

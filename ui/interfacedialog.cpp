@@ -2,9 +2,9 @@
 #include "ui_interfacedialog.h"
 
 #include "controller/cdevicecontroller.h"
+#include "controller/interfacesetter.h"
 #include "device/cdevice.h"
 #include "interface/ctibbo.h"
-#include "interface/interfacesetter.h"
 #include "platform/logcategories.h"
 #include "ui/confirmationdialog.h"
 #include "ui/pelmprogressdialog.h"

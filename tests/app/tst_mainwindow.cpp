@@ -5,12 +5,12 @@
 #include "controller/settingscontroller.h"
 #include "log/appdatabase.h"
 #include "log/cpelmlog.h"
-#include "platform/qwinwidget.h"
 #include "support/scripteddevice.h"
 #include "support/widgetuser.h"
 #include "ui/clickableframe.h"
 #include "ui/datafeedwidget.h"
 #include "ui/mainwindow.h"
+#include "ui/qwinwidget.h"
 #include "ui/requestnotice.h"
 #include "ui/transferwidget.h"
 

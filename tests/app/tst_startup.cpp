@@ -6,11 +6,11 @@
 #include "log/cpelmlog.h"
 #include "log/datafeedtablemodel.h"
 #include "log/datafeedtableview.h"
-#include "platform/qwinwidget.h"
 #include "support/simprocess.h"
 #include "support/testdatabase.h"
 #include "support/uicommon.h"
 #include "ui/mainwindow.h"
+#include "ui/qwinwidget.h"
 
 #include <QApplication>
 #include <QFile>

@@ -2,12 +2,12 @@
 // namespaces joined by veth pairs, for what loopback cannot show: the hand-over by MAC, modules outside
 // the computer's subnet, the settings sequence against a module, and mervik-cli.
 #include "controller/cdevicecontroller.h"
+#include "controller/interfacesetter.h"
 #include "device/cdevice.h"
 #include "interface/cesp.h"
 #include "interface/clanserver.h"
 #include "interface/cserverspool.h"
 #include "interface/ctibbo.h"
-#include "interface/interfacesetter.h"
 #include "modulepeer.h"
 #include "platform/procarpresolver.h"
 #include "support/runinthread.h"

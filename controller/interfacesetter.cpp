@@ -1,4 +1,4 @@
-#include "interface/interfacesetter.h"
+#include "controller/interfacesetter.h"
 
 #include "controller/cdevicecontroller.h"
 #include "device/cdevice.h"

@@ -1,4 +1,4 @@
-#include "search/unreachabledialog.h"
+#include "ui/search/unreachabledialog.h"
 
 #include "device/cdevice.h"
 #include "device/devicetypes.h"

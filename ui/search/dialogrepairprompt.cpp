@@ -1,7 +1,7 @@
-#include "search/dialogrepairprompt.h"
+#include "ui/search/dialogrepairprompt.h"
 
-#include "search/mervikunreachabledialog.h"
 #include "ui/pelmprogressdialog.h"
+#include "ui/search/mervikunreachabledialog.h"
 
 DialogRepairPrompt::DialogRepairPrompt(QWidget* parent) : m_parent(parent) {}
 

@@ -1,4 +1,4 @@
-#include "search/mervikunreachabledialog.h"
+#include "ui/search/mervikunreachabledialog.h"
 #include "ui_mervikunreachabledialog.h"
 
 MervikUnreachableDialog::MervikUnreachableDialog(CDevice* device, QWidget* parent)

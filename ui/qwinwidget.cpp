@@ -1,4 +1,4 @@
-#include "platform/qwinwidget.h"
+#include "ui/qwinwidget.h"
 
 #include "platform/logcategories.h"
 #include "ui/mainwindow.h"

@@ -4,14 +4,14 @@
 #include "device/cdevice.h"
 #include "interface/ctibbo.h"
 #include "platform/pinger.h"
-#include "search/cdialogwhyunreachable.h"
-#include "search/dialogrepairprompt.h"
-#include "search/mervikunreachabledialog.h"
 #include "support/recordfields.h"
 #include "support/testnetns.h"
 #include "support/widgetuser.h"
 #include "ui/pelmmodelview.h"
 #include "ui/pelmprogressdialog.h"
+#include "ui/search/cdialogwhyunreachable.h"
+#include "ui/search/dialogrepairprompt.h"
+#include "ui/search/mervikunreachabledialog.h"
 
 #include <QLabel>
 #include <QPushButton>

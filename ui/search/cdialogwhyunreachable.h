@@ -1,6 +1,6 @@
 #pragma once
 
-#include "search/unreachabledialog.h"
+#include "ui/search/unreachabledialog.h"
 
 namespace Ui {
 class CDialogWhyUnreachable;

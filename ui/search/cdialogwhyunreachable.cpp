@@ -1,4 +1,4 @@
-#include "search/cdialogwhyunreachable.h"
+#include "ui/search/cdialogwhyunreachable.h"
 #include "ui_cdialogwhyunreachable.h"
 
 CDialogWhyUnreachable::CDialogWhyUnreachable(CDevice* device, QWidget* parent)
