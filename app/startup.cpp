@@ -8,8 +8,8 @@
 #include "device/devicetypes.h"
 #include "log/appdatabase.h"
 #include "log/cpelmlog.h"
-#include "log/datafeedtableview.h"
 #include "platform/logcategories.h"
+#include "ui/log/datafeedtableview.h"
 #include "ui/qwinwidget.h"
 
 #include <QCoreApplication>

@@ -4,12 +4,12 @@
 #include "controller/settingscontroller.h"
 #include "device/cdevice.h"
 #include "log/datafeedtablemodel.h"
-#include "log/datafeedtableview.h"
 #include "log/exportfield.h"
-#include "log/pelmfiledialog.h"
 #include "platform/filesync.h"
 #include "platform/logcategories.h"
 #include "ui/confirmationdialog.h"
+#include "ui/log/datafeedtableview.h"
+#include "ui/log/pelmfiledialog.h"
 
 #include <QApplication>
 #include <QDateTime>

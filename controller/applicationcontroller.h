@@ -2,7 +2,7 @@
 
 #include "controller/cursorpaste.h"
 #include "device/devicetypes.h"
-#include "log/datafeedtableview.h"
+#include "ui/log/datafeedtableview.h"
 
 #include <QObject>
 #include <QPointer>

@@ -7,10 +7,10 @@
 #include "device/cdevice.h"
 #include "log/cpelmlog.h"
 #include "log/datafeedtablemodel.h"
-#include "log/filterwidget.h"
-#include "log/pelmlogview.h"
 #include "platform/logcategories.h"
 #include "ui/confirmationdialog.h"
+#include "ui/log/filterwidget.h"
+#include "ui/log/pelmlogview.h"
 
 #include <QAction>
 #include <QButtonGroup>

@@ -5,10 +5,10 @@
 #include "log/appdatabase.h"
 #include "log/cpelmlog.h"
 #include "log/datafeedtablemodel.h"
-#include "log/datafeedtableview.h"
 #include "support/simprocess.h"
 #include "support/testdatabase.h"
 #include "support/uicommon.h"
+#include "ui/log/datafeedtableview.h"
 #include "ui/mainwindow.h"
 #include "ui/qwinwidget.h"
 

@@ -3,10 +3,10 @@
 #include "controller/cdevicecontroller.h"
 #include "controller/settingscontroller.h"
 #include "log/datafeedtablemodel.h"
-#include "log/datafeedtableview.h"
 #include "support/scripteddevice.h"
 #include "support/testdatabase.h"
 #include "support/uicommon.h"
+#include "ui/log/datafeedtableview.h"
 
 #include <QCheckBox>
 #include <QSpinBox>

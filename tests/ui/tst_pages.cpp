@@ -5,8 +5,6 @@
 #include "device/cdeviceold.h"
 #include "log/cpelmlog.h"
 #include "log/datafeedtablemodel.h"
-#include "log/datafeedtableview.h"
-#include "log/pelmlogview.h"
 #include "platform/keystrokeservice.h"
 #include "support/srecord.h"
 #include "support/testdatabase.h"
@@ -16,6 +14,8 @@
 #include "ui/confirmationdialog.h"
 #include "ui/datafeedwidget.h"
 #include "ui/firmwaredialog.h"
+#include "ui/log/datafeedtableview.h"
+#include "ui/log/pelmlogview.h"
 #include "ui/transferstopdialog.h"
 #include "ui/transferwidget.h"
 

@@ -1,4 +1,4 @@
-#include "log/numericfilter.h"
+#include "ui/log/numericfilter.h"
 
 #include <QComboBox>
 #include <QDoubleSpinBox>

@@ -1,4 +1,4 @@
-#include "log/pelmfiledialog.h"
+#include "ui/log/pelmfiledialog.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "log/abstractfilter.h"
+#include "ui/log/abstractfilter.h"
 
 class QDate;
 class QDateEdit;

@@ -1,4 +1,4 @@
-#include "log/datafeeditemdelegate.h"
+#include "ui/log/datafeeditemdelegate.h"
 
 #include "log/datafeedtablemodel.h"
 

@@ -1,7 +1,7 @@
-#include "log/datafeedtableview.h"
+#include "ui/log/datafeedtableview.h"
 
-#include "log/datafeeditemdelegate.h"
 #include "log/datafeedtablemodel.h"
+#include "ui/log/datafeeditemdelegate.h"
 
 #include <QCursor>
 #include <QFile>

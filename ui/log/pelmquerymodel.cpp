@@ -1,4 +1,4 @@
-#include "log/pelmquerymodel.h"
+#include "ui/log/pelmquerymodel.h"
 
 #include <QImage>
 #include <QPainter>

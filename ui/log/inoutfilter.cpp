@@ -1,4 +1,4 @@
-#include "log/inoutfilter.h"
+#include "ui/log/inoutfilter.h"
 
 #include <QComboBox>
 

@@ -1,11 +1,11 @@
-#include "log/filterwidget.h"
+#include "ui/log/filterwidget.h"
 
-#include "log/datefilter.h"
-#include "log/inoutfilter.h"
-#include "log/numericfilter.h"
-#include "log/stringfilter.h"
-#include "log/timefilter.h"
 #include "platform/logcategories.h"
+#include "ui/log/datefilter.h"
+#include "ui/log/inoutfilter.h"
+#include "ui/log/numericfilter.h"
+#include "ui/log/stringfilter.h"
+#include "ui/log/timefilter.h"
 
 #include <QLabel>
 #include <QSqlField>

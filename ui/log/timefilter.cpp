@@ -1,4 +1,4 @@
-#include "log/timefilter.h"
+#include "ui/log/timefilter.h"
 
 #include <QComboBox>
 #include <QHBoxLayout>

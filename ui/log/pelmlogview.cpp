@@ -1,13 +1,13 @@
-#include "log/pelmlogview.h"
+#include "ui/log/pelmlogview.h"
 
-#include "log/abstractfilter.h"
 #include "log/cpelmlog.h"
 #include "log/exportfield.h"
-#include "log/filterdialog.h"
-#include "log/filterwidget.h"
-#include "log/pelmfiledialog.h"
 #include "log/pelmlogquery.h"
-#include "log/pelmquerymodel.h"
+#include "ui/log/abstractfilter.h"
+#include "ui/log/filterdialog.h"
+#include "ui/log/filterwidget.h"
+#include "ui/log/pelmfiledialog.h"
+#include "ui/log/pelmquerymodel.h"
 
 #include <QContextMenuEvent>
 #include <QHeaderView>

@@ -1,4 +1,4 @@
-#include "log/filterdialog.h"
+#include "ui/log/filterdialog.h"
 
 #include <QHBoxLayout>
 #include <QLabel>

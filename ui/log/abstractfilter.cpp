@@ -1,4 +1,4 @@
-#include "log/abstractfilter.h"
+#include "ui/log/abstractfilter.h"
 
 #include <QComboBox>
 #include <QHBoxLayout>

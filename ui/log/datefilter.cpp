@@ -1,4 +1,4 @@
-#include "log/datefilter.h"
+#include "ui/log/datefilter.h"
 
 #include <QComboBox>
 #include <QDateEdit>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "log/abstractfilter.h"
+#include "ui/log/abstractfilter.h"
 
 // Keeps only received or only sent text; the first option sets no condition.
 class InOutFilter : public AbstractFilter

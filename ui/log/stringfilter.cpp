@@ -1,4 +1,4 @@
-#include "log/stringfilter.h"
+#include "ui/log/stringfilter.h"
 
 #include <QComboBox>
 #include <QHBoxLayout>
