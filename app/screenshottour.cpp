@@ -1,6 +1,5 @@
 #include "app/screenshottour.h"
 
-#include "controller/applicationcontroller.h"
 #include "controller/ccontrollerinterface.h"
 #include "device/cdevice.h"
 #include "interface/crs232.h"
@@ -9,6 +8,7 @@
 #include "platform/logcategories.h"
 #include "platform/pinger.h"
 #include "search/csearching.h"
+#include "ui/capture/applicationcontroller.h"
 #include "ui/confirmationdialog.h"
 #include "ui/devicewidget.h"
 #include "ui/firmwaredialog.h"

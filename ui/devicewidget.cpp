@@ -1,7 +1,6 @@
 #include "ui/devicewidget.h"
 
 #include "controller/cdevicecontroller.h"
-#include "controller/settingscontroller.h"
 #include "device/cdevice.h"
 #include "interface/clan.h"
 #include "interface/clanserver.h"
@@ -15,6 +14,7 @@
 #include "ui/interfacedialog.h"
 #include "ui/pelmprogressdialog.h"
 #include "ui/search/dialogrepairprompt.h"
+#include "ui/settings/settingscontroller.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>

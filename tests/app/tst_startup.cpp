@@ -1,7 +1,6 @@
 #include "app/startup.h"
 #include "controller/cbalancecontroller.h"
 #include "controller/cdevicecontroller.h"
-#include "controller/settingscontroller.h"
 #include "log/appdatabase.h"
 #include "log/cpelmlog.h"
 #include "log/datafeedtablemodel.h"
@@ -11,6 +10,7 @@
 #include "ui/log/datafeedtableview.h"
 #include "ui/mainwindow.h"
 #include "ui/qwinwidget.h"
+#include "ui/settings/settingscontroller.h"
 
 #include <QApplication>
 #include <QFile>

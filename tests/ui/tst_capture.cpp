@@ -1,12 +1,12 @@
-#include "controller/applicationcontroller.h"
 #include "controller/cbalancecontroller.h"
 #include "controller/cdevicecontroller.h"
-#include "controller/settingscontroller.h"
 #include "log/datafeedtablemodel.h"
 #include "support/scripteddevice.h"
 #include "support/testdatabase.h"
 #include "support/uicommon.h"
+#include "ui/capture/applicationcontroller.h"
 #include "ui/log/datafeedtableview.h"
+#include "ui/settings/settingscontroller.h"
 
 #include <QCheckBox>
 #include <QSpinBox>

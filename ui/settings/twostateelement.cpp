@@ -1,4 +1,4 @@
-#include "controller/twostateelement.h"
+#include "ui/settings/twostateelement.h"
 
 #include <QAbstractButton>
 

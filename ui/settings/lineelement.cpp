@@ -1,4 +1,4 @@
-#include "controller/lineelement.h"
+#include "ui/settings/lineelement.h"
 
 #include <QLineEdit>
 

@@ -1,4 +1,4 @@
-#include "controller/buttonscannerline.h"
+#include "ui/settings/buttonscannerline.h"
 
 #include <QKeyEvent>
 #include <QKeySequence>

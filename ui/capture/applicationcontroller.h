@@ -1,7 +1,7 @@
 #pragma once
 
-#include "controller/cursorpaste.h"
 #include "device/devicetypes.h"
+#include "ui/capture/cursorpaste.h"
 #include "ui/log/datafeedtableview.h"
 
 #include <QObject>

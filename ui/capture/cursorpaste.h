@@ -1,6 +1,6 @@
 #pragma once
 
-#include "controller/keys.h"
+#include "ui/capture/keys.h"
 
 #include <QObject>
 #include <QString>

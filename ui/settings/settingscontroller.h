@@ -1,9 +1,9 @@
 #pragma once
 
-#include "controller/comboelement.h"
-#include "controller/lineelement.h"
-#include "controller/spinelement.h"
-#include "controller/twostateelement.h"
+#include "ui/settings/comboelement.h"
+#include "ui/settings/lineelement.h"
+#include "ui/settings/spinelement.h"
+#include "ui/settings/twostateelement.h"
 
 #include <QObject>
 

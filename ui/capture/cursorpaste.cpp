@@ -1,4 +1,4 @@
-#include "controller/cursorpaste.h"
+#include "ui/capture/cursorpaste.h"
 
 #include "platform/keystrokeservice.h"
 

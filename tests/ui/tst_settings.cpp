@@ -1,5 +1,5 @@
-#include "controller/buttonscannerline.h"
-#include "controller/settingscontroller.h"
+#include "ui/settings/buttonscannerline.h"
+#include "ui/settings/settingscontroller.h"
 
 #include <QApplication>
 #include <QCheckBox>

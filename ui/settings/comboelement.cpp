@@ -1,4 +1,4 @@
-#include "controller/comboelement.h"
+#include "ui/settings/comboelement.h"
 
 #include <QComboBox>
 

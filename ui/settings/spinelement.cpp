@@ -1,4 +1,4 @@
-#include "controller/spinelement.h"
+#include "ui/settings/spinelement.h"
 
 #include <QSpinBox>
 

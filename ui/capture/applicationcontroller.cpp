@@ -1,7 +1,6 @@
-#include "controller/applicationcontroller.h"
+#include "ui/capture/applicationcontroller.h"
 
 #include "controller/cbalancecontroller.h"
-#include "controller/settingscontroller.h"
 #include "device/cdevice.h"
 #include "log/datafeedtablemodel.h"
 #include "log/exportfield.h"
@@ -10,6 +9,7 @@
 #include "ui/confirmationdialog.h"
 #include "ui/log/datafeedtableview.h"
 #include "ui/log/pelmfiledialog.h"
+#include "ui/settings/settingscontroller.h"
 
 #include <QApplication>
 #include <QDateTime>

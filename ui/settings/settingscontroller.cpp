@@ -1,4 +1,4 @@
-#include "controller/settingscontroller.h"
+#include "ui/settings/settingscontroller.h"
 
 #include <QComboBox>
 #include <QPointer>
