@@ -3,6 +3,7 @@
 #include "controller/cdevicecontroller.h"
 #include "device/cdevice.h"
 #include "interface/cinterfacemodule.h"
+#include "platform/ipv4.h"
 #include "platform/logcategories.h"
 
 namespace {
@@ -12,11 +13,9 @@ bool isIPv4(const QHostAddress& address)
     return address.protocol() == QAbstractSocket::IPv4Protocol;
 }
 
-// A netmask is ones followed by zeros.
 bool isNetmask(const QHostAddress& address)
 {
-    const quint32 mask = address.toIPv4Address();
-    return isIPv4(address) && (~mask & (~mask + 1)) == 0;
+    return isIPv4(address) && isContiguousMask(ipv4(address));
 }
 
 } // namespace

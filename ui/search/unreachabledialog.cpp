@@ -27,9 +27,7 @@ bool isNetmask(const QString& text)
     if (!PelmIPLineItem::isValidAddress(text)) {
         return false;
     }
-    // Contiguous: the inverted mask plus one is a power of two.
-    const quint32 hostBits = ~ipv4(QHostAddress(text));
-    return (hostBits & (hostBits + 1)) == 0;
+    return isContiguousMask(ipv4(QHostAddress(text)));
 }
 
 } // namespace
