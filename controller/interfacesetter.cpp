@@ -5,6 +5,7 @@
 #include "interface/cinterfacemodule.h"
 #include "platform/ipv4.h"
 #include "platform/logcategories.h"
+#include "platform/queuedcall.h"
 
 namespace {
 
@@ -70,7 +71,7 @@ void InterfaceSetter::then(void (InterfaceSetter::*next)())
 void InterfaceSetter::command(const std::function<void(CInterfaceModule*)>& call)
 {
     CInterfaceModule* module = m_module;
-    QMetaObject::invokeMethod(module, [module, call] { call(module); });
+    callInThreadOf(module, [module, call] { call(module); });
 }
 
 void InterfaceSetter::finish(int ret)

@@ -2,7 +2,7 @@
 #include "log/cpelmlog.h"
 #include "log/exportfield.h"
 #include "log/pelmlogquery.h"
-#include "support/runinthread.h"
+#include "platform/queuedcall.h"
 #include "support/testdatabase.h"
 #include "support/uicommon.h"
 #include "support/widgetuser.h"
@@ -214,8 +214,8 @@ void TstPelmLog::queuedRecordsFromAnotherThreadKeepTheirOrder()
     thread.start();
     // Waits for the worker's event loop: a call posted before the loop runs is handed over without a
     // wake-up, an order that ThreadSanitizer cannot see.
-    runInThreadOf(&producer, [] {});
-    QMetaObject::invokeMethod(&producer, [&producer] {
+    waitForCall(&producer, [] {});
+    queueCall(&producer, [&producer] {
         const PelmLogRecord r{QStringLiteral("pty0"), QDate(2026, 3, 4), QTime(5, 6, 7, 89), QString()};
         for (int i = 0; i < Exchanges; ++i) {
             emit producer.newOutLog({r.interface, r.date, r.time, QStringLiteral("SI\r\n")});

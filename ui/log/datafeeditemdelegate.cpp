@@ -1,6 +1,7 @@
 #include "ui/log/datafeeditemdelegate.h"
 
 #include "log/datafeedtablemodel.h"
+#include "platform/queuedcall.h"
 
 #include <QAbstractItemView>
 #include <QApplication>
@@ -39,7 +40,8 @@ void DataFeedItemDelegate::paint(QPainter* painter, const QStyleOptionViewItem& 
         // Rows painted before this one keep less room: have them painted again.
         m_fractionRoom = fraction;
         if (const auto* view = qobject_cast<const QAbstractItemView*>(widget)) {
-            QMetaObject::invokeMethod(view->viewport(), "update", Qt::QueuedConnection);
+            QWidget* viewport = view->viewport();
+            queueCall(viewport, [viewport] { viewport->update(); });
         }
     }
     const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, &opt, widget) + 1;
