@@ -4,12 +4,12 @@
 #include "app/trafficecho.h"
 #include "controller/cbalancecontroller.h"
 #include "controller/cdevicecontroller.h"
-#include "controller/settingscontroller.h"
 #include "device/cdevice.h"
 #include "platform/diagnostics.h"
 #include "platform/quitsignals.h"
-#include "platform/qwinwidget.h"
 #include "ui/mainwindow.h"
+#include "ui/qwinwidget.h"
+#include "ui/settings/settingscontroller.h"
 
 #include "mervik_version.h"
 

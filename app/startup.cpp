@@ -1,16 +1,16 @@
 #include "app/startup.h"
 
-#include "controller/applicationcontroller.h"
 #include "controller/cbalancecontroller.h"
 #include "controller/cdevicecontroller.h"
 #include "controller/reconnector.h"
-#include "controller/settingscontroller.h"
 #include "device/devicetypes.h"
 #include "log/appdatabase.h"
 #include "log/cpelmlog.h"
-#include "log/datafeedtableview.h"
 #include "platform/logcategories.h"
-#include "platform/qwinwidget.h"
+#include "ui/capture/applicationcontroller.h"
+#include "ui/log/datafeedtableview.h"
+#include "ui/qwinwidget.h"
+#include "ui/settings/settingscontroller.h"
 
 #include <QCoreApplication>
 #include <QGuiApplication>

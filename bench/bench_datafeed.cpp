@@ -7,7 +7,7 @@
 // showing its top, middle and end, beside the same over an empty table.
 #include "log/appdatabase.h"
 #include "log/datafeedtablemodel.h"
-#include "log/datafeedtableview.h"
+#include "ui/log/datafeedtableview.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

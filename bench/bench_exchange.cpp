@@ -1,6 +1,7 @@
 // Request/answer exchanges per second: CDevice::result() in the device's own thread against
 // mervik-sim on a pseudo-terminal, beside a bare QSerialPort write/read loop on the same line.
 #include "device/cdevice.h"
+#include "platform/queuedcall.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -60,25 +61,22 @@ double deviceRate(const QString& port)
 
     double rate = 0.0;
     int failures = 0;
-    QMetaObject::invokeMethod(
-        device,
-        [device, &rate, &failures] {
-            if (!device->connectDevice(false)) {
-                return;
-            }
-            int ok = 0;
-            QObject::connect(device, &CDevice::commandFinished, device,
-                             [&ok, &failures](int result) { (result == COMMAND_OK ? ok : failures)++; });
-            QElapsedTimer timer;
-            timer.start();
-            while (timer.elapsed() < RoundMs) {
-                device->result();
-            }
-            rate = ok * 1000.0 / double(timer.elapsed());
-            device->disconnectDevice();
-            delete device;
-        },
-        Qt::BlockingQueuedConnection);
+    waitForCall(device, [device, &rate, &failures] {
+        if (!device->connectDevice(false)) {
+            return;
+        }
+        int ok = 0;
+        QObject::connect(device, &CDevice::commandFinished, device,
+                         [&ok, &failures](int result) { (result == COMMAND_OK ? ok : failures)++; });
+        QElapsedTimer timer;
+        timer.start();
+        while (timer.elapsed() < RoundMs) {
+            device->result();
+        }
+        rate = ok * 1000.0 / double(timer.elapsed());
+        device->disconnectDevice();
+        delete device;
+    });
     thread.quit();
     thread.wait();
     if (failures > 0) {

@@ -4,6 +4,7 @@
 #include "device/devicetypes.h"
 #include "log/appdatabase.h"
 #include "log/cpelmlog.h"
+#include "platform/queuedcall.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -162,8 +163,7 @@ template <typename Store> double streamRate(Store& store, const Traffic& traffic
     thread.start();
     QElapsedTimer timer;
     timer.start();
-    QMetaObject::invokeMethod(&producer,
-                              [&producer] { producer.emitRange(int(producer.traffic->records.size())); });
+    queueCall(&producer, [&producer] { producer.emitRange(int(producer.traffic->records.size())); });
     loop.exec();
     const double seconds = timer.nsecsElapsed() / 1e9;
     thread.quit();
@@ -203,7 +203,7 @@ Stalls pacedStalls(CPelmLog& log, const Traffic& traffic)
     });
     QTimer* pace = nullptr;
     thread.start();
-    QMetaObject::invokeMethod(&producer, [&producer, &pace] {
+    queueCall(&producer, [&producer, &pace] {
         pace = new QTimer;
         pace->setTimerType(Qt::PreciseTimer);
         QObject::connect(pace, &QTimer::timeout, &producer, [&producer] { producer.emitRange(PacedBurst); });
@@ -226,8 +226,7 @@ Stalls pacedStalls(CPelmLog& log, const Traffic& traffic)
     });
     ticker.start(1);
     loop.exec();
-    QMetaObject::invokeMethod(
-        &producer, [&pace] { delete pace; }, Qt::BlockingQueuedConnection);
+    waitForCall(&producer, [&pace] { delete pace; });
     thread.quit();
     thread.wait();
     QCoreApplication::processEvents();

@@ -5,8 +5,8 @@
 #include "log/appdatabase.h"
 #include "log/cpelmlog.h"
 #include "log/pelmlogquery.h"
-#include "log/pelmlogview.h"
-#include "log/pelmquerymodel.h"
+#include "ui/log/pelmlogview.h"
+#include "ui/log/pelmquerymodel.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -2,6 +2,7 @@
 // silent ports) with every port probed in its own thread, against the same ports searched one at a
 // time: the sum of those searches, and the slowest of them.
 #include "device/cmervikmanagerfactory.h"
+#include "platform/queuedcall.h"
 #include "search/csearching.h"
 
 #include <QCoreApplication>
@@ -60,13 +61,10 @@ qint64 search(CSearching* searching, const QStringList& ports, int* found)
     qputenv("MERVIK_SERIAL_PORTS", ports.join(QLatin1Char(':')).toLocal8Bit());
     QElapsedTimer timer;
     timer.start();
-    QMetaObject::invokeMethod(
-        searching,
-        [searching, found] {
-            searching->search();
-            *found = searching->deviceCount();
-        },
-        Qt::BlockingQueuedConnection);
+    waitForCall(searching, [searching, found] {
+        searching->search();
+        *found = searching->deviceCount();
+    });
     return timer.elapsed();
 }
 

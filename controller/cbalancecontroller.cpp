@@ -3,6 +3,7 @@
 #include "controller/cdevicecontroller.h"
 #include "device/cdevice.h"
 #include "interface/cinterfacemodule.h"
+#include "platform/queuedcall.h"
 
 #include <QCoreApplication>
 
@@ -200,40 +201,41 @@ bool CBalanceController::setProducts(QVector<ProductRecord> products)
     return forward([&products](CDevice* d) { d->setProducts(products); });
 }
 
-bool CBalanceController::forwardToModule(const char* setter, QGenericArgument a1, QGenericArgument a2,
-                                         QGenericArgument a3, QGenericArgument a4)
+bool CBalanceController::forwardToModule(const std::function<void(CInterfaceModule*)>& setter)
 {
     if (checkDevice(true, false)) {
         return false;
     }
     // The module lives in the device's thread; its setters read its own fields, so they run there.
-    return QMetaObject::invokeMethod(currentDevice()->module(), setter, Qt::AutoConnection, a1, a2, a3, a4);
+    CInterfaceModule* module = currentDevice()->module();
+    callInThreadOf(module, [module, setter] { setter(module); });
+    return true;
 }
 
 bool CBalanceController::setRoutingMode(int mode)
 {
-    return forwardToModule("setRoutingMode", Q_ARG(int, mode));
+    return forwardToModule([mode](CInterfaceModule* m) { m->setRoutingMode(mode); });
 }
 
 bool CBalanceController::setRemoteIp(QHostAddress ip)
 {
-    return forwardToModule("setRemoteIP", Q_ARG(QHostAddress, ip));
+    return forwardToModule([ip](CInterfaceModule* m) { m->setRemoteIP(ip); });
 }
 
 bool CBalanceController::setPort(int port)
 {
-    return forwardToModule("setPort", Q_ARG(int, port));
+    return forwardToModule([port](CInterfaceModule* m) { m->setPort(port); });
 }
 
 bool CBalanceController::setRemotePort(int port)
 {
-    return forwardToModule("setRemotePort", Q_ARG(int, port));
+    return forwardToModule([port](CInterfaceModule* m) { m->setRemotePort(port); });
 }
 
 bool CBalanceController::setIpLayer(bool dhcp, QHostAddress ip, QHostAddress gateway, QHostAddress netmask)
 {
-    return forwardToModule("setIPLayer", Q_ARG(bool, dhcp), Q_ARG(QHostAddress, ip),
-                           Q_ARG(QHostAddress, gateway), Q_ARG(QHostAddress, netmask));
+    return forwardToModule(
+        [dhcp, ip, gateway, netmask](CInterfaceModule* m) { m->setIPLayer(dhcp, ip, gateway, netmask); });
 }
 
 bool CBalanceController::setEEPROM(QString file)

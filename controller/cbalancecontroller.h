@@ -2,10 +2,14 @@
 
 #include "controller/ccontrollerinterface.h"
 #include "device/devicetypes.h"
-#include "interface/hostaddressmetatype.h"
+#include "platform/hostaddressmetatype.h"
 
 #include <QDateTime>
 #include <QHostAddress>
+
+#include <functional>
+
+class CInterfaceModule;
 
 // Weighing requests and results for the capture and terminal pages. It follows the device chosen
 // through the device controller and tells significant results from the others.
@@ -79,8 +83,7 @@ private:
     // Runs request on the current device unless the checks refuse it.
     template <typename Request> bool forward(Request request, bool silent = false);
     // Calls the module's setter in the module's own thread, with the device and module checks.
-    bool forwardToModule(const char* setter, QGenericArgument a1, QGenericArgument a2 = QGenericArgument(),
-                         QGenericArgument a3 = QGenericArgument(), QGenericArgument a4 = QGenericArgument());
+    bool forwardToModule(const std::function<void(CInterfaceModule*)>& setter);
 
     static CBalanceController* s_instance;
 };

@@ -1,6 +1,7 @@
 #include "controller/cdevicecontroller.h"
 
 #include "device/cdevice.h"
+#include "platform/queuedcall.h"
 
 #include <QCoreApplication>
 
@@ -38,7 +39,7 @@ void CDeviceController::onDeviceStateChanged(int state)
     // answer is disconnected by that read, and its Disconnected must reach everyone last.
     if (state == STATE_CONNECTED) {
         if (CDevice* device = currentDevice()) {
-            QMetaObject::invokeMethod(device, "readInfo", Qt::QueuedConnection);
+            queueCall(device, [device] { device->readInfo(); });
         }
     }
 }

@@ -3,6 +3,7 @@
 #include "controller/cdevicecontroller.h"
 #include "device/cdevice.h"
 #include "platform/logcategories.h"
+#include "platform/queuedcall.h"
 
 #include <QCoreApplication>
 
@@ -113,19 +114,15 @@ void Reconnector::attempt()
     }
     m_attempting = true;
     // In the device's own thread, where its exchanges run and may block.
-    QMetaObject::invokeMethod(
-        device,
-        [this, device] {
-            bool same = false;
-            if (device->connectDevice(false)) {
-                same = (device->checkEcho() || device->checkEcho()) && device->readInfo() &&
-                       device->serialNumber() == m_serialNumber;
-                device->disconnectDevice();
-            }
-            QMetaObject::invokeMethod(
-                this, [this, same] { attemptEnded(same); }, Qt::QueuedConnection);
-        },
-        Qt::QueuedConnection);
+    queueCall(device, [this, device] {
+        bool same = false;
+        if (device->connectDevice(false)) {
+            same = (device->checkEcho() || device->checkEcho()) && device->readInfo() &&
+                   device->serialNumber() == m_serialNumber;
+            device->disconnectDevice();
+        }
+        queueCall(this, [this, same] { attemptEnded(same); });
+    });
 }
 
 void Reconnector::attemptEnded(bool same)
@@ -144,5 +141,5 @@ void Reconnector::attemptEnded(bool same)
     }
     qCInfo(lcController) << "reconnected:" << device->interfaceDescription();
     stop();
-    QMetaObject::invokeMethod(device, "connectDevice", Qt::QueuedConnection, Q_ARG(bool, true));
+    queueCall(device, [device] { device->connectDevice(true); });
 }

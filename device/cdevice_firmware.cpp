@@ -4,6 +4,7 @@
 #include "device/srecordfile.h"
 #include "log/cpelmlog.h"
 #include "platform/logcategories.h"
+#include "platform/queuedcall.h"
 
 #include <QFile>
 #include <QThread>
@@ -14,14 +15,9 @@ void CDevice::setLogWriting(bool on)
     if (!log) {
         return;
     }
-    if (log->thread() == QThread::currentThread()) {
-        log->setEnabled(on);
-        return;
-    }
-    // Records of this thread reach the log queued; a direct switch would drop lines sent before the
-    // upload and store lines of the image still in the queue.
-    QMetaObject::invokeMethod(
-        log, [log, on] { log->setEnabled(on); }, Qt::QueuedConnection);
+    // From another thread, records reach the log queued; a direct switch would drop lines sent before
+    // the upload and store lines of the image still in the queue.
+    callInThreadOf(log, [log, on] { log->setEnabled(on); });
 }
 
 bool CDevice::sendNewFirmware(QString new_firmware_path)

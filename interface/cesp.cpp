@@ -1,6 +1,7 @@
 #include "interface/cesp.h"
 
 #include "platform/logcategories.h"
+#include "platform/queuedcall.h"
 
 #include <QMetaObject>
 
@@ -65,7 +66,7 @@ void CESP::selectModule()
 void CESP::readInfo(int cnt)
 {
     if (!isOwnThread("readInfo")) {
-        QMetaObject::invokeMethod(this, "readInfo", Qt::QueuedConnection, Q_ARG(int, cnt));
+        queueCall(this, [this, cnt] { readInfo(cnt); });
         return;
     }
     m_info_cnt = cnt;

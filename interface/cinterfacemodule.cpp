@@ -3,6 +3,7 @@
 #include "log/logclock.h"
 #include "platform/ipv4.h"
 #include "platform/logcategories.h"
+#include "platform/queuedcall.h"
 
 #include <QList>
 #include <QMetaObject>
@@ -255,8 +256,9 @@ void CInterfaceModule::sendDatagram(QByteArray datagram, int command, bool force
     if (QThread::currentThread() != thread()) {
         qCDebug(lcInterface) << "WRONG THREAD"
                              << " -> INVOKE METHOD" << QThread::currentThread();
-        QMetaObject::invokeMethod(this, "sendDatagram", Qt::QueuedConnection, Q_ARG(QByteArray, datagram),
-                                  Q_ARG(int, command), Q_ARG(bool, force_broadcast), Q_ARG(int, timeout_ms));
+        queueCall(this, [this, datagram, command, force_broadcast, timeout_ms] {
+            sendDatagram(datagram, command, force_broadcast, timeout_ms);
+        });
         return;
     }
     m_rx_buffer.clear();
@@ -273,8 +275,9 @@ void CInterfaceModule::sendTestDatagram(QByteArray datagram, bool broadcast, int
     if (QThread::currentThread() != thread()) {
         qCDebug(lcInterface) << "WRONG THREAD"
                              << " -> INVOKE METHOD" << QThread::currentThread();
-        QMetaObject::invokeMethod(this, "sendTestDatagram", Qt::QueuedConnection, Q_ARG(QByteArray, datagram),
-                                  Q_ARG(bool, broadcast), Q_ARG(int, timeout_ms));
+        queueCall(this, [this, datagram, broadcast, timeout_ms] {
+            sendTestDatagram(datagram, broadcast, timeout_ms);
+        });
         return;
     }
     qCDebug(lcInterface) << "datagram=" << datagram;
@@ -488,14 +491,11 @@ void CInterfaceModule::repeatCommandFromList()
     // Posted, so that a list of such steps cannot recurse.
     if (m_list_running && m_outcomes == outcomesBefore && !isTimeoutTimerActive()) {
         qCDebug(lcInterface) << "command" << command << "cannot run in a list";
-        QMetaObject::invokeMethod(
-            this,
-            [this, outcomesBefore] {
-                if (m_list_running && m_outcomes == outcomesBefore && !isTimeoutTimerActive()) {
-                    reportFailed();
-                }
-            },
-            Qt::QueuedConnection);
+        queueCall(this, [this, outcomesBefore] {
+            if (m_list_running && m_outcomes == outcomesBefore && !isTimeoutTimerActive()) {
+                reportFailed();
+            }
+        });
     }
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "interface/hostaddressmetatype.h"
 #include "log/pelmlogrecord.h"
+#include "platform/hostaddressmetatype.h"
 
 #include <QByteArray>
 #include <QHostAddress>

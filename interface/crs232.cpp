@@ -1,6 +1,7 @@
 #include "interface/crs232.h"
 
 #include "platform/logcategories.h"
+#include "platform/queuedcall.h"
 #include "platform/serialports.h"
 
 #include <QElapsedTimer>
@@ -177,7 +178,7 @@ void CRS232::onPortError(QSerialPort::SerialPortError error)
     m_portFailed = true;
     qCWarning(lcInterface) << description() << "port lost:" << port.errorString();
     // Closing from inside the port's own notification is unsafe; close once control is back.
-    QMetaObject::invokeMethod(this, &CRS232::closeVanishedPort, Qt::QueuedConnection);
+    queueCall(this, [this] { closeVanishedPort(); });
 }
 
 void CRS232::closeVanishedPort()

@@ -2,6 +2,7 @@
 
 #include "platform/addressresolver.h"
 #include "platform/logcategories.h"
+#include "platform/queuedcall.h"
 
 #include <QMetaObject>
 #include <QSemaphore>
@@ -46,40 +47,13 @@ bool CServersPool::callInPoolThread(const char* what, std::function<bool()> call
     }
     // A blocking queued call would wait for ever on a thread that stopped taking events. The call
     // is abandoned on time-out unless it has started, so a late run never acts for a caller gone.
-    enum
-    {
-        Pending,
-        Running,
-        Abandoned
-    };
-    struct Call
-    {
-        std::atomic<int> phase{Pending};
-        std::atomic<bool> result{false};
-        QSemaphore done;
-    };
-    auto state = std::make_shared<Call>();
-    QMetaObject::invokeMethod(
-        this,
-        [state, call = std::move(call)] {
-            int expected = Pending;
-            if (state->phase.compare_exchange_strong(expected, Running)) {
-                state->result = call();
-                state->done.release();
-            }
-        },
-        Qt::QueuedConnection);
-    if (!state->done.tryAcquire(1, CallTimeoutMs)) {
-        int expected = Pending;
-        if (state->phase.compare_exchange_strong(expected, Abandoned)) {
-            qCWarning(lcInterface) << what << "the servers pool did not answer within" << CallTimeoutMs
-                                   << "ms";
-            return false;
-        }
-        // It has started: it runs in the pool's own thread and ends by itself.
-        state->done.acquire();
+    bool result = false;
+    if (!waitForCall(
+            this, [&result, &call] { result = call(); }, CallTimeoutMs)) {
+        qCWarning(lcInterface) << what << "the servers pool did not answer within" << CallTimeoutMs << "ms";
+        return false;
     }
-    return state->result;
+    return result;
 }
 
 bool CServersPool::listenOnPort(int port, QByteArray mac)

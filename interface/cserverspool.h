@@ -1,6 +1,6 @@
 #pragma once
 
-#include "interface/hostaddressmetatype.h"
+#include "platform/hostaddressmetatype.h"
 
 #include <QByteArray>
 #include <QHostAddress>

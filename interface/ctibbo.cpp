@@ -1,6 +1,7 @@
 #include "interface/ctibbo.h"
 
 #include "platform/logcategories.h"
+#include "platform/queuedcall.h"
 
 #include <QMetaObject>
 
@@ -70,7 +71,7 @@ void CTibbo::selectModule()
 void CTibbo::readInfo(int cnt)
 {
     if (!isOwnThread("readInfo")) {
-        QMetaObject::invokeMethod(this, "readInfo", Qt::QueuedConnection, Q_ARG(int, cnt));
+        queueCall(this, [this, cnt] { readInfo(cnt); });
         return;
     }
     m_info_cnt = cnt;

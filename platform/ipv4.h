@@ -10,3 +10,9 @@ inline quint32 ipv4(const QHostAddress& address)
     const quint32 value = address.toIPv4Address(&ok);
     return ok ? value : 0;
 }
+
+// A netmask is ones followed by zeros: the inverted mask plus one is a power of two.
+inline bool isContiguousMask(quint32 mask)
+{
+    return (~mask & (~mask + 1)) == 0;
+}

@@ -1,6 +1,7 @@
 #include "platform/pinger.h"
 
 #include "platform/logcategories.h"
+#include "platform/queuedcall.h"
 
 #include <QProcess>
 #include <QTimer>
@@ -46,8 +47,7 @@ Pinger::Result SystemPinger::judge(const QByteArray& output, int exitCode)
 void SystemPinger::ping(const QHostAddress& address)
 {
     if (address.protocol() != QAbstractSocket::IPv4Protocol) {
-        QMetaObject::invokeMethod(
-            this, [this, address] { emit finished(address, Unknown); }, Qt::QueuedConnection);
+        queueCall(this, [this, address] { emit finished(address, Unknown); });
         return;
     }
     auto* process = new QProcess(this);

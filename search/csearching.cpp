@@ -9,6 +9,7 @@
 #include "log/logclock.h"
 #include "platform/ipv4.h"
 #include "platform/logcategories.h"
+#include "platform/queuedcall.h"
 #include "platform/searchinterfaces.h"
 #include "platform/serialports.h"
 #include "search/threadwrapper.h"
@@ -133,8 +134,7 @@ void CSearching::stopSearching()
     emit userStopped();
     // A search waiting for events in its own thread wakes up to see the flag.
     if (QThread::currentThread() != thread()) {
-        QMetaObject::invokeMethod(
-            this, [] {}, Qt::QueuedConnection);
+        queueCall(this, [] {});
     }
 }
 

@@ -7,6 +7,7 @@
 #include "log/cpelmlog.h"
 #include "platform/addressresolver.h"
 #include "platform/logcategories.h"
+#include "platform/queuedcall.h"
 #include "platform/searchinterfaces.h"
 #include "platform/serialports.h"
 
@@ -104,9 +105,8 @@ void DirectConnecter::handOver(CDevice* device, const QString& why)
     // Made current and connected in its own thread, after it has moved there: both calls queue
     // into that thread in this order.
     CDeviceController* controller = m_controller;
-    QMetaObject::invokeMethod(
-        controller, [controller, device] { controller->setCurrentDevice(device); }, Qt::QueuedConnection);
-    QMetaObject::invokeMethod(device, "connectDevice", Qt::QueuedConnection, Q_ARG(bool, true));
+    queueCall(controller, [controller, device] { controller->setCurrentDevice(device); });
+    queueCall(device, [device] { device->connectDevice(true); });
     emit result(device);
 }
 

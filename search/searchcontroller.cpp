@@ -5,6 +5,7 @@
 #include "interface/cinterfacemodule.h"
 #include "log/cpelmlog.h"
 #include "platform/logcategories.h"
+#include "platform/queuedcall.h"
 #include "search/csearching.h"
 #include "search/repairprompt.h"
 
@@ -12,15 +13,7 @@
 #include <QElapsedTimer>
 #include <QThread>
 
-namespace {
-
-// A module lives in the search's thread; its commands run there.
-template <typename Call> void inModuleThread(CInterfaceModule* module, Call call)
-{
-    QMetaObject::invokeMethod(module, call, Qt::QueuedConnection);
-}
-} // namespace
-
+// Modules live in the search's thread; their commands are queued there.
 SearchController::SearchController(QObject* parent)
     : QObject(parent), m_factory(new CMervikManagerFactory), m_thread(new QThread),
       m_searching(new CSearching(m_factory, nullptr))
@@ -162,7 +155,7 @@ void SearchController::onModuleInfoReady()
     }
     m_progressShown = true;
     m_prompt->showProgress(tr("Changing interface settings...\n\r\n\r(It make take up to 20 seconds)"));
-    inModuleThread(module, [module, commands, arguments] {
+    queueCall(module, [module, commands, arguments] {
         module->startCommandsList(1, commands, arguments, SettingAttempts, 1);
     });
 }
@@ -177,7 +170,7 @@ void SearchController::onCommandsListFinished(int r)
     if (module->getListId() == 1) {
         // A Tibbo module takes new settings at its restart; a Wi-Fi module has them at once.
         if (module->moduleType() == CInterfaceModule::MODULE_TIBBO) {
-            inModuleThread(module, [module] { module->reboot(); });
+            queueCall(module, [module] { module->reboot(); });
         } else {
             module->readInfo(1);
         }
@@ -199,7 +192,7 @@ void SearchController::onModuleCommandTimeout()
     qCDebug(lcSearch) << module->commandName();
     // The module restarts before it can acknowledge its reboot: poll its settings until it is back.
     if (module->command() == CInterfaceModule::COMMAND_REBOOT) {
-        inModuleThread(module, [module] {
+        queueCall(module, [module] {
             module->startCommandsList(2, {CInterfaceModule::COMMAND_GET_INFO}, {QVariant()}, PollAttempts, 1);
         });
     }

@@ -1,7 +1,7 @@
 #include "ui/bottomexportcontext.h"
 #include "ui_bottomexportcontext.h"
 
-#include "controller/applicationcontroller.h"
+#include "ui/capture/applicationcontroller.h"
 #include "ui/icontint.h"
 #include "ui/panelkit.h"
 #include "ui/requestnotice.h"

@@ -1,7 +1,7 @@
 #include "ui/bottomterminalcontext.h"
 #include "ui_bottomterminalcontext.h"
 
-#include "controller/applicationcontroller.h"
+#include "ui/capture/applicationcontroller.h"
 #include "ui/icontint.h"
 #include "ui/panelkit.h"
 #include "ui/requestnotice.h"

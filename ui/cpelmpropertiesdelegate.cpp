@@ -1,6 +1,6 @@
 #include "ui/cpelmpropertiesdelegate.h"
 
-#include "log/pelmfiledialog.h"
+#include "ui/log/pelmfiledialog.h"
 
 #include "platform/logcategories.h"
 #include "ui/ipline.h"

@@ -1,16 +1,16 @@
 #include "ui/datafeedwidget.h"
 #include "ui_datafeedwidget.h"
 
-#include "controller/applicationcontroller.h"
 #include "controller/cbalancecontroller.h"
-#include "controller/settingscontroller.h"
 #include "device/cdevice.h"
 #include "log/cpelmlog.h"
 #include "log/datafeedtablemodel.h"
-#include "log/filterwidget.h"
-#include "log/pelmlogview.h"
 #include "platform/logcategories.h"
+#include "ui/capture/applicationcontroller.h"
 #include "ui/confirmationdialog.h"
+#include "ui/log/filterwidget.h"
+#include "ui/log/pelmlogview.h"
+#include "ui/settings/settingscontroller.h"
 
 #include <QAction>
 #include <QButtonGroup>

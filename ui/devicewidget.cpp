@@ -1,20 +1,20 @@
 #include "ui/devicewidget.h"
 
 #include "controller/cdevicecontroller.h"
-#include "controller/settingscontroller.h"
 #include "device/cdevice.h"
 #include "interface/clan.h"
 #include "interface/clanserver.h"
 #include "interface/crs232.h"
 #include "platform/logcategories.h"
 #include "platform/serialports.h"
-#include "search/dialogrepairprompt.h"
 #include "search/directconnecter.h"
 #include "search/searchcontroller.h"
 #include "ui/confirmationdialog.h"
 #include "ui/deviceitemdelegate.h"
 #include "ui/interfacedialog.h"
 #include "ui/pelmprogressdialog.h"
+#include "ui/search/dialogrepairprompt.h"
+#include "ui/settings/settingscontroller.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>

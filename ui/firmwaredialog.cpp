@@ -3,10 +3,10 @@
 
 #include "controller/cbalancecontroller.h"
 #include "device/cdevice.h"
-#include "log/pelmfiledialog.h"
 #include "platform/logcategories.h"
 #include "ui/confirmationdialog.h"
 #include "ui/icontint.h"
+#include "ui/log/pelmfiledialog.h"
 
 #include <QCloseEvent>
 #include <QFileInfo>

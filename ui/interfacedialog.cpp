@@ -2,9 +2,10 @@
 #include "ui_interfacedialog.h"
 
 #include "controller/cdevicecontroller.h"
+#include "controller/settingrun.h"
 #include "device/cdevice.h"
 #include "interface/ctibbo.h"
-#include "interface/interfacesetter.h"
+#include "platform/ipv4.h"
 #include "platform/logcategories.h"
 #include "ui/confirmationdialog.h"
 #include "ui/pelmprogressdialog.h"
@@ -40,142 +41,15 @@ bool isAddress(const QString& text)
     });
 }
 
-// Ones followed by zeros.
 bool isNetmask(const QString& text)
 {
-    const quint32 mask = QHostAddress(text.trimmed()).toIPv4Address();
-    return isAddress(text) && (~mask & (~mask + 1)) == 0;
+    return isAddress(text) && isContiguousMask(ipv4(QHostAddress(text.trimmed())));
 }
 
 bool connectedWithModule(const CDevice* device)
 {
     return device && device->state() == STATE_CONNECTED && device->module();
 }
-
-// One change of a module's settings, from the instrument's disconnection to its reconnection. It
-// belongs to the device controller, not to the dialog: the page may close the dialog while the
-// module restarts, and the instrument must still come back and the program hear how it ended.
-class SettingRun : public QObject
-{
-public:
-    SettingRun(CDevice* device, const QStringList& settings, InterfaceDialog* dialog)
-        : QObject(CDeviceController::instance()), m_device(device), m_settings(settings), m_dialog(dialog)
-    {
-        // Its module goes with it: nothing would ever answer the setter.
-        connect(device, &QObject::destroyed, this, [this] {
-            delete m_setter;
-            finish(true);
-            report(0);
-        });
-    }
-
-    // Quiet: the rest of the program is not to react to the planned disconnection.
-    void start(bool quiet)
-    {
-        connect(m_device, &CDevice::stateChanged, this, &SettingRun::onDeviceDisconnecting);
-        if (quiet) {
-            controller()->setQuiet(true);
-        }
-        m_device->disconnectDevice();
-    }
-
-private:
-    static CDeviceController* controller() { return CDeviceController::instance(); }
-
-    void onDeviceDisconnecting(int state)
-    {
-        if (!m_device) {
-            return;
-        }
-        if (state == STATE_CONNECTED) {
-            // The transport would not let go: nothing is written, the instrument stays as it was.
-            qCWarning(lcUi) << "the device did not disconnect; interface settings not written";
-            finish(false);
-            report(0);
-            return;
-        }
-        if (state != STATE_DISCONNECTED) {
-            return;
-        }
-        // This disconnection alone starts the sequence; a later one is the program's own business.
-        disconnect(m_device, &CDevice::stateChanged, this, &SettingRun::onDeviceDisconnecting);
-        QString texts[7];
-        std::copy(m_settings.begin(), m_settings.end(), texts);
-        m_setter = new InterfaceSetter(texts, this);
-        connect(m_setter, &InterfaceSetter::settingFinished, this, &SettingRun::onInterfaceSettingFinished);
-        m_setter->run();
-    }
-
-    void onInterfaceSettingFinished(int ret)
-    {
-        m_setter->deleteLater();
-        m_setter = nullptr;
-        if (!m_device) {
-            return;
-        }
-        if (ret == 1) {
-            // The transport the module's new settings call for.
-            m_device->setTransportFromModule();
-        }
-        if (m_device->isReachable()) {
-            connect(m_device, &CDevice::stateChanged, this, &SettingRun::onDeviceConnecting);
-            m_device->connectDevice(true);
-        } else {
-            finish(true);
-        }
-        report(ret);
-    }
-
-    void onDeviceConnecting(int state)
-    {
-        // Listening: the instrument dials in when it will, and the program follows it from here.
-        if (state == STATE_CONNECTED || state == STATE_LISTENING) {
-            finish(false);
-        } else if (state == STATE_DISCONNECTED) {
-            finish(true);
-        }
-    }
-
-    // Hands the instrument back to the program; one that is not coming back is reported as
-    // disconnected by the user, not as a lost connection.
-    void finish(bool disconnected)
-    {
-        if (m_finished) {
-            return;
-        }
-        m_finished = true;
-        if (m_device) {
-            disconnect(m_device, nullptr, this, nullptr);
-        }
-        controller()->setQuiet(false);
-        if (disconnected) {
-            if (m_device) {
-                m_device->setPreviousState(STATE_DISCONNECTING);
-            }
-            controller()->onDeviceStateChanged(STATE_DISCONNECTED);
-        }
-        deleteLater();
-    }
-
-    // Posted: the dialog's failure box must not hold this run on the stack.
-    void report(int ret)
-    {
-        if (m_reported || !m_dialog) {
-            return;
-        }
-        m_reported = true;
-        InterfaceDialog* dialog = m_dialog;
-        QMetaObject::invokeMethod(
-            dialog, [dialog, ret] { dialog->onInterfaceSettingFinished(ret); }, Qt::QueuedConnection);
-    }
-
-    QPointer<CDevice> m_device;
-    QStringList m_settings;
-    QPointer<InterfaceDialog> m_dialog;
-    InterfaceSetter* m_setter = nullptr;
-    bool m_reported = false;
-    bool m_finished = false;
-};
 
 } // namespace
 
@@ -358,7 +232,11 @@ void InterfaceDialog::changeParams()
         }
     }
     showProgress(true);
-    (new SettingRun(device, settings, this))->start(m_proceed);
+    auto* run = new SettingRun(device, settings);
+    // Queued: the failure box must not hold the run on the stack.
+    connect(run, &SettingRun::settingFinished, this, &InterfaceDialog::onInterfaceSettingFinished,
+            Qt::QueuedConnection);
+    run->start(m_proceed);
 }
 
 void InterfaceDialog::onInterfaceSettingFinished(int ret)

@@ -1,11 +1,11 @@
 #include "ui/requestnotice.h"
 
-#include "controller/applicationcontroller.h"
 #include "controller/cbalancecontroller.h"
 #include "controller/reconnector.h"
-#include "controller/settingscontroller.h"
 #include "device/cdevice.h"
 #include "platform/logcategories.h"
+#include "ui/capture/applicationcontroller.h"
+#include "ui/settings/settingscontroller.h"
 
 #include <QCoreApplication>
 

@@ -1,9 +1,9 @@
 #include "ui/rightexportcontext.h"
 #include "ui_rightexportcontext.h"
 
-#include "controller/applicationcontroller.h"
-#include "controller/settingscontroller.h"
+#include "ui/capture/applicationcontroller.h"
 #include "ui/panelkit.h"
+#include "ui/settings/settingscontroller.h"
 
 RightExportContext::RightExportContext(QWidget* parent) : QWidget(parent), ui(new Ui::RightExportContext)
 {

@@ -2,10 +2,10 @@
 #include "ui_rightterminalcontext.h"
 
 #include "controller/cdevicecontroller.h"
-#include "controller/settingscontroller.h"
 #include "device/cdevice.h"
 #include "ui/firmwaredialog.h"
 #include "ui/panelkit.h"
+#include "ui/settings/settingscontroller.h"
 
 #include <QLayout>
 #include <QMenu>

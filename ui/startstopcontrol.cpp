@@ -1,6 +1,6 @@
 #include "ui/startstopcontrol.h"
 
-#include "controller/applicationcontroller.h"
+#include "ui/capture/applicationcontroller.h"
 #include "ui/clickableframe.h"
 #include "ui/icontint.h"
 #include "ui/panelkit.h"

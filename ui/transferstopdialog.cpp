@@ -1,7 +1,7 @@
 #include "ui/transferstopdialog.h"
 #include "ui_transferstopdialog.h"
 
-#include "controller/applicationcontroller.h"
+#include "ui/capture/applicationcontroller.h"
 #include "ui/icontint.h"
 #include "ui/panelkit.h"
 #include "ui/startstopcontrol.h"

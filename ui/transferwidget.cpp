@@ -1,9 +1,9 @@
 #include "ui/transferwidget.h"
 #include "ui_transferwidget.h"
 
-#include "controller/applicationcontroller.h"
-#include "controller/settingscontroller.h"
+#include "ui/capture/applicationcontroller.h"
 #include "ui/panelkit.h"
+#include "ui/settings/settingscontroller.h"
 #include "ui/transferstopdialog.h"
 
 #include <QButtonGroup>

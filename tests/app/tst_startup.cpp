@@ -1,16 +1,16 @@
 #include "app/startup.h"
 #include "controller/cbalancecontroller.h"
 #include "controller/cdevicecontroller.h"
-#include "controller/settingscontroller.h"
 #include "log/appdatabase.h"
 #include "log/cpelmlog.h"
 #include "log/datafeedtablemodel.h"
-#include "log/datafeedtableview.h"
-#include "platform/qwinwidget.h"
 #include "support/simprocess.h"
 #include "support/testdatabase.h"
 #include "support/uicommon.h"
+#include "ui/log/datafeedtableview.h"
 #include "ui/mainwindow.h"
+#include "ui/qwinwidget.h"
+#include "ui/settings/settingscontroller.h"
 
 #include <QApplication>
 #include <QFile>

@@ -3,7 +3,7 @@
 #include "device/cdevice.h"
 #include "device/srecordfile.h"
 #include "log/cpelmlog.h"
-#include "support/runinthread.h"
+#include "platform/queuedcall.h"
 #include "support/simprocess.h"
 #include "support/srecord.h"
 #include "support/testdatabase.h"
@@ -287,10 +287,9 @@ private slots:
         connect(&rig.device, &CDevice::readingAlibiProgress, this, [&](int, int position) {
             if (position == 2) {
                 refused = !balance->readAlibiMemory() && !balance->sendNewFirmware("x.s19");
-                QMetaObject::invokeMethod(&rig.device, "sendString", Qt::QueuedConnection,
-                                          Q_ARG(QString, "SJ\r\n"));
-                QMetaObject::invokeMethod(&rig.device, "readAlibiMemory", Qt::QueuedConnection);
-                QMetaObject::invokeMethod(&rig.device, "stopReadingAlibiMemory", Qt::QueuedConnection);
+                queueCall(&rig.device, [&rig] { rig.device.sendString(QStringLiteral("SJ\r\n")); });
+                queueCall(&rig.device, [&rig] { rig.device.readAlibiMemory(); });
+                queueCall(&rig.device, [&rig] { rig.device.stopReadingAlibiMemory(); });
             }
         });
         QVERIFY(balance->readAlibiMemory());
@@ -402,7 +401,7 @@ private slots:
         });
         int result = -1;
         connect(device, &CDevice::sendingFirmwareFinished, this, [&result](int r) { result = r; });
-        runInThreadOf(device, [device] { device->connectDevice(false); });
+        waitForCall(device, [device] { device->connectDevice(false); });
 
         QVERIFY(!device->sendNewFirmware(path));
         QTRY_COMPARE_WITH_TIMEOUT(result, 1, 20000);

@@ -1,8 +1,8 @@
 #include "device/cdevice.h"
 #include "interface/ctibbo.h"
+#include "platform/queuedcall.h"
 #include "support/fakeinterface.h"
 #include "support/recordfields.h"
-#include "support/runinthread.h"
 
 #include <QtTest>
 
@@ -367,10 +367,9 @@ private slots:
         QSignalSpy firmware(&rig.device, &CDevice::sendingFirmwareFinished);
         rig.answers = QStringList{"A\r\n"};
         // Delivered by the wait's event loop: the first is held, the others are refused.
-        QMetaObject::invokeMethod(&rig.device, "sendString", Qt::QueuedConnection,
-                                  Q_ARG(QString, QStringLiteral("HELLO\r\n")));
-        QMetaObject::invokeMethod(&rig.device, "zero", Qt::QueuedConnection);
-        QMetaObject::invokeMethod(&rig.device, "minTHR", Qt::QueuedConnection, Q_ARG(float, 2.5f));
+        queueCall(&rig.device, [&rig] { rig.device.sendString(QStringLiteral("HELLO\r\n")); });
+        queueCall(&rig.device, [&rig] { rig.device.zero(); });
+        queueCall(&rig.device, [&rig] { rig.device.minTHR(2.5f); });
         QTimer::singleShot(0, &rig.device, [&rig] {
             QVERIFY(!rig.device.canSendNextCommand(COMMAND_READ_ALIBI, "readAlibiMemory"));
             QVERIFY(!rig.device.canSendNextCommand(COMMAND_SEND_FIRMWARE, "sendNewFirmware",
@@ -422,10 +421,9 @@ private slots:
         device->moveToThread(&worker);
         // Waits for the worker's event loop: a call posted before the loop runs is handed over without a
         // wake-up, an order that ThreadSanitizer cannot see.
-        runInThreadOf(device, [] {});
+        waitForCall(device, [] {});
 
-        QMetaObject::invokeMethod(
-            fake, [fake] { fake->feed(Plain12345.toLatin1()); }, Qt::QueuedConnection);
+        queueCall(fake, [fake] { fake->feed(Plain12345.toLatin1()); });
         // Both return at once and run in the device's thread; the result request, should it arrive
         // during the tare's wait, is held until the wait is over.
         QVERIFY(!device->tare());
@@ -690,7 +688,7 @@ private slots:
         device->moveToThread(&worker);
         QCOMPARE(module->thread(), &worker);
         QCOMPARE(device->interface()->thread(), &worker);
-        runInThreadOf(device, [device] { delete device; });
+        waitForCall(device, [device] { delete device; });
         worker.quit();
         QVERIFY(worker.wait(5000));
     }

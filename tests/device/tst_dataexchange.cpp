@@ -1,6 +1,7 @@
 #include "controller/cbalancecontroller.h"
 #include "device/cdevice.h"
 #include "device/cusersdatabase.h"
+#include "platform/queuedcall.h"
 #include "simdata.h"
 #include "siminstrument.h"
 #include "simpty.h"
@@ -340,7 +341,7 @@ private slots:
         QSignalSpy results(&rig.device, &CDevice::resultReceived);
         if (pause > 0) {
             // As the device controller asks on Connected: past the controller's checks.
-            QMetaObject::invokeMethod(&rig.device, "readInfo", Qt::QueuedConnection);
+            queueCall(&rig.device, [&rig] { rig.device.readInfo(); });
         }
         QVERIFY(balance.getEEPROM());
         if (gap > 0) {

@@ -2,6 +2,7 @@
 // pseudo-terminal), and the block upload.
 #include "device/cdevicekx40.h"
 #include "log/cpelmlog.h"
+#include "platform/queuedcall.h"
 #include "simblockloader.h"
 #include "simpty.h"
 #include "simthreeletter.h"
@@ -378,9 +379,8 @@ private slots:
         bool posted = false;
         connect(&rig.device, &CDevice::newOutLog, &rig.bus, [&rig, &posted, path] {
             if (!std::exchange(posted, true)) {
-                QMetaObject::invokeMethod(&rig.device, "tare", Qt::QueuedConnection);
-                QMetaObject::invokeMethod(&rig.device, "sendNewFirmware", Qt::QueuedConnection,
-                                          Q_ARG(QString, path));
+                queueCall(&rig.device, [&rig] { rig.device.tare(); });
+                queueCall(&rig.device, [&rig, path] { rig.device.sendNewFirmware(path); });
             }
         });
         rig.device.result();

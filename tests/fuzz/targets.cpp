@@ -5,9 +5,9 @@
 #include "device/srecordfile.h"
 #include "interface/cesp.h"
 #include "interface/ctibbo.h"
-#include "log/stringfilter.h"
 #include "support/fakeinterface.h"
 #include "tools/cli/dataservices.h"
+#include "ui/log/stringfilter.h"
 
 #include <QComboBox>
 #include <QCoreApplication>

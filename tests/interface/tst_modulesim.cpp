@@ -2,15 +2,15 @@
 // namespaces joined by veth pairs, for what loopback cannot show: the hand-over by MAC, modules outside
 // the computer's subnet, the settings sequence against a module, and mervik-cli.
 #include "controller/cdevicecontroller.h"
+#include "controller/interfacesetter.h"
 #include "device/cdevice.h"
 #include "interface/cesp.h"
 #include "interface/clanserver.h"
 #include "interface/cserverspool.h"
 #include "interface/ctibbo.h"
-#include "interface/interfacesetter.h"
 #include "modulepeer.h"
 #include "platform/procarpresolver.h"
-#include "support/runinthread.h"
+#include "platform/queuedcall.h"
 #include "support/testnetns.h"
 
 #include <QSignalSpy>
@@ -274,8 +274,8 @@ void TstModuleSim::adoptionIntoAnotherThread()
     worker.start();
     // Waits for the worker's event loop: a call posted before the loop runs is handed over without a
     // wake-up, an order that ThreadSanitizer cannot see.
-    runInThreadOf(transport, [] {});
-    QMetaObject::invokeMethod(transport, [transport] { transport->open(); });
+    waitForCall(transport, [] {});
+    queueCall(transport, [transport] { transport->open(); });
     QTRY_COMPARE(seen, QList<int>{L});
 
     ChildProcess instrument;
@@ -283,12 +283,12 @@ void TstModuleSim::adoptionIntoAnotherThread()
     QTRY_COMPARE_WITH_TIMEOUT(seen, QList<int>({L, C}), 5000);
     // The connection works from the transport's own thread.
     QString answer;
-    runInThreadOf(transport, [transport, &answer] { answer = ask(*transport, "SJ\r\n"); });
+    waitForCall(transport, [transport, &answer] { answer = ask(*transport, "SJ\r\n"); });
     QCOMPARE(answer, QStringLiteral("MJ\r\n"));
 
     instrument.stop();
     QTRY_COMPARE_WITH_TIMEOUT(seen, QList<int>({L, C, L}), 5000);
-    runInThreadOf(transport, [transport] { delete transport; });
+    waitForCall(transport, [transport] { delete transport; });
     worker.quit();
     QVERIFY(worker.wait(5000));
 }

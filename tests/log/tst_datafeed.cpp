@@ -1,7 +1,7 @@
-#include "log/datafeeditemdelegate.h"
 #include "log/datafeedtablemodel.h"
-#include "log/datafeedtableview.h"
 #include "support/testdatabase.h"
+#include "ui/log/datafeeditemdelegate.h"
+#include "ui/log/datafeedtableview.h"
 
 #include <QApplication>
 #include <QLabel>

@@ -1,20 +1,20 @@
 #include "device/devicetypes.h"
 #include "log/cpelmlog.h"
-#include "log/datefilter.h"
 #include "log/exportfield.h"
-#include "log/filterdialog.h"
-#include "log/filterwidget.h"
-#include "log/inoutfilter.h"
-#include "log/numericfilter.h"
-#include "log/pelmfiledialog.h"
 #include "log/pelmlogquery.h"
-#include "log/pelmlogview.h"
-#include "log/stringfilter.h"
-#include "log/timefilter.h"
-#include "support/runinthread.h"
+#include "platform/queuedcall.h"
 #include "support/testdatabase.h"
 #include "support/uicommon.h"
 #include "support/widgetuser.h"
+#include "ui/log/datefilter.h"
+#include "ui/log/filterdialog.h"
+#include "ui/log/filterwidget.h"
+#include "ui/log/inoutfilter.h"
+#include "ui/log/numericfilter.h"
+#include "ui/log/pelmfiledialog.h"
+#include "ui/log/pelmlogview.h"
+#include "ui/log/stringfilter.h"
+#include "ui/log/timefilter.h"
 
 #include <QComboBox>
 #include <QDateEdit>
@@ -214,8 +214,8 @@ void TstPelmLog::queuedRecordsFromAnotherThreadKeepTheirOrder()
     thread.start();
     // Waits for the worker's event loop: a call posted before the loop runs is handed over without a
     // wake-up, an order that ThreadSanitizer cannot see.
-    runInThreadOf(&producer, [] {});
-    QMetaObject::invokeMethod(&producer, [&producer] {
+    waitForCall(&producer, [] {});
+    queueCall(&producer, [&producer] {
         const PelmLogRecord r{QStringLiteral("pty0"), QDate(2026, 3, 4), QTime(5, 6, 7, 89), QString()};
         for (int i = 0; i < Exchanges; ++i) {
             emit producer.newOutLog({r.interface, r.date, r.time, QStringLiteral("SI\r\n")});

@@ -1,7 +1,7 @@
-#include "controller/cursorpaste.h"
 #include "platform/keystrokeservice.h"
 #include "platform/x11keystrokeservice.h"
 #include "support/childprocess.h"
+#include "ui/capture/cursorpaste.h"
 #include "xdisplayprobe.h"
 
 #include <QApplication>

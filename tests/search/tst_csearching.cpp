@@ -4,9 +4,9 @@
 #include "device/cdevice.h"
 #include "device/cmervikmanagerfactory.h"
 #include "interface/cinterfacemodule.h"
+#include "platform/queuedcall.h"
 #include "search/csearching.h"
 #include "support/ptypair.h"
-#include "support/runinthread.h"
 #include "support/simprocess.h"
 #include "support/testnetns.h"
 
@@ -90,7 +90,7 @@ public:
             searching, &CSearching::newDeviceFound, searching,
             [this](CDevice* device) {
                 const QString text = describe(device);
-                QMetaObject::invokeMethod(this, [this, text] { found << text; });
+                queueCall(this, [this, text] { found << text; });
             },
             Qt::DirectConnection);
         thread.start();
@@ -102,7 +102,11 @@ public:
         thread.wait(SearchBoundMs);
     }
 
-    void start() { QMetaObject::invokeMethod(searching, "search", Qt::QueuedConnection); }
+    void start()
+    {
+        CSearching* s = searching;
+        queueCall(s, [s] { s->search(); });
+    }
     // Progress starts at 0 once per search, never falls, and reaches 100 once, at the end.
     QString progressFault() const
     {
@@ -208,7 +212,7 @@ void TstCSearching::serialScan()
     QVERIFY2(run.progressFault().isEmpty(), qPrintable(run.progressFault()));
     // The searcher holds what it reported.
     QStringList kept;
-    runInThreadOf(run.searching, [&run, &kept] {
+    waitForCall(run.searching, [&run, &kept] {
         for (int i = 0; i < run.searching->deviceCount(); ++i) {
             kept << describe(run.searching->device(i));
         }

@@ -5,6 +5,7 @@
 #include "device/cdevice.h"
 #include "interface/cinterfacemodule.h"
 #include "platform/addressresolver.h"
+#include "platform/queuedcall.h"
 #include "search/csearching.h"
 #include "search/directconnecter.h"
 #include "search/repairprompt.h"
@@ -49,7 +50,8 @@ public:
 
 // The device the connecter reports, or -1 if it reports none in time. Its result is queued to a receiver in
 // the test's thread: a QSignalSpy records in the emitting thread, where it would race the test reading it.
-CDevice* connectTo(DirectConnecter& connecter, const char* slot, const QString& place, int number)
+CDevice* connectTo(DirectConnecter& connecter, void (DirectConnecter::*slot)(QString, int),
+                   const QString& place, int number)
 {
     CDevice* const none = reinterpret_cast<CDevice*>(-1);
     CDevice* device = none;
@@ -57,8 +59,7 @@ CDevice* connectTo(DirectConnecter& connecter, const char* slot, const QString& 
     QObject::connect(&connecter, &DirectConnecter::result, &receiver,
                      [&device](CDevice* found) { device = found; });
     // Through the event queue, as the device page calls it: the slot runs in the connecter's thread.
-    QMetaObject::invokeMethod(&connecter, slot, Qt::QueuedConnection, Q_ARG(QString, place),
-                              Q_ARG(int, number));
+    queueCall(&connecter, [&connecter, slot, place, number] { (connecter.*slot)(place, number); });
     return QTest::qWaitFor([&device, none] { return device != none; }, 20000) ? device : none;
 }
 
@@ -236,9 +237,10 @@ void TstSearchController::connectsToAPlace()
     }
     qputenv("MERVIK_SERIAL_PORTS", named ? place.toUtf8() : QByteArray("/tmp/no-such-port"));
     DirectConnecter connecter(QThread::currentThread());
-    CDevice* device = baud > 0 ? connectTo(connecter, "connectToCom", place, baud)
-                               : connectTo(connecter, "connectToEth", place.section(QLatin1Char(':'), 0, 0),
-                                           place.section(QLatin1Char(':'), 1).toInt());
+    CDevice* device =
+        baud > 0 ? connectTo(connecter, &DirectConnecter::connectToCom, place, baud)
+                 : connectTo(connecter, &DirectConnecter::connectToEth, place.section(QLatin1Char(':'), 0, 0),
+                             place.section(QLatin1Char(':'), 1).toInt());
     QVERIFY(device != reinterpret_cast<CDevice*>(-1));
     if (!named) {
         QCOMPARE(device, nullptr);

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "controller/settingscontroller.h"
+#include "ui/settings/settingscontroller.h"
 
 #include <QAbstractItemModel>
 #include <QFile>

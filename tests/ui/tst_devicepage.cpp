@@ -1,6 +1,5 @@
 #include "controller/cbalancecontroller.h"
 #include "controller/cdevicecontroller.h"
-#include "controller/settingscontroller.h"
 #include "device/cdevice.h"
 #include "search/searchcontroller.h"
 #include "support/ptypair.h"
@@ -8,6 +7,7 @@
 #include "support/widgetuser.h"
 #include "ui/devicewidget.h"
 #include "ui/pelmprogressdialog.h"
+#include "ui/settings/settingscontroller.h"
 
 #include "siminstrument.h"
 #include "simpty.h"

@@ -1,6 +1,7 @@
 #include "discovery.h"
 #include "clioutput.h"
 #include "instrumentsession.h"
+#include "platform/queuedcall.h"
 
 #include "controller/cdevicecontroller.h"
 #include "device/cdevice.h"
@@ -222,7 +223,7 @@ int search(QCoreApplication& app, const SearchRequest& request)
     // A stop (SIGINT, SIGTERM) ends the search; what was found until then is still reported.
     QuitSignals::install(&app);
     thread.start();
-    QMetaObject::invokeMethod(searching, "search", Qt::QueuedConnection);
+    queueCall(searching, [searching] { searching->search(); });
     app.exec();
     searching->stopSearching();
     thread.quit();
@@ -274,11 +275,12 @@ int connectTo(const QString& place, int baudRate, bool save)
     for (int rate : rates) {
         const int before = tried;
         if (network) {
-            QMetaObject::invokeMethod(&connecter, "connectToEth", Qt::QueuedConnection,
-                                      Q_ARG(QString, address.toString()), Q_ARG(int, rate));
+            queueCall(&connecter, [&connecter, place = address.toString(), rate] {
+                connecter.connectToEth(place, rate);
+            });
         } else {
-            QMetaObject::invokeMethod(&connecter, "connectToCom", Qt::QueuedConnection,
-                                      Q_ARG(QString, entry.name), Q_ARG(int, rate));
+            queueCall(&connecter,
+                      [&connecter, port = entry.name, rate] { connecter.connectToCom(port, rate); });
         }
         QElapsedTimer attempt;
         attempt.start();

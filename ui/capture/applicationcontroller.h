@@ -1,0 +1,121 @@
+#pragma once
+
+#include "device/devicetypes.h"
+#include "ui/capture/cursorpaste.h"
+#include "ui/log/datafeedtableview.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QTimer>
+#include <QVector>
+
+#include <functional>
+#include <memory>
+
+class QDialog;
+class QFile;
+class QTextStream;
+class QWidget;
+
+// The capture export: polls the instrument on a timer, counts the elapsed time, types each
+// significant result into the focused window and writes the captured table to a file.
+class ApplicationController : public QObject
+{
+    Q_OBJECT
+public:
+    static constexpr int ElapsedTickMs = 1000;
+    // The longest a result written to the export file waits before it is synced to the disk.
+    static constexpr int DiskSyncMs = 100;
+    static constexpr int StopDialogDelayMs = 100;
+    static constexpr int StopDialogRightOffset = 255;
+    static const char* const FileFilter;
+
+    // Hooks for what asks the user: the transfer page supplies the stop dialog; tests answer the
+    // file and FINISH/CANCEL questions without a dialog.
+    using StopDialogFactory = std::function<QDialog*()>;
+    using FileChooser = std::function<QString()>;
+    using FinishQuestion = std::function<bool(const QString& text)>;
+
+    static ApplicationController* instance();
+    ~ApplicationController() override;
+
+    // Connects the option values; called once at start-up.
+    void init();
+    void setDataFeed(DataFeedTableView* view) { dataFeed = view; }
+    DataFeedTableView* dataFeedView() const { return dataFeed; }
+    void setStopDialogFactory(StopDialogFactory factory) { m_stopDialogFactory = std::move(factory); }
+    void setFileChooser(FileChooser chooser) { m_fileChooser = std::move(chooser); }
+    void setFinishQuestion(FinishQuestion question) { m_finishQuestion = std::move(question); }
+
+    // The line typed for one result.
+    QString formatLine(const Measurement& m) const;
+    // Writes the shown columns of the captured table; false when the stream reports an error.
+    bool writeTable(QTextStream& out) const;
+
+    QString currentFilePath() const { return filePath; }
+    bool isExporting() const { return m_exporting; }
+    bool isFileExportRunning() const { return file != nullptr; }
+    int autoSendIntervalMs() const { return autoSendTimer.interval(); }
+    bool isAutoSendRunning() const { return autoSendTimer.isActive(); }
+    int elapsed() const { return elapsedSeconds; }
+    CursorPaste& keyboardOutput() { return cursorPaste; }
+
+public slots:
+    // Asks for one result; false when the controllers refused the request.
+    bool send();
+    bool startExport();
+    bool stopExport();
+    void restartTimer();
+    bool saveData();
+    void setAuto(bool start);
+    void setTimerInterval();
+    void chooseFile(bool enabled);
+    void pasteResult(Measurement m);
+
+signals:
+    void minimize();
+    void show();
+    void elapsedTimeSig(int seconds);
+    void exportStarted();
+    void exportStopped();
+    void newFilePath(QString path);
+    void clearContents();
+
+private:
+    ApplicationController();
+    void onElapsedTick();
+    void showStopDialog();
+    bool feedIsEmpty() const;
+    void finishExport();
+    // appending: the file is only added to (after the export's own question), so the dialog does not
+    // ask about replacing it.
+    QString askForFile(bool appending = false) const;
+    // Writes rows first to last of the captured table as writeTable does.
+    void writeRows(QTextStream& out, int first, int last) const;
+    // Opens the export file to add to what it holds, or empties it when the user chooses so.
+    bool openExportFile();
+    // Writes the rows stored since the last written one, flushed at once.
+    void writeNewRows();
+
+    QTimer autoSendTimer;
+    QString filePath;
+    std::unique_ptr<QFile> file;
+    std::unique_ptr<QTextStream> stream;
+    QTimer elapsedTimer;
+    // Written rows reach the disk within this bound, not one disk wait per result.
+    QTimer m_diskSyncTimer;
+    qint32 elapsedSeconds = 0;
+    QPointer<DataFeedTableView> dataFeed;
+    CursorPaste cursorPaste;
+
+    bool m_exporting = false;
+    QMetaObject::Connection m_pasteConnection;
+    QVector<QMetaObject::Connection> m_rowsConnections;
+    // The COUNT of the last row written to the export file; rows up to it were there before.
+    qint64 m_writtenCount = 0;
+    bool m_writeFailureReported = false;
+    StopDialogFactory m_stopDialogFactory;
+    FileChooser m_fileChooser;
+    FinishQuestion m_finishQuestion;
+};

@@ -1,0 +1,57 @@
+#include "ui/settings/settingscontroller.h"
+
+#include <QComboBox>
+#include <QPointer>
+#include <QSpinBox>
+
+namespace {
+QString delimiter(bool none, bool semicolon, bool tab, bool enter, bool comma)
+{
+    if (enter) {
+        return QStringLiteral("\n");
+    }
+    if (tab) {
+        return QStringLiteral("\t");
+    }
+    if (semicolon) {
+        return QStringLiteral(";");
+    }
+    if (comma && !none) {
+        return QStringLiteral(",");
+    }
+    return QString();
+}
+} // namespace
+
+SettingsController* SettingsController::instance()
+{
+    static SettingsController controller;
+    return &controller;
+}
+
+QString SettingsController::fieldDelimiter() const
+{
+    return delimiter(betweenNone.value(), betweenSemicolon.value(), betweenTab.value(), betweenEnter.value(),
+                     betweenComma.value());
+}
+
+QString SettingsController::lineDelimiter() const
+{
+    return delimiter(afterNone.value(), afterSemicolon.value(), afterTab.value(), afterEnter.value(),
+                     afterComma.value());
+}
+
+void SettingsController::bindAutoSendSpeed(QSpinBox* interval, QComboBox* unit)
+{
+    QPointer<QSpinBox> spin(interval);
+    auto followUnit = [spin](int index) {
+        if (spin) {
+            spin->setMinimum(index == UnitMs ? MinAutoSendMs : 1);
+        }
+    };
+    // The minimum goes first, so that binding cannot clamp a millisecond interval to 1.
+    followUnit(autoSendUnit.value());
+    connect(&autoSendUnit, &ComboElement::stateChanged, interval, followUnit);
+    autoSendInterval.bind(interval);
+    autoSendUnit.bind(unit);
+}
