@@ -66,7 +66,7 @@ mutant "tibbo module: speed table has 4800 and 9600 swapped" interface/ctibbo.cp
 mutant "serial port: a flood of read errors does not close a vanished port" interface/crs232.cpp \
     'if (error != QSerialPort::ResourceError && error != QSerialPort::ReadError) {' \
     'if (error != QSerialPort::ResourceError) {'
-mutant "log filter: quotes in the text not doubled" log/abstractfilter.cpp \
+mutant "log filter: quotes in the text not doubled" ui/log/abstractfilter.cpp \
     "return out.replace(QLatin1Char('\\''), QStringLiteral(\"''\"));" \
     'return out;'
 mutant "log store: every line of a record gets the same LineId" log/cpelmlog.cpp \
@@ -75,22 +75,22 @@ mutant "log store: every line of a record gets the same LineId" log/cpelmlog.cpp
 mutant "data feed: insert binds neighbouring fields swapped" log/datafeedtablemodel.cpp \
     'insert.addBindValue(text(fields.value(i)));' \
     'insert.addBindValue(text(fields.value(i ^ 1)));'
-mutant "log export: columns written in reverse order" log/pelmlogview.cpp \
+mutant "log export: columns written in reverse order" ui/log/pelmlogview.cpp \
     'text += ExportField::quoted(m_model->index(row, column).data().toString(), separator, lineEnd);' \
     'text += ExportField::quoted(m_model->index(row, columns - column).data().toString(), separator, lineEnd);'
 mutant "exports: quotes inside a quoted field not doubled" log/exportfield.cpp \
     "out.replace(QLatin1Char('\"'), QStringLiteral(\"\\\"\\\"\"));" \
     '// quotes kept single'
-mutant "keystrokes: CR CR typed as one line break" controller/cursorpaste.cpp \
+mutant "keystrokes: CR CR typed as one line break" ui/capture/cursorpaste.cpp \
     'if (lastBreak == Break::None || lastBreak == kind) {' \
     'if (lastBreak == Break::None) {'
-mutant "settings elements: spin value not clamped to the widget's range" controller/spinelement.cpp \
+mutant "settings elements: spin value not clamped to the widget's range" ui/settings/spinelement.cpp \
     'value = widget->value();' \
     '// value not clamped'
-mutant "settings: comma delimiter wins over none" controller/settingscontroller.cpp \
+mutant "settings: comma delimiter wins over none" ui/settings/settingscontroller.cpp \
     'if (comma && !none) {' \
     'if (comma) {'
-mutant "capture export: shown columns written in reverse order" controller/applicationcontroller.cpp \
+mutant "capture export: shown columns written in reverse order" ui/capture/applicationcontroller.cpp \
     'model->index(row, shown.at(i)).data(Qt::DisplayRole).toString();' \
     'model->index(row, shown.at(shown.size() - 1 - i)).data(Qt::DisplayRole).toString();'
 mutant "balance controller: result with stability not announced" controller/cbalancecontroller.cpp \
@@ -99,9 +99,9 @@ mutant "balance controller: result with stability not announced" controller/cbal
 mutant "neighbour table: complete flag check reversed" platform/procarpresolver.cpp \
     'if (!ok || (flags & 0x2) == 0) {' \
     'if (!ok || (flags & 0x2) != 0) {'
-mutant "terminal page: command line sent with LF instead of CR LF" ui/bottomterminalcontext.cpp \
-    'sendString(ui->commandLine->text() + QStringLiteral("\r\n"));' \
-    'sendString(ui->commandLine->text() + QStringLiteral("\n"));'
+mutant "terminal page: command line sent with LF instead of CR LF" ui/requestnotice.cpp \
+    'sendString(command + QStringLiteral("\r\n"));' \
+    'sendString(command + QStringLiteral("\n"));'
 mutant "IP address cells: 256 to 259 accepted" ui/pelmitems.cpp \
     '2[0-4][0-9]|25[0-5]' \
     '2[0-5][0-9]|25[0-5]'
@@ -115,7 +115,7 @@ mutant "mervik-cli: --interval ignored between requests" tools/cli/main.cpp \
     'requestTimer.start(intervalMs);' \
     'requestTimer.start(0);'
 mutant "repair cycle: a Tibbo module not restarted for its new settings" search/searchcontroller.cpp \
-    'inModuleThread(module, [module] { module->reboot(); });' \
+    'queueCall(module, [module] { module->reboot(); });' \
     'module->readInfo(1);'
 
 count=${#notes[@]}
