@@ -241,19 +241,17 @@ qint64 DataFeedTableModel::appendRow(const QStringList& fields)
     if (!storable()) {
         return -1;
     }
-    if (!m_waiting.empty()) {
-        // Behind the ones waiting, never before them.
-        if (int(m_waiting.size()) >= m_waitingLimit) {
-            // The oldest are kept: they are shown already, and may have been typed meanwhile.
+    // Behind the ones waiting, never before them.
+    if (!m_waiting.empty() && !storeWaiting()) {
+        // The oldest are kept: they are shown already, and may have been typed meanwhile.
+        const bool full = int(m_waiting.size()) >= m_waitingLimit;
+        if (full) {
             ++m_refused;
-            emit storageChanged();
-            return -1;
+        } else {
+            enqueue(fields);
         }
-        enqueue(fields);
-        if (!storeWaiting()) {
-            emit storageChanged();
-        }
-        return 0;
+        emit storageChanged();
+        return full ? -1 : 0;
     }
     const qint64 given = m_highestGiven;
     qint64 count = 0;
@@ -636,6 +634,13 @@ bool DataFeedTableModel::removeRows(int row, int count, const QModelIndex& paren
     dropHeldRowsFrom(row);
     m_rowCount -= count;
     endRemoveRows();
+    if (row == m_rowCount) {
+        // The newest went: its number stays this program's, and a table that another program cut
+        // short is told apart from this one by the last row held.
+        m_highestGiven = std::max(m_highestGiven, m_lastCount);
+        const Row* last = rowAt(m_rowCount - 1);
+        m_lastCount = last ? (*last)[CountColumn].toLongLong() : BeforeFirst;
+    }
     return true;
 }
 

@@ -39,8 +39,9 @@ public:
     static constexpr int BlockRows = 256;
     // Enough for a screenful and the thousand rows that measuring column widths reads around it.
     static constexpr int MaxCachedBlocks = 16;
-    // Results kept while the database refuses them: a day of a result every second, a few MB.
-    static constexpr int MaxWaitingRows = 100000;
+    // Results kept while the database refuses them: half a day of a result a second, or ten seconds
+    // of the fastest stream, in about 20 MB.
+    static constexpr int MaxWaitingRows = 50000;
     // How often waiting results are tried again, and rows of other programs looked for.
     static constexpr int PollIntervalMs = 1000;
     // While results wait, a locked database is tried this long only: a full busy wait per result
@@ -122,7 +123,7 @@ private:
     // Commits when ok, otherwise (and when the commit fails) rolls everything back, so that a row
     // that failed is never stored later by someone else's commit.
     bool endWrite(bool ok);
-    // Inserts the row with the next COUNT; the COUNT, 0 when it failed (m_lastError says why).
+    // Inserts the row with the next COUNT; the COUNT, 0 when it failed (m_problem says why).
     qint64 insertRow(const QStringList& fields);
     void noteFailure(const QSqlError& error);
     void enqueue(const QStringList& fields);
@@ -147,8 +148,8 @@ private:
     mutable std::map<int, Block> m_blocks;
     mutable quint64 m_useClock = 0;
     bool m_unavailableReported = false;
-    // The highest COUNT this model gave since the last clear: a deleted newest row's number stays
-    // free for its undo.
+    // The highest COUNT this model gave, or held as its newest, since the last clear: a deleted
+    // newest row's number stays free for its undo.
     qint64 m_highestGiven = 0;
     std::deque<QStringList> m_waiting;
     int m_waitingLimit = MaxWaitingRows;
