@@ -1,11 +1,14 @@
 #include "app/screenshottour.h"
+#include "app/singleinstance.h"
 #include "app/startup.h"
 #include "app/startupconnecter.h"
 #include "app/trafficecho.h"
 #include "controller/cbalancecontroller.h"
 #include "controller/cdevicecontroller.h"
 #include "device/cdevice.h"
+#include "log/appdatabase.h"
 #include "platform/diagnostics.h"
+#include "platform/logcategories.h"
 #include "platform/quitsignals.h"
 #include "ui/mainwindow.h"
 #include "ui/qwinwidget.h"
@@ -15,6 +18,7 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QFileInfo>
 #include <QTimer>
 
 #include <cstdio>
@@ -84,8 +88,28 @@ int main(int argc, char* argv[])
         }
     }
 
+    // A second start for the same data folder brings the first window to the front instead.
+    Startup::applyNames();
+    SingleInstance instance(QFileInfo(AppDatabase::defaultPath()).absolutePath());
+    if (instance.claim() == SingleInstance::Role::Second) {
+        std::fprintf(stderr, "mervik-connect: already running for this data folder; its window was brought "
+                             "to the front\n");
+        return 0;
+    }
+
     Startup startup;
     startup.start();
+    QObject::connect(&instance, &SingleInstance::frontRequested, &app, [&startup] {
+        QWidget* window = startup.window();
+        if (!window) {
+            return;
+        }
+        window->setWindowState((window->windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+        window->show();
+        window->raise();
+        window->activateWindow();
+        qCInfo(lcUi) << "started again for this data folder: window brought to the front";
+    });
     if (parser.isSet(noReconnectOption)) {
         SettingsController::instance()->autoReconnect.setState(false);
     }

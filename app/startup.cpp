@@ -31,15 +31,20 @@ void Startup::step(const char* name)
     }
 }
 
+void Startup::applyNames()
+{
+    // No organisation domain: these two alone decide where the settings and the database live.
+    QCoreApplication::setOrganizationName(QStringLiteral("Mervik"));
+    QCoreApplication::setApplicationName(QStringLiteral("Mervik Connect"));
+}
+
 void Startup::start()
 {
     if (m_started) {
         return;
     }
     m_started = true;
-    // No organisation domain: these two alone decide where the settings and the database live.
-    QCoreApplication::setOrganizationName(QStringLiteral("Mervik"));
-    QCoreApplication::setApplicationName(QStringLiteral("Mervik Connect"));
+    applyNames();
     step("names");
 
     qCDebug(lcUi).noquote() << QStringLiteral("(") + QSqlDatabase::drivers().join(QStringLiteral(", ")) +

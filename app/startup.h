@@ -30,6 +30,9 @@ public:
     explicit Startup(QObject* parent = nullptr);
     ~Startup() override;
 
+    // The organisation and application names, which decide where the settings and the database live.
+    static void applyNames();
+
     void setStepObserver(StepObserver observer) { m_observer = std::move(observer); }
 
     // Names, database, meta-types, log writer, settings and capture export, the two device

@@ -103,6 +103,7 @@ QString openChecked(const QString& file)
         db.close();
     }
     db.setDatabaseName(file);
+    db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(BusyTimeoutMs));
     if (!db.open()) {
         return QStringLiteral("cannot be opened: ") + errorText(db.lastError());
     }

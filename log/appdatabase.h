@@ -5,6 +5,10 @@
 // The program's one SQLite database, opened as the default connection before any store is created.
 namespace AppDatabase {
 
+// How long a write waits for another program's lock before it fails: longer than any write of this
+// program's takes, short enough that a window waiting for it does not look hung.
+constexpr int BusyTimeoutMs = 3000;
+
 // "myDbQel.db" in the writable local application-data folder.
 QString defaultPath();
 

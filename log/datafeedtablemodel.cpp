@@ -17,6 +17,38 @@ const char* const SelectColumns = "SELECT EMPTY, COUNT, DATE, TIME, SN, VAL, UNI
 // Below and above every COUNT: the table's two ends as places to count rows from.
 constexpr qint64 BeforeFirst = std::numeric_limits<qint64>::min();
 constexpr qint64 AfterLast = std::numeric_limits<qint64>::max();
+// SQLite's primary result codes that tell why a write was refused; extended codes keep them in the
+// low byte.
+constexpr int SqliteBusy = 5;
+constexpr int SqliteLocked = 6;
+constexpr int SqliteFull = 13;
+constexpr int SqliteConstraint = 19;
+constexpr int PrimaryCodeMask = 0xff;
+// The COUNT is the database's: one more than the highest stored, or than the bound value (the highest
+// this program gave since the last clear), whichever is higher, decided under the write lock, so
+// that programs writing side by side never take the same one.
+const char* const InsertStatement =
+    "INSERT INTO DATAFEED (EMPTY, COUNT, DATE, TIME, SN, VAL, UNIT, NOTE) VALUES "
+    "('', MAX(?, IFNULL((SELECT MAX(COUNT) FROM DATAFEED), 0)) + 1, ?, ?, ?, ?, ?, ?)";
+
+int primaryCode(const QSqlError& error)
+{
+    return error.nativeErrorCode().toInt() & PrimaryCodeMask;
+}
+
+// Sets the connection's busy time-out; returns the one it had, -1 when unknown.
+int setBusyTimeout(QSqlDatabase& db, int ms)
+{
+    QSqlQuery pragma(db);
+    int was = -1;
+    if (pragma.exec(QStringLiteral("PRAGMA busy_timeout")) && pragma.next()) {
+        was = pragma.value(0).toInt();
+    }
+    if (ms >= 0) {
+        pragma.exec(QStringLiteral("PRAGMA busy_timeout = %1").arg(ms));
+    }
+    return was;
+}
 
 // A null QString would be bound as NULL; the table holds empty texts instead.
 QString text(const QString& value)
@@ -35,6 +67,9 @@ const char* const DataFeedTableModel::CountIndexStatement =
 DataFeedTableModel::DataFeedTableModel(QObject* parent, const QSqlDatabase& db)
     : QAbstractTableModel(parent), m_db(db)
 {
+    m_pollTimer.setInterval(PollIntervalMs);
+    connect(&m_pollTimer, &QTimer::timeout, this, &DataFeedTableModel::poll);
+    m_pollTimer.start();
 }
 
 bool DataFeedTableModel::createTable()
@@ -73,24 +108,43 @@ bool DataFeedTableModel::select()
 
 bool DataFeedTableModel::fetchNew()
 {
-    if (!m_db.isOpen()) {
-        return false;
-    }
+    return m_db.isOpen() && takeStoredRows(0);
+}
+
+bool DataFeedTableModel::takeStoredRows(int fromWaiting)
+{
     QSqlQuery query(m_db);
     query.prepare(QStringLiteral("SELECT COUNT(*), MAX(COUNT) FROM DATAFEED WHERE COUNT > ?"));
     query.addBindValue(m_lastCount);
-    if (!query.exec() || !query.next()) {
-        return false;
-    }
-    const int added = query.value(0).toInt();
-    if (added > 0) {
-        // The rows are read when shown; a block that ended with the old last row reads its tail then.
-        beginInsertRows(QModelIndex(), m_rowCount, m_rowCount + added - 1);
+    const bool ok = query.exec() && query.next();
+    const int added = ok ? query.value(0).toInt() : 0;
+    const qint64 last = added > 0 ? query.value(1).toLongLong() : m_lastCount;
+    // The rows are read when shown; a block that ended with the old last row reads its tail then.
+    if (fromWaiting > 0 && added == fromWaiting) {
+        // Stored where they were shown: only their COUNTs may differ from the ones expected.
+        m_waiting.erase(m_waiting.begin(), m_waiting.begin() + fromWaiting);
+        const int first = m_rowCount;
         m_rowCount += added;
-        m_lastCount = query.value(1).toLongLong();
-        endInsertRows();
+        m_lastCount = last;
+        emit dataChanged(index(first, 0), index(first + added - 1, ColumnCount - 1));
+    } else {
+        // Another program's rows came between: the stored rows take the waiting ones' places.
+        if (fromWaiting > 0) {
+            beginRemoveRows(QModelIndex(), m_rowCount, m_rowCount + fromWaiting - 1);
+            m_waiting.erase(m_waiting.begin(), m_waiting.begin() + fromWaiting);
+            endRemoveRows();
+        }
+        if (added > 0) {
+            beginInsertRows(QModelIndex(), m_rowCount, m_rowCount + added - 1);
+            m_rowCount += added;
+            m_lastCount = last;
+            endInsertRows();
+        }
     }
-    return true;
+    if (added > 0) {
+        emit rowsStored();
+    }
+    return ok;
 }
 
 bool DataFeedTableModel::storable()
@@ -112,42 +166,191 @@ bool DataFeedTableModel::beginWrite()
     if (CPelmLog* log = CPelmLog::instance()) {
         log->commitPending();
     }
-    return m_db.transaction();
+    // Immediate: the write lock is waited for here, within the busy time-out. A deferred transaction
+    // that has read first fails at once when another program commits meanwhile.
+    QSqlQuery begin(m_db);
+    if (begin.exec(QStringLiteral("BEGIN IMMEDIATE"))) {
+        return true;
+    }
+    const int code = primaryCode(begin.lastError());
+    if (code != SqliteBusy && code != SqliteLocked) {
+        // A transaction left open by a commit that failed (the log's batch on a full disk): it
+        // cannot be stored now either; end it and start afresh.
+        QSqlQuery end(m_db);
+        if (!end.exec(QStringLiteral("COMMIT"))) {
+            end.exec(QStringLiteral("ROLLBACK"));
+        }
+        if (begin.exec(QStringLiteral("BEGIN IMMEDIATE"))) {
+            return true;
+        }
+    }
+    noteFailure(begin.lastError());
+    return false;
 }
 
 bool DataFeedTableModel::endWrite(bool ok)
 {
-    if (!m_db.commit()) {
-        qCDebug(lcLog) << "commit failed" << m_db.lastError().text();
+    QSqlQuery end(m_db);
+    if (ok && end.exec(QStringLiteral("COMMIT"))) {
+        return true;
     }
-    return ok;
+    if (ok) {
+        noteFailure(end.lastError());
+    }
+    end.exec(QStringLiteral("ROLLBACK"));
+    return false;
 }
 
-bool DataFeedTableModel::appendRow(qint64 count, const QStringList& fields)
+void DataFeedTableModel::noteFailure(const QSqlError& error)
 {
-    if (!storable()) {
-        return false;
+    const int code = primaryCode(error);
+    if (code == SqliteFull) {
+        m_problem = QStringLiteral("disk full");
+    } else if (code == SqliteBusy || code == SqliteLocked) {
+        m_problem = QStringLiteral("database locked");
+    } else {
+        m_problem = error.databaseText().isEmpty() ? error.text() : error.databaseText();
     }
-    beginWrite();
+}
+
+qint64 DataFeedTableModel::insertRow(const QStringList& fields)
+{
     QSqlQuery insert(m_db);
-    insert.prepare(QStringLiteral("INSERT INTO DATAFEED VALUES (?,?,?,?,?,?,?,?)"));
-    insert.addBindValue(text(QString()));
-    insert.addBindValue(count);
+    insert.prepare(QLatin1String(InsertStatement));
+    insert.addBindValue(std::max(m_highestGiven, lastStoredCount()));
     for (int i = 0; i < ColumnCount - 2; ++i) {
         insert.addBindValue(text(fields.value(i)));
     }
-    const bool ok = insert.exec();
-    if (!ok) {
-        qCDebug(lcLog) << "DATAFEED insert failed" << insert.lastError().text();
+    if (!insert.exec()) {
+        noteFailure(insert.lastError());
+        return 0;
     }
-    endWrite(ok);
-    if (ok && count <= m_lastCount) {
-        // Not after the last row held: its place is somewhere inside the table.
+    // COUNT is the table's row id.
+    const qint64 count = insert.lastInsertId().toLongLong();
+    m_highestGiven = std::max(m_highestGiven, count);
+    return count;
+}
+
+qint64 DataFeedTableModel::nextCount() const
+{
+    return std::max(m_highestGiven, lastStoredCount()) + qint64(m_waiting.size()) + 1;
+}
+
+qint64 DataFeedTableModel::appendRow(const QStringList& fields)
+{
+    if (!storable()) {
+        return -1;
+    }
+    // Behind the ones waiting, never before them.
+    if (!m_waiting.empty() && !storeWaiting()) {
+        // The oldest are kept: they are shown already, and may have been typed meanwhile.
+        const bool full = int(m_waiting.size()) >= m_waitingLimit;
+        if (full) {
+            ++m_refused;
+        } else {
+            enqueue(fields);
+        }
+        emit storageChanged();
+        return full ? -1 : 0;
+    }
+    const qint64 given = m_highestGiven;
+    qint64 count = 0;
+    if (beginWrite()) {
+        count = insertRow(fields);
+        if (!endWrite(count > 0)) {
+            count = 0;
+        }
+    }
+    if (count > 0) {
+        takeStoredRows(0);
+        return count;
+    }
+    m_highestGiven = given;
+    m_refused = 0;
+    m_recovered = 0;
+    enqueue(fields);
+    qCWarning(lcLog).noquote() << "results are not stored and wait in memory:" << m_problem;
+    emit storageChanged();
+    return 0;
+}
+
+void DataFeedTableModel::enqueue(const QStringList& fields)
+{
+    const int row = rowCount();
+    beginInsertRows(QModelIndex(), row, row);
+    m_waiting.push_back(fields);
+    endInsertRows();
+}
+
+bool DataFeedTableModel::storeWaiting()
+{
+    if (m_waiting.empty()) {
+        return true;
+    }
+    if (!m_db.isOpen()) {
+        return false;
+    }
+    const QString problem = m_problem;
+    const int busyMs = setBusyTimeout(m_db, RetryBusyMs);
+    const qint64 given = m_highestGiven;
+    // All or none, in one transaction: the order stays and nothing is stored twice.
+    bool ok = beginWrite();
+    for (size_t i = 0; ok && i < m_waiting.size(); ++i) {
+        ok = insertRow(m_waiting[i]) > 0;
+    }
+    ok = endWrite(ok);
+    if (busyMs >= 0) {
+        setBusyTimeout(m_db, busyMs);
+    }
+    if (!ok) {
+        m_highestGiven = given;
+        if (m_problem != problem) {
+            emit storageChanged();
+        }
+        return false;
+    }
+    const int stored = int(m_waiting.size());
+    takeStoredRows(stored);
+    m_recovered = stored;
+    m_problem.clear();
+    qCInfo(lcLog) << stored << "waiting results stored";
+    emit storageChanged();
+    return true;
+}
+
+void DataFeedTableModel::poll()
+{
+    if (!m_db.isOpen()) {
+        return;
+    }
+    if (m_waiting.empty()) {
+        followOthers();
+    } else {
+        storeWaiting();
+    }
+}
+
+void DataFeedTableModel::followOthers()
+{
+    QSqlQuery query(m_db);
+    if (!query.exec(QStringLiteral("PRAGMA data_version")) || !query.next()) {
+        return;
+    }
+    const qint64 version = query.value(0).toLongLong();
+    if (version == m_dataVersion) {
+        return;
+    }
+    m_dataVersion = version;
+    if (!query.exec(QStringLiteral("SELECT MAX(COUNT) FROM DATAFEED")) || !query.next()) {
+        return;
+    }
+    const qint64 last = query.value(0).isNull() ? BeforeFirst : query.value(0).toLongLong();
+    query.finish();
+    if (last < m_lastCount) {
         select();
     } else {
-        fetchNew();
+        takeStoredRows(0);
     }
-    return ok;
 }
 
 bool DataFeedTableModel::clear()
@@ -155,10 +358,26 @@ bool DataFeedTableModel::clear()
     if (!storable()) {
         return false;
     }
-    beginWrite();
-    QSqlQuery query(m_db);
-    const bool ok = endWrite(query.exec(QStringLiteral("DELETE FROM DATAFEED")));
+    bool ok = beginWrite();
+    if (ok) {
+        QSqlQuery query(m_db);
+        ok = endWrite(query.exec(QStringLiteral("DELETE FROM DATAFEED")));
+    }
+    // Every result goes, as the user asked: the waiting ones too. Numbering starts again.
+    const bool hadWaiting = !m_waiting.empty();
+    if (hadWaiting) {
+        beginRemoveRows(QModelIndex(), m_rowCount, rowCount() - 1);
+        m_waiting.clear();
+        endRemoveRows();
+    }
+    m_highestGiven = 0;
     select();
+    if (hadWaiting) {
+        m_problem.clear();
+        m_refused = 0;
+        m_recovered = 0;
+        emit storageChanged();
+    }
     return ok;
 }
 
@@ -280,7 +499,7 @@ void DataFeedTableModel::evictBlocks() const
 
 int DataFeedTableModel::rowCount(const QModelIndex& parent) const
 {
-    return parent.isValid() ? 0 : m_rowCount;
+    return parent.isValid() ? 0 : m_rowCount + int(m_waiting.size());
 }
 
 int DataFeedTableModel::columnCount(const QModelIndex& parent) const
@@ -291,7 +510,25 @@ int DataFeedTableModel::columnCount(const QModelIndex& parent) const
 QVariant DataFeedTableModel::data(const QModelIndex& index, int role) const
 {
     if (!index.isValid() || index.column() >= ColumnCount ||
-        (role != Qt::DisplayRole && role != Qt::EditRole)) {
+        (role != Qt::DisplayRole && role != Qt::EditRole && role != Qt::ToolTipRole)) {
+        return QVariant();
+    }
+    if (isWaiting(index.row())) {
+        const int waiting = index.row() - m_rowCount;
+        if (role == Qt::ToolTipRole) {
+            return QStringLiteral("Not stored yet: %1").arg(m_problem);
+        }
+        switch (index.column()) {
+        case EmptyColumn:
+            return QStringLiteral("");
+        case CountColumn:
+            // The COUNT it gets once stored, unless another program stores rows first.
+            return std::max(m_highestGiven, lastStoredCount()) + waiting + 1;
+        default:
+            return m_waiting[size_t(waiting)].value(index.column() - DateColumn);
+        }
+    }
+    if (role == Qt::ToolTipRole) {
         return QVariant();
     }
     const Row* row = rowAt(index.row());
@@ -308,7 +545,9 @@ bool DataFeedTableModel::setData(const QModelIndex& index, const QVariant& value
         return false;
     }
     const QVariant count = (*row)[CountColumn];
-    beginWrite();
+    if (!beginWrite()) {
+        return false;
+    }
     QSqlQuery update(m_db);
     update.prepare(QStringLiteral("UPDATE DATAFEED SET NOTE = ? WHERE COUNT = ?"));
     const QString note = text(value.toString());
@@ -332,7 +571,8 @@ Qt::ItemFlags DataFeedTableModel::flags(const QModelIndex& index) const
         return Qt::NoItemFlags;
     }
     Qt::ItemFlags f = Qt::ItemIsSelectable | Qt::ItemIsEnabled;
-    if (index.column() == NoteColumn) {
+    // A waiting row's note would have nowhere to go.
+    if (index.column() == NoteColumn && !isWaiting(index.row())) {
         f |= Qt::ItemIsEditable;
     }
     return f;
@@ -354,7 +594,21 @@ QVariant DataFeedTableModel::headerData(int section, Qt::Orientation orientation
 
 bool DataFeedTableModel::removeRows(int row, int count, const QModelIndex& parent)
 {
-    if (parent.isValid() || row < 0 || count <= 0 || row + count > m_rowCount || !storable()) {
+    if (parent.isValid() || row < 0 || count <= 0 || row + count > rowCount()) {
+        return false;
+    }
+    if (row >= m_rowCount) {
+        beginRemoveRows(QModelIndex(), row, row + count - 1);
+        const auto first = m_waiting.begin() + (row - m_rowCount);
+        m_waiting.erase(first, first + count);
+        endRemoveRows();
+        if (m_waiting.empty()) {
+            m_problem.clear();
+        }
+        emit storageChanged();
+        return true;
+    }
+    if (row + count > m_rowCount || !storable()) {
         return false;
     }
     std::vector<QVariant> counts;
@@ -363,15 +617,14 @@ bool DataFeedTableModel::removeRows(int row, int count, const QModelIndex& paren
         const Row* held = rowAt(r);
         counts.push_back(held ? (*held)[CountColumn] : QVariant());
     }
-    beginWrite();
+    bool ok = beginWrite();
     QSqlQuery remove(m_db);
     remove.prepare(QStringLiteral("DELETE FROM DATAFEED WHERE COUNT = ?"));
-    bool ok = true;
-    for (const QVariant& key : counts) {
-        remove.bindValue(0, key);
-        ok = remove.exec() && ok;
+    for (size_t i = 0; ok && i < counts.size(); ++i) {
+        remove.bindValue(0, counts[i]);
+        ok = remove.exec();
     }
-    endWrite(ok);
+    ok = endWrite(ok);
     if (!ok) {
         // Show what the table now holds rather than guess which deletes took effect.
         select();
@@ -381,6 +634,13 @@ bool DataFeedTableModel::removeRows(int row, int count, const QModelIndex& paren
     dropHeldRowsFrom(row);
     m_rowCount -= count;
     endRemoveRows();
+    if (row == m_rowCount) {
+        // The newest went: its number stays this program's, and a table that another program cut
+        // short is told apart from this one by the last row held.
+        m_highestGiven = std::max(m_highestGiven, m_lastCount);
+        const Row* last = rowAt(m_rowCount - 1);
+        m_lastCount = last ? (*last)[CountColumn].toLongLong() : BeforeFirst;
+    }
     return true;
 }
 
@@ -417,24 +677,36 @@ QVariantList DataFeedTableModel::storedRow(int row) const
 
 bool DataFeedTableModel::restoreRow(const QVariantList& values)
 {
-    if (values.size() != ColumnCount || !storable()) {
+    if (values.size() != ColumnCount || !storable() || !beginWrite()) {
         return false;
     }
-    beginWrite();
     QSqlQuery insert(m_db);
     insert.prepare(QStringLiteral("INSERT INTO DATAFEED (EMPTY, COUNT, DATE, TIME, SN, VAL, UNIT, NOTE) "
                                   "VALUES (?,?,?,?,?,?,?,?)"));
     for (const QVariant& value : values) {
         insert.addBindValue(value);
     }
-    const bool ok = insert.exec();
+    bool ok = insert.exec();
+    qint64 renumbered = 0;
+    if (!ok && primaryCode(insert.lastError()) == SqliteConstraint) {
+        // Another program took the COUNT meanwhile: the row comes back as the newest.
+        QStringList fields;
+        for (int c = DateColumn; c < ColumnCount; ++c) {
+            fields << values.at(c).toString();
+        }
+        renumbered = insertRow(fields);
+        ok = renumbered > 0;
+    }
     if (!ok) {
         qCWarning(lcLog) << "DATAFEED row" << values.at(CountColumn).toLongLong()
                          << "not restored:" << insert.lastError().text();
     }
-    endWrite(ok);
-    if (!ok) {
+    if (!endWrite(ok)) {
         return false;
+    }
+    if (renumbered > 0) {
+        takeStoredRows(0);
+        return true;
     }
     const qint64 count = values.at(CountColumn).toLongLong();
     if (count > m_lastCount) {

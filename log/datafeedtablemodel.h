@@ -3,16 +3,23 @@
 #include <QAbstractTableModel>
 #include <QSqlDatabase>
 #include <QStringList>
+#include <QTimer>
 #include <QVariant>
 
 #include <array>
+#include <deque>
 #include <map>
 #include <vector>
+
+class QSqlError;
 
 // The DATAFEED table in COUNT order, read from the table as rows are asked for. Only the number of
 // rows is held for the whole table; full rows are held in a few blocks of neighbouring rows, the
 // least recently used dropped first, so that the memory stays the same for ten rows or a million
 // and appending costs the same at any size. Every change is committed at once.
+// The database gives each new row its COUNT, so that several programs can store into one table. A
+// result that the database refuses (disk full, locked) waits in memory, in order, shown after the
+// stored rows, and is stored as soon as the database takes writes again.
 class DataFeedTableModel : public QAbstractTableModel
 {
     Q_OBJECT
@@ -32,6 +39,14 @@ public:
     static constexpr int BlockRows = 256;
     // Enough for a screenful and the thousand rows that measuring column widths reads around it.
     static constexpr int MaxCachedBlocks = 16;
+    // Results kept while the database refuses them: half a day of a result a second, or ten seconds
+    // of the fastest stream, in about 20 MB.
+    static constexpr int MaxWaitingRows = 50000;
+    // How often waiting results are tried again, and rows of other programs looked for.
+    static constexpr int PollIntervalMs = 1000;
+    // While results wait, a locked database is tried this long only: a full busy wait per result
+    // would freeze the window for as long as the lock is held.
+    static constexpr int RetryBusyMs = 50;
 
     static const char* const CreateStatement;
     static const char* const CountIndexStatement;
@@ -45,14 +60,35 @@ public:
     // Takes in the rows stored after the last row held.
     bool fetchNew();
 
-    // Stores one row (COUNT, then DATE, TIME, SN, VAL, UNIT, NOTE) and shows it.
-    bool appendRow(qint64 count, const QStringList& fields);
+    // Stores one row (DATE, TIME, SN, VAL, UNIT, NOTE) and shows it; returns the COUNT the database
+    // gave it. A row the database refuses waits and is shown (0 is returned); beyond the bound it is
+    // refused (-1).
+    qint64 appendRow(const QStringList& fields);
+    // The COUNT the next appended row gets, as far as this program knows: after the highest it gave
+    // since the last clear, the highest stored and the waiting rows.
+    qint64 nextCount() const;
+    // The highest COUNT of the rows held as stored; 0 for none.
+    qint64 lastStoredCount() const { return m_lastCount > 0 ? m_lastCount : 0; }
+    // Rows shown that are stored; the waiting ones follow them.
+    int storedRowCount() const { return m_rowCount; }
+    bool isWaiting(int row) const { return row >= m_rowCount && row < rowCount(); }
+    int waitingRows() const { return int(m_waiting.size()); }
+    // Why results wait ("disk full", "database locked", or the database's own words); empty when none do.
+    QString storageProblem() const { return m_problem; }
+    // Results refused because the waiting list was full, since the waiting began.
+    int refusedRows() const { return m_refused; }
+    // Waiting results stored when the database took writes again, at the end of the last wait.
+    int recoveredRows() const { return m_recovered; }
+    // Only for tests: a smaller bound than MaxWaitingRows.
+    void setWaitingLimit(int rows) { m_waitingLimit = rows; }
+    // Stores the waiting rows if the database takes them now.
+    bool storeWaiting();
     // Deletes every row.
     bool clear();
     // Every stored field of a row, as the table holds it (EMPTY to NOTE); empty for no row.
     QVariantList storedRow(int row) const;
     // Stores again a row that storedRow() gave, with its own COUNT, in its place among the others.
-    // Nothing stored is replaced: a COUNT taken meanwhile leaves the table as it is.
+    // Nothing stored is replaced: when another program took that COUNT meanwhile, the row gets a new one.
     bool restoreRow(const QVariantList& values);
     // The largest COUNT stored, 0 for an empty table.
     qint64 maxStoredCount() const;
@@ -68,6 +104,12 @@ public:
     QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
     bool removeRows(int row, int count, const QModelIndex& parent = QModelIndex()) override;
 
+signals:
+    // Rows became stored (this program's or another's): what exports them follows this.
+    void rowsStored();
+    // Results began or stopped waiting, or their number changed.
+    void storageChanged();
+
 private:
     using Row = std::array<QVariant, ColumnCount>;
     struct Block
@@ -78,7 +120,19 @@ private:
     };
 
     bool beginWrite();
+    // Commits when ok, otherwise (and when the commit fails) rolls everything back, so that a row
+    // that failed is never stored later by someone else's commit.
     bool endWrite(bool ok);
+    // Inserts the row with the next COUNT; the COUNT, 0 when it failed (m_problem says why).
+    qint64 insertRow(const QStringList& fields);
+    void noteFailure(const QSqlError& error);
+    void enqueue(const QStringList& fields);
+    // After rows were stored: takes in every stored row after the last held, the first waiting ones
+    // among them when their places did not change.
+    bool takeStoredRows(int fromWaiting);
+    void poll();
+    // Rows of other programs; a table cleared or cut short by one is read again.
+    void followOthers();
     bool storable();
     // The row, read with its block when the block is not held; nullptr for a row out of range.
     const Row* rowAt(int row) const;
@@ -94,4 +148,15 @@ private:
     mutable std::map<int, Block> m_blocks;
     mutable quint64 m_useClock = 0;
     bool m_unavailableReported = false;
+    // The highest COUNT this model gave, or held as its newest, since the last clear: a deleted
+    // newest row's number stays free for its undo.
+    qint64 m_highestGiven = 0;
+    std::deque<QStringList> m_waiting;
+    int m_waitingLimit = MaxWaitingRows;
+    QString m_problem;
+    int m_refused = 0;
+    int m_recovered = 0;
+    QTimer m_pollTimer;
+    // SQLite's count of commits by other connections, to read the table only when they changed it.
+    qint64 m_dataVersion = -1;
 };

@@ -151,6 +151,11 @@ DataFeedWidget::~DataFeedWidget()
     delete ui;
 }
 
+DataFeedTableView* DataFeedWidget::feedView() const
+{
+    return ui->tableWidget;
+}
+
 void DataFeedWidget::setFeed(bool enabled)
 {
     if (!enabled) {

@@ -7,6 +7,8 @@
 #include <QVector>
 #include <QWidget>
 
+class DataFeedTableView;
+
 namespace Ui {
 class DataFeedWidget;
 }
@@ -34,6 +36,7 @@ public:
     ~DataFeedWidget() override;
 
     bool isDisplayTimerActive() const { return displayTimer.isActive(); }
+    DataFeedTableView* feedView() const;
 
 signals:
     void swapToTransfer();

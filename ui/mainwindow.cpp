@@ -5,6 +5,7 @@
 #include "controller/reconnector.h"
 #include "device/cdevice.h"
 #include "log/appdatabase.h"
+#include "log/datafeedtablemodel.h"
 #include "ui/capture/applicationcontroller.h"
 #include "ui/datafeedwidget.h"
 #include "ui/devicewidget.h"
@@ -17,8 +18,11 @@
 
 #include <QButtonGroup>
 #include <QLabel>
+#include <QLocale>
 #include <QResizeEvent>
 #include <QShortcut>
+#include <QStyle>
+#include <QTimer>
 
 #include <algorithm>
 
@@ -44,7 +48,8 @@ void bindHotkey(QShortcut* shortcut, LineElement& element)
 MainWindow::MainWindow(QWidget* parent)
     : QMainWindow(parent), ui(std::make_unique<Ui::MainWindow>()), m_pageButtons(new QButtonGroup(this)),
       m_sendShortcut(new QShortcut(this)), m_tareShortcut(new QShortcut(this)),
-      m_zeroShortcut(new QShortcut(this)), m_onOffShortcut(new QShortcut(this))
+      m_zeroShortcut(new QShortcut(this)), m_onOffShortcut(new QShortcut(this)),
+      m_storageClearedTimer(new QTimer(this))
 {
     ui->setupUi(this);
 
@@ -164,6 +169,44 @@ void MainWindow::setUpStatusLine()
     };
     showNotice(RequestNotice::instance()->text());
     connect(RequestNotice::instance(), &RequestNotice::notice, this, showNotice);
+
+    ui->storageLabel->setMinimumWidth(1);
+    ui->storageLabel->hide();
+    m_storageClearedTimer->setSingleShot(true);
+    m_storageClearedTimer->setInterval(StorageClearedMs);
+    connect(m_storageClearedTimer, &QTimer::timeout, ui->storageLabel, &QWidget::hide);
+    connect(ui->dataFeedWidget->feedView()->feedModel(), &DataFeedTableModel::storageChanged, this,
+            &MainWindow::updateStorageLabel);
+}
+
+void MainWindow::updateStorageLabel()
+{
+    const DataFeedTableModel* feed = ui->dataFeedWidget->feedView()->feedModel();
+    // Grouped as the rest of the window's English texts are, whatever the system's language.
+    const QLocale english(QLocale::English, QLocale::UnitedStates);
+    QString text;
+    const bool waiting = feed->waitingRows() > 0;
+    if (waiting) {
+        text = QStringLiteral("Results not stored: %1 \u2014 %2 waiting")
+                   .arg(feed->storageProblem().toHtmlEscaped(), english.toString(feed->waitingRows()));
+    } else if (feed->recoveredRows() > 0) {
+        text = QStringLiteral("Waiting results stored: %1").arg(english.toString(feed->recoveredRows()));
+    }
+    if (feed->refusedRows() > 0 && !text.isEmpty()) {
+        text += QStringLiteral("; %1 newer results lost (memory full)")
+                    .arg(english.toString(feed->refusedRows()));
+    }
+    ui->storageLabel->setText(text);
+    ui->storageLabel->setToolTip(text);
+    ui->storageLabel->setProperty("cleared", !waiting);
+    ui->storageLabel->style()->unpolish(ui->storageLabel);
+    ui->storageLabel->style()->polish(ui->storageLabel);
+    ui->storageLabel->setVisible(!text.isEmpty());
+    if (waiting) {
+        m_storageClearedTimer->stop();
+    } else {
+        m_storageClearedTimer->start();
+    }
 }
 
 void MainWindow::paintConnectionIcon(const char* colour)

@@ -7,6 +7,7 @@
 class QAbstractButton;
 class QButtonGroup;
 class QShortcut;
+class QTimer;
 class QResizeEvent;
 
 namespace Ui {
@@ -22,6 +23,8 @@ public:
     static constexpr int DevicePage = 0;
     static constexpr int DataCapturePage = 1;
     static constexpr int TransferPage = 2;
+    // How long the status line says that waiting results were stored.
+    static constexpr int StorageClearedMs = 10000;
 
     explicit MainWindow(QWidget* parent = nullptr);
     ~MainWindow() override;
@@ -56,6 +59,8 @@ private:
     void connectCaptureExport();
     void showPage(int page);
     void paintConnectionIcon(const char* colour);
+    // Results waiting for the database, or stored again after waiting.
+    void updateStorageLabel();
 
     std::unique_ptr<Ui::MainWindow> ui;
     QButtonGroup* m_pageButtons;
@@ -63,4 +68,6 @@ private:
     QShortcut* m_tareShortcut;
     QShortcut* m_zeroShortcut;
     QShortcut* m_onOffShortcut;
+    // Takes back the word that waiting results were stored.
+    QTimer* m_storageClearedTimer;
 };

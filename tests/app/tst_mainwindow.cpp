@@ -3,11 +3,13 @@
 #include "controller/reconnector.h"
 #include "log/appdatabase.h"
 #include "log/cpelmlog.h"
+#include "log/datafeedtablemodel.h"
 #include "support/scripteddevice.h"
 #include "support/widgetuser.h"
 #include "ui/capture/applicationcontroller.h"
 #include "ui/clickableframe.h"
 #include "ui/datafeedwidget.h"
+#include "ui/log/datafeedtableview.h"
 #include "ui/mainwindow.h"
 #include "ui/qwinwidget.h"
 #include "ui/requestnotice.h"
@@ -18,6 +20,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QStackedWidget>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -66,6 +70,8 @@ private slots:
     void resizeBorders_data();
     void resizeBorders();
     void titleBar();
+    void resultsWaitWhileTheDatabaseRefusesWrites_data();
+    void resultsWaitWhileTheDatabaseRefusesWrites();
 
 private:
     // The status line's labels; the pages have labels of the same names.
@@ -368,6 +374,108 @@ void TstMainWindow::titleBar()
     host->showNormal();
     QTest::mouseClick(host->mainWindow()->closeButton(), Qt::LeftButton);
     QVERIFY(!host->isVisible());
+}
+
+void TstMainWindow::resultsWaitWhileTheDatabaseRefusesWrites_data()
+{
+    QTest::addColumn<bool>("locked");
+    QTest::addColumn<int>("limit");
+    QTest::addColumn<QString>("reason");
+    // SQLite's page limit on the program's own connection stands in for a full disk.
+    QTest::newRow("disk full") << false << int(DataFeedTableModel::MaxWaitingRows) << "disk full";
+    // Another program holds the write lock; the next result, not the timer, finds it free again.
+    QTest::newRow("locked by another program")
+        << true << int(DataFeedTableModel::MaxWaitingRows) << "database locked";
+    QTest::newRow("waiting list full") << false << 6 << "disk full";
+}
+
+// Results that the database refuses wait, shown, and are stored in their order once it takes them;
+// the status line says so while they wait and when they are stored.
+void TstMainWindow::resultsWaitWhileTheDatabaseRefusesWrites()
+{
+    QFETCH(bool, locked);
+    QFETCH(int, limit);
+    QFETCH(QString, reason);
+    constexpr int Results = 20;
+    auto* view = child<DataFeedTableView>("tableWidget");
+    DataFeedTableModel* model = view->feedModel();
+    view->clearAll();
+    model->setWaitingLimit(limit);
+    QLabel* status = label("storageLabel");
+    const QString holderName = QStringLiteral("another program");
+    {
+        QSqlDatabase holder = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), holderName);
+        holder.setDatabaseName(dataDir.filePath(QStringLiteral("test.db")));
+        QVERIFY(holder.open());
+        QSqlQuery own;
+        QSqlQuery other(holder);
+        if (locked) {
+            // A short wait keeps the test quick; how long is the connection's setting.
+            QVERIFY(own.exec(QStringLiteral("PRAGMA busy_timeout = 100")));
+            QVERIFY(other.exec(QStringLiteral("BEGIN IMMEDIATE")));
+        } else {
+            // Pages freed by earlier rows would take new ones.
+            log->commitPending();
+            QVERIFY(own.exec(QStringLiteral("VACUUM")));
+            QVERIFY(own.exec(QStringLiteral("PRAGMA max_page_count = 1")));
+        }
+        // Rows of most of a page each: the table's pages fill after a row or two.
+        const QString serial(3000, QLatin1Char('7'));
+        QStringList sent;
+        for (int i = 1; i <= Results; ++i) {
+            sent << QStringLiteral("%1.00").arg(i);
+            view->addRow({"03-04-2026", "05:06:07", serial, sent.last(), "g", QString()});
+        }
+        const auto committed = [&holder] {
+            QSqlQuery query(holder);
+            QStringList values;
+            if (query.exec(QStringLiteral("SELECT VAL FROM DATAFEED ORDER BY COUNT"))) {
+                while (query.next()) {
+                    values << query.value(0).toString();
+                }
+            }
+            return values;
+        };
+        const int stored = locked ? 0 : int(committed().size());
+        const int waiting = model->waitingRows();
+        QVERIFY(waiting > 0);
+        QCOMPARE(waiting, std::min(limit, Results - stored));
+        QCOMPARE(model->refusedRows(), Results - stored - waiting);
+        QCOMPARE(model->rowCount(), stored + waiting);
+        // Shown as they will be stored.
+        const QModelIndex lastShown = model->index(model->rowCount() - 1, DataFeedTableModel::ValColumn);
+        QCOMPARE(lastShown.data().toString(), sent.at(stored + waiting - 1));
+        QString said = QStringLiteral("Results not stored: %1 \u2014 %2 waiting").arg(reason).arg(waiting);
+        if (model->refusedRows() > 0) {
+            said += QStringLiteral("; %1 newer results lost (memory full)").arg(model->refusedRows());
+        }
+        QVERIFY(status->isVisible());
+        QCOMPARE(status->text(), said);
+
+        if (locked) {
+            QVERIFY(other.exec(QStringLiteral("ROLLBACK")));
+            sent << QStringLiteral("next");
+            view->addRow({"03-04-2026", "05:06:08", serial, sent.last(), "g", QString()});
+            QCOMPARE(model->waitingRows(), 0);
+            QVERIFY(own.exec(QStringLiteral("PRAGMA busy_timeout = %1").arg(AppDatabase::BusyTimeoutMs)));
+        } else {
+            QVERIFY(own.exec(QStringLiteral("PRAGMA max_page_count = 1073741823")));
+            QTRY_COMPARE(model->waitingRows(), 0);
+        }
+        const QStringList kept = sent.mid(0, sent.size() - model->refusedRows());
+        QCOMPARE(committed(), kept);
+        QCOMPARE(model->rowCount(), kept.size());
+        QString cleared = QStringLiteral("Waiting results stored: %1").arg(waiting);
+        if (model->refusedRows() > 0) {
+            cleared += QStringLiteral("; %1 newer results lost (memory full)").arg(model->refusedRows());
+        }
+        QCOMPARE(status->text(), cleared);
+        QVERIFY(status->isVisible());
+
+        view->clearAll();
+        model->setWaitingLimit(DataFeedTableModel::MaxWaitingRows);
+    }
+    QSqlDatabase::removeDatabase(holderName);
 }
 
 QTEST_MAIN(TstMainWindow)

@@ -1,3 +1,4 @@
+#include "app/singleinstance.h"
 #include "app/startup.h"
 #include "controller/cbalancecontroller.h"
 #include "controller/cdevicecontroller.h"
@@ -137,6 +138,7 @@ private slots:
     void badConnectTarget_data();
     void badConnectTarget();
     void screenshotTour();
+    void secondStartBringsTheFirstToFront();
 
 private:
     QTemporaryDir temporary;
@@ -412,6 +414,33 @@ void TstStartup::screenshotTour()
     for (const QString& picture : pictures) {
         QVERIFY2(!QImage(home + "/pictures/" + picture).isNull(), qPrintable(picture));
     }
+}
+
+// A second start on the same data folder asks the first to come to the front and ends; a program with
+// a data folder of its own starts beside them as ever.
+void TstStartup::secondStartBringsTheFirstToFront()
+{
+    const QString home = temporary.filePath(QStringLiteral("single"));
+    ChildProcess first;
+    startApp(first, home, {"--quit-after", "60000"});
+    const QString lock = home + QStringLiteral("/data/Mervik/Mervik Connect/") + SingleInstance::LockFileName;
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(lock), BoundMs);
+
+    ChildProcess second;
+    startApp(second, home, {"--quit-after", "60000"});
+    QVERIFY(second.process.waitForFinished(BoundMs));
+    QCOMPARE(second.process.exitCode(), 0);
+    QVERIFY(second.process.readAllStandardError().contains("already running for this data folder"));
+    QByteArray said;
+    QTRY_VERIFY_WITH_TIMEOUT(
+        (said += first.process.readAllStandardError()).contains("window brought to the front"), BoundMs);
+    QCOMPARE(first.process.state(), QProcess::Running);
+
+    ChildProcess beside;
+    startApp(beside, temporary.filePath(QStringLiteral("beside")), {"--quit-after", "0"});
+    QVERIFY(beside.process.waitForFinished(BoundMs));
+    QCOMPARE(beside.process.exitCode(), 0);
+    QVERIFY(!beside.process.readAllStandardError().contains("already running"));
 }
 
 QTEST_MAIN(TstStartup)

@@ -104,6 +104,7 @@ private slots:
     void deleteTakesThePressedRowOnly();
     void opensAtItsEndAndFollowsIt();
     void rowsHoldStillUnderThePointerAndDeletionsUndo();
+    void twoProgramsStoreSideBySide();
 
 private:
     std::unique_ptr<DataFeedTableView> shownView(int rows = 0);
@@ -146,13 +147,12 @@ void TstDataFeed::modelShowsExactlyTheTableRows()
     // Some blocks held, some not, before the change.
     QCOMPARE(modelRows(model), m_db.committedRows(table));
 
-    qint64 next = model.maxStoredCount() + 1;
     const auto note = [&model](int row, const QString& text) {
         QVERIFY(model.setData(model.index(row, DataFeedTableModel::NoteColumn), text));
     };
     if (change == QLatin1String("append")) {
         for (int i = 0; i < 600; ++i) {
-            QVERIFY(model.appendRow(next++, fields(QString::number(i))));
+            QVERIFY(model.appendRow(fields(QString::number(i))) > 0);
             // As the view shows it at once.
             QCOMPARE(model.index(model.rowCount() - 1, DataFeedTableModel::ValColumn).data().toString(),
                      QString::number(i));
@@ -166,7 +166,7 @@ void TstDataFeed::modelShowsExactlyTheTableRows()
         QVERIFY(model.removeRows(4990, 300));
     } else if (change == QLatin1String("remove last")) {
         QVERIFY(model.removeRows(model.rowCount() - 1, 1));
-        QVERIFY(model.appendRow(next++, fields(QStringLiteral("1"))));
+        QVERIFY(model.appendRow(fields(QStringLiteral("1"))) > 0);
     }
     QCOMPARE(modelRows(model), m_db.committedRows(table));
     // Reading the whole table held no more than the blocks the model keeps.
@@ -399,6 +399,40 @@ void TstDataFeed::rowsHoldStillUnderThePointerAndDeletionsUndo()
     QTRY_VERIFY(lastShown());
     view->addRow(fields(QStringLiteral("followed")));
     QVERIFY(lastShown());
+}
+
+// Two programs on one database file, each with its own connection: every result of both is stored, in
+// the order stored, and each program shows the other's rows too.
+void TstDataFeed::twoProgramsStoreSideBySide()
+{
+    const QString name = QStringLiteral("other program");
+    {
+        QSqlDatabase other = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        other.setDatabaseName(m_db.path());
+        QVERIFY(other.open());
+        DataFeedTableModel first;
+        DataFeedTableModel second(nullptr, other);
+        QVERIFY(first.select());
+        QVERIFY(second.select());
+        QSignalSpy firstStored(&first, &DataFeedTableModel::rowsStored);
+        QStringList expected;
+        for (int i = 1; i <= 10; ++i) {
+            QCOMPARE(first.appendRow(fields(QStringLiteral("a%1").arg(i))), qint64(2 * i - 1));
+            QCOMPARE(second.appendRow(fields(QStringLiteral("b%1").arg(i))), qint64(2 * i));
+            expected << QStringLiteral("%1|a%2").arg(2 * i - 1).arg(i)
+                     << QStringLiteral("%1|b%2").arg(2 * i).arg(i);
+        }
+        QCOMPARE(m_db.committedRows(QStringLiteral("SELECT COUNT, VAL FROM DATAFEED ORDER BY COUNT")),
+                 expected);
+        // The last row of the second program reaches the first without a result of its own.
+        const int signalled = firstStored.count();
+        QTRY_COMPARE(first.rowCount(), 20);
+        QCOMPARE(firstStored.count(), signalled + 1);
+        QCOMPARE(modelRows(first),
+                 m_db.committedRows(QStringLiteral("SELECT * FROM DATAFEED ORDER BY COUNT")));
+        QCOMPARE(modelRows(second), modelRows(first));
+    }
+    QSqlDatabase::removeDatabase(name);
 }
 
 QTEST_MAIN(TstDataFeed)

@@ -218,9 +218,24 @@ void TstCapture::fileExport()
     // Rows numbered from 1 again after a clear are new rows too.
     m_view->clearAll();
     addRows();
-    const QByteArray written = fileBytes(path);
+    QByteArray written = fileBytes(path);
     QCOMPARE(written.count(FirstRow.toUtf8()), 2);
     QCOMPARE(written.count('\n'), 4);
+    // A result that another program stores in the same table reaches the file too, once.
+    const QString otherName = QStringLiteral("other program");
+    {
+        QSqlDatabase other = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), otherName);
+        other.setDatabaseName(m_db.path());
+        QVERIFY(other.open());
+        DataFeedTableModel beside(nullptr, other);
+        QVERIFY(beside.appendRow({"2026-12-06", "10:00:02", "654321", "7.25", "g", QString()}) > 0);
+    }
+    QSqlDatabase::removeDatabase(otherName);
+    QTRY_VERIFY(fileBytes(path).contains("7.25"));
+    addRows();
+    written = fileBytes(path);
+    QCOMPARE(written.count("7.25"), 1);
+    QCOMPARE(written.count('\n'), 7);
     // CANCEL in the question: the capture goes on as it was, its options still locked.
     m_app->setFinishQuestion([](const QString&) { return false; });
     QVERIFY(!m_app->stopExport());

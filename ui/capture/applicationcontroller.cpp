@@ -136,13 +136,14 @@ bool ApplicationController::startExport()
         // The feed's own question: whatever the answer, the file keeps what it holds and receives
         // the results of this capture only.
         emit clearContents();
-        m_writtenCount = dataFeed ? dataFeed->nextCount() - 1 : 0;
+        m_writtenCount = dataFeed ? dataFeed->feedModel()->lastStoredCount() : 0;
         m_writeFailureReported = false;
         if (dataFeed) {
-            // Rows that come back after a reset of the model are found as well as inserted ones.
+            // Stored rows only, this program's and any other's; rows that come back after a reset of
+            // the model are found as well as stored ones.
             const DataFeedTableModel* model = dataFeed->feedModel();
             m_rowsConnections = {
-                connect(model, &QAbstractItemModel::rowsInserted, this, &ApplicationController::writeNewRows),
+                connect(model, &DataFeedTableModel::rowsStored, this, &ApplicationController::writeNewRows),
                 connect(model, &QAbstractItemModel::modelReset, this, &ApplicationController::writeNewRows)};
         }
     }
@@ -198,8 +199,9 @@ void ApplicationController::writeNewRows()
     if (!stream || !dataFeed) {
         return;
     }
-    const QAbstractItemModel* model = dataFeed->model();
-    const int rows = model->rowCount();
+    const DataFeedTableModel* model = dataFeed->feedModel();
+    // Waiting results follow the stored rows; they are written once they are stored.
+    const int rows = model->storedRowCount();
     if (rows == 0) {
         // Cleared: the numbering starts again at 1.
         m_writtenCount = 0;

@@ -20,6 +20,13 @@ void DataFeedItemDelegate::paint(QPainter* painter, const QStyleOptionViewItem& 
 {
     QStyleOptionViewItem opt(option);
     initStyleOption(&opt, index);
+    const auto* model = qobject_cast<const DataFeedTableModel*>(index.model());
+    if (model && model->isWaiting(index.row())) {
+        // Not stored yet: shown as it will be, only paler.
+        opt.palette.setColor(QPalette::Text, QColor(0x8a, 0x8a, 0x8a));
+        opt.font.setItalic(true);
+        opt.fontMetrics = QFontMetrics(opt.font);
+    }
     if (index.row() == hoverRow) {
         // Only the background changes: the text stays where the plain row has it.
         opt.backgroundBrush = index.column() == DataFeedTableModel::NoteColumn ? QColor(0xcc, 0xff, 0xcc)

@@ -76,9 +76,6 @@ DataFeedTableView::DataFeedTableView(QWidget* parent)
     connect(deleteButton, &QPushButton::pressed, this, &DataFeedTableView::onDeleteButtonPressed);
     connect(deleteButton, &QPushButton::released, this, &DataFeedTableView::onDeleteButtonReleased);
 
-    // Numbering goes on after the highest row kept from earlier runs.
-    m_nextCount = int(tableModel->maxStoredCount()) + 1;
-
     refreshTimer.setSingleShot(true);
     refreshTimer.setInterval(ResizeIntervalMs);
     setItemDelegate(delegate);
@@ -115,8 +112,7 @@ DataFeedTableView::DataFeedTableView(QWidget* parent)
 
 void DataFeedTableView::addRow(const QStringList& fields)
 {
-    tableModel->appendRow(m_nextCount, fields);
-    ++m_nextCount;
+    tableModel->appendRow(fields);
     refresh();
     if (isFollowingEnd()) {
         scrollToBottom();
@@ -124,6 +120,11 @@ void DataFeedTableView::addRow(const QStringList& fields)
         ++m_newRows;
         updateNewRowsNotice();
     }
+}
+
+int DataFeedTableView::nextCount() const
+{
+    return int(tableModel->nextCount());
 }
 
 void DataFeedTableView::removeRow(int row)
@@ -152,7 +153,6 @@ void DataFeedTableView::removeRows(QList<int> rows)
 void DataFeedTableView::clearAll()
 {
     tableModel->clear();
-    m_nextCount = 1;
     setHoverRow(-1);
     // Numbering starts again: a row put back now would take a number the new rows are to get.
     dropUndo();

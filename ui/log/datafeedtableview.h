@@ -26,13 +26,14 @@ public:
 
     explicit DataFeedTableView(QWidget* parent = nullptr);
 
-    // fields: DATE, TIME, SN, VAL, UNIT, NOTE; the row gets the next COUNT.
+    // fields: DATE, TIME, SN, VAL, UNIT, NOTE; the database gives the row its COUNT.
     void addRow(const QStringList& fields);
     void removeRow(int row);
     // Deletes the rows as one deletion, which the undo notice offers to take back.
     void removeRows(QList<int> rows);
     void clearAll();
-    int nextCount() const { return m_nextCount; }
+    // The COUNT the next row gets, as far as this program knows.
+    int nextCount() const;
     void refresh();
     // Fits the columns that take their width from their contents; value and note share the rest.
     void fitColumns();
@@ -88,7 +89,6 @@ private:
     QPushButton* deleteButton;
     int hoverRow = -1;
     DataFeedItemDelegate* delegate;
-    int m_nextCount = 1;
     // The COUNT of the row whose delete button was pressed; -1 when none is.
     qint64 m_pressedCount = -1;
     QTimer refreshTimer;
