@@ -26,17 +26,22 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QCursor>
+#include <QDateTime>
 #include <QFile>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPixmap>
 #include <QPushButton>
+#include <QSqlQuery>
 #include <QTableWidget>
 #include <QTimer>
 
 #include <algorithm>
 
 namespace {
+
+// Enough results to fill the database's last page, so that some of them wait.
+constexpr int WaitingShotResults = 40;
 
 // Answers for the pictures without sending anything: the first addresses asked for are taken, the
 // rest free.
@@ -290,6 +295,22 @@ void ScreenshotTour::addCaptureDetails(MainWindow* main, QWidget* capture)
             restOnRows();
             feed->deleteButtonWidget()->click();
             m_undo = leaveRows;
+        });
+        // The disk full: the database takes no more pages, so new results wait in memory, greyed, and the
+        // status line says so; afterwards they are stored.
+        add(QStringLiteral("data-capture-feed-waiting"), [this, feed] {
+            QSqlQuery pragma;
+            if (pragma.exec(QStringLiteral("PRAGMA page_count")) && pragma.next()) {
+                pragma.exec(QStringLiteral("PRAGMA max_page_count = %1").arg(pragma.value(0).toLongLong()));
+            }
+            const QDateTime now = QDateTime::currentDateTime();
+            for (int i = 0; i < WaitingShotResults; ++i) {
+                feed->addRow({now.date().toString(QStringLiteral("MM-dd-yyyy")),
+                              now.time().toString(QStringLiteral("HH:mm:ss")), QStringLiteral("123456"),
+                              QString::number(100.0 + i * 0.25, 'f', 2), QStringLiteral("g"), QString()});
+            }
+            feed->scrollToBottom();
+            m_undo = [] { QSqlQuery().exec(QStringLiteral("PRAGMA max_page_count = 1073741823")); };
         });
     }
     if (fullScreen && display) {
