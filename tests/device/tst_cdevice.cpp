@@ -191,13 +191,11 @@ private slots:
         QTest::newRow("marked, no mark expected") << "U" + Plain12345 << false << "";
         QTest::newRow("unmarked, mark expected") << Plain12345 << true << "";
         QTest::newRow("length 15") << "   12.345 g  \r\n" << false << "";
-        QTest::newRow("length 17") << "     12.345 g  \r\n" << false << "";
         QTest::newRow("plus sign") << "+   12.345 g  \r\n" << false << "";
         QTest::newRow("two signs") << "-    -5.0 g  \r\n" << false << "";
         QTest::newRow("mark X") << "X" + Plain12345 << true << "";
         QTest::newRow("separator") << "    12.345_g  \r\n" << false << "";
         QTest::newRow("no CR") << "    12.345 g   \n" << false << "";
-        QTest::newRow("no LF") << "    12.345 g  \r " << false << "";
         QTest::newRow("comma") << "    12,345 g  \r\n" << false << "";
         QTest::newRow("empty value") << "           g  \r\n" << false << "";
         QTest::newRow("nan") << "       nan g  \r\n" << false << "";
@@ -498,8 +496,6 @@ private slots:
         row("resultWithStb", "resultWithStb", {marked}, {"> Sx3\r\n", ok.arg(12).arg('U')}, marked);
         const QStringList plainly{"> Sx3\r\n", ok.arg(11).arg('X'), "finished 2 12 m=12.345/3/g/X"};
         row("resultWithStb answered plainly", "resultWithStb", {Plain12345}, plainly, Plain12345);
-        row("resultWithStb answered plainly with more", "resultWithStb", {Plain12345 + "OK\r\n"}, plainly,
-            Plain12345, "OK\r\n");
         row("resultWithStb answered plainly with an unfinished tail", "resultWithStb",
             {Plain12345 + "OK\r\nPAR"}, plainly, Plain12345, "OK\r\nPAR");
         row("resultWithStb garbled", "resultWithStb", {"ES\r\n"}, {"> Sx3\r\n", "finished 2 12" + none},
@@ -518,13 +514,11 @@ private slots:
 
         row("checkEcho inside text", "checkEcho", {"xxMJxx\r\n"}, {"> SJ\r\n", "finished 1 16"}, true);
         row("checkEcho without MJ", "checkEcho", {"ES\r\n"}, {"> SJ\r\n", "finished 2 16"}, false);
-        row("checkEcho lower case", "checkEcho", {"mj\r\n"}, {"> SJ\r\n", "finished 2 16"}, false);
         row("checkEcho silent", "checkEcho", {"", "", ""},
             {"> SJ\r\n", "> SJ\r\n", "> SJ\r\n", "finished 3 16"}, false);
 
         // The connection check probes only after a time-out, and then takes any answer.
         row("check after success", "check 1", {}, {}, true, "", true);
-        row("check after failure", "check 2", {}, {}, true, "", true);
         row("check off", "check 3", {}, {}, true, "", false);
         row("check after time-out", "check 3", {"ES\r\n"}, {"> SJ\r\n"}, true, "", true);
 
