@@ -139,17 +139,12 @@ void TstModuleSim::poolInstanceThenTransportWithoutPool()
     CLANServer server(QHostAddress("10.0.0.5"), 1001, "00-1a-2b-3c-4d-5e");
     QSignalSpy stateSpy(&server, &CInterface::stateChanged);
     QVERIFY(!server.open());
-    QVERIFY(!server.write(QStringLiteral("SI\r\n")));
     QVERIFY(!server.write(QByteArray("SI\r\n")));
     QByteArray bytes;
-    QString text;
-    QCOMPARE(server.read(bytes) + server.read(text), 0);
-    QVERIFY(!server.waitAndRead(text, 10));
-    QVERIFY(!server.waitForReadyRead(10));
-    server.clear();
+    QCOMPARE(server.read(bytes), 0);
     QVERIFY(server.close());
     QCOMPARE(states(stateSpy), QList<int>({CInterface::StateDisconnected, CInterface::StateDisconnected}));
-
+    // The copy for another thread awaits the same instrument.
     std::unique_ptr<CInterface> copy(server.clone(nullptr));
     QCOMPARE(qobject_cast<CLANServer*>(copy.get())->mac(), QByteArray("00-1a-2b-3c-4d-5e"));
 
