@@ -543,8 +543,6 @@ void TstCli::commands_data()
     fails("firmware without its end record", {}, {"firmware", none, "IN"}, image.left(image.indexOf("S9")), 2,
           "IN line 3: no end record");
     fails("firmware over the size limit", {}, {"firmware", none, "IN"}, OversizeFile, 2, "IN is over 64 MiB");
-    fails("eeprom line that is a command", {}, {"eeprom", none, "--set", "IN"}, "SEW0000:03\nSfirmwupd\n", 2,
-          "IN line 2: not a line of an EEPROM dump");
     fails("eeprom empty file", {}, {"eeprom", none, "--set", "IN"}, "", 2, "IN line 1: no EEPROM lines");
     fails("bad date", {}, {"clock", none, "--set", "2030-13-01 00:00:00"}, {}, 2, "--set expects");
     fails("no file", {}, {"users", none, "OUT"}, {}, 1, "cannot read OUT");
