@@ -496,8 +496,6 @@ void TstCli::commands_data()
     fails("unparsable result", {"--garble", "1"}, {"read", "PORT"}, {}, 5, "wrong answer");
     fails("table refused", {"--refuse-tables"}, {"users", "PORT", "IN"}, "number,text1,text2\n1,a,b\n", 5,
           "users: wrong answer");
-    fails("alibi count unreadable", {"--alibi", "3", "--alibi-announce", "many"}, {"alibi", "PORT"}, {}, 5,
-          "alibi: wrong answer");
     fails("firmware never finished", {"--boot-no-f3"}, {"firmware", "PORT", "IN"}, image, 5,
           "firmware: The bootloader did not report the end of the image after its last line (4 of 4; \"f3\" "
           "expected). The instrument may still be in its bootloader: send the file again.");
