@@ -381,30 +381,34 @@ void TstDevicePage::advancedButtons_data()
 {
     QTest::addColumn<QString>("view");
     QTest::addColumn<QString>("advanced");
-    QTest::addColumn<bool>("module");
+    QTest::addColumn<int>("instrument"); // 0 none, 1 connected directly, 2 through its module
     QTest::addColumn<QString>("seen");
-    QTest::newRow("an instrument without its module")
-        << "usbButton"
-        << "advancedOnUsbButton" << false
-        << "Error|Can't configure IP connection settings\nAuto-connected devices should be connected from "
-           "'Find my device' to configure them|";
+    const QString notLoaded = QStringLiteral(
+        "Error|Can't configure IP connection settings\nAuto-connected devices should be connected from "
+        "'Find my device' to configure them|");
+    QTest::newRow("no instrument") << "ethButton"
+                                   << "advancedOnEthernetButton" << 0 << notLoaded;
+    QTest::newRow("an instrument without its module") << "usbButton"
+                                                      << "advancedOnUsbButton" << 1 << notLoaded;
     QTest::newRow("an instrument connected through its module")
         << "ethButton"
-        << "advancedOnEthernetButton" << true << "Dialog";
+        << "advancedOnEthernetButton" << 2 << "Dialog";
 }
 
 void TstDevicePage::advancedButtons()
 {
     QFETCH(QString, view);
     QFETCH(QString, advanced);
-    QFETCH(bool, module);
+    QFETCH(int, instrument);
     QFETCH(QString, seen);
-    ScriptedDevice instrument;
-    if (module) {
-        instrument.giveLoopbackModule();
+    ScriptedDevice device;
+    if (instrument == 2) {
+        device.giveLoopbackModule();
     }
-    CDeviceController::instance()->setCurrentDevice(&instrument);
-    QVERIFY(instrument.connectDevice(false));
+    if (instrument > 0) {
+        CDeviceController::instance()->setCurrentDevice(&device);
+        QVERIFY(device.connectDevice(false));
+    }
     makePage();
     child<QPushButton>(qPrintable(view))->click();
     // The form is left with Cancel.
