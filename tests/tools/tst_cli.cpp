@@ -61,8 +61,6 @@ private slots:
     void read();
     void sendToStreamingInstrument_data();
     void sendToStreamingInstrument();
-    void readFromStreamingInstrument_data();
-    void readFromStreamingInstrument();
     void readWhenThePortGoesAway();
     void search_data();
     void search();
@@ -133,14 +131,22 @@ Run TstCli::runCli(const QStringList& args)
 void TstCli::read_data()
 {
     QTest::addColumn<QStringList>("simArgs");
-    QTest::addColumn<QString>("option");
+    QTest::addColumn<QString>("option"); // --csv (the results also go to a file), --stable, or none
     QTest::addColumn<QString>("value");
-    const auto row = [](const char* name, const QStringList& sim, const QString& option,
-                        const QString& value) { QTest::newRow(name) << sim << option << value; };
+    QTest::addColumn<int>("count");
+    QTest::addColumn<int>("intervalMs");
+    const auto row = [](const char* name, const QStringList& sim, const QString& option, const QString& value,
+                        int count = 3, int intervalMs = 50) {
+        QTest::newRow(name) << sim << option << value << count << intervalMs;
+    };
     row("current, stable", {}, "--stable", "12.50");
     row("older, stable", Older, "--stable", "12.50");
     // An analytical balance's eight significant digits arrive as sent.
     row("eight digits", {"--weight", "1234.5678", "--decimals", "4"}, "--csv", "1234.5678");
+    // Streamed lines share chunks with the answers, and a request comes in the middle of one.
+    row("streaming 1,000/s, no interval", {"--stream", "1"}, "", "12.50", 1000, 0);
+    // Requested and streamed results alike come at the asked pace.
+    row("streaming 10/s, interval 100", {"--stream", "100"}, "", "12.50", 12, 100);
 }
 
 void TstCli::read()
@@ -148,18 +154,27 @@ void TstCli::read()
     QFETCH(QStringList, simArgs);
     QFETCH(QString, option);
     QFETCH(QString, value);
+    QFETCH(int, count);
+    QFETCH(int, intervalMs);
 
     const QString csv = m_home.filePath(QStringLiteral("results.csv"));
     QFile::remove(csv);
     const bool stable = option == QLatin1String("--stable");
     Sim sim;
     QVERIFY(sim.start(simArgs));
-    const Run run = runCli(QStringList{"read", sim.port, "--count", "3", "--interval", "50", option} +
-                           (stable ? QStringList() : QStringList{csv}));
-    QCOMPARE(run.exitCode, 0);
+    QStringList args{
+        "read", sim.port, "--count", QString::number(count), "--interval", QString::number(intervalMs)};
+    if (!option.isEmpty()) {
+        args << option;
+    }
+    if (option == QLatin1String("--csv")) {
+        args << csv;
+    }
+    const Run run = runCli(args);
+    QVERIFY2(run.exitCode == 0, qPrintable(run.err));
     QCOMPARE(run.err, QString());
     const QStringList lines = run.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    QCOMPARE(lines.size(), 3);
+    QCOMPARE(lines.size(), count);
     QDateTime previous;
     for (const QString& line : lines) {
         const QRegularExpressionMatch match = ReadLine.match(line);
@@ -169,14 +184,15 @@ void TstCli::read()
         QCOMPARE(match.captured(2) + ' ' + match.captured(3) + ' ' + match.captured(4),
                  value + QStringLiteral(" kg ") + (stable ? 'S' : 'X'));
         // Each request waits the interval after the previous answer (timers may fire a little early).
-        QVERIFY2(!previous.isValid() || previous.msecsTo(time) >= 45, qPrintable(run.out));
+        QVERIFY2(!previous.isValid() || previous.msecsTo(time) >= intervalMs * 9 / 10, qPrintable(run.out));
         previous = time;
     }
     // The file holds the same results.
     QFile file(csv);
     const QString written = file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
-    QCOMPARE(written,
-             stable ? QString() : "time,value,unit,stability\n" + QString(run.out).replace(' ', ','));
+    QCOMPARE(written, option == QLatin1String("--csv")
+                          ? "time,value,unit,stability\n" + QString(run.out).replace(' ', ',')
+                          : QString());
 }
 
 void TstCli::sendToStreamingInstrument_data()
@@ -212,41 +228,6 @@ void TstCli::sendToStreamingInstrument()
     QVERIFY2(lines > 0 ? out.count(QLatin1Char('\n')) == lines
                        : out.contains(QLatin1String("PS 750.X2\r\n123456\r\n2021-03-04\r\n1.04.7\r\n")),
              qPrintable(out));
-}
-
-void TstCli::readFromStreamingInstrument_data()
-{
-    QTest::addColumn<QString>("streamMs");
-    QTest::addColumn<int>("count");
-    QTest::addColumn<int>("intervalMs");
-    // Streamed lines share chunks with the answers, and a request comes in the middle of one.
-    QTest::newRow("1,000/s, no interval") << "1" << 1000 << 0;
-    // Requested and streamed results alike come at the asked pace.
-    QTest::newRow("10/s, interval 100") << "100" << 12 << 100;
-}
-
-void TstCli::readFromStreamingInstrument()
-{
-    QFETCH(QString, streamMs);
-    QFETCH(int, count);
-    QFETCH(int, intervalMs);
-
-    Sim sim;
-    QVERIFY(sim.start({"--stream", streamMs}));
-    const Run run = runCli(
-        {"read", sim.port, "--count", QString::number(count), "--interval", QString::number(intervalMs)});
-    QVERIFY2(run.exitCode == 0, qPrintable(run.err));
-    const QStringList lines = run.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    QCOMPARE(lines.size(), count);
-    QDateTime previous;
-    for (const QString& line : lines) {
-        const QRegularExpressionMatch match = ReadLine.match(line);
-        QVERIFY2(match.hasMatch() && line.endsWith(QLatin1String(" 12.50 kg X")), qPrintable(line));
-        const QDateTime time = QDateTime::fromString(match.captured(1), Qt::ISODateWithMs);
-        // The printed times are cut to whole milliseconds.
-        QVERIFY2(!previous.isValid() || previous.msecsTo(time) >= intervalMs - 1, qPrintable(run.out));
-        previous = time;
-    }
 }
 
 void TstCli::readWhenThePortGoesAway()
