@@ -557,11 +557,6 @@ void TstCli::commands_data()
        "(TIME 12.50 kg X\n){2}$", "U3DAD U3DNW U3DNS U3UFW2 U3DWY U3DWY");
     kx("three-letter stable read at 17, echo", echo, {"read", "PORT", "--address", "17", "--stable"}, 0,
        "TIME 12.50 kg S\n", "U17DAD U17DNW U17DNS U17UFW2 U17DWS");
-    kx("three-letter tare at 17", {}, {"tare", "PORT", "--address", "17"}, 0, "tared\n", "U17DAD U17TAR");
-    kx("three-letter zero at 3, echo", echo, {"zero", "PORT", "--address", "3"}, 0, "zeroed\n",
-       "U3DAD U3ZER");
-    kx("three-letter send at 17", {}, {"send", "PORT", "DNS", "--address", "17"}, 0, "400017\r\n",
-       "U17DAD U17DNS");
     kx("three-letter send at 3, echo", echo, {"send", "PORT", "DWY", "--address", "3", "--lines", "2"}, 0,
        "U3DWY\r\n  12.50kg\r\n", "U3DAD U3DWY");
     kx("three-letter firmware at 17", {"--loader-ready-ms", "20", "--loader-image", "OUT"},
