@@ -282,9 +282,6 @@ void TstDevicePage::directViews_data()
                                     << QStringList{"1", "1", "{PTY}", "19200"};
     QTest::newRow("serial, not stored")
         << false << "{PTY}" << false << "Connected" << QStringList{"0", "", "", ""};
-    QTest::newRow("no such port") << false << "/dev/mervik-none" << false
-                                  << "Failed to connect: no serial port at /dev/mervik-none"
-                                  << QStringList{"", "", "", ""};
     QTest::newRow("network, stored") << true << "127.0.0.1:{PORT}" << true << "Connected"
                                      << QStringList{"1", "0", "127.0.0.1", "{PORT}"};
     QTest::newRow("network, nobody there")
