@@ -87,7 +87,6 @@ void TstReconnector::bringsTheSameInstrumentBack_data()
     QTest::addColumn<bool>("tcp");
     QTest::addColumn<QString>("meanwhile"); // "other": another instrument answers there for a while;
                                             // "manual": the program disconnected it; "off": the option
-    QTest::newRow("serial port") << false << "";
     QTest::newRow("TCP") << true << "";
     QTest::newRow("another instrument at the place, then the right one") << false << "other";
     QTest::newRow("disconnected on purpose") << false << "manual";

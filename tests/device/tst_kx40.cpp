@@ -295,7 +295,6 @@ private slots:
         QTest::newRow("1 byte") << file.left(1) << true << -1 << true << "=1; 100; H 1 E Z";
         // Each missing ACK waits out the block's time-out once.
         QTest::newRow("no ACK for block 2") << file << true << 2 << true << "=0; 40; H 1 2";
-        QTest::newRow("no ACK for the header") << file << false << 0 << true << "=0; ; H";
         // Four waits of 2000 ms for the loader's "C".
         QTest::newRow("no readiness") << file << false << -1 << false << "=0; ; ";
         QTest::newRow("empty file") << QByteArray() << false << -1 << true << "=0; ; no start";

@@ -1,4 +1,5 @@
 #include "platform/pinger.h"
+#include "platform/procarpresolver.h"
 #include "platform/searchinterfaces.h"
 #include "platform/serialports.h"
 
@@ -8,8 +9,8 @@
 
 #include <sys/stat.h>
 
-// Where a search may look: the serial ports it may open, the network interfaces it may use, and the
-// pinger that tells a free address from a taken one.
+// Where a search may look: the serial ports it may open, the network interfaces it may use, the
+// pinger that tells a free address from a taken one, and the neighbour table that names a peer's MAC.
 class TstSearchPlaces : public QObject
 {
     Q_OBJECT
@@ -21,6 +22,8 @@ private slots:
     void permissionProblem();
     void pinger_data();
     void pinger();
+    void macFromNeighbourTable_data();
+    void macFromNeighbourTable();
 };
 
 void TstSearchPlaces::portsAndInterfacesNamedInTheEnvironment()
@@ -166,6 +169,37 @@ void TstSearchPlaces::pinger()
         QVERIFY(args.open(QIODevice::ReadOnly));
         QCOMPARE(args.readAll(), QByteArray("-n -c 1 -W 1 10.9.9.9\n"));
     }
+}
+
+void TstSearchPlaces::macFromNeighbourTable_data()
+{
+    QTest::addColumn<QByteArray>("table");
+    QTest::addColumn<QString>("ip");
+    QTest::addColumn<QByteArray>("mac");
+
+    const auto entry = [](const char* ip, const char* flags, const char* mac, const char* device) {
+        return QByteArray(ip) + "       0x1         " + flags + "         " + mac + "     *   " + device +
+               "\n";
+    };
+    const QByteArray header =
+        "IP address       HW type     Flags       HW address            Mask     Device\n";
+    const QByteArray pending = header + entry("10.231.0.3", "0x0", "00:00:00:00:00:00", "veth0");
+    QTest::newRow("complete entry") << header + entry("10.231.0.2", "0x2", "BE:5e:88:72:43:fa", "veth0")
+                                    << "10.231.0.2" << QByteArray("be-5e-88-72-43-fa");
+    QTest::newRow("other address") << header + entry("10.231.0.20", "0x2", "be:5e:88:72:43:fa", "veth0")
+                                   << "10.231.0.2" << QByteArray();
+    QTest::newRow("resolution pending") << pending << "10.231.0.3" << QByteArray();
+    QTest::newRow("second interface") << pending + entry("10.231.0.3", "0x2", "02:00:4d:56:00:01", "veth1")
+                                      << "10.231.0.3" << QByteArray("02-00-4d-56-00-01");
+    QTest::newRow("garbage") << QByteArray("10.231.0.2 0x1 0x2\n\n\x01\x02") << "10.231.0.2" << QByteArray();
+}
+
+void TstSearchPlaces::macFromNeighbourTable()
+{
+    QFETCH(QByteArray, table);
+    QFETCH(QString, ip);
+    QFETCH(QByteArray, mac);
+    QCOMPARE(ProcArpResolver::macFromTable(table, ip), mac);
 }
 
 QTEST_GUILESS_MAIN(TstSearchPlaces)

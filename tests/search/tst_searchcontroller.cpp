@@ -205,8 +205,6 @@ void TstSearchController::connectsToAPlace_data()
     QTest::addColumn<bool>("named");
     QTest::newRow("serial 115200") << QStringList{"--pty"} << 115200 << true;
     QTest::newRow("serial port not in the list") << QStringList{"--pty"} << 9600 << false;
-    // No module answers on loopback: the instrument is judged by its echo and identity.
-    QTest::newRow("TCP without a module") << QStringList{"--tcp-server", "127.0.0.1:0"} << 0 << true;
     QTest::newRow("TCP through a module")
         << QStringList{"--module", "tibbo", "--module-port", "4202"} << 0 << true;
 }

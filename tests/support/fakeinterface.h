@@ -41,7 +41,6 @@ public:
 
     QStringList writtenLines() const { return m_written; }
     int clearCount() const { return m_clears; }
-    QByteArray pending() const { return m_pending; }
     bool isOpen() const { return m_open; }
 
     QString name = QStringLiteral("FAKE");

@@ -21,7 +21,6 @@ public:
     bool write(const QByteArray& bytes);
     // Everything the transport wrote so far.
     QByteArray received() const { return m_received; }
-    void clearReceived() { m_received.clear(); }
     // Closes the master side, as when the far end of the line disappears.
     void closeMaster();
 

@@ -282,9 +282,6 @@ void TstDevicePage::directViews_data()
                                     << QStringList{"1", "1", "{PTY}", "19200"};
     QTest::newRow("serial, not stored")
         << false << "{PTY}" << false << "Connected" << QStringList{"0", "", "", ""};
-    QTest::newRow("no such port") << false << "/dev/mervik-none" << false
-                                  << "Failed to connect: no serial port at /dev/mervik-none"
-                                  << QStringList{"", "", "", ""};
     QTest::newRow("network, stored") << true << "127.0.0.1:{PORT}" << true << "Connected"
                                      << QStringList{"1", "0", "127.0.0.1", "{PORT}"};
     QTest::newRow("network, nobody there")
@@ -381,30 +378,34 @@ void TstDevicePage::advancedButtons_data()
 {
     QTest::addColumn<QString>("view");
     QTest::addColumn<QString>("advanced");
-    QTest::addColumn<bool>("module");
+    QTest::addColumn<int>("instrument"); // 0 none, 1 connected directly, 2 through its module
     QTest::addColumn<QString>("seen");
-    QTest::newRow("an instrument without its module")
-        << "usbButton"
-        << "advancedOnUsbButton" << false
-        << "Error|Can't configure IP connection settings\nAuto-connected devices should be connected from "
-           "'Find my device' to configure them|";
+    const QString notLoaded = QStringLiteral(
+        "Error|Can't configure IP connection settings\nAuto-connected devices should be connected from "
+        "'Find my device' to configure them|");
+    QTest::newRow("no instrument") << "ethButton"
+                                   << "advancedOnEthernetButton" << 0 << notLoaded;
+    QTest::newRow("an instrument without its module") << "usbButton"
+                                                      << "advancedOnUsbButton" << 1 << notLoaded;
     QTest::newRow("an instrument connected through its module")
         << "ethButton"
-        << "advancedOnEthernetButton" << true << "Dialog";
+        << "advancedOnEthernetButton" << 2 << "Dialog";
 }
 
 void TstDevicePage::advancedButtons()
 {
     QFETCH(QString, view);
     QFETCH(QString, advanced);
-    QFETCH(bool, module);
+    QFETCH(int, instrument);
     QFETCH(QString, seen);
-    ScriptedDevice instrument;
-    if (module) {
-        instrument.giveLoopbackModule();
+    ScriptedDevice device;
+    if (instrument == 2) {
+        device.giveLoopbackModule();
     }
-    CDeviceController::instance()->setCurrentDevice(&instrument);
-    QVERIFY(instrument.connectDevice(false));
+    if (instrument > 0) {
+        CDeviceController::instance()->setCurrentDevice(&device);
+        QVERIFY(device.connectDevice(false));
+    }
     makePage();
     child<QPushButton>(qPrintable(view))->click();
     // The form is left with Cancel.

@@ -6,7 +6,6 @@
 #include "interface/cesp.h"
 #include "interface/cserverspool.h"
 #include "interface/ctibbo.h"
-#include "support/scripteddevice.h"
 #include "support/testnetns.h"
 #include "support/widgetuser.h"
 #include "ui/interfacedialog.h"
@@ -42,10 +41,6 @@ void edit(QWidget* form, const QStringList& edits)
     }
 }
 
-const QString NotLoaded =
-    QStringLiteral("Error|Can't configure IP connection settings\nAuto-connected devices "
-                   "should be connected from 'Find my device' to configure them|");
-
 } // namespace
 
 class TstInterfaceDialog : public QObject
@@ -56,8 +51,6 @@ private slots:
     void cleanup();
     void setOnlyForWhatAModuleTakes_data();
     void setOnlyForWhatAModuleTakes();
-    void opensOnlyForAModule_data();
-    void opensOnlyForAModule();
     void changesTheModule_data();
     void changesTheModule();
 
@@ -113,40 +106,6 @@ void TstInterfaceDialog::setOnlyForWhatAModuleTakes()
     }
     QCOMPARE(shown, marked);
     QCOMPARE(dialog.findChild<QPushButton*>(QStringLiteral("saveButton"))->isEnabled(), marked.isEmpty());
-}
-
-void TstInterfaceDialog::opensOnlyForAModule_data()
-{
-    QTest::addColumn<bool>("device");
-    QTest::addColumn<bool>("module");
-    QTest::addColumn<QString>("seen");
-
-    QTest::newRow("no device") << false << false << NotLoaded;
-    QTest::newRow("connected directly, without its module") << true << false << NotLoaded;
-    QTest::newRow("connected through its module") << true << true << "Dialog";
-}
-
-void TstInterfaceDialog::opensOnlyForAModule()
-{
-    QFETCH(bool, device);
-    QFETCH(bool, module);
-    QFETCH(QString, seen);
-
-    ScriptedDevice instrument;
-    if (module) {
-        instrument.giveLoopbackModule();
-    }
-    if (device) {
-        CDeviceController::instance()->setCurrentDevice(&instrument);
-        QVERIFY(instrument.connectDevice(false));
-    }
-    InterfaceDialog dialog;
-    ModalAnswerer watcher(QString(), [](QWidget* form) {
-        form->findChild<QPushButton*>(QStringLiteral("cancelButton"))->click();
-        return form->windowTitle();
-    });
-    QCOMPARE(dialog.exec(), int(QDialog::Rejected));
-    QCOMPARE(watcher.texts, QStringList{seen});
 }
 
 void TstInterfaceDialog::changesTheModule_data()
