@@ -18,7 +18,7 @@ if [[ ! -s $widgets ]]; then
     exit 2
 fi
 
-git ls-files '*.h' '*.cpp' | xargs grep -nE '^[[:space:]]*#[[:space:]]*include[[:space:]]*[<"]' |
+git grep -nE '^[[:space:]]*#[[:space:]]*include[[:space:]]*[<"]' -- '*.h' '*.cpp' |
     awk -F: -v widgets="$widgets" '
     BEGIN {
         n = split("app ui search controller device interface log platform", names, " ")
