@@ -1,5 +1,6 @@
 #include "app/startup.h"
 
+#include "controller/capturecore.h"
 #include "controller/cbalancecontroller.h"
 #include "controller/cdevicecontroller.h"
 #include "controller/reconnector.h"
@@ -75,6 +76,11 @@ void Startup::start()
             &Reconnector::setEnabled);
     step("balance controller");
 
+    // Results are stored from here on, whether or not a page shows them.
+    m_capture = std::make_unique<CaptureCore>();
+    m_capture->follow(m_balanceController);
+    step("capture");
+
     m_window = std::make_unique<QWinWidget>();
     step("window");
     placeWindow();
@@ -115,7 +121,9 @@ void Startup::shutdown()
     }
     m_started = false;
     QSqlDatabase::database(QLatin1String(QSqlDatabase::defaultConnection), false).close();
+    // The window's views show the capture's rows: they go first.
     m_window.reset();
+    m_capture.reset();
     delete m_balanceController.data();
     delete m_deviceController.data();
     m_log.reset();

@@ -8,6 +8,7 @@
 #include <memory>
 
 class CBalanceController;
+class CaptureCore;
 class CDeviceController;
 class CPelmLog;
 class QWinWidget;
@@ -36,9 +37,10 @@ public:
     void setStepObserver(StepObserver observer) { m_observer = std::move(observer); }
 
     // Names, database, meta-types, log writer, settings and capture export, the two device
-    // controllers, the window and its place, the start-up option values; then shows the window.
+    // controllers, the capture of results, the window and its place, the start-up option values; then shows
+    // the window.
     void start();
-    // Closes the database and destroys the window, the controllers and the log writer.
+    // Closes the database and destroys the window, the capture, the controllers and the log writer.
     void shutdown();
 
     bool databaseOpen() const { return m_databaseOpen; }
@@ -55,5 +57,6 @@ private:
     std::unique_ptr<CPelmLog> m_log;
     QPointer<CDeviceController> m_deviceController;
     QPointer<CBalanceController> m_balanceController;
+    std::unique_ptr<CaptureCore> m_capture;
     std::unique_ptr<QWinWidget> m_window;
 };

@@ -524,7 +524,7 @@ void CDevice::appendToReceiveBuffer(const QString& chunk)
 
 void CDevice::processLine(const QString& line)
 {
-    Measurement m;
+    Measurement m = newMeasurement();
     if (parseResult(line, m, false)) {
         emit resultReceived(m);
     } else if (!takeEepromLine(line)) {

@@ -200,6 +200,8 @@ signals:
 
 protected:
     virtual void init();
+    // An empty result that names this instrument as its sender.
+    Measurement newMeasurement() const;
     void adoptInterface(CInterface* transport);
     void timerEvent(QTimerEvent* event) override;
 

@@ -45,6 +45,13 @@ bool parseDecimal(const QString& field, double& value, int& decimals)
 }
 } // namespace
 
+Measurement CDevice::newMeasurement() const
+{
+    Measurement m;
+    m.serialNumber = m_serialNumber.simplified();
+    return m;
+}
+
 bool CDevice::parseResult(const QString& line, Measurement& m, bool withStability)
 {
     const int o = withStability ? 1 : 0;
@@ -147,7 +154,7 @@ QString CDevice::requestResult(int command, const QString& line, bool stable)
     m_currentCommand = command;
     QString answer;
     int result = sendAndReadResult(line, answer, ResultTimeoutMs, ResultAttempts);
-    Measurement m;
+    Measurement m = newMeasurement();
     if (result == COMMAND_OK) {
         const bool parsed = parseResult(answer, m, false);
         if (stable) {
@@ -194,7 +201,7 @@ QString CDevice::resultWithStb()
 
 QString CDevice::finishResultWithStb(int result, QString answer, bool withStability)
 {
-    Measurement m;
+    Measurement m = newMeasurement();
     if (result == COMMAND_OK && !parseResult(answer, m, withStability)) {
         result = COMMAND_FAILED;
         // An instrument without the marked result answers as to a plain request; further lines

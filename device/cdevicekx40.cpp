@@ -147,7 +147,7 @@ QString CDeviceKx40::requestResult(int command, const QString& line, char stabil
     m_currentCommand = command;
     QString answer;
     int result = sendAndRead(line, &answer, lines(), ExchangeTimeoutMs, ExchangeAttempts);
-    Measurement m;
+    Measurement m = newMeasurement();
     if (result == COMMAND_OK) {
         if (parseResult(answer, m, false)) {
             m.stability = stability;

@@ -19,6 +19,10 @@ struct Measurement
     int decimals = 0;
     // 'S' stable, 'U' unstable, 'X' the line carried no stability mark.
     char stability = 'X';
+    // The serial number of the instrument that sent it, white space simplified; null when no
+    // instrument stamped it. Stamped in the device's own thread: by the time a queued result
+    // arrives, another instrument may be the current one.
+    QString serialNumber;
 
     // The value as received: fixed notation with its decimals. Every output uses this one form.
     QString valueText() const;

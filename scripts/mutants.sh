@@ -117,6 +117,18 @@ mutant "mervik-cli: --interval ignored between requests" tools/cli/main.cpp \
 mutant "repair cycle: a Tibbo module not restarted for its new settings" search/searchcontroller.cpp \
     'queueCall(module, [module] { module->reboot(); });' \
     'module->readInfo(1);'
+mutant "capture: each result stored twice" controller/capturecore.cpp \
+    'const qint64 count = m_model->appendRow(fields);' \
+    'const qint64 count = (m_model->appendRow(fields), m_model->appendRow(fields));'
+mutant "capture: results dropped" controller/capturecore.cpp \
+    'const QStringList fields = rowFields(m, QDateTime::currentDateTime());' \
+    'const QStringList fields = rowFields(m, QDateTime::currentDateTime()); return 0;'
+mutant "capture: a result stamped with the current instrument, not its sender" controller/cbalancecontroller.cpp \
+    'void CBalanceController::onResultReceived(Measurement m)
+{' \
+    'void CBalanceController::onResultReceived(Measurement m)
+{
+    m.serialNumber = currentDevice() ? currentDevice()->serialNumber().simplified() : QString();'
 
 count=${#notes[@]}
 

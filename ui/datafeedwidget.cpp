@@ -1,6 +1,7 @@
 #include "ui/datafeedwidget.h"
 #include "ui_datafeedwidget.h"
 
+#include "controller/capturecore.h"
 #include "controller/cbalancecontroller.h"
 #include "device/cdevice.h"
 #include "log/cpelmlog.h"
@@ -45,28 +46,15 @@ DataFeedWidget::DataFeedWidget(QWidget* parent) : QWidget(parent), ui(new Ui::Da
     connect(ui->terminalButton, &QPushButton::toggled, this, &DataFeedWidget::setTerminal);
 
     ApplicationController* app = ApplicationController::instance();
-    app->setDataFeed(ui->tableWidget);
-    for (int column :
-         {DataFeedTableModel::CountColumn, DataFeedTableModel::DateColumn, DataFeedTableModel::TimeColumn,
-          DataFeedTableModel::SnColumn, DataFeedTableModel::NoteColumn}) {
-        ui->tableWidget->setColumnHidden(column, true);
-    }
-
+    // The capture stores the results; the page only shows them.
+    ui->tableWidget->setFeedModel(CaptureCore::instance()->model());
     SettingsController* settings = SettingsController::instance();
-    const struct
-    {
-        TwoStateElement* option;
-        int column;
-    } feedOptions[] = {{&settings->countField, DataFeedTableModel::CountColumn},
-                       {&settings->dateField, DataFeedTableModel::DateColumn},
-                       {&settings->timeField, DataFeedTableModel::TimeColumn},
-                       {&settings->unitField, DataFeedTableModel::UnitColumn},
-                       {&settings->deviceIdField, DataFeedTableModel::SnColumn},
-                       {&settings->noteField, DataFeedTableModel::NoteColumn}};
-    for (const auto& entry : feedOptions) {
-        const int column = entry.column;
-        connect(entry.option, &TwoStateElement::stateChanged, this,
-                [this, column](bool show) { setColumnHidden(column, show); });
+    for (int column = 0; column < DataFeedTableModel::ColumnCount; ++column) {
+        ui->tableWidget->setColumnHidden(column, !settings->isFeedColumnShown(column));
+        if (const TwoStateElement* option = settings->feedColumnOption(column)) {
+            connect(option, &TwoStateElement::stateChanged, this,
+                    [this, column](bool show) { setColumnHidden(column, show); });
+        }
     }
     const struct
     {
@@ -198,15 +186,10 @@ bool DataFeedWidget::isDisplayShown() const
     return ui->mainStack->currentIndex() == DisplayPage;
 }
 
-void DataFeedWidget::receiveResult(Measurement m)
+void DataFeedWidget::receiveResult(Measurement)
 {
-    const QDateTime now = QDateTime::currentDateTime();
-    const CDevice* device = CControllerInterface::currentDevice();
-    const QString serialNumber = device ? device->serialNumber().simplified() : QStringLiteral("N/A");
-    // Someone reading older rows keeps the place; at the end the view follows the new rows.
-    ui->tableWidget->addRow({now.date().toString(QStringLiteral("MM-dd-yyyy")),
-                             now.time().toString(QStringLiteral("HH:mm:ss")), serialNumber, m.valueText(),
-                             m.unit, QString()});
+    // The capture stores it; the table follows the new rows, or counts them while someone reads older
+    // ones. The display says it arrived.
     if (isDisplayShown()) {
         flashDisplay();
     }

@@ -45,6 +45,7 @@ public slots:
     void setDisplay(bool enabled);
     void setTerminal(bool enabled);
     void setFeed(bool enabled);
+    // A significant result: the display flashes. The capture stores it, and the table shows it.
     void receiveResult(Measurement m);
     void clearContents();
     // Empties the data feed after asking; the communication log stays.

@@ -1,5 +1,6 @@
 #include "ui/mainwindow.h"
 
+#include "controller/capturecore.h"
 #include "controller/cbalancecontroller.h"
 #include "controller/cdevicecontroller.h"
 #include "controller/reconnector.h"
@@ -175,13 +176,13 @@ void MainWindow::setUpStatusLine()
     m_storageClearedTimer->setSingleShot(true);
     m_storageClearedTimer->setInterval(StorageClearedMs);
     connect(m_storageClearedTimer, &QTimer::timeout, ui->storageLabel, &QWidget::hide);
-    connect(ui->dataFeedWidget->feedView()->feedModel(), &DataFeedTableModel::storageChanged, this,
+    connect(CaptureCore::instance()->model(), &DataFeedTableModel::storageChanged, this,
             &MainWindow::updateStorageLabel);
 }
 
 void MainWindow::updateStorageLabel()
 {
-    const DataFeedTableModel* feed = ui->dataFeedWidget->feedView()->feedModel();
+    const DataFeedTableModel* feed = CaptureCore::instance()->model();
     // Grouped as the rest of the window's English texts are, whatever the system's language.
     const QLocale english(QLocale::English, QLocale::UnitedStates);
     QString text;

@@ -1,5 +1,6 @@
 #include "app/singleinstance.h"
 #include "app/startup.h"
+#include "controller/capturecore.h"
 #include "controller/cbalancecontroller.h"
 #include "controller/cdevicecontroller.h"
 #include "log/appdatabase.h"
@@ -8,7 +9,6 @@
 #include "support/simprocess.h"
 #include "support/testdatabase.h"
 #include "support/uicommon.h"
-#include "ui/log/datafeedtableview.h"
 #include "ui/mainwindow.h"
 #include "ui/qwinwidget.h"
 #include "ui/settings/settingscontroller.h"
@@ -250,12 +250,12 @@ void TstStartup::refusedDatabaseIsReportedAndLeftAlone()
              qPrintable(AppDatabase::failure()));
 
     {
-        // The capture page's table: results go on arriving, and are stored only in a sound database.
-        DataFeedTableView view;
+        // The capture: results go on arriving, and are stored only in a sound database.
+        CaptureCore capture;
         for (const char* time : {"05:06:07", "05:06:08"}) {
-            view.addRow({"03-04-2026", time, "SN 1234", "1.50", "g", QString()});
+            capture.model()->appendRow({"03-04-2026", time, "SN 1234", "1.50", "g", QString()});
         }
-        QCOMPARE(view.model()->rowCount(), kind == None ? 2002 : 0);
+        QCOMPARE(capture.model()->rowCount(), kind == None ? 2002 : 0);
 
         MainWindow window;
         window.resize(1400, 800);

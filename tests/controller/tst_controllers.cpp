@@ -1,6 +1,9 @@
+#include "controller/capturecore.h"
 #include "controller/cbalancecontroller.h"
 #include "controller/cdevicecontroller.h"
+#include "platform/queuedcall.h"
 #include "support/scripteddevice.h"
+#include "support/testdatabase.h"
 
 #include <QtTest>
 
@@ -78,6 +81,7 @@ private slots:
     void balanceSignals();
     void forwardingsAndQuietMode();
     void deviceControllerReportsTheRealStateLast();
+    void captureStoresEachResultOnceAsItsSenderStampedIt();
 
 private:
     CDeviceController* deviceController = nullptr;
@@ -279,6 +283,52 @@ void TstControllers::deviceControllerReportsTheRealStateLast()
     QVERIFY(device.connectDevice(false));
     QTRY_COMPARE(arguments(states), (QList<int>{STATE_CONNECTING, STATE_CONNECTED, STATE_DISCONNECTED}));
     QCOMPARE(device.state(), int(STATE_DISCONNECTED));
+}
+
+void TstControllers::captureStoresEachResultOnceAsItsSenderStampedIt()
+{
+    // No window: the capture alone stores what the balance controller calls significant.
+    TestDatabase db;
+    CaptureCore capture;
+    capture.follow(balance);
+    QSignalSpy captured(&capture, &CaptureCore::resultCaptured);
+    ScriptedDevice sender;
+    balance->setCurrentDevice(&sender);
+    QVERIFY(sender.connectDevice(false));
+    sender.m_serialNumber = QStringLiteral(" A  17 ");
+
+    sender.fake->feed(PlainResult);
+    QVERIFY(request(balance, QStringLiteral("stableResult")));
+    // The display's results are not captured.
+    QVERIFY(request(balance, QStringLiteral("resultWithStb")));
+    // In its own thread, as in the program, the instrument sends a result; before it arrives the device
+    // page chooses another instrument. The result is still the sender's.
+    QThread worker;
+    worker.start();
+    sender.moveToThread(&worker);
+    QVERIFY(waitForCall(&sender, [&sender] { sender.fake->feed(PlainResult); }));
+    ScriptedDevice other;
+    other.m_serialNumber = QStringLiteral("B 2");
+    deviceController->setCurrentDevice(&other);
+    QTRY_COMPARE(captured.count(), 3);
+    QVERIFY(waitForCall(&sender, [&sender] { sender.moveToThread(QCoreApplication::instance()->thread()); }));
+    worker.quit();
+    worker.wait();
+    // A result that no instrument stamped.
+    Measurement unstamped;
+    unstamped.value = -1.5;
+    unstamped.decimals = 1;
+    unstamped.unit = QStringLiteral("kg");
+    QCOMPARE(capture.capture(unstamped), qint64(4));
+
+    QCOMPARE(
+        TestDatabase::rows(QStringLiteral("SELECT COUNT, SN, VAL, UNIT, NOTE FROM DATAFEED ORDER BY COUNT")),
+        (QStringList{"1|A 17|12.345|g|", "2|A 17|12.345|g|", "3|A 17|12.345|g|", "4|N/A|-1.5|kg|"}));
+    const QRegularExpression stamp(QStringLiteral("^\\d\\d-\\d\\d-\\d{4}\\|\\d\\d:\\d\\d:\\d\\d$"));
+    for (const QString& row : TestDatabase::rows(QStringLiteral("SELECT DATE, TIME FROM DATAFEED"))) {
+        QVERIFY2(stamp.match(row).hasMatch(), qPrintable(row));
+    }
+    QCOMPARE(arguments(captured), (QList<int>{1, 2, 3, 4}));
 }
 
 QTEST_GUILESS_MAIN(TstControllers)

@@ -208,7 +208,7 @@ private slots:
         QFETCH(QString, parsed);
 
         CDevice device;
-        Measurement m{7.0, QStringLiteral("zz"), 5, 'Q'};
+        Measurement m{7.0, QStringLiteral("zz"), 5, 'Q', QString()};
         QCOMPARE(device.parseResult(line, m, withStability), !parsed.isEmpty());
         // The value as every output writes it; a refused line leaves the measurement alone.
         const QString text =

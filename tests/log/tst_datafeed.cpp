@@ -1,3 +1,4 @@
+#include "controller/capturecore.h"
 #include "log/datafeedtablemodel.h"
 #include "support/testdatabase.h"
 #include "ui/log/datafeeditemdelegate.h"
@@ -84,6 +85,17 @@ const QString AllColumns =
     QStringLiteral("SELECT typeof(EMPTY), EMPTY, COUNT, DATE, TIME, SN, VAL, UNIT, NOTE "
                    "FROM DATAFEED ORDER BY COUNT");
 
+// A capture and its table, as one start of the program makes them; the capture outlives the view.
+struct OwnCapture
+{
+    CaptureCore capture;
+};
+class FeedView : private OwnCapture, public DataFeedTableView
+{
+public:
+    FeedView() : DataFeedTableView(capture.model()) {}
+};
+
 } // namespace
 
 // The data feed's table, model and view: whatever is changed through them and wherever it is read,
@@ -107,14 +119,14 @@ private slots:
     void twoProgramsStoreSideBySide();
 
 private:
-    std::unique_ptr<DataFeedTableView> shownView(int rows = 0);
+    std::unique_ptr<FeedView> shownView(int rows = 0);
 
     TestDatabase m_db;
 };
 
-std::unique_ptr<DataFeedTableView> TstDataFeed::shownView(int rows)
+std::unique_ptr<FeedView> TstDataFeed::shownView(int rows)
 {
-    auto view = std::make_unique<DataFeedTableView>();
+    auto view = std::make_unique<FeedView>();
     view->resize(600, 400);
     view->show();
     for (int i = 1; i <= rows; ++i) {
@@ -175,7 +187,7 @@ void TstDataFeed::modelShowsExactlyTheTableRows()
 
 void TstDataFeed::countNumbersAcrossRestartsDeletesAndClears()
 {
-    auto view = std::make_unique<DataFeedTableView>();
+    auto view = std::make_unique<FeedView>();
     QCOMPARE(view->nextCount(), 1);
     for (int i = 0; i < 5; ++i) {
         view->addRow(fields(QString::number(i)));
@@ -183,7 +195,7 @@ void TstDataFeed::countNumbersAcrossRestartsDeletesAndClears()
     QCOMPARE(storedCounts(), (QList<qint64>{1, 2, 3, 4, 5}));
 
     // The next run goes on after the rows it finds.
-    view = std::make_unique<DataFeedTableView>();
+    view = std::make_unique<FeedView>();
     QCOMPARE(view->model()->rowCount(), 5);
     QCOMPARE(view->nextCount(), 6);
 
@@ -193,7 +205,7 @@ void TstDataFeed::countNumbersAcrossRestartsDeletesAndClears()
     view->removeRow(4);
     view->addRow(fields(QStringLiteral("y")));
     QCOMPARE(storedCounts(), (QList<qint64>{1, 2, 3, 4, 7}));
-    view = std::make_unique<DataFeedTableView>();
+    view = std::make_unique<FeedView>();
     QCOMPARE(view->nextCount(), 8);
 
     view->clearAll();
@@ -215,7 +227,7 @@ void TstDataFeed::valuesAreStoredUnchanged_data()
 void TstDataFeed::valuesAreStoredUnchanged()
 {
     QFETCH(QStringList, values);
-    auto view = std::make_unique<DataFeedTableView>();
+    auto view = std::make_unique<FeedView>();
     view->addRow(values);
     QCOMPARE(m_db.committedRows(AllColumns), QStringList{"text||1|" + values.join(QLatin1Char('|'))});
     // Only the note can be edited, and an edit is stored at once.
@@ -307,7 +319,7 @@ void TstDataFeed::opensAtItsEndAndFollowsIt()
 {
     // Rows of an earlier run; the page opens on another view, so results arrive before the feed is shown.
     fill(500);
-    DataFeedTableView view;
+    FeedView view;
     view.resize(600, 400);
     view.addRow(fields(QStringLiteral("1")));
     view.show();

@@ -1,3 +1,4 @@
+#include "controller/capturecore.h"
 #include "controller/cbalancecontroller.h"
 #include "controller/cdevicecontroller.h"
 #include "log/datafeedtablemodel.h"
@@ -5,7 +6,6 @@
 #include "support/testdatabase.h"
 #include "support/uicommon.h"
 #include "ui/capture/applicationcontroller.h"
-#include "ui/log/datafeedtableview.h"
 #include "ui/settings/settingscontroller.h"
 
 #include <QCheckBox>
@@ -41,7 +41,7 @@ private:
     void addRows();
 
     TestDatabase m_db;
-    std::unique_ptr<DataFeedTableView> m_view;
+    DataFeedTableModel* m_feed = nullptr;
     std::unique_ptr<ScriptedDevice> m_device;
     ApplicationController* m_app = ApplicationController::instance();
     SettingsController& s = *SettingsController::instance();
@@ -60,9 +60,9 @@ void TstCapture::init()
     m_app->setFinishQuestion([](const QString&) { return true; });
     m_app->setFileChooser([] { return QString(); });
 
-    m_view = std::make_unique<DataFeedTableView>();
-    m_view->clearAll();
-    m_app->setDataFeed(m_view.get());
+    // The capture's rows, which the export reads; no view shows them here.
+    m_feed = CaptureCore::instance()->model();
+    m_feed->clear();
     // It answers nothing; its serial number goes into the result lines.
     m_device = std::make_unique<ScriptedDevice>(QHash<QString, QByteArray>());
     m_device->m_serialNumber = QStringLiteral("SN77");
@@ -80,8 +80,8 @@ void TstCapture::cleanup()
 
 void TstCapture::addRows()
 {
-    m_view->addRow({"2026-12-06", "10:00:00", "123456", "12.345", "g", "plain"});
-    m_view->addRow({"2026-12-06", "10:00:01", "123456", "-0.5", "kg", "a;b\tc \"quoted\""});
+    m_feed->appendRow({"2026-12-06", "10:00:00", "123456", "12.345", "g", "plain"});
+    m_feed->appendRow({"2026-12-06", "10:00:01", "123456", "-0.5", "kg", "a;b\tc \"quoted\""});
 }
 
 void TstCapture::formatLine_data()
@@ -90,8 +90,8 @@ void TstCapture::formatLine_data()
     QTest::addColumn<bool>("countAndId");
     QTest::addColumn<bool>("noDelimiters");
     QTest::addColumn<QString>("line");
-    // The count is the one of the row just stored; the serial number is the current device's; the
-    // note, an option of the table, is never typed.
+    // The count is the one of the row just stored; the serial number is the sending instrument's, not
+    // the current one's; the note, an option of the table, is never typed.
     QTest::newRow("count, id and unit") << true << true << false << "2\tSN77\t12.345\tg\n";
     QTest::newRow("no unit") << false << false << false << "12.345\n";
     QTest::newRow("no delimiters keep the last field") << true << false << true << "12.345g";
@@ -117,34 +117,35 @@ void TstCapture::formatLine()
     m.value = 12.345f;
     m.decimals = 3;
     m.unit = QStringLiteral("g");
+    m.serialNumber = QStringLiteral("SN77");
     QCOMPARE(m_app->formatLine(m), line);
 }
 
 void TstCapture::writeTable_data()
 {
-    QTest::addColumn<QList<int>>("hidden");
+    QTest::addColumn<bool>("everyColumn");
     QTest::addColumn<bool>("semicolon");
     QTest::addColumn<QString>("text");
     QTest::newRow("every column, tab and enter")
-        << QList<int>() << false
+        << true << false
         << FirstRow + "\t2\t2026-12-06\t10:00:01\t123456\t-0.5\tkg\t\"a;b\tc \"\"quoted\"\"\"\n";
     QTest::newRow("value and note, semicolons")
-        << QList<int>{DataFeedTableModel::CountColumn, DataFeedTableModel::DateColumn,
-                      DataFeedTableModel::TimeColumn, DataFeedTableModel::SnColumn,
-                      DataFeedTableModel::UnitColumn}
-        << true << ";12.345;plain;;-0.5;\"a;b\tc \"\"quoted\"\"\";";
+        << false << true << ";12.345;plain;;-0.5;\"a;b\tc \"\"quoted\"\"\";";
 }
 
 void TstCapture::writeTable()
 {
-    QFETCH(QList<int>, hidden);
+    QFETCH(bool, everyColumn);
     QFETCH(bool, semicolon);
     QFETCH(QString, text);
 
     addRows();
-    for (int column : hidden) {
-        m_view->setColumnHidden(column, true);
+    // The columns the options show, as the feed shows them.
+    for (TwoStateElement* option :
+         {&s.countField, &s.dateField, &s.timeField, &s.deviceIdField, &s.unitField}) {
+        option->setState(everyColumn);
     }
+    s.noteField.setState(true);
     s.betweenTab.setState(!semicolon);
     s.betweenSemicolon.setState(semicolon);
     s.afterEnter.setState(!semicolon);
@@ -203,7 +204,11 @@ void TstCapture::fileExport()
     QCOMPARE(m_app->currentFilePath(), QString());
 
     // Each row is in the file as soon as it is stored, read while the file is still open; a second
-    // start meanwhile is refused.
+    // start meanwhile is refused. Every column shown is written.
+    for (TwoStateElement* option :
+         {&s.countField, &s.dateField, &s.timeField, &s.deviceIdField, &s.noteField}) {
+        option->setState(true);
+    }
     const QString path = m_db.filePath(QStringLiteral("capture.txt"));
     m_app->setFileChooser([path] { return path; });
     s.saveToFile.setState(true);
@@ -216,7 +221,7 @@ void TstCapture::fileExport()
     addRows();
     QVERIFY(fileBytes(path).startsWith(FirstRow.toUtf8()));
     // Rows numbered from 1 again after a clear are new rows too.
-    m_view->clearAll();
+    m_feed->clear();
     addRows();
     QByteArray written = fileBytes(path);
     QCOMPARE(written.count(FirstRow.toUtf8()), 2);

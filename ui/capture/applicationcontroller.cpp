@@ -1,5 +1,6 @@
 #include "ui/capture/applicationcontroller.h"
 
+#include "controller/capturecore.h"
 #include "controller/cbalancecontroller.h"
 #include "device/cdevice.h"
 #include "log/datafeedtablemodel.h"
@@ -7,7 +8,6 @@
 #include "platform/filesync.h"
 #include "platform/logcategories.h"
 #include "ui/confirmationdialog.h"
-#include "ui/log/datafeedtableview.h"
 #include "ui/log/pelmfiledialog.h"
 #include "ui/settings/settingscontroller.h"
 
@@ -91,9 +91,14 @@ void ApplicationController::setAuto(bool start)
     }
 }
 
+DataFeedTableModel* ApplicationController::feed()
+{
+    return CaptureCore::instance()->model();
+}
+
 bool ApplicationController::feedIsEmpty() const
 {
-    return !dataFeed || dataFeed->feedModel()->rowCount() == 0;
+    return feed()->rowCount() == 0;
 }
 
 void ApplicationController::onElapsedTick()
@@ -136,23 +141,24 @@ bool ApplicationController::startExport()
         // The feed's own question: whatever the answer, the file keeps what it holds and receives
         // the results of this capture only.
         emit clearContents();
-        m_writtenCount = dataFeed ? dataFeed->feedModel()->lastStoredCount() : 0;
+        m_writtenCount = feed()->lastStoredCount();
         m_writeFailureReported = false;
-        if (dataFeed) {
-            // Stored rows only, this program's and any other's; rows that come back after a reset of
-            // the model are found as well as stored ones.
-            const DataFeedTableModel* model = dataFeed->feedModel();
-            m_rowsConnections = {
-                connect(model, &DataFeedTableModel::rowsStored, this, &ApplicationController::writeNewRows),
-                connect(model, &QAbstractItemModel::modelReset, this, &ApplicationController::writeNewRows)};
-        }
+        // Stored rows only, this program's and any other's; rows that come back after a reset of
+        // the model are found as well as stored ones.
+        const DataFeedTableModel* model = feed();
+        m_rowsConnections = {
+            connect(model, &DataFeedTableModel::rowsStored, this, &ApplicationController::writeNewRows),
+            connect(model, &QAbstractItemModel::modelReset, this, &ApplicationController::writeNewRows)};
     }
 
     if (settings->pasteToCursor.value()) {
         emit minimize();
+        // Once the capture took the result in: the typed line names the row it became.
         m_pasteConnection =
-            connect(CBalanceController::instance(), &CBalanceController::significantResultReceived, this,
-                    &ApplicationController::pasteResult, Qt::UniqueConnection);
+            connect(CaptureCore::instance(), &CaptureCore::resultCaptured, this,
+                    [this](qint64 count, const QStringList& fields) {
+                        typeLine(formatRow(count > 0 ? count : feed()->nextCount() - 1, fields));
+                    });
         QTimer::singleShot(StopDialogDelayMs, this, &ApplicationController::showStopDialog);
     }
 
@@ -196,10 +202,10 @@ bool ApplicationController::openExportFile()
 
 void ApplicationController::writeNewRows()
 {
-    if (!stream || !dataFeed) {
+    if (!stream) {
         return;
     }
-    const DataFeedTableModel* model = dataFeed->feedModel();
+    const DataFeedTableModel* model = feed();
     // Waiting results follow the stored rows; they are written once they are stored.
     const int rows = model->storedRowCount();
     if (rows == 0) {
@@ -344,26 +350,20 @@ bool ApplicationController::saveData()
 
 bool ApplicationController::writeTable(QTextStream& out) const
 {
-    if (!dataFeed) {
-        return true;
-    }
-    writeRows(out, 0, dataFeed->model()->rowCount() - 1);
+    writeRows(out, 0, feed()->rowCount() - 1);
     out.flush();
     return out.status() == QTextStream::Ok;
 }
 
 void ApplicationController::writeRows(QTextStream& out, int first, int last) const
 {
-    if (!dataFeed) {
-        return;
-    }
     const SettingsController* settings = SettingsController::instance();
     const QString fieldDelimiter = settings->fieldDelimiter();
     const QString lineEnd = settings->lineDelimiter();
-    const QAbstractItemModel* model = dataFeed->model();
+    const QAbstractItemModel* model = feed();
     QList<int> shown;
     for (int column = 0; column < model->columnCount(); ++column) {
-        if (!dataFeed->isColumnHidden(column)) {
+        if (settings->isFeedColumnShown(column)) {
             shown.append(column);
         }
     }
@@ -397,26 +397,22 @@ void ApplicationController::chooseFile(bool enabled)
 
 QString ApplicationController::formatLine(const Measurement& m) const
 {
+    return formatRow(feed()->nextCount() - 1, CaptureCore::rowFields(m, QDateTime::currentDateTime()));
+}
+
+QString ApplicationController::formatRow(qint64 count, const QStringList& fields) const
+{
     const SettingsController* settings = SettingsController::instance();
     const QString fieldDelimiter = settings->fieldDelimiter();
     QString line;
     if (settings->countField.value()) {
-        line += QString::number(dataFeed ? dataFeed->nextCount() - 1 : 0) + fieldDelimiter;
+        line += QString::number(count) + fieldDelimiter;
     }
-    const QDateTime now = QDateTime::currentDateTime();
-    if (settings->dateField.value()) {
-        line += now.date().toString(QStringLiteral("MM-dd-yyyy")) + fieldDelimiter;
-    }
-    if (settings->timeField.value()) {
-        line += now.time().toString(QStringLiteral("HH:mm:ss")) + fieldDelimiter;
-    }
-    if (settings->deviceIdField.value()) {
-        const CDevice* device = CControllerInterface::currentDevice();
-        line += (device ? device->serialNumber() : QString()) + fieldDelimiter;
-    }
-    line += m.valueText() + fieldDelimiter;
-    if (settings->unitField.value()) {
-        line += m.unit + fieldDelimiter;
+    // The row's own fields, from DATE on, in the table's order; the note is never typed.
+    for (int column = DataFeedTableModel::DateColumn; column < DataFeedTableModel::NoteColumn; ++column) {
+        if (settings->isFeedColumnShown(column)) {
+            line += fields.value(column - DataFeedTableModel::DateColumn) + fieldDelimiter;
+        }
     }
     if (!fieldDelimiter.isEmpty()) {
         line.chop(fieldDelimiter.size());
@@ -426,6 +422,11 @@ QString ApplicationController::formatLine(const Measurement& m) const
 
 void ApplicationController::pasteResult(Measurement m)
 {
+    typeLine(formatLine(m));
+}
+
+void ApplicationController::typeLine(const QString& line)
+{
     cursorPaste.keysArrived(new QVector<Keys>());
-    cursorPaste.messageArrived(formatLine(m), true);
+    cursorPaste.messageArrived(line, true);
 }

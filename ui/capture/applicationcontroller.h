@@ -2,7 +2,6 @@
 
 #include "device/devicetypes.h"
 #include "ui/capture/cursorpaste.h"
-#include "ui/log/datafeedtableview.h"
 
 #include <QObject>
 #include <QPointer>
@@ -13,13 +12,15 @@
 #include <functional>
 #include <memory>
 
+class DataFeedTableModel;
 class QDialog;
 class QFile;
 class QTextStream;
 class QWidget;
 
 // The capture export: polls the instrument on a timer, counts the elapsed time, types each
-// significant result into the focused window and writes the captured table to a file.
+// captured result into the focused window and writes the captured table to a file. The rows come
+// from the capture, the columns from the settings.
 class ApplicationController : public QObject
 {
     Q_OBJECT
@@ -42,14 +43,14 @@ public:
 
     // Connects the option values; called once at start-up.
     void init();
-    void setDataFeed(DataFeedTableView* view) { dataFeed = view; }
-    DataFeedTableView* dataFeedView() const { return dataFeed; }
     void setStopDialogFactory(StopDialogFactory factory) { m_stopDialogFactory = std::move(factory); }
     void setFileChooser(FileChooser chooser) { m_fileChooser = std::move(chooser); }
     void setFinishQuestion(FinishQuestion question) { m_finishQuestion = std::move(question); }
 
-    // The line typed for one result.
+    // The line typed for one result, as if it had just been stored.
     QString formatLine(const Measurement& m) const;
+    // The line typed for a stored row: its COUNT and the fields DATE, TIME, SN, VAL, UNIT.
+    QString formatRow(qint64 count, const QStringList& fields) const;
     // Writes the shown columns of the captured table; false when the stream reports an error.
     bool writeTable(QTextStream& out) const;
 
@@ -87,6 +88,9 @@ private:
     void onElapsedTick();
     void showStopDialog();
     bool feedIsEmpty() const;
+    // The captured rows.
+    static DataFeedTableModel* feed();
+    void typeLine(const QString& line);
     void finishExport();
     // appending: the file is only added to (after the export's own question), so the dialog does not
     // ask about replacing it.
@@ -106,7 +110,6 @@ private:
     // Written rows reach the disk within this bound, not one disk wait per result.
     QTimer m_diskSyncTimer;
     qint32 elapsedSeconds = 0;
-    QPointer<DataFeedTableView> dataFeed;
     CursorPaste cursorPaste;
 
     bool m_exporting = false;

@@ -22,24 +22,21 @@ constexpr int NoticeMargin = 8;
 const char* const NoticeStyle = "background: #3b3b3b; color: #ffffff; border: none; border-radius: 4px;";
 } // namespace
 
-DataFeedTableView::DataFeedTableView(QWidget* parent)
-    : QTableView(parent), tableModel(new DataFeedTableModel(this)), deleteButton(new QPushButton(this)),
-      delegate(new DataFeedItemDelegate(this)), m_newRowsNotice(new QPushButton(this)),
-      m_undoNotice(new QFrame(this)), m_undoLabel(new QLabel(m_undoNotice))
+DataFeedTableView::DataFeedTableView(DataFeedTableModel* model, QWidget* parent) : DataFeedTableView(parent)
 {
-    tableModel->createTable();
-    tableModel->select();
-    setModel(tableModel);
+    setFeedModel(model);
+}
+
+DataFeedTableView::DataFeedTableView(QWidget* parent)
+    : QTableView(parent), deleteButton(new QPushButton(this)), delegate(new DataFeedItemDelegate(this)),
+      m_newRowsNotice(new QPushButton(this)), m_undoNotice(new QFrame(this)),
+      m_undoLabel(new QLabel(m_undoNotice))
+{
     // Widths are measured on the rows in sight and about a block around them: Qt's default sample of
     // a thousand rows costs, at a million rows, as much as the rest of opening the view.
     horizontalHeader()->setResizeContentsPrecision(DataFeedTableModel::BlockRows);
-    // The delete button's column stays narrow, value and note take the room, the others fit their
-    // contents; COUNT numbers the rows, so the row header would only repeat it.
     horizontalHeader()->setMinimumSectionSize(DeleteColumnWidth);
-    horizontalHeader()->setSectionResizeMode(DataFeedTableModel::EmptyColumn, QHeaderView::Fixed);
-    horizontalHeader()->resizeSection(DataFeedTableModel::EmptyColumn, DeleteColumnWidth);
-    horizontalHeader()->setSectionResizeMode(DataFeedTableModel::ValColumn, QHeaderView::Stretch);
-    horizontalHeader()->setSectionResizeMode(DataFeedTableModel::NoteColumn, QHeaderView::Stretch);
+    // COUNT numbers the rows, so the row header would only repeat it.
     verticalHeader()->hide();
     // A click anywhere in a row, the right button's too, takes the whole row: the delete menu
     // acts on rows.
@@ -110,21 +107,58 @@ DataFeedTableView::DataFeedTableView(QWidget* parent)
     connect(&m_undoTimer, &QTimer::timeout, this, &DataFeedTableView::dropUndo);
 }
 
+void DataFeedTableView::setFeedModel(DataFeedTableModel* model)
+{
+    if (model == tableModel) {
+        return;
+    }
+    dropUndo();
+    m_newRows = 0;
+    tableModel = model;
+    setModel(model);
+    if (!model) {
+        return;
+    }
+    // The delete button's column stays narrow, value and note take the room, the others fit their
+    // contents.
+    horizontalHeader()->setSectionResizeMode(DataFeedTableModel::EmptyColumn, QHeaderView::Fixed);
+    horizontalHeader()->resizeSection(DataFeedTableModel::EmptyColumn, DeleteColumnWidth);
+    horizontalHeader()->setSectionResizeMode(DataFeedTableModel::ValColumn, QHeaderView::Stretch);
+    horizontalHeader()->setSectionResizeMode(DataFeedTableModel::NoteColumn, QHeaderView::Stretch);
+    updateNewRowsNotice();
+}
+
 void DataFeedTableView::addRow(const QStringList& fields)
 {
-    tableModel->appendRow(fields);
-    refresh();
+    if (tableModel) {
+        tableModel->appendRow(fields);
+    }
+}
+
+void DataFeedTableView::rowsInserted(const QModelIndex& parent, int start, int end)
+{
+    QTableView::rowsInserted(parent, start, end);
+    // Rows put back in their places by an undo are not new; rows added at the end are, whoever
+    // stored them.
+    if (end + 1 < tableModel->rowCount()) {
+        return;
+    }
+    // Measuring contents is the expensive part; widths follow at most every 2.5 s.
+    if (isVisible() && state() != QAbstractItemView::EditingState && !refreshTimer.isActive()) {
+        refreshTimer.start();
+        fitColumns();
+    }
     if (isFollowingEnd()) {
         scrollToBottom();
     } else {
-        ++m_newRows;
+        m_newRows += end - start + 1;
         updateNewRowsNotice();
     }
 }
 
 int DataFeedTableView::nextCount() const
 {
-    return int(tableModel->nextCount());
+    return tableModel ? int(tableModel->nextCount()) : 1;
 }
 
 void DataFeedTableView::removeRow(int row)
@@ -134,6 +168,9 @@ void DataFeedTableView::removeRow(int row)
 
 void DataFeedTableView::removeRows(QList<int> rows)
 {
+    if (!tableModel) {
+        return;
+    }
     // From the last, so that the rows still to go keep their places.
     std::sort(rows.begin(), rows.end(), std::greater<int>());
     rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
@@ -152,7 +189,9 @@ void DataFeedTableView::removeRows(QList<int> rows)
 
 void DataFeedTableView::clearAll()
 {
-    tableModel->clear();
+    if (tableModel) {
+        tableModel->clear();
+    }
     setHoverRow(-1);
     // Numbering starts again: a row put back now would take a number the new rows are to get.
     dropUndo();
@@ -182,6 +221,9 @@ void DataFeedTableView::dropUndo()
 
 void DataFeedTableView::undoDelete()
 {
+    if (!tableModel) {
+        return;
+    }
     const QList<QVariantList> rows = std::exchange(m_deleted, {});
     dropUndo();
     for (const QVariantList& values : rows) {
@@ -219,8 +261,9 @@ void DataFeedTableView::followEnd()
 
 void DataFeedTableView::updateNewRowsNotice()
 {
-    const int rows = tableModel->rowCount();
-    const QRect last = visualRect(tableModel->index(rows - 1, DataFeedTableModel::EmptyColumn));
+    const int rows = tableModel ? tableModel->rowCount() : 0;
+    const QRect last =
+        rows > 0 ? visualRect(tableModel->index(rows - 1, DataFeedTableModel::EmptyColumn)) : QRect();
     if (rows == 0 || last.bottom() < viewport()->height()) {
         // The end is in sight: nothing new lies beyond it.
         m_newRows = 0;
@@ -256,7 +299,7 @@ void DataFeedTableView::updateGeometries()
 
 void DataFeedTableView::refresh()
 {
-    if (state() == QAbstractItemView::EditingState || !isVisible()) {
+    if (!tableModel || state() == QAbstractItemView::EditingState || !isVisible()) {
         return;
     }
     // Picks up rows stored by anyone but this view; the view's own changes are already shown.
@@ -280,7 +323,7 @@ void DataFeedTableView::fitColumns()
 
 qint64 DataFeedTableView::countAt(int row) const
 {
-    if (row < 0 || row >= tableModel->rowCount()) {
+    if (!tableModel || row < 0 || row >= tableModel->rowCount()) {
         return -1;
     }
     bool ok = false;
@@ -414,12 +457,12 @@ void DataFeedTableView::setHoverRow(int row)
     delegate->setHoverRow(row);
     updateRow(old);
     updateRow(row);
-    emit hoverIndexChanged(row < 0 ? QModelIndex() : tableModel->index(row, 0));
+    emit hoverIndexChanged(row < 0 || !tableModel ? QModelIndex() : tableModel->index(row, 0));
 }
 
 void DataFeedTableView::updateRow(int row)
 {
-    if (row < 0 || row >= tableModel->rowCount()) {
+    if (!tableModel || row < 0 || row >= tableModel->rowCount()) {
         return;
     }
     const QRect first = visualRect(tableModel->index(row, 0));

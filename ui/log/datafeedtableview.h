@@ -15,7 +15,8 @@ class QPushButton;
 // The captured results (table DATAFEED) with a delete button that floats over the row under the
 // pointer. Only NOTE can be edited; every change is stored at once. While the pointer is over the
 // rows they hold still: new rows are counted in a notice instead of scrolled into sight. A deletion
-// can be undone from a notice for a while.
+// can be undone from a notice for a while. The rows are the capture's: the view shows a model it
+// does not own, and follows the rows stored into it by anyone.
 class DataFeedTableView : public QTableView
 {
     Q_OBJECT
@@ -24,9 +25,14 @@ public:
     static constexpr int DeleteColumnWidth = 40;
     static constexpr int UndoNoticeMs = 10000;
 
+    // Shows nothing until it is given a model.
     explicit DataFeedTableView(QWidget* parent = nullptr);
+    explicit DataFeedTableView(DataFeedTableModel* model, QWidget* parent = nullptr);
 
-    // fields: DATE, TIME, SN, VAL, UNIT, NOTE; the database gives the row its COUNT.
+    // The rows to show; the model must outlive the view.
+    void setFeedModel(DataFeedTableModel* model);
+    // Stores a row through the model: fields DATE, TIME, SN, VAL, UNIT, NOTE; the database gives the
+    // row its COUNT.
     void addRow(const QStringList& fields);
     void removeRow(int row);
     // Deletes the rows as one deletion, which the undo notice offers to take back.
@@ -66,6 +72,7 @@ protected slots:
 
 protected:
     void updateGeometries() override;
+    void rowsInserted(const QModelIndex& parent, int start, int end) override;
     void showEvent(QShowEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void leaveEvent(QEvent* event) override;
@@ -85,7 +92,7 @@ private:
     void dropUndo();
     void placeNotices();
 
-    DataFeedTableModel* tableModel;
+    DataFeedTableModel* tableModel = nullptr;
     QPushButton* deleteButton;
     int hoverRow = -1;
     DataFeedItemDelegate* delegate;

@@ -1,5 +1,7 @@
 #include "ui/settings/settingscontroller.h"
 
+#include "log/datafeedtablemodel.h"
+
 #include <QComboBox>
 #include <QPointer>
 #include <QSpinBox>
@@ -54,4 +56,30 @@ void SettingsController::bindAutoSendSpeed(QSpinBox* interval, QComboBox* unit)
     connect(&autoSendUnit, &ComboElement::stateChanged, interval, followUnit);
     autoSendInterval.bind(interval);
     autoSendUnit.bind(unit);
+}
+
+const TwoStateElement* SettingsController::feedColumnOption(int column) const
+{
+    switch (column) {
+    case DataFeedTableModel::CountColumn:
+        return &countField;
+    case DataFeedTableModel::DateColumn:
+        return &dateField;
+    case DataFeedTableModel::TimeColumn:
+        return &timeField;
+    case DataFeedTableModel::SnColumn:
+        return &deviceIdField;
+    case DataFeedTableModel::UnitColumn:
+        return &unitField;
+    case DataFeedTableModel::NoteColumn:
+        return &noteField;
+    default:
+        return nullptr;
+    }
+}
+
+bool SettingsController::isFeedColumnShown(int column) const
+{
+    const TwoStateElement* option = feedColumnOption(column);
+    return option ? option->value() : column >= 0 && column < DataFeedTableModel::ColumnCount;
 }

@@ -73,6 +73,12 @@ public:
     QString fieldDelimiter() const;
     QString lineDelimiter() const;
 
+    // The option that shows a data feed column, on the page and in the exports; nullptr for the
+    // columns always shown (the delete button's and the value).
+    const TwoStateElement* feedColumnOption(int column) const;
+    // Whether the data feed shows the column (DataFeedTableModel's column numbers).
+    bool isFeedColumnShown(int column) const;
+
 private:
     SettingsController() = default;
 };
