@@ -2,6 +2,7 @@
 
 #include "log/datafeedtablemodel.h"
 #include "ui/log/datafeeditemdelegate.h"
+#include "ui/log/feedcolumnwidths.h"
 
 #include <QCursor>
 #include <QFile>
@@ -40,6 +41,7 @@ DataFeedTableView::DataFeedTableView(QWidget* parent)
     horizontalHeader()->resizeSection(DataFeedTableModel::EmptyColumn, DeleteColumnWidth);
     horizontalHeader()->setSectionResizeMode(DataFeedTableModel::ValColumn, QHeaderView::Stretch);
     horizontalHeader()->setSectionResizeMode(DataFeedTableModel::NoteColumn, QHeaderView::Stretch);
+    m_columnWidths = new FeedColumnWidths(horizontalHeader());
     verticalHeader()->hide();
     // A click anywhere in a row, the right button's too, takes the whole row: the delete menu
     // acts on rows.
@@ -272,7 +274,7 @@ void DataFeedTableView::fitColumns()
 {
     for (int column = 0; column < DataFeedTableModel::ColumnCount; ++column) {
         if (horizontalHeader()->sectionResizeMode(column) == QHeaderView::Interactive &&
-            !isColumnHidden(column)) {
+            !isColumnHidden(column) && !m_columnWidths->isKept(column)) {
             resizeColumnToContents(column);
         }
     }
