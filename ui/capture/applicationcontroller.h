@@ -32,7 +32,7 @@ public:
     static const char* const FileFilter;
 
     // Hooks for what asks the user: the transfer page supplies the stop dialog; tests answer the
-    // file and FINISH/CANCEL questions without a dialog.
+    // file and the stop question (Finish and save or Continue) without a dialog.
     using StopDialogFactory = std::function<QDialog*()>;
     using FileChooser = std::function<QString()>;
     using FinishQuestion = std::function<bool(const QString& text)>;
