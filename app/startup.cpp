@@ -11,6 +11,7 @@
 #include "ui/capture/applicationcontroller.h"
 #include "ui/log/datafeedtableview.h"
 #include "ui/qwinwidget.h"
+#include "ui/settings/optionstore.h"
 #include "ui/settings/settingscontroller.h"
 
 #include <QCoreApplication>
@@ -90,6 +91,9 @@ void Startup::start()
     settings->autoSend.setState(true);
     settings->autoSendUnit.setState(SettingsController::UnitMs);
     step("start-up options");
+    // The user's own choices of the last run replace the start values.
+    new OptionStore(settings);
+    step("stored options");
 
     m_window->show();
     step("shown");

@@ -581,7 +581,7 @@ bool CDevice::waitForResponseBytes(QByteArray& bytes, int timeoutMs)
 {
     const bool arrived = waitForChunk(timeoutMs);
     if (delayedCommand.method) {
-        qCDebug(lcDevice) << delayedCommand.method << "IS WAITING, STRATING DELAY TIMER";
+        qCDebug(lcDevice) << delayedCommand.method << "IS WAITING, STARTING DELAY TIMER";
         QTimer::singleShot(DelayedCommandMs, this, &CDevice::invokeDelayedCommand);
     }
     if (!arrived) {
@@ -810,10 +810,10 @@ void CDevice::timerEvent(QTimerEvent* event)
     }
     // Never start a probe inside another exchange's wait: its answer would be taken for the probe's.
     if (!m_busy && !m_recentlyActive && !waitingForAnswer) {
-        qCDebug(lcDevice) << interfaceDescription() << "SPRAWDZAM KOMUNIKACJĘ";
+        qCDebug(lcDevice) << interfaceDescription() << "CHECKING COMMUNICATION";
         checkCommunication(COMMAND_TIMEOUT);
     } else {
-        qCDebug(lcDevice) << interfaceDescription() << "NIE SPRAWDZAM KOMUNIAKCJI BO DEVICE JEST BUSY";
+        qCDebug(lcDevice) << interfaceDescription() << "NOT CHECKING COMMUNICATION: THE DEVICE IS BUSY";
     }
 }
 
@@ -823,7 +823,7 @@ bool CDevice::checkCommunication(int result)
         return true;
     }
     if (sendAndRead(echoCommand, nullptr, 1, CheckTimeoutMs, CheckAttempts) == COMMAND_TIMEOUT) {
-        qCDebug(lcDevice) << interfaceDescription() << "NO COMMUNICATION -> DICSONECTING";
+        qCDebug(lcDevice) << interfaceDescription() << "NO COMMUNICATION -> DISCONNECTING";
         disconnectDevice();
         return false;
     }

@@ -223,7 +223,7 @@ bool CDevice::readAlibiMemory()
         }
         const AlibiAnswer parsed = parseAlibiAnswer(answer);
         if (parsed.last) {
-            qCDebug(lcDevice) << "znalazlem 'Malibi' tzn ze to ostatni record";
+            qCDebug(lcDevice) << "found 'Malibi': this is the last record";
         }
         if (!parsed.parsed && !parsed.markerOnly) {
             qCDebug(lcDevice) << "record" << position << "asked again:" << parsed.fault << answer;
@@ -257,7 +257,7 @@ bool CDevice::readAlibiMemory()
         qCWarning(lcDevice) << warning;
         emit readingAlibiWarning(warning);
     }
-    qCDebug(lcDevice) << "koniec: wysylam 'Salibistop'";
+    qCDebug(lcDevice) << "end: sending 'Salibistop'";
     finishAlibiReading(1);
     return true;
 }

@@ -354,7 +354,7 @@ bool CDevice::sendDB(const CDatabase& db, int command)
     if (result != COMMAND_OK) {
         return fail(result);
     }
-    qCDebug(lcDevice) << "Dostałem potwierdzenie";
+    qCDebug(lcDevice) << "confirmation received";
     for (int i = 0; i < db.count(); ++i) {
         result = sendAndExpect(db.recordLine(i), QStringLiteral("Mr\r\n"), 1, TableTimeoutMs, TableAttempts);
         if (result != COMMAND_OK) {

@@ -73,7 +73,7 @@ bool CDevice::sendNewFirmware(QString new_firmware_path)
         checkCommunication(started);
         return false;
     }
-    qCDebug(lcDevice) << "Bootloader initized";
+    qCDebug(lcDevice) << "Bootloader initialised";
     emit sendingFirmwareProgress(1);
 
     const int baudRate = this->baudRate();

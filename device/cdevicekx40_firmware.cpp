@@ -121,25 +121,25 @@ bool CDeviceKx40::sendNewFirmware(QString new_firmware_path)
     // Every way out of the upload passes here with the reason it failed, or none.
     const auto failure = [&]() -> QString {
         if (started == COMMAND_FAILED || !answer.contains(QLatin1String("Czekam na plik"))) {
-            return QStringLiteral("Nie udało się wysłać komendy startującej update firmware");
+            return QStringLiteral("the command that starts the firmware update could not be sent");
         }
         if (!waitForLoader()) {
-            return QStringLiteral("Didn't got 'C' as response");
+            return QStringLiteral("the loader did not answer with 'C'");
         }
         if (!sendBlock(block(0, ImageName), BlockTimeoutMs)) {
-            return QStringLiteral("Nie udalo wyslac sie poczatkowego chunka");
+            return QStringLiteral("the first block could not be sent");
         }
         int n = 0;
         for (int position = 0; position < image.size(); position += BlockPayload) {
             ++n;
             if (!sendBlock(block(n, image.mid(position, BlockPayload)), BlockTimeoutMs)) {
-                return QStringLiteral("Nie udalo się wysłać chunka numer ") + QString::number(n);
+                return QStringLiteral("block number %1 could not be sent").arg(n);
             }
             const qint64 sent = qMin(position + BlockPayload, image.size());
             emit sendingFirmwareProgress(int(sent * 100 / image.size()));
         }
         if (!sendBlock(QByteArray(1, Eot), BlockTimeoutMs)) {
-            return QStringLiteral("Nie udalo sie wyslac EOT");
+            return QStringLiteral("EOT could not be sent");
         }
         // The closing block ends the batch; whether it is acknowledged changes nothing.
         sendBlock(block(0, QByteArray()), 0);

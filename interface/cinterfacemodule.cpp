@@ -344,7 +344,7 @@ void CInterfaceModule::takeDatagram(const QHostAddress& sender, const QByteArray
         // Nothing is awaited: a late or stray datagram is logged and changes nothing, not even
         // where the next command goes.
         qCDebug(lcInterface) << "SENT= " << m_last_datagram << "RECV= " << data
-                             << "NA NIC NIE CZEKAŁEM A DOSTAŁEM?!";
+                             << "RECEIVED WHILE WAITING FOR NOTHING?!";
         return;
     }
     m_rx_buffer += data;

@@ -41,7 +41,7 @@ bool CLANServer::open()
         emit stateChanged(StateDisconnected);
         return false;
     }
-    qCDebug(lcInterface) << description() << "LISTENNING STARTED!";
+    qCDebug(lcInterface) << description() << "LISTENING STARTED!";
     emit stateChanged(StateListening);
     return true;
 }

@@ -116,7 +116,7 @@ void CServersPool::onNewConnection()
             awaitedMacs.removeAt(index);
             socket->setParent(this);
             m_announced.insert(socket);
-            qCDebug(lcInterface) << "Znalazlem -> emituje newDeviceConnected()";
+            qCDebug(lcInterface) << "found -> emitting newDeviceConnected()";
             emit newDeviceConnected(socket, peer, mac);
         } else {
             qCDebug(lcInterface) << "unexpected peer" << peer << mac << "-> disconnecting";

@@ -387,7 +387,7 @@ void CSearching::onSocketReadyRead()
         QByteArray answer = data;
         if (m_partial.contains(key)) {
             answer = m_partial.take(key) + data;
-            qCDebug(lcSearch) << "JUŻ COŚ BYŁO!";
+            qCDebug(lcSearch) << "ALREADY THERE!";
         }
         qCDebug(lcSearch) << "RECV=" << answer;
         const bool complete = (port == CTibbo::UdpPort && answer.count('/') > 4) ||
@@ -402,7 +402,7 @@ void CSearching::onSocketReadyRead()
             }
         } else {
             m_partial.insert(key, answer);
-            qCDebug(lcSearch) << "NIE DOSTAŁEM WSZYSTKIEGO - ZAPAMIĘTUJĘ!";
+            qCDebug(lcSearch) << "NOT EVERYTHING RECEIVED - KEPT FOR LATER!";
         }
     }
 }
@@ -788,7 +788,7 @@ void CSearching::appendToDevicesList(CDevice* device)
 {
     device->setParent(this);
     m_devices.append(device);
-    qCDebug(lcSearch) << "DEVZYCIE" << m_devices.size();
+    qCDebug(lcSearch) << "devices held:" << m_devices.size();
 }
 
 void CSearching::setDevice(CDevice* device)

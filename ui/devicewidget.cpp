@@ -326,7 +326,7 @@ QWidget* DeviceWidget::buildNetworkView()
 
     auto* form = new QFormLayout;
     form->addRow(QStringLiteral("IP Address:"), m_scaleIPBox);
-    form->addRow(QStringLiteral("Outgoing Port:"), m_scalePortBox);
+    form->addRow(QStringLiteral("Port:"), m_scalePortBox);
     return directView(QStringLiteral("Network"), form, m_autoOnEth, m_advancedOnEth);
 }
 

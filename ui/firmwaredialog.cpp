@@ -151,7 +151,7 @@ void FirmwareDialog::sendingFirmwareFinished(int result)
                    .arg(QFileInfo(m_path).fileName());
     }
     m_reason.clear();
-    ConfirmationDialog notice(text, QStringLiteral("Ok"), QString(), this);
+    ConfirmationDialog notice(text, QStringLiteral("OK"), QString(), this);
     notice.exec();
     done(result == 0 ? QDialog::Rejected : QDialog::Accepted);
 }

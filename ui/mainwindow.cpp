@@ -158,7 +158,7 @@ void MainWindow::setUpStatusLine()
     // While a lost instrument is being brought back, the line says so instead of "no device".
     connect(Reconnector::instance(), &Reconnector::reconnecting, this, [this](bool active) {
         ui->noConnectionLabel->setText(active ? QStringLiteral("Reconnecting...")
-                                              : QStringLiteral("No device connection found"));
+                                              : QStringLiteral("No connection to the instrument"));
     });
     connect(CBalanceController::instance(), &CControllerInterface::commandFinished, this,
             [this](int result, int command) { updateStatus(result, command); });

@@ -1,5 +1,6 @@
 #include "ui/panelkit.h"
 
+#include "ui/capture/applicationcontroller.h"
 #include "ui/clickableframe.h"
 #include "ui/confirmationdialog.h"
 #include "ui/icontint.h"
@@ -56,6 +57,14 @@ void showNotice(const QString& text, QWidget* parent)
 {
     ConfirmationDialog dialog(text, QStringLiteral("OK"), QString(), parent);
     dialog.exec();
+}
+
+void showStartFailure(QWidget* parent)
+{
+    const QString reason = ApplicationController::instance()->startFailure();
+    showNotice(reason.isEmpty() ? QStringLiteral("Failed to start exporting")
+                                : QStringLiteral("Failed to start exporting: ") + reason.toHtmlEscaped(),
+               parent);
 }
 
 } // namespace PanelKit

@@ -20,4 +20,7 @@ void makeFrameButton(ClickableFrame* frame, QLabel* label);
 // The modal one-button notice used for refusals such as "Failed to start exporting".
 void showNotice(const QString& text, QWidget* parent);
 
+// Says that the capture export did not start, and why.
+void showStartFailure(QWidget* parent);
+
 } // namespace PanelKit

@@ -77,7 +77,7 @@ void RequestNotice::zero()
 
 void RequestNotice::onOff()
 {
-    run(QStringLiteral("ON/Off"), COMMAND_SEND_SS, [] { return CBalanceController::instance()->sendSS(); });
+    run(QStringLiteral("ON/OFF"), COMMAND_SEND_SS, [] { return CBalanceController::instance()->sendSS(); });
 }
 
 void RequestNotice::send()

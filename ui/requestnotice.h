@@ -7,7 +7,7 @@
 
 #include <functional>
 
-// Runs the requests a user gives by hand (the TARE, ZERO, SEND and ON/Off buttons and hotkeys, a line
+// Runs the requests a user gives by hand (the TARE, ZERO, SEND and ON/OFF buttons and hotkeys, a line
 // typed into the terminal) and says in one short line what became of one that did not go through:
 // not sent (no instrument, reconnecting, busy) or not done (refused, no answer). Automatic requests
 // (auto send, the live display) never speak here: they repeat, and nobody has just pressed anything.
@@ -33,6 +33,9 @@ public slots:
     // A line typed into the terminal, sent followed by CR LF.
     void sendCommand(const QString& command);
 
+    // Also says what became of other things the user did, such as an export written.
+    void say(const QString& text);
+
 signals:
     // What to tell the user now; empty when there is nothing (any longer) to say.
     void notice(const QString& text);
@@ -42,7 +45,6 @@ private:
     void run(const QString& name, int awaited, const std::function<bool()>& request);
     void onRaiseError(int errorType, int command);
     void onCommandFinished(int result, int command);
-    void say(const QString& text);
     static QString notSent(int errorType, const QString& name);
 
     QString m_text;

@@ -37,7 +37,7 @@ void StartStopControl::onClicked()
     ApplicationController* app = ApplicationController::instance();
     if (m_label->text().contains(m_startKey)) {
         if (!app->startExport()) {
-            PanelKit::showNotice(QStringLiteral("Failed to start exporting"), m_label->window());
+            PanelKit::showStartFailure(m_label->window());
         }
     } else {
         app->stopExport();

@@ -40,7 +40,7 @@ TransferStopDialog::~TransferStopDialog()
 
 void TransferStopDialog::stop()
 {
-    // CANCEL in the FINISH question keeps the capture, and this window with it.
+    // Continue in the stop question keeps the capture, and this window with it.
     if (ApplicationController::instance()->stopExport()) {
         accept();
     }

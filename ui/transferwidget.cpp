@@ -27,6 +27,9 @@ TransferWidget::TransferWidget(QWidget* parent) : QWidget(parent), ui(new Ui::Tr
     }
 
     SettingsController* settings = SettingsController::instance();
+    // Only a click is the user's choice; until then an export file's extension decides.
+    connect(between, qOverload<QAbstractButton*>(&QButtonGroup::buttonClicked), &settings->delimiterChosen,
+            [settings] { settings->delimiterChosen.setState(true); });
     settings->pasteToCursor.bind(ui->cursorBox);
     settings->saveToFile.bind(ui->fileBox);
     settings->countField.bind(ui->countBox);
@@ -35,6 +38,8 @@ TransferWidget::TransferWidget(QWidget* parent) : QWidget(parent), ui(new Ui::Tr
     settings->deviceIdField.bind(ui->idBox);
     settings->unitField.bind(ui->unitBox);
     settings->noteField.bind(ui->customBox);
+    settings->headerRow.bind(ui->headerBox);
+    settings->isoDates.bind(ui->isoDateBox);
     settings->autoSend.bind(ui->autoSendBox);
     settings->stableOnly.bind(ui->stableBox);
     settings->betweenNone.bind(ui->betweenNone);
@@ -75,7 +80,7 @@ void TransferWidget::setFilePath(QString path)
 void TransferWidget::apply()
 {
     if (!ApplicationController::instance()->startExport()) {
-        PanelKit::showNotice(QStringLiteral("Failed to start exporting"), window());
+        PanelKit::showStartFailure(window());
         return;
     }
     // Typing into another program: the window is minimised and the stop dialog takes over.

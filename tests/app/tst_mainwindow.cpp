@@ -133,7 +133,7 @@ QStringList TstMainWindow::shownStatus() const
 
 void TstMainWindow::statusLine()
 {
-    const QStringList disconnected{QStringLiteral("No device connection found")};
+    const QStringList disconnected{QStringLiteral("No connection to the instrument")};
     QCOMPARE(shownStatus(), disconnected);
     ScriptedDevice device;
     device.fake->name = QStringLiteral("FAKE 9600");
@@ -261,7 +261,7 @@ void TstMainWindow::requestNotices_data()
         "No instrument connected — \"SZ\" not sent");
     row("ZERO while reconnecting", "zeroFrame", "reconnecting", "Reconnecting — ZERO not sent");
     row("SEND, busy", "sendFrame", "busy", "The instrument is busy — SEND not sent");
-    row("ON/Off, busy", "onOffFrame", "busy", "The instrument is busy — ON/Off not sent");
+    row("ON/OFF, busy", "onOffFrame", "busy", "The instrument is busy — ON/OFF not sent");
     row("TARE refused", "tareFrame", "refusing", "The instrument refused TARE");
     row("ZERO, no answer", "zeroFrame", "silent", "The instrument did not answer ZERO");
     row("TARE done", "tareFrame", "answering", "");
@@ -281,7 +281,7 @@ void TstMainWindow::requestNotices()
     // The notice of an earlier request goes when the next one is given.
     QLabel* shown = label("noticeLabel");
     RequestNotice::instance()->onOff();
-    QCOMPARE(shown->text(), QStringLiteral("No instrument connected — ON/Off not sent"));
+    QCOMPARE(shown->text(), QStringLiteral("No instrument connected — ON/OFF not sent"));
     // No trial of the reconnection runs while the test looks.
     Reconnector::instance()->setPauses(600000, 600000);
     if (instrument != "none") {

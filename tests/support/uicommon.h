@@ -22,6 +22,11 @@ inline void resetCaptureSettings()
     }
     s.autoSendUnit.setState(SettingsController::UnitSec);
     s.autoSendInterval.setState(5);
+    // Files without a header row and with the chosen delimiter, as the capture tests compare them
+    // (tst_transfer checks the header row and the delimiter a file's extension implies).
+    s.headerRow.setState(false);
+    s.isoDates.setState(false);
+    s.delimiterChosen.setState(true);
 }
 
 // "INOUT|Message" of every row a log view's model shows.

@@ -375,8 +375,10 @@ void TstPages::fileExport()
     QFETCH(bool, fileKept);
 
     m_transfer = std::make_unique<TransferWidget>();
-    // The options the page sets: count, id and date added, unit left out, comma and semicolon.
-    for (const char* box : {"countBox", "idBox", "dateBox", "unitBox", "betweenComma", "afterSemicolon"}) {
+    // The options the page sets: count, id and date added, unit and header row left out, comma and
+    // semicolon.
+    for (const char* box :
+         {"countBox", "idBox", "dateBox", "unitBox", "headerBox", "betweenComma", "afterSemicolon"}) {
         child<QAbstractButton>(m_transfer.get(), box)->click();
     }
     // A finished capture in the file, and its row still in the feed.
@@ -475,7 +477,7 @@ void TstPages::startRefusedWithoutDevice()
     child<QPushButton>(m_transfer.get(), "startButton")->click();
     click(part("exportBottomContext"), "startStopFrame");
 
-    const QString refused = QStringLiteral("Failed to start exporting");
+    const QString refused = QStringLiteral("Failed to start exporting: no instrument is connected.");
     QCOMPARE(notices.texts, (QStringList{refused, refused}));
     QVERIFY(!ApplicationController::instance()->isExporting());
     QCOMPARE(toData.count(), 0);

@@ -9,6 +9,7 @@
 #include "platform/logcategories.h"
 #include "ui/confirmationdialog.h"
 #include "ui/log/pelmfiledialog.h"
+#include "ui/requestnotice.h"
 #include "ui/settings/settingscontroller.h"
 
 #include <QApplication>
@@ -16,6 +17,8 @@
 #include <QDialog>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QLocale>
 #include <QScreen>
 #include <QTextStream>
 
@@ -23,7 +26,20 @@
 #include <limits>
 
 const char* const ApplicationController::FileFilter =
-    "All files (*.*);;Csv files (*.csv);;Text files (*.txt)";
+    "CSV (*.csv);;Tab-separated text (*.tsv);;Text (*.txt);;All files (*)";
+
+namespace {
+
+// "48 results written to results.csv", grouped as the window's other English texts are.
+QString writtenText(int rows, const QString& path)
+{
+    const QLocale english(QLocale::English, QLocale::UnitedStates);
+    return QStringLiteral("%1 %2 written to %3")
+        .arg(english.toString(rows), rows == 1 ? QStringLiteral("result") : QStringLiteral("results"),
+             QFileInfo(path).fileName());
+}
+
+} // namespace
 
 ApplicationController* ApplicationController::instance()
 {
@@ -122,10 +138,13 @@ void ApplicationController::restartTimer()
 bool ApplicationController::startExport()
 {
     CDevice* device = CControllerInterface::currentDevice();
-    if (file || !device || device->state() != STATE_CONNECTED) {
-        qCDebug(lcController) << "Nei mozna wystartować!";
-        return false;
+    if (file) {
+        return refuseStart(QStringLiteral("an export to a file is already running."));
     }
+    if (!device || device->state() != STATE_CONNECTED) {
+        return refuseStart(QStringLiteral("no instrument is connected."));
+    }
+    m_startFailure.clear();
     SettingsController* settings = SettingsController::instance();
     settings->autoSend.setEnabled(false);
     settings->autoSendInterval.setEnabled(false);
@@ -163,23 +182,32 @@ bool ApplicationController::startExport()
     }
 
     setAuto(settings->autoSend.value());
+    // Each capture counts its own time.
+    elapsedSeconds = 0;
+    emit elapsedTimeSig(0);
     elapsedTimer.start();
     m_exporting = true;
     emit exportStarted();
     return true;
 }
 
+bool ApplicationController::refuseStart(const QString& reason)
+{
+    qCDebug(lcController) << "cannot start the export:" << reason;
+    m_startFailure = reason;
+    return false;
+}
+
 bool ApplicationController::openExportFile()
 {
     if (filePath.isEmpty()) {
-        qCWarning(lcController) << "no export file chosen";
-        return false;
+        return refuseStart(QStringLiteral("no file is chosen for the results."));
     }
     // Opened to add at the end: a capture never empties a file unless the user says so.
     auto opened = std::make_unique<QFile>(filePath);
     if (!opened->open(QIODevice::Append | QIODevice::Text)) {
-        qCWarning(lcController) << "cannot open the export file" << filePath << opened->errorString();
-        return false;
+        return refuseStart(QStringLiteral("%1 cannot be written (%2).")
+                               .arg(QDir::toNativeSeparators(filePath), opened->errorString()));
     }
     if (opened->size() > 0) {
         const QString question =
@@ -190,13 +218,21 @@ bool ApplicationController::openExportFile()
                                   QApplication::activeWindow());
         dialog.setDefaultButton(ConfirmationDialog::DefaultButton::Cancel);
         if (dialog.exec() == QDialog::Accepted && !opened->resize(0)) {
-            qCWarning(lcController) << "cannot empty the export file" << filePath << opened->errorString();
-            return false;
+            return refuseStart(QStringLiteral("%1 cannot be emptied (%2).")
+                                   .arg(QDir::toNativeSeparators(filePath), opened->errorString()));
         }
     }
+    const bool empty = opened->size() == 0;
     file = std::move(opened);
     stream = std::make_unique<QTextStream>(file.get());
     stream->setCodec("UTF-8");
+    m_fileDelimiter = SettingsController::instance()->fileFieldDelimiter(filePath);
+    m_rowsWritten = 0;
+    // Added to a file that holds rows already, the titles would land between them.
+    if (empty && SettingsController::instance()->headerRow.value()) {
+        writeHeader(*stream, m_fileDelimiter);
+        stream->flush();
+    }
     return true;
 }
 
@@ -224,7 +260,7 @@ void ApplicationController::writeNewRows()
     if (first == rows) {
         return;
     }
-    writeRows(*stream, first, rows - 1);
+    m_rowsWritten += writeRows(*stream, first, rows - 1, m_fileDelimiter);
     m_writtenCount = countAt(rows - 1);
     // Flushed to the system at once (the text stream flushes its file too), so that a closed or
     // killed program leaves every result sent so far in the file; on the disk within DiskSyncMs, so
@@ -262,19 +298,19 @@ bool ApplicationController::stopExport()
 {
     if (file && !feedIsEmpty()) {
         const QString question =
-            QStringLiteral(
-                "Select <b>CANCEL</b> to continue capturing data or <b>FINISH</b> to save data to ") +
+            QStringLiteral("Select <b>Continue</b> to go on capturing data or <b>Finish and "
+                           "save</b> to save the data to ") +
             filePath;
         bool finish;
         if (m_finishQuestion) {
             finish = m_finishQuestion(question);
         } else {
-            ConfirmationDialog dialog(question, QStringLiteral("CANCEL"), QStringLiteral("FINISH"),
+            ConfirmationDialog dialog(question, QStringLiteral("Continue"), QStringLiteral("Finish and save"),
                                       QApplication::activeWindow());
             finish = dialog.exec() == QDialog::Accepted;
         }
-        // CANCEL: the capture goes on exactly as it was, its controls and the typing included.
-        // FINISH: every result is in the file already.
+        // Continue: the capture goes on exactly as it was, its controls and the typing included.
+        // Finish and save: every result is in the file already.
         if (!finish) {
             return false;
         }
@@ -303,6 +339,7 @@ void ApplicationController::finishExport()
         syncToDisk(*file);
         file->close();
         file.reset();
+        RequestNotice::instance()->say(writtenText(m_rowsWritten, filePath));
     }
     autoSendTimer.stop();
     elapsedTimer.stop();
@@ -337,7 +374,7 @@ bool ApplicationController::saveData()
     }
     QTextStream text(&out);
     text.setCodec("UTF-8");
-    const bool written = writeTable(text);
+    const bool written = writeTable(text, path);
     text.flush();
     out.close();
     if (!written || out.error() != QFileDevice::NoError) {
@@ -345,38 +382,88 @@ bool ApplicationController::saveData()
         qCWarning(lcController) << "the export file was not written completely:" << path << out.errorString();
         return false;
     }
+    RequestNotice::instance()->say(writtenText(feed()->rowCount(), path));
     return true;
 }
 
-bool ApplicationController::writeTable(QTextStream& out) const
+bool ApplicationController::writeTable(QTextStream& out, const QString& path) const
 {
-    writeRows(out, 0, feed()->rowCount() - 1);
+    const SettingsController* settings = SettingsController::instance();
+    const QString delimiter = settings->fileFieldDelimiter(path);
+    if (settings->headerRow.value()) {
+        writeHeader(out, delimiter);
+    }
+    writeRows(out, 0, feed()->rowCount() - 1, delimiter);
     out.flush();
     return out.status() == QTextStream::Ok;
 }
 
-void ApplicationController::writeRows(QTextStream& out, int first, int last) const
+namespace {
+
+// The columns of the captured table that the options show, in order.
+QList<int> shownColumns()
 {
     const SettingsController* settings = SettingsController::instance();
-    const QString fieldDelimiter = settings->fieldDelimiter();
-    const QString lineEnd = settings->lineDelimiter();
-    const QAbstractItemModel* model = feed();
     QList<int> shown;
-    for (int column = 0; column < model->columnCount(); ++column) {
+    for (int column = 0; column < DataFeedTableModel::ColumnCount; ++column) {
         if (settings->isFeedColumnShown(column)) {
             shown.append(column);
         }
     }
+    return shown;
+}
+
+// A stored date as the exports write it; a text that is no such date stays as it is.
+QString exportedDate(const QString& stored)
+{
+    // Stored as the capture writes it.
+    const QDate date = QDate::fromString(stored, QStringLiteral("MM-dd-yyyy"));
+    return date.isValid() ? date.toString(SettingsController::instance()->dateFormat()) : stored;
+}
+
+} // namespace
+
+void ApplicationController::writeHeader(QTextStream& out, const QString& delimiter) const
+{
+    const QString lineEnd = SettingsController::instance()->lineDelimiter();
+    QStringList titles;
+    for (int column : shownColumns()) {
+        const QString title = feed()->headerData(column, Qt::Horizontal).toString();
+        titles << ExportField::quoted(title, delimiter, lineEnd);
+    }
+    out << titles.join(delimiter) << lineEnd;
+}
+
+int ApplicationController::writeRows(QTextStream& out, int first, int last, const QString& delimiter) const
+{
+    const QString lineEnd = SettingsController::instance()->lineDelimiter();
+    const QAbstractItemModel* model = feed();
+    const QList<int> shown = shownColumns();
     for (int row = first; row <= last; ++row) {
         for (int i = 0; i < shown.size(); ++i) {
-            const QString text = model->index(row, shown.at(i)).data(Qt::DisplayRole).toString();
-            out << ExportField::quoted(text, fieldDelimiter, lineEnd);
+            QString text = model->index(row, shown.at(i)).data(Qt::DisplayRole).toString();
+            if (shown.at(i) == DataFeedTableModel::DateColumn) {
+                text = exportedDate(text);
+            }
+            out << ExportField::quoted(text, delimiter, lineEnd);
             if (i + 1 < shown.size()) {
-                out << fieldDelimiter;
+                out << delimiter;
             }
         }
         out << lineEnd;
     }
+    return qMax(0, last - first + 1);
+}
+
+void ApplicationController::restoreFile(const QString& path)
+{
+    SettingsController* settings = SettingsController::instance();
+    if (settings->saveToFile.value()) {
+        return;
+    }
+    m_restoredFile = path;
+    settings->saveToFile.setState(true);
+    m_restoredFile.clear();
 }
 
 void ApplicationController::chooseFile(bool enabled)
@@ -386,7 +473,7 @@ void ApplicationController::chooseFile(bool enabled)
         emit newFilePath(filePath);
         return;
     }
-    const QString chosen = askForFile(true);
+    const QString chosen = m_restoredFile.isEmpty() ? askForFile(true) : m_restoredFile;
     if (chosen.isEmpty()) {
         SettingsController::instance()->saveToFile.setState(false);
         return;
@@ -411,7 +498,8 @@ QString ApplicationController::formatRow(qint64 count, const QStringList& fields
     // The row's own fields, from DATE on, in the table's order; the note is never typed.
     for (int column = DataFeedTableModel::DateColumn; column < DataFeedTableModel::NoteColumn; ++column) {
         if (settings->isFeedColumnShown(column)) {
-            line += fields.value(column - DataFeedTableModel::DateColumn) + fieldDelimiter;
+            const QString field = fields.value(column - DataFeedTableModel::DateColumn);
+            line += (column == DataFeedTableModel::DateColumn ? exportedDate(field) : field) + fieldDelimiter;
         }
     }
     if (!fieldDelimiter.isEmpty()) {

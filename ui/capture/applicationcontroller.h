@@ -33,7 +33,7 @@ public:
     static const char* const FileFilter;
 
     // Hooks for what asks the user: the transfer page supplies the stop dialog; tests answer the
-    // file and FINISH/CANCEL questions without a dialog.
+    // file and the stop question (Finish and save or Continue) without a dialog.
     using StopDialogFactory = std::function<QDialog*()>;
     using FileChooser = std::function<QString()>;
     using FinishQuestion = std::function<bool(const QString& text)>;
@@ -51,8 +51,13 @@ public:
     QString formatLine(const Measurement& m) const;
     // The line typed for a stored row: its COUNT and the fields DATE, TIME, SN, VAL, UNIT.
     QString formatRow(qint64 count, const QStringList& fields) const;
-    // Writes the shown columns of the captured table; false when the stream reports an error.
-    bool writeTable(QTextStream& out) const;
+    // Writes the shown columns of the captured table, as a file named path gets them (its delimiter,
+    // a header row when chosen); false when the stream reports an error.
+    bool writeTable(QTextStream& out, const QString& path = QString()) const;
+    // Why the last start was refused, in the user's words; empty after a start.
+    QString startFailure() const { return m_startFailure; }
+    // The file chosen in an earlier run: "File" is on again with it, without asking.
+    void restoreFile(const QString& path);
 
     QString currentFilePath() const { return filePath; }
     bool isExporting() const { return m_exporting; }
@@ -95,8 +100,12 @@ private:
     // appending: the file is only added to (after the export's own question), so the dialog does not
     // ask about replacing it.
     QString askForFile(bool appending = false) const;
-    // Writes rows first to last of the captured table as writeTable does.
-    void writeRows(QTextStream& out, int first, int last) const;
+    // Writes rows first to last of the captured table as writeTable does, fields between delimiter;
+    // returns the number of rows written.
+    int writeRows(QTextStream& out, int first, int last, const QString& delimiter) const;
+    void writeHeader(QTextStream& out, const QString& delimiter) const;
+    // Refuses a start: says why in the debug output and keeps the reason for the page.
+    bool refuseStart(const QString& reason);
     // Opens the export file to add to what it holds, or empties it when the user chooses so.
     bool openExportFile();
     // Writes the rows stored since the last written one, flushed at once.
@@ -118,6 +127,11 @@ private:
     // The COUNT of the last row written to the export file; rows up to it were there before.
     qint64 m_writtenCount = 0;
     bool m_writeFailureReported = false;
+    // The export file's field delimiter, and the rows written to it during this capture.
+    QString m_fileDelimiter;
+    int m_rowsWritten = 0;
+    QString m_startFailure;
+    QString m_restoredFile;
     StopDialogFactory m_stopDialogFactory;
     FileChooser m_fileChooser;
     FinishQuestion m_finishQuestion;

@@ -2,6 +2,7 @@
 
 #include "log/datafeedtablemodel.h"
 #include "ui/log/datafeeditemdelegate.h"
+#include "ui/log/feedcolumnwidths.h"
 
 #include <QCursor>
 #include <QFile>
@@ -125,6 +126,8 @@ void DataFeedTableView::setFeedModel(DataFeedTableModel* model)
     horizontalHeader()->resizeSection(DataFeedTableModel::EmptyColumn, DeleteColumnWidth);
     horizontalHeader()->setSectionResizeMode(DataFeedTableModel::ValColumn, QHeaderView::Stretch);
     horizontalHeader()->setSectionResizeMode(DataFeedTableModel::NoteColumn, QHeaderView::Stretch);
+    delete m_columnWidths;
+    m_columnWidths = new FeedColumnWidths(horizontalHeader());
     updateNewRowsNotice();
 }
 
@@ -315,7 +318,7 @@ void DataFeedTableView::fitColumns()
 {
     for (int column = 0; column < DataFeedTableModel::ColumnCount; ++column) {
         if (horizontalHeader()->sectionResizeMode(column) == QHeaderView::Interactive &&
-            !isColumnHidden(column)) {
+            !isColumnHidden(column) && !(m_columnWidths && m_columnWidths->isKept(column))) {
             resizeColumnToContents(column);
         }
     }

@@ -8,6 +8,7 @@
 
 class DataFeedItemDelegate;
 class DataFeedTableModel;
+class FeedColumnWidths;
 class QFrame;
 class QLabel;
 class QPushButton;
@@ -111,4 +112,6 @@ private:
     // Every stored field of the rows of the last deletion, in COUNT order.
     QList<QVariantList> m_deleted;
     QTimer m_undoTimer;
+    // Widths the user set, which fitting leaves alone.
+    FeedColumnWidths* m_columnWidths = nullptr;
 };

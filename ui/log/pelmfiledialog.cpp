@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QSettings>
 
 namespace {
@@ -46,10 +47,27 @@ QString PelmFileDialog::saveFile(const QString& filter)
     return choose(filter);
 }
 
+namespace {
+
+// "csv" of "CSV (*.csv)"; none of "All files (*)".
+QString suffixOf(const QString& nameFilter)
+{
+    static const QRegularExpression pattern(QStringLiteral("\\*\\.(\\w+)"));
+    return pattern.match(nameFilter).captured(1);
+}
+
+} // namespace
+
 QString PelmFileDialog::choose(const QString& filter)
 {
     setDirectory(lastDirectory());
     setNameFilter(filter);
+    // A name typed without an extension gets the one of the file type chosen.
+    if (acceptMode() == QFileDialog::AcceptSave) {
+        setDefaultSuffix(suffixOf(selectedNameFilter()));
+        connect(this, &QFileDialog::filterSelected, this,
+                [this](const QString& chosen) { setDefaultSuffix(suffixOf(chosen)); });
+    }
     if (exec() != QDialog::Accepted) {
         return QString();
     }

@@ -8,10 +8,13 @@
 #include "ui/log/filterwidget.h"
 #include "ui/log/pelmfiledialog.h"
 #include "ui/log/pelmquerymodel.h"
+#include "ui/requestnotice.h"
 
 #include <QContextMenuEvent>
+#include <QFileInfo>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QLocale>
 #include <QMenu>
 #include <QMessageBox>
 #include <QSaveFile>
@@ -268,7 +271,7 @@ void PelmLogView::save(QString path)
 {
     if (path.isEmpty()) {
         PelmFileDialog dialog(QStringLiteral("ModelToCsv"), this);
-        path = dialog.saveFile(QStringLiteral("Text files (*.csv)"));
+        path = dialog.saveFile(QStringLiteral("Tab-separated text (*.csv *.tsv *.txt);;All files (*)"));
         if (path.isEmpty()) {
             return;
         }
@@ -287,7 +290,19 @@ void PelmLogView::save(QString path)
             text += column < columns - 1 ? separator : lineEnd;
         }
     }
-    writeFile(path, text.toUtf8(), QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text);
+    if (writeFile(path, text.toUtf8(), QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text)) {
+        sayWritten(m_model->rowCount(), QStringLiteral("line"), path);
+    }
+}
+
+void PelmLogView::sayWritten(int count, const QString& what, const QString& path)
+{
+    // Grouped as the window's other English texts are, whatever the system's language.
+    const QLocale english(QLocale::English, QLocale::UnitedStates);
+    RequestNotice::instance()->say(QStringLiteral("%1 %2%3 written to %4")
+                                       .arg(english.toString(count), what,
+                                            count == 1 ? QString() : QStringLiteral("s"),
+                                            QFileInfo(path).fileName()));
 }
 
 void PelmLogView::save()
@@ -298,7 +313,7 @@ void PelmLogView::save()
 void PelmLogView::saveRaw()
 {
     PelmFileDialog dialog(QStringLiteral("rawDbPath"), this);
-    const QString path = dialog.saveFile(QStringLiteral("TXT Files (*.txt)"));
+    const QString path = dialog.saveFile(QStringLiteral("Text (*.txt);;All files (*)"));
     if (path.isEmpty()) {
         return;
     }
@@ -306,5 +321,8 @@ void PelmLogView::saveRaw()
     query.exec(QStringLiteral(
         "SELECT GROUP_CONCAT(Message, '') AS 'OUT' FROM LOGS\nGROUP BY INOUT HAVING INOUT='IN'"));
     const QString received = query.next() ? query.value(0).toString() : QString();
-    writeFile(path, received.toUtf8(), QIODevice::WriteOnly | QIODevice::Truncate);
+    const QByteArray bytes = received.toUtf8();
+    if (writeFile(path, bytes, QIODevice::WriteOnly | QIODevice::Truncate)) {
+        sayWritten(bytes.size(), QStringLiteral("byte"), path);
+    }
 }

@@ -7,7 +7,7 @@
 StringFilter::StringFilter(const QString& column, int index, const QString& label, QWidget* parent)
     : AbstractFilter(column, index, label, parent)
 {
-    optionCombo()->addItems({QStringLiteral("Starts on"), QStringLiteral("Ends on"),
+    optionCombo()->addItems({QStringLiteral("Starts with"), QStringLiteral("Ends with"),
                              QStringLiteral("Contains"), QStringLiteral("Equal")});
     m_edit = new QLineEdit(this);
     valueLayout()->addWidget(m_edit);

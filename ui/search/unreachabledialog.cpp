@@ -336,12 +336,12 @@ void UnreachableDialog::onPingFinished(QHostAddress address, Pinger::Result resu
     m_pinging = false;
     if (result != Pinger::Silent) {
         // An address that answered is taken; one that could not be asked is not known to be free.
-        qCDebug(lcSearch) << "IP ZAJĘTY -> SZUKAM DALEJ" << address.toString() << result;
+        qCDebug(lcSearch) << "IP IN USE -> LOOKING FURTHER" << address.toString() << result;
         ++m_candidate;
         testCandidate();
         return;
     }
-    qCDebug(lcSearch) << "IP WOLNY -> ZNALAZŁEM" << address.toString();
+    qCDebug(lcSearch) << "IP FREE -> FOUND" << address.toString();
     if (m_ipItem && !m_parameters->isEditing() && m_ipItem->value().toString().isEmpty()) {
         m_ipItem->setValue(address.toString());
     }

@@ -3,6 +3,7 @@
 #include "log/datafeedtablemodel.h"
 
 #include <QComboBox>
+#include <QFileInfo>
 #include <QPointer>
 #include <QSpinBox>
 
@@ -41,6 +42,25 @@ QString SettingsController::lineDelimiter() const
 {
     return delimiter(afterNone.value(), afterSemicolon.value(), afterTab.value(), afterEnter.value(),
                      afterComma.value());
+}
+
+QString SettingsController::fileFieldDelimiter(const QString& path) const
+{
+    if (!delimiterChosen.value()) {
+        const QString suffix = QFileInfo(path).suffix().toLower();
+        if (suffix == QLatin1String("csv")) {
+            return QStringLiteral(",");
+        }
+        if (suffix == QLatin1String("tsv") || suffix == QLatin1String("txt")) {
+            return QStringLiteral("\t");
+        }
+    }
+    return fieldDelimiter();
+}
+
+QString SettingsController::dateFormat() const
+{
+    return isoDates.value() ? QStringLiteral("yyyy-MM-dd") : QStringLiteral("MM-dd-yyyy");
 }
 
 void SettingsController::bindAutoSendSpeed(QSpinBox* interval, QComboBox* unit)

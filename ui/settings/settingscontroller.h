@@ -10,8 +10,8 @@
 class QComboBox;
 class QSpinBox;
 
-// The program's option values. They live in memory only; every start begins from these defaults,
-// which are also the states the pages' widgets are designed with.
+// The program's option values. Every start begins from these defaults, which are also the states the
+// pages' widgets are designed with; OptionStore then brings back the user's own choices.
 class SettingsController : public QObject
 {
     Q_OBJECT
@@ -51,6 +51,12 @@ public:
     TwoStateElement afterTab{false};
     TwoStateElement afterEnter{true};
     TwoStateElement afterComma{false};
+    // A file export begins with a row of column titles.
+    TwoStateElement headerRow{true};
+    // Dates as 2026-12-31 rather than 12-31-2026.
+    TwoStateElement isoDates{false};
+    // The user picked a field delimiter; until then an export file's extension decides it.
+    TwoStateElement delimiterChosen{false};
     LineElement sendHotkey;
     LineElement tareHotkey;
     LineElement zeroHotkey;
@@ -72,6 +78,11 @@ public:
     // The text between the fields of a result line and the text that ends it.
     QString fieldDelimiter() const;
     QString lineDelimiter() const;
+    // The field delimiter of an export file: the chosen one, or until the user chose one, the one the
+    // file's extension implies (.csv a comma, .tsv and .txt a tab).
+    QString fileFieldDelimiter(const QString& path) const;
+    // The date format of result lines and export files.
+    QString dateFormat() const;
 
     // The option that shows a data feed column, on the page and in the exports; nullptr for the
     // columns always shown (the delete button's and the value).
