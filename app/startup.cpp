@@ -7,6 +7,7 @@
 #include "device/devicetypes.h"
 #include "log/appdatabase.h"
 #include "log/cpelmlog.h"
+#include "log/walcheckpointer.h"
 #include "platform/logcategories.h"
 #include "ui/capture/applicationcontroller.h"
 #include "ui/log/datafeedtableview.h"
@@ -106,7 +107,9 @@ void Startup::openDatabase()
     if (!m_databaseOpen) {
         // The program goes on without stored logs and data feed.
         qCWarning(lcUi) << "Cannot open database file!";
+        return;
     }
+    m_checkpointer = std::make_unique<WalCheckpointer>();
 }
 
 void Startup::placeWindow()
@@ -124,6 +127,11 @@ void Startup::shutdown()
         return;
     }
     m_started = false;
+    // The results of the last moments are stored while the database is still open.
+    if (m_capture) {
+        m_capture->flush();
+    }
+    m_checkpointer.reset();
     QSqlDatabase::database(QLatin1String(QSqlDatabase::defaultConnection), false).close();
     // The window's views show the capture's rows: they go first.
     m_window.reset();

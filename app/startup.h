@@ -12,6 +12,7 @@ class CaptureCore;
 class CDeviceController;
 class CPelmLog;
 class QWinWidget;
+class WalCheckpointer;
 
 // What the program creates before its event loop runs, in the order the parts depend on each other,
 // and what it destroys afterwards. The application object exists before start().
@@ -54,6 +55,7 @@ private:
     StepObserver m_observer;
     bool m_databaseOpen = false;
     bool m_started = false;
+    std::unique_ptr<WalCheckpointer> m_checkpointer;
     std::unique_ptr<CPelmLog> m_log;
     QPointer<CDeviceController> m_deviceController;
     QPointer<CBalanceController> m_balanceController;

@@ -6,6 +6,8 @@
 #include <QCoreApplication>
 #include <QPointer>
 
+#include <utility>
+
 const char* const CaptureCore::UnknownSerial = "N/A";
 
 namespace {
@@ -17,10 +19,20 @@ CaptureCore::CaptureCore(QObject* parent, const QSqlDatabase& db)
 {
     m_model->createTable();
     m_model->select();
+    m_commitTimer.setSingleShot(true);
+    m_commitTimer.setInterval(CommitIntervalMs);
+    connect(&m_commitTimer, &QTimer::timeout, this, &CaptureCore::flush);
+    // Whatever arrived last is stored before the program ends.
+    if (QCoreApplication::instance()) {
+        connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, this, &CaptureCore::flush);
+    }
     g_instance = this;
 }
 
-CaptureCore::~CaptureCore() = default;
+CaptureCore::~CaptureCore()
+{
+    flush();
+}
 
 CaptureCore* CaptureCore::instance()
 {
@@ -49,11 +61,30 @@ QStringList CaptureCore::rowFields(const Measurement& m, const QDateTime& at)
             QString()};
 }
 
-qint64 CaptureCore::capture(Measurement m)
+void CaptureCore::capture(Measurement m)
 {
-    const QStringList fields = rowFields(m, QDateTime::currentDateTime());
-    // The model says on the status line why a result waits or was refused.
-    const qint64 count = m_model->appendRow(fields);
-    emit resultCaptured(count, fields, m);
-    return count;
+    // Stamped as it arrives, stored with the others that come before the commit.
+    m_pending.push_back({rowFields(m, QDateTime::currentDateTime()), m});
+    if (!m_commitTimer.isActive()) {
+        m_commitTimer.start();
+    }
+}
+
+void CaptureCore::flush()
+{
+    m_commitTimer.stop();
+    if (m_pending.empty()) {
+        return;
+    }
+    const std::vector<Pending> taken = std::exchange(m_pending, {});
+    QVector<QStringList> rows;
+    rows.reserve(int(taken.size()));
+    for (const Pending& result : taken) {
+        rows << result.fields;
+    }
+    // The model says on the status line why results wait or were refused.
+    const QVector<qint64> counts = m_model->appendRows(rows);
+    for (size_t i = 0; i < taken.size(); ++i) {
+        emit resultCaptured(counts.value(int(i), -1), taken[i].fields, taken[i].m);
+    }
 }

@@ -6,6 +6,9 @@
 #include <QObject>
 #include <QSqlDatabase>
 #include <QStringList>
+#include <QTimer>
+
+#include <vector>
 
 class CBalanceController;
 class DataFeedTableModel;
@@ -13,13 +16,17 @@ class DataFeedTableModel;
 // Captured results: takes each significant result of the balance controller, stamps it with the
 // date, the time and the serial number of the instrument that sent it, and stores it in DATAFEED.
 // Views, the capture export and the command line read the rows through its model; none of them
-// stores a result, so a result is stored once whether or not a window shows it.
+// stores a result, so a result is stored once whether or not a window shows it. Results that arrive
+// together are stored in one transaction, committed within CommitIntervalMs of the first of them; a
+// row is shown, typed or exported only once it is committed.
 class CaptureCore : public QObject
 {
     Q_OBJECT
 public:
     // The serial number stored for a result that no instrument stamped.
     static const char* const UnknownSerial;
+    // The longest a result waits before it is committed: a killed program loses no more than this.
+    static constexpr int CommitIntervalMs = 50;
 
     explicit CaptureCore(QObject* parent = nullptr, const QSqlDatabase& db = QSqlDatabase::database());
     ~CaptureCore() override;
@@ -36,15 +43,28 @@ public:
     // The stored fields of a result taken at that moment: DATE, TIME, SN, VAL, UNIT, NOTE.
     static QStringList rowFields(const Measurement& m, const QDateTime& at);
 
+    // Results stamped and not yet committed.
+    int pendingResults() const { return int(m_pending.size()); }
+
 public slots:
-    // Stamps and stores one result; the COUNT it got, 0 while it waits for the database, -1 when
-    // even the waiting list refused it.
-    qint64 capture(Measurement m);
+    // Stamps one result and stores it with the others that arrive within CommitIntervalMs.
+    void capture(Measurement m);
+    // Stores the results taken so far, at once.
+    void flush();
 
 signals:
-    // A result was taken in (count as capture() returns it), after it was stored or began waiting.
+    // A result was taken in, after it was stored (count is its COUNT) or began waiting for the
+    // database (0) or was refused because too many wait (-1).
     void resultCaptured(qint64 count, QStringList fields, Measurement m);
 
 private:
+    struct Pending
+    {
+        QStringList fields;
+        Measurement m;
+    };
+
     DataFeedTableModel* m_model;
+    std::vector<Pending> m_pending;
+    QTimer m_commitTimer;
 };

@@ -505,12 +505,18 @@ void CDevice::onReadyRead()
 void CDevice::appendToReceiveBuffer(const QString& chunk)
 {
     receiveBuffer += chunk;
-    int end;
-    while ((end = receiveBuffer.indexOf(QLatin1Char('\n'))) >= 0) {
-        const QString line = receiveBuffer.left(end + 1);
-        receiveBuffer.remove(0, end + 1);
+    const int last = receiveBuffer.lastIndexOf(QLatin1Char('\n'));
+    if (last >= 0) {
+        // The complete lines leave the buffer at once: cut off one by one, the rest of a large chunk
+        // would be moved once per line, and a chunk of thousands of lines would stall the thread.
+        const QString lines = receiveBuffer.left(last + 1);
+        receiveBuffer.remove(0, last + 1);
         m_receiveOverflowReported = false;
-        processLine(line);
+        for (int start = 0; start < lines.size();) {
+            const int end = lines.indexOf(QLatin1Char('\n'), start);
+            processLine(lines.mid(start, end + 1 - start));
+            start = end + 1;
+        }
     }
     if (receiveBuffer.size() > MaxReceiveBuffer) {
         if (!m_receiveOverflowReported) {

@@ -216,7 +216,20 @@ void DataFeedTableModel::noteFailure(const QSqlError& error)
 qint64 DataFeedTableModel::insertRow(const QStringList& fields)
 {
     QSqlQuery insert(m_db);
-    insert.prepare(QLatin1String(InsertStatement));
+    return prepareInsert(insert) ? insertRow(insert, fields) : 0;
+}
+
+bool DataFeedTableModel::prepareInsert(QSqlQuery& insert)
+{
+    if (!insert.prepare(QLatin1String(InsertStatement))) {
+        noteFailure(insert.lastError());
+        return false;
+    }
+    return true;
+}
+
+qint64 DataFeedTableModel::insertRow(QSqlQuery& insert, const QStringList& fields)
+{
     insert.addBindValue(std::max(m_highestGiven, lastStoredCount()));
     for (int i = 0; i < ColumnCount - 2; ++i) {
         insert.addBindValue(text(fields.value(i)));
@@ -238,47 +251,61 @@ qint64 DataFeedTableModel::nextCount() const
 
 qint64 DataFeedTableModel::appendRow(const QStringList& fields)
 {
-    if (!storable()) {
-        return -1;
+    return appendRows({fields}).value(0, -1);
+}
+
+QVector<qint64> DataFeedTableModel::appendRows(const QVector<QStringList>& rows)
+{
+    QVector<qint64> counts(rows.size(), -1);
+    if (rows.isEmpty() || !storable()) {
+        return counts;
     }
     // Behind the ones waiting, never before them.
     if (!m_waiting.empty() && !storeWaiting()) {
-        // The oldest are kept: they are shown already, and may have been typed meanwhile.
-        const bool full = int(m_waiting.size()) >= m_waitingLimit;
-        if (full) {
-            ++m_refused;
-        } else {
-            enqueue(fields);
-        }
+        enqueue(rows, counts);
         emit storageChanged();
-        return full ? -1 : 0;
+        return counts;
     }
     const qint64 given = m_highestGiven;
-    qint64 count = 0;
-    if (beginWrite()) {
-        count = insertRow(fields);
-        if (!endWrite(count > 0)) {
-            count = 0;
+    QSqlQuery insert(m_db);
+    bool ok = beginWrite();
+    if (ok) {
+        ok = prepareInsert(insert);
+        for (int i = 0; ok && i < rows.size(); ++i) {
+            counts[i] = insertRow(insert, rows.at(i));
+            ok = counts.at(i) > 0;
         }
+        ok = endWrite(ok);
     }
-    if (count > 0) {
+    if (ok) {
         takeStoredRows(0);
-        return count;
+        return counts;
     }
+    // All or none: a row that failed is never stored later by another one's commit.
     m_highestGiven = given;
     m_refused = 0;
     m_recovered = 0;
-    enqueue(fields);
+    enqueue(rows, counts);
     qCWarning(lcLog).noquote() << "results are not stored and wait in memory:" << m_problem;
     emit storageChanged();
-    return 0;
+    return counts;
 }
 
-void DataFeedTableModel::enqueue(const QStringList& fields)
+void DataFeedTableModel::enqueue(const QVector<QStringList>& rows, QVector<qint64>& counts)
 {
+    // The oldest are kept: they are shown already, and may have been typed meanwhile.
+    const int room = std::max(0, m_waitingLimit - int(m_waiting.size()));
+    const int taken = std::min(room, int(rows.size()));
+    for (int i = 0; i < rows.size(); ++i) {
+        counts[i] = i < taken ? 0 : -1;
+    }
+    m_refused += int(rows.size()) - taken;
+    if (taken == 0) {
+        return;
+    }
     const int row = rowCount();
-    beginInsertRows(QModelIndex(), row, row);
-    m_waiting.push_back(fields);
+    beginInsertRows(QModelIndex(), row, row + taken - 1);
+    m_waiting.insert(m_waiting.end(), rows.begin(), rows.begin() + taken);
     endInsertRows();
 }
 
@@ -294,11 +321,15 @@ bool DataFeedTableModel::storeWaiting()
     const int busyMs = setBusyTimeout(m_db, RetryBusyMs);
     const qint64 given = m_highestGiven;
     // All or none, in one transaction: the order stays and nothing is stored twice.
+    QSqlQuery insert(m_db);
     bool ok = beginWrite();
-    for (size_t i = 0; ok && i < m_waiting.size(); ++i) {
-        ok = insertRow(m_waiting[i]) > 0;
+    if (ok) {
+        ok = prepareInsert(insert);
+        for (size_t i = 0; ok && i < m_waiting.size(); ++i) {
+            ok = insertRow(insert, m_waiting[i]) > 0;
+        }
+        ok = endWrite(ok);
     }
-    ok = endWrite(ok);
     if (busyMs >= 0) {
         setBusyTimeout(m_db, busyMs);
     }

@@ -5,6 +5,7 @@
 #include <QStringList>
 #include <QTimer>
 #include <QVariant>
+#include <QVector>
 
 #include <array>
 #include <deque>
@@ -64,6 +65,9 @@ public:
     // gave it. A row the database refuses waits and is shown (0 is returned); beyond the bound it is
     // refused (-1).
     qint64 appendRow(const QStringList& fields);
+    // Stores the rows in one transaction, in order, and shows them; the COUNT of each as appendRow
+    // gives it.
+    QVector<qint64> appendRows(const QVector<QStringList>& rows);
     // The COUNT the next appended row gets, as far as this program knows: after the highest it gave
     // since the last clear, the highest stored and the waiting rows.
     qint64 nextCount() const;
@@ -125,8 +129,12 @@ private:
     bool endWrite(bool ok);
     // Inserts the row with the next COUNT; the COUNT, 0 when it failed (m_problem says why).
     qint64 insertRow(const QStringList& fields);
+    // The same through an insert prepared once for many rows.
+    qint64 insertRow(QSqlQuery& insert, const QStringList& fields);
+    bool prepareInsert(QSqlQuery& insert);
     void noteFailure(const QSqlError& error);
-    void enqueue(const QStringList& fields);
+    // Rows wait in order; those beyond the bound are refused (-1 in counts, 0 for the waiting ones).
+    void enqueue(const QVector<QStringList>& rows, QVector<qint64>& counts);
     // After rows were stored: takes in every stored row after the last held, the first waiting ones
     // among them when their places did not change.
     bool takeStoredRows(int fromWaiting);

@@ -28,8 +28,8 @@ mutant() {
 }
 
 mutant "receive path: a framed line loses its line feed" device/cdevice.cpp \
-    'const QString line = receiveBuffer.left(end + 1);' \
-    'const QString line = receiveBuffer.left(end);'
+    'processLine(lines.mid(start, end + 1 - start));' \
+    'processLine(lines.mid(start, end - start));'
 mutant "receive buffer: cap at twice the limit" device/cdevice.cpp \
     'if (receiveBuffer.size() > MaxReceiveBuffer) {' \
     'if (receiveBuffer.size() > 2 * MaxReceiveBuffer) {'
@@ -118,11 +118,11 @@ mutant "repair cycle: a Tibbo module not restarted for its new settings" search/
     'queueCall(module, [module] { module->reboot(); });' \
     'module->readInfo(1);'
 mutant "capture: each result stored twice" controller/capturecore.cpp \
-    'const qint64 count = m_model->appendRow(fields);' \
-    'const qint64 count = (m_model->appendRow(fields), m_model->appendRow(fields));'
+    'const QVector<qint64> counts = m_model->appendRows(rows);' \
+    'const QVector<qint64> counts = (m_model->appendRows(rows), m_model->appendRows(rows));'
 mutant "capture: results dropped" controller/capturecore.cpp \
-    'const QStringList fields = rowFields(m, QDateTime::currentDateTime());' \
-    'const QStringList fields = rowFields(m, QDateTime::currentDateTime()); return 0;'
+    'm_pending.push_back({rowFields(m, QDateTime::currentDateTime()), m});' \
+    'Q_UNUSED(m);'
 mutant "capture: a result stamped with the current instrument, not its sender" controller/cbalancecontroller.cpp \
     'void CBalanceController::onResultReceived(Measurement m)
 {' \

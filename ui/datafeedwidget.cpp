@@ -22,6 +22,8 @@
 #include <QMenu>
 #include <QScrollBar>
 
+#include <utility>
+
 namespace {
 
 // Log view columns before the ones the terminal options switch.
@@ -178,6 +180,9 @@ void DataFeedWidget::setTerminal(bool enabled)
     ui->bottomStack->setCurrentWidget(ui->terminalBottomContext);
     ui->mainStack->setCurrentIndex(TerminalPage);
     ui->rightContextWidget->show();
+    if (std::exchange(m_logBehind, false)) {
+        refresh();
+    }
     ui->tableLogs->resizeColumnsToContents();
 }
 
@@ -293,6 +298,12 @@ bool DataFeedWidget::eventFilter(QObject* watched, QEvent* event)
 
 void DataFeedWidget::refresh()
 {
+    // Read only while it is the view chosen: at thousands of lines a second the query would cost the
+    // table and the display their smoothness. It catches up when it is chosen again.
+    if (ui->mainStack->currentIndex() != TerminalPage) {
+        m_logBehind = true;
+        return;
+    }
     if (refreshTimer.isActive()) {
         refreshPending = true;
         return;

@@ -75,6 +75,8 @@ private:
     QTimer displayTimer;
     QTimer refreshTimer;
     bool refreshPending = false;
+    // Log lines came while another view was chosen.
+    bool m_logBehind = false;
     QTimer flashTimer;
     // Shown (true) or hidden log columns after the two key columns: IN/OUT, Interface, Date, Time,
     // Message.

@@ -1,6 +1,7 @@
 #include "controller/capturecore.h"
 #include "controller/cbalancecontroller.h"
 #include "controller/cdevicecontroller.h"
+#include "log/datafeedtablemodel.h"
 #include "platform/queuedcall.h"
 #include "support/scripteddevice.h"
 #include "support/testdatabase.h"
@@ -292,6 +293,23 @@ void TstControllers::captureStoresEachResultOnceAsItsSenderStampedIt()
     CaptureCore capture;
     capture.follow(balance);
     QSignalSpy captured(&capture, &CaptureCore::resultCaptured);
+    // Whatever is shown, typed or exported is stored: rows appear and results are announced only
+    // once committed, as a second connection sees them.
+    QList<qint64> uncommitted;
+    const auto committed = [&db, &uncommitted](qint64 count) {
+        if (db.committedRows(QStringLiteral("SELECT 1 FROM DATAFEED WHERE COUNT = %1").arg(count))
+                .isEmpty()) {
+            uncommitted << count;
+        }
+    };
+    connect(capture.model(), &QAbstractItemModel::rowsInserted, &capture,
+            [&](const QModelIndex&, int first, int last) {
+                for (int row = first; row <= last; ++row) {
+                    committed(
+                        capture.model()->index(row, DataFeedTableModel::CountColumn).data().toLongLong());
+                }
+            });
+    connect(&capture, &CaptureCore::resultCaptured, [&committed](qint64 count) { committed(count); });
     ScriptedDevice sender;
     balance->setCurrentDevice(&sender);
     QVERIFY(sender.connectDevice(false));
@@ -319,7 +337,9 @@ void TstControllers::captureStoresEachResultOnceAsItsSenderStampedIt()
     unstamped.value = -1.5;
     unstamped.decimals = 1;
     unstamped.unit = QStringLiteral("kg");
-    QCOMPARE(capture.capture(unstamped), qint64(4));
+    capture.capture(unstamped);
+    QCOMPARE(capture.pendingResults(), 1);
+    capture.flush();
 
     QCOMPARE(
         TestDatabase::rows(QStringLiteral("SELECT COUNT, SN, VAL, UNIT, NOTE FROM DATAFEED ORDER BY COUNT")),
@@ -329,6 +349,7 @@ void TstControllers::captureStoresEachResultOnceAsItsSenderStampedIt()
         QVERIFY2(stamp.match(row).hasMatch(), qPrintable(row));
     }
     QCOMPARE(arguments(captured), (QList<int>{1, 2, 3, 4}));
+    QCOMPARE(uncommitted, QList<qint64>());
 }
 
 QTEST_GUILESS_MAIN(TstControllers)

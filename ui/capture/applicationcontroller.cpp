@@ -145,6 +145,8 @@ bool ApplicationController::startExport()
         return refuseStart(QStringLiteral("no instrument is connected."));
     }
     m_startFailure.clear();
+    // Results that came before the start are not this capture's to type or write.
+    CaptureCore::instance()->flush();
     SettingsController* settings = SettingsController::instance();
     settings->autoSend.setEnabled(false);
     settings->autoSendInterval.setEnabled(false);
@@ -319,6 +321,8 @@ bool ApplicationController::stopExport()
     settings->autoSend.setEnabled(true);
     settings->autoSendInterval.setEnabled(true);
     settings->autoSendUnit.setEnabled(true);
+    // Results that came before the stop are stored, and typed, before the typing ends.
+    CaptureCore::instance()->flush();
     disconnect(m_pasteConnection);
     finishExport();
     return true;
