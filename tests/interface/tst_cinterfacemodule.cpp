@@ -202,8 +202,6 @@ void TstCInterfaceModule::espExchanges_data()
              "dhcp=0 obtained=1 ip=127.0.0.9 gateway= netmask=255.0.0.0 routing=2 remote= port=4006 "
              "remotePort=4006",
              info);
-    exchange("information in eleven parts", "AT+ACONFIG?\r\n", "s,w,1,1,127.0.0.9,,255.0.0.0,1,,4006,x", "",
-             "", info);
 
     // The IP line carries the module's address, gateway and netmask as known, whatever changes.
     exchange("DHCP on", "AT+ASTAIPCONFIG=2,127.0.0.2,192.168.1.1,255.255.255.0\r\n", ok, "ok", "dhcp=1",
