@@ -162,8 +162,8 @@ void TstPelmLog::storesLinesAndPackets()
 {
     QFETCH(QStringList, records);
     QFETCH(QStringList, rows);
-    // Made while the last one still lives: the new writer starts an empty table, and the old one's end
-    // leaves it in charge.
+    // Each row starts with a new writer, which empties the table; made while init's still lives, it stays
+    // in charge after the old one's end.
     m_log = std::make_unique<CPelmLog>();
     QCOMPARE(CPelmLog::instance(), m_log.get());
     QSignalSpy newLog(m_log.get(), &CPelmLog::newLog);
