@@ -191,8 +191,6 @@ private slots:
             {"busy 1", "> SbU", "> SbU", "> Se", "> Se", "busy 0", "error 2 0", "finished 2 0"});
         row("';' in a table field", {}, [](Rig& r) { return r.device.setUsers(users("x;y")); }, false,
             {"busy 1", "busy 0", "error 2 21", "finished 2 21 why"});
-        row("line feed in a table field", {}, [](Rig& r) { return r.device.setUsers(users("x\ny")); }, false,
-            {"busy 1", "busy 0", "error 2 21", "finished 2 21 why"});
         row("carriage return in a product text", {},
             [](Rig& r) { return r.balance.setProducts(products("1\rkg")); }, true,
             {"busy 1", "busy 0", "error 2 22", "finished 2 22 why"});

@@ -198,7 +198,6 @@ private slots:
             {"echo", [](auto& d) { d.checkEcho(); }, 0, "- U@DAD", "1/16"},
             {"identity", [](auto& d) { d.readInfo(); }, 2, "U@DNW U@DNS U@UFW2", "1/15"},
             {"identity, user", readWithCode, 0, "U@DNW U@DNS U@UFW2 U@UNS U@ZKA", "1/101:0 1/15"},
-            {"identity, service", readWithCode, 1, "U@DNW U@DNS U@UFW2 U@UNS U@ZKA", "1/101:1 1/15"},
             {"identity, administrator", readWithCode, 2, "U@DNW U@DNS U@UFW2 U@UNS", "1/101:2 1/15"},
             {"FKD", [](auto& d) { d.sendFKD(); }, 0, "U@FKD", "1/102"},
             {"FKG kg", [](auto& d) { d.sendFKG(2.5, "kg"); }, 0, "U@FKG2.5,kg", "1/103"},

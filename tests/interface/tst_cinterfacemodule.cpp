@@ -202,8 +202,6 @@ void TstCInterfaceModule::espExchanges_data()
              "dhcp=0 obtained=1 ip=127.0.0.9 gateway= netmask=255.0.0.0 routing=2 remote= port=4006 "
              "remotePort=4006",
              info);
-    exchange("information in eleven parts", "AT+ACONFIG?\r\n", "s,w,1,1,127.0.0.9,,255.0.0.0,1,,4006,x", "",
-             "", info);
 
     // The IP line carries the module's address, gateway and netmask as known, whatever changes.
     exchange("DHCP on", "AT+ASTAIPCONFIG=2,127.0.0.2,192.168.1.1,255.255.255.0\r\n", ok, "ok", "dhcp=1",
@@ -214,8 +212,6 @@ void TstCInterfaceModule::espExchanges_data()
              "ip=127.0.0.9 module=127.0.0.9", [=](M& m) { m.setIP(nine); });
     exchange("gateway", "AT+ASTAIPCONFIG=1,127.0.0.2,127.0.0.254,255.255.255.0\r\n", ok, "ok",
              "gateway=127.0.0.254", [=](M& m) { m.setGateway(gateway); });
-    exchange("netmask", "AT+ASTAIPCONFIG=1,127.0.0.2,192.168.1.1,255.0.0.0\r\n", ok, "ok",
-             "netmask=255.0.0.0", [=](M& m) { m.setNetmask(mask); });
     exchange("IP layer static", "AT+ASTAIPCONFIG=1,127.0.0.9,127.0.0.254,255.0.0.0\r\n", ok, "ok",
              "dhcp=0 ip=127.0.0.9 gateway=127.0.0.254 netmask=255.0.0.0 module=127.0.0.9",
              [=](M& m) { m.setIPLayer(false, nine, gateway, mask); });
@@ -225,8 +221,6 @@ void TstCInterfaceModule::espExchanges_data()
              [](M& m) { m.setRoutingMode(M::ROUTING_CLIENT); });
     exchange("server", "AT+ATCPCONFIG=2,1001,192.168.1.10,1\r\n", ok, "ok", "routing=1",
              [](M& m) { m.setRoutingMode(M::ROUTING_SERVER); });
-    exchange("remote IP", "AT+ATCPCONFIG=2,1001,192.168.1.11,1\r\n", ok, "ok", "remote=192.168.1.11",
-             [](M& m) { m.setRemoteIP(QHostAddress("192.168.1.11")); });
     exchange("port", "AT+ATCPCONFIG=2,4002,192.168.1.10,1\r\n", ok, "ok", "port=4002",
              [](M& m) { m.setPort(4002); });
     exchange("remote port: the same field", "AT+ATCPCONFIG=2,4003,192.168.1.10,1\r\n", "\r\nOK\r\n", "ok",
@@ -301,7 +295,6 @@ void TstCInterfaceModule::tibboExchanges_data()
                  [](M& m) { m.readInfo(1); });
     };
     info("information", "", "", "info", all);
-    info("information refused", "L", "F", "failed", "");
     info("speed index 12", "GBR", "A12", "failed", upTo("baud"));
     info("routing 3", "GRM", "A3", "failed", upTo("routing"));
     info("routing 0 is server", "GRM", "A0", "info", QString(all).replace("routing=2", "routing=1"));
@@ -319,8 +312,6 @@ void TstCInterfaceModule::tibboExchanges_data()
              [](M& m) { m.setIP(QHostAddress("127.0.0.9")); });
     exchange("gateway", "SGI127.0.0.254", "A", "ok", "gateway=127.0.0.254",
              [](M& m) { m.setGateway(QHostAddress("127.0.0.254")); });
-    exchange("netmask", "SNM255.0.0.0", "A", "ok", "netmask=255.0.0.0",
-             [](M& m) { m.setNetmask(QHostAddress("255.0.0.0")); });
     // The IP layer as a chain of settings: DHCP alone when it is on.
     exchange("IP layer DHCP", "SDH1", "A", "ok", "dhcp=1", [](M& m) {
         m.setIPLayer(true, QHostAddress("127.0.0.9"), QHostAddress("127.0.0.254"), QHostAddress("255.0.0.0"));
@@ -333,8 +324,6 @@ void TstCInterfaceModule::tibboExchanges_data()
              });
     exchange("client", "SRM2", "A", "ok", "routing=2", [](M& m) { m.setRoutingMode(M::ROUTING_CLIENT); });
     exchange("server", "SRM0", "A", "ok", "routing=1", [](M& m) { m.setRoutingMode(M::ROUTING_SERVER); });
-    exchange("remote IP", "SDI127.0.0.1", "A", "ok", "remote=127.0.0.1",
-             [](M& m) { m.setRemoteIP(LocalHost); });
     exchange("port", "SPN4002", "A", "ok", "port=4002", [](M& m) { m.setPort(4002); });
     exchange("remote port", "SDP4003", "A", "ok", "remotePort=4003", [](M& m) { m.setRemotePort(4003); });
     exchange("UDP", "STP0", "A", "ok", "protocol=2", [](M& m) { m.setProtocol(M::PROTOCOL_UDP); });

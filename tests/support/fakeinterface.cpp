@@ -81,11 +81,9 @@ void FakeInterface::feed(const QByteArray& chunk)
     emit readyRead();
 }
 
-void FakeInterface::feedLater(const QList<QByteArray>& chunks, int delayMs)
+void FakeInterface::feedLater(const QList<QByteArray>& chunks)
 {
-    int delay = delayMs;
     for (const QByteArray& chunk : chunks) {
-        QTimer::singleShot(delay, this, [this, chunk] { feed(chunk); });
-        delay += delayMs;
+        QTimer::singleShot(0, this, [this, chunk] { feed(chunk); });
     }
 }

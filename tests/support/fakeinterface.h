@@ -33,8 +33,8 @@ public:
 
     // Queues bytes as if they had just arrived and emits readyRead.
     void feed(const QByteArray& chunk);
-    // Delivers the chunks one per event-loop turn (each delayMs apart) from the event loop.
-    void feedLater(const QList<QByteArray>& chunks, int delayMs = 0);
+    // Delivers the chunks from the event loop, one per turn.
+    void feedLater(const QList<QByteArray>& chunks);
     void setResponder(Responder responder) { m_responder = std::move(responder); }
     void setOpenResult(bool ok) { m_openResult = ok; }
     void emitState(int state) { emit stateChanged(state); }

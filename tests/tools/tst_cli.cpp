@@ -438,7 +438,6 @@ void TstCli::commands_data()
     row("probe, one echo dropped", {"--drop", "0.3", "--seed", "16"}, {"probe", "PORT"}, {}, 0, identity, "",
         "", "");
     row("tare", {}, {"tare", "PORT"}, {}, 0, "tared\n", "", "<- ST\\r", "");
-    row("zero", {}, {"zero", "PORT"}, {}, 0, "zeroed\n", "", "<- SZ\\r", "");
     row("send prints the answer", {}, {"send", "PORT", "SW9", "--wait", "200"}, {}, 0,
         "PS 750.X2\r\n123456\r\n2021-03-04\r\n1.04.7\r\n", "", "<- SW9\\r", "");
     // The echo's late answer, and the answer to the result request that follows it, are not the line's.
@@ -565,10 +564,6 @@ void TstCli::commands_data()
        "U0DAD U1DAD U2DAD U3DAD U3DNW U3DNS U3UFW2");
     kx("three-letter read at 3", {}, {"read", "PORT", "--address", "3", "--count", "2"}, 0,
        "(TIME 12.50 kg X\n){2}$", "U3DAD U3DNW U3DNS U3UFW2 U3DWY U3DWY");
-    kx("three-letter stable read at 17, echo", echo, {"read", "PORT", "--address", "17", "--stable"}, 0,
-       "TIME 12.50 kg S\n", "U17DAD U17DNW U17DNS U17UFW2 U17DWS");
-    kx("three-letter send at 3, echo", echo, {"send", "PORT", "DWY", "--address", "3", "--lines", "2"}, 0,
-       "U3DWY\r\n  12.50kg\r\n", "U3DAD U3DWY");
     kx("three-letter firmware at 17", {"--loader-ready-ms", "20", "--loader-image", "OUT"},
        {"firmware", "PORT", "IN", "--address", "17"}, 0, "firmware uploaded from IN\n", "U17DAD U17ZFI");
     kx("three-letter, nobody at the address", {}, {"probe", "PORT", "--address", "5", "--baud", "9600"}, 4,
