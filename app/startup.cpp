@@ -11,10 +11,9 @@
 #include "ui/log/datafeedtableview.h"
 #include "ui/qwinwidget.h"
 #include "ui/settings/settingscontroller.h"
+#include "ui/windowplacement.h"
 
 #include <QCoreApplication>
-#include <QGuiApplication>
-#include <QScreen>
 #include <QSqlDatabase>
 
 Startup::Startup(QObject* parent) : QObject(parent) {}
@@ -101,11 +100,7 @@ void Startup::openDatabase()
 
 void Startup::placeWindow()
 {
-    const QScreen* screen = QGuiApplication::primaryScreen();
-    const QSize screenSize = screen ? screen->geometry().size() : QSize();
-    m_window->move(WindowX, WindowY);
-    // The minimum size wins on a screen too small for the margins.
-    m_window->resize(screenSize.width() - ScreenMarginWidth, screenSize.height() - ScreenMarginHeight);
+    WindowPlacement::restore(m_window.get());
 }
 
 void Startup::shutdown()
@@ -114,6 +109,7 @@ void Startup::shutdown()
         return;
     }
     m_started = false;
+    WindowPlacement::save(m_window.get());
     QSqlDatabase::database(QLatin1String(QSqlDatabase::defaultConnection), false).close();
     m_window.reset();
     delete m_balanceController.data();
