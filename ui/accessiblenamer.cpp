@@ -3,7 +3,7 @@
 #include "ui/clickableframe.h"
 
 #include <QAbstractButton>
-#include <QAbstractItemView>
+#include <QAbstractScrollArea>
 #include <QAbstractSpinBox>
 #include <QApplication>
 #include <QComboBox>
@@ -11,7 +11,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QRegularExpression>
+#include <QScrollArea>
 #include <QTextDocument>
 #include <QTextDocumentFragment>
 
@@ -74,7 +74,8 @@ QString nameOf(QWidget* widget)
         return text.isEmpty() ? AccessibleNamer::spoken(button->toolTip()) : text;
     }
     const bool entry = qobject_cast<QLineEdit*>(widget) || qobject_cast<QAbstractSpinBox*>(widget) ||
-                       qobject_cast<QComboBox*>(widget) || qobject_cast<QAbstractItemView*>(widget);
+                       qobject_cast<QComboBox*>(widget) ||
+                       (qobject_cast<QAbstractScrollArea*>(widget) && !qobject_cast<QScrollArea*>(widget));
     if (!entry || qobject_cast<QLineEdit*>(widget->parentWidget()) ||
         qobject_cast<QAbstractSpinBox*>(widget->parentWidget()) ||
         qobject_cast<QComboBox*>(widget->parentWidget())) {
