@@ -24,17 +24,55 @@
 #include <cstdio>
 #include <memory>
 
+namespace {
+
+// The window system's options, which the application object takes for itself once it exists: left
+// aside here, so that they are not refused as unknown. Those listed first take a value.
+QStringList withoutQtOptions(const QStringList& arguments)
+{
+    static const QStringList withValue{"platform",        "platformpluginpath",
+                                       "platformtheme",   "plugin",
+                                       "qwindowgeometry", "geometry",
+                                       "qwindowtitle",    "title",
+                                       "qwindowicon",     "icon",
+                                       "display",         "name",
+                                       "style",           "stylesheet",
+                                       "session",         "qmljsdebugger"};
+    static const QStringList flags{"reverse", "widgetcount", "nograb", "dograb", "sync", "testability"};
+    QStringList kept;
+    for (int i = 0; i < arguments.size(); ++i) {
+        const QString& argument = arguments.at(i);
+        if (i == 0 || !argument.startsWith(QLatin1Char('-')) || argument == QLatin1String("--")) {
+            kept << argument;
+            continue;
+        }
+        QString name = argument.mid(argument.startsWith(QLatin1String("--")) ? 2 : 1);
+        const bool valueAttached = name.contains(QLatin1Char('='));
+        name = name.section(QLatin1Char('='), 0, 0);
+        if (withValue.contains(name)) {
+            i += valueAttached ? 0 : 1;
+        } else if (!flags.contains(name)) {
+            kept << argument;
+        }
+    }
+    return kept;
+}
+
+} // namespace
+
 int main(int argc, char* argv[])
 {
-    QApplication app(argc, argv);
-    Diagnostics::installMessagePattern();
-    QuitSignals::install(&app);
-
+    // The command line is read before the application object exists, which needs a display: help,
+    // version and option errors work without one.
     QCoreApplication::setApplicationVersion(QStringLiteral(MERVIK_VERSION));
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i) {
+        arguments << QString::fromLocal8Bit(argv[i]);
+    }
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Connects weighing instruments to this computer."));
-    parser.addHelpOption();
-    parser.addVersionOption();
+    const QCommandLineOption helpOption = parser.addHelpOption();
+    const QCommandLineOption versionOption = parser.addVersionOption();
     const QCommandLineOption connectOption(
         QStringLiteral("connect"),
         QStringLiteral("Connect at start-up to the instrument on the serial port PORT (optionally at BAUD, "
@@ -61,7 +99,21 @@ int main(int argc, char* argv[])
     screenshotsOption.setFlags(QCommandLineOption::HiddenFromHelp);
     parser.addOptions(
         {connectOption, protocolOption, noReconnectOption, echoOption, quitAfterOption, screenshotsOption});
-    parser.process(app);
+    if (!parser.parse(withoutQtOptions(arguments))) {
+        std::fprintf(stderr, "mervik-connect: %s\nTry 'mervik-connect --help' for more information.\n",
+                     qPrintable(parser.errorText()));
+        return 2;
+    }
+    if (parser.isSet(helpOption) || parser.isSet(QStringLiteral("help-all"))) {
+        // The help text names the program as it was started, which needs an application object.
+        QCoreApplication core(argc, argv);
+        std::fputs(qPrintable(parser.helpText()), stdout);
+        return 0;
+    }
+    if (parser.isSet(versionOption)) {
+        std::printf("mervik-connect %s\n", MERVIK_VERSION);
+        return 0;
+    }
 
     StartupConnecter::Target target;
     if (parser.isSet(connectOption) && !StartupConnecter::parseTarget(parser.value(connectOption), target)) {
@@ -87,6 +139,10 @@ int main(int argc, char* argv[])
             return 2;
         }
     }
+
+    QApplication app(argc, argv);
+    Diagnostics::installMessagePattern();
+    QuitSignals::install(&app);
 
     // A second start for the same data folder brings the first window to the front instead.
     Startup::applyNames();

@@ -110,6 +110,10 @@ ScreenshotTour::ScreenshotTour(QWinWidget* window, const QString& folder, QObjec
     if (ok && settleMs >= 0) {
         m_settleMs = settleMs;
     }
+    const QStringList size = qEnvironmentVariable("MERVIK_SCREENSHOT_SIZE").split(QLatin1Char('x'));
+    if (size.size() == 2) {
+        m_size = QSize(size.at(0).toInt(), size.at(1).toInt());
+    }
 }
 
 void ScreenshotTour::add(const QString& name, Action action)
@@ -135,7 +139,8 @@ void ScreenshotTour::start()
         emit finished(false);
         return;
     }
-    m_window->resize(m_window->minimumSize());
+    m_size = m_size.isValid() ? m_size.expandedTo(m_window->minimumSize()) : m_window->minimumSize();
+    m_window->resize(m_size);
     MainWindow* main = m_window->mainWindow();
 
     const CDevice* device = CControllerInterface::currentDevice();
@@ -265,7 +270,7 @@ void ScreenshotTour::addCaptureDetails(MainWindow* main, QWidget* capture)
             clickButton(capture, "feedButton");
             allColumns(true);
             m_window->resize(1920, 1080);
-            m_undo = [this] { m_window->resize(m_window->minimumSize()); };
+            m_undo = [this] { m_window->resize(m_size); };
         });
         // The pointer at rest on the middle row; results streaming in meanwhile are counted, not shown.
         const auto restOnRows = [feed] {

@@ -4,6 +4,7 @@
 #include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
+#include <QSize>
 #include <QStringList>
 
 #include <functional>
@@ -76,4 +77,6 @@ private:
     QStringList m_written;
     bool m_ok = true;
     int m_settleMs = SettleMs;
+    // The window's size in the pictures: MERVIK_SCREENSHOT_SIZE (such as 1280x720), else its minimum.
+    QSize m_size;
 };

@@ -14,10 +14,9 @@
 #include "ui/qwinwidget.h"
 #include "ui/settings/optionstore.h"
 #include "ui/settings/settingscontroller.h"
+#include "ui/windowplacement.h"
 
 #include <QCoreApplication>
-#include <QGuiApplication>
-#include <QScreen>
 #include <QSqlDatabase>
 
 Startup::Startup(QObject* parent) : QObject(parent) {}
@@ -114,11 +113,7 @@ void Startup::openDatabase()
 
 void Startup::placeWindow()
 {
-    const QScreen* screen = QGuiApplication::primaryScreen();
-    const QSize screenSize = screen ? screen->geometry().size() : QSize();
-    m_window->move(WindowX, WindowY);
-    // The minimum size wins on a screen too small for the margins.
-    m_window->resize(screenSize.width() - ScreenMarginWidth, screenSize.height() - ScreenMarginHeight);
+    WindowPlacement::restore(m_window.get());
 }
 
 void Startup::shutdown()
@@ -127,6 +122,7 @@ void Startup::shutdown()
         return;
     }
     m_started = false;
+    WindowPlacement::save(m_window.get());
     // The results of the last moments are stored while the database is still open.
     if (m_capture) {
         m_capture->flush();

@@ -20,12 +20,6 @@ class Startup : public QObject
 {
     Q_OBJECT
 public:
-    static constexpr int WindowX = 250;
-    static constexpr int WindowY = 100;
-    // The window leaves this much of the screen free, across and down.
-    static constexpr int ScreenMarginWidth = 500;
-    static constexpr int ScreenMarginHeight = 200;
-
     // Called after each step with its name; tests check what exists at each point.
     using StepObserver = std::function<void(const QString& step)>;
 

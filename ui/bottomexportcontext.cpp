@@ -13,6 +13,9 @@ BottomExportContext::BottomExportContext(QWidget* parent) : QWidget(parent), ui(
     ApplicationController* app = ApplicationController::instance();
 
     IconTint::tintButton(ui->timerFrameB, QColor(QStringLiteral("#ff4141")));
+    // The elapsed time is shown, not pressed: no Tab stop.
+    ui->timerFrame->setFocusPolicy(Qt::NoFocus);
+    ui->timerFrameB->setFocusPolicy(Qt::NoFocus);
     PanelKit::makeFrameButton(ui->startStopFrame, ui->startStopLabel);
     PanelKit::makeFrameButton(ui->clearFrame, ui->clearFrameT);
     PanelKit::makeFrameButton(ui->sendFrame, ui->sendFrameT);

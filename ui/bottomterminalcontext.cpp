@@ -14,6 +14,9 @@ BottomTerminalContext::BottomTerminalContext(QWidget* parent)
     ApplicationController* app = ApplicationController::instance();
 
     IconTint::tintButton(ui->timerFrameB, QColor(QStringLiteral("#ff4141")));
+    // The elapsed time is shown, not pressed: no Tab stop.
+    ui->timerFrame->setFocusPolicy(Qt::NoFocus);
+    ui->timerFrameB->setFocusPolicy(Qt::NoFocus);
     PanelKit::makeFrameButton(ui->sendFrame, ui->sendFrameT);
     PanelKit::makeFrameButton(ui->startStopFrame, ui->startStopLabel);
     PanelKit::makeFrameButton(ui->clearFrame, ui->clearFrameT);

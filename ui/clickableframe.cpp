@@ -1,12 +1,15 @@
 #include "ui/clickableframe.h"
 
 #include <QEvent>
+#include <QKeyEvent>
 #include <QStyle>
 #include <QVariant>
 
 ClickableFrame::ClickableFrame(QWidget* parent) : QFrame(parent)
 {
     setProperty("pressed", false);
+    // A button for the keyboard too: a Tab stop that Space or Return clicks.
+    setFocusPolicy(Qt::StrongFocus);
     // The frame's own events are filtered, so subclasses and the pages keep their event handlers free.
     installEventFilter(this);
 }
@@ -22,6 +25,16 @@ bool ClickableFrame::eventFilter(QObject* watched, QEvent* event)
             setPressed(false);
             emit clicked(false);
             break;
+        case QEvent::KeyPress: {
+            const auto* key = static_cast<QKeyEvent*>(event);
+            if (key->modifiers() == Qt::NoModifier && !key->isAutoRepeat() &&
+                (key->key() == Qt::Key_Space || key->key() == Qt::Key_Return ||
+                 key->key() == Qt::Key_Enter)) {
+                emit clicked(false);
+                return true;
+            }
+            break;
+        }
         case QEvent::Enter:
             emit hoverIn();
             break;

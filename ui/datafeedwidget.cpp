@@ -120,6 +120,7 @@ DataFeedWidget::DataFeedWidget(QWidget* parent) : QWidget(parent), ui(new Ui::Da
             &DataFeedWidget::clearContents);
     ui->displayWidget->installEventFilter(this);
     ui->displayWidget->setFocusPolicy(Qt::StrongFocus);
+    ui->displayWidget->setAccessibleName(QStringLiteral("Display"));
     connect(ui->fullScreenButton, &QToolButton::toggled, this, &DataFeedWidget::setFullScreen);
     flashTimer.setSingleShot(true);
     flashTimer.setInterval(FlashMs);

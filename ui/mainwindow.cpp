@@ -17,10 +17,11 @@
 #include "ui/transferwidget.h"
 #include "ui_mainwindow.h"
 
-#include <QButtonGroup>
+#include <QAbstractItemView>
 #include <QLabel>
 #include <QLocale>
 #include <QResizeEvent>
+#include <QScrollArea>
 #include <QShortcut>
 #include <QStyle>
 #include <QTimer>
@@ -47,17 +48,14 @@ void bindHotkey(QShortcut* shortcut, LineElement& element)
 } // namespace
 
 MainWindow::MainWindow(QWidget* parent)
-    : QMainWindow(parent), ui(std::make_unique<Ui::MainWindow>()), m_pageButtons(new QButtonGroup(this)),
-      m_sendShortcut(new QShortcut(this)), m_tareShortcut(new QShortcut(this)),
-      m_zeroShortcut(new QShortcut(this)), m_onOffShortcut(new QShortcut(this)),
-      m_storageClearedTimer(new QTimer(this))
+    : QMainWindow(parent), ui(std::make_unique<Ui::MainWindow>()), m_sendShortcut(new QShortcut(this)),
+      m_tareShortcut(new QShortcut(this)), m_zeroShortcut(new QShortcut(this)),
+      m_onOffShortcut(new QShortcut(this)), m_storageClearedTimer(new QTimer(this))
 {
     ui->setupUi(this);
 
-    m_pageButtons->setExclusive(true);
-    m_pageButtons->addButton(ui->deviceButton, DevicePage);
-    m_pageButtons->addButton(ui->dataCaptureButton, DataCapturePage);
-    m_pageButtons->addButton(ui->transferButton, TransferPage);
+    // Exclusive by hand, not by a button group: in a group only one button would be a Tab stop.
+    m_pageButtons = {ui->deviceButton, ui->dataCaptureButton, ui->transferButton};
     IconTint::setButtonIcon(ui->deviceButton, QStringLiteral(":/Resources/device.svg"), QColor(White));
     IconTint::setButtonIcon(ui->dataCaptureButton, QStringLiteral(":/Resources/datacapture.svg"),
                             QColor(White));
@@ -82,6 +80,12 @@ MainWindow::MainWindow(QWidget* parent)
     ui->fileLabel->hide();
 
     setUpStartScreen();
+    setUpPageScrolling();
+    // Tab goes from control to control; the arrow keys move within a table.
+    const QList<QAbstractItemView*> views = findChildren<QAbstractItemView*>();
+    for (QAbstractItemView* view : views) {
+        view->setTabKeyNavigation(false);
+    }
     setUpStatusLine();
     setUpShortcuts();
     connectCaptureExport();
@@ -131,14 +135,51 @@ void MainWindow::setUpStartScreen()
     for (QLabel* text : {ui->deviceFrameText, ui->dataCaptureFrameText, ui->transferFrameText}) {
         text->installEventFilter(this);
     }
-    connect(m_pageButtons, &QButtonGroup::idClicked, ui->mainStack, &QStackedWidget::setCurrentIndex);
+    // The button of the page shown is the one checked, a clicked one again included.
+    for (int page : {DevicePage, DataCapturePage, TransferPage}) {
+        connect(m_pageButtons.at(page), &QAbstractButton::clicked, this, [this, page] {
+            ui->mainStack->setCurrentIndex(page);
+            checkPageButton(page);
+        });
+    }
+    connect(ui->mainStack, &QStackedWidget::currentChanged, this, &MainWindow::checkPageButton);
+}
+
+void MainWindow::setUpPageScrolling()
+{
+    // A page that needs more room than the window gives scrolls; the others shrink as they can.
+    auto* scroll = new QScrollArea(ui->mainWidget);
+    scroll->setObjectName(QStringLiteral("pageScrollArea"));
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidgetResizable(true);
+    scroll->setFocusPolicy(Qt::NoFocus);
+    ui->mainLayout->replaceWidget(ui->mainStack, scroll);
+    scroll->setWidget(ui->mainStack);
+    // Only the page shown counts for the room needed: hidden pages' sizes are ignored.
+    const auto sizeToCurrent = [this](int current) {
+        for (int i = 0; i < ui->mainStack->count(); ++i) {
+            QWidget* page = ui->mainStack->widget(i);
+            page->setSizePolicy(i == current ? QSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred)
+                                             : QSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored));
+        }
+        ui->mainStack->updateGeometry();
+    };
+    sizeToCurrent(ui->mainStack->currentIndex());
+    connect(ui->mainStack, &QStackedWidget::currentChanged, this, sizeToCurrent);
+}
+
+void MainWindow::checkPageButton(int page)
+{
+    for (int i = 0; i < m_pageButtons.size(); ++i) {
+        m_pageButtons.at(i)->setChecked(i == page);
+    }
 }
 
 void MainWindow::showPage(int page)
 {
     ui->startWidget->hide();
     ui->mainWidget->show();
-    m_pageButtons->button(page)->setChecked(true);
+    checkPageButton(page);
     ui->mainStack->setCurrentIndex(page);
 }
 
@@ -284,6 +325,13 @@ void MainWindow::setUpShortcuts()
     connect(m_tareShortcut, &QShortcut::activated, requests, &RequestNotice::tare);
     connect(m_zeroShortcut, &QShortcut::activated, requests, &RequestNotice::zero);
     connect(m_onOffShortcut, &QShortcut::activated, requests, &RequestNotice::onOff);
+
+    // Ctrl+1, Ctrl+2 and Ctrl+3 open the pages in the side bar's order.
+    for (int page : {DevicePage, DataCapturePage, TransferPage}) {
+        auto* shortcut = new QShortcut(QKeySequence(Qt::CTRL | (Qt::Key_1 + page)), this);
+        shortcut->setContext(Qt::WindowShortcut);
+        connect(shortcut, &QShortcut::activated, this, [this, page] { showPage(page); });
+    }
 }
 
 void MainWindow::connectCaptureExport()

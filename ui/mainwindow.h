@@ -1,11 +1,11 @@
 #pragma once
 
+#include <QList>
 #include <QMainWindow>
 
 #include <memory>
 
 class QAbstractButton;
-class QButtonGroup;
 class QShortcut;
 class QTimer;
 class QResizeEvent;
@@ -53,17 +53,20 @@ protected:
 
 private:
     void setUpStartScreen();
+    void setUpPageScrolling();
     void alignStartCards();
     void setUpStatusLine();
     void setUpShortcuts();
     void connectCaptureExport();
     void showPage(int page);
+    void checkPageButton(int page);
     void paintConnectionIcon(const char* colour);
     // Results waiting for the database, or stored again after waiting.
     void updateStorageLabel();
 
     std::unique_ptr<Ui::MainWindow> ui;
-    QButtonGroup* m_pageButtons;
+    // The side bar's buttons, in the order of the pages.
+    QList<QAbstractButton*> m_pageButtons;
     QShortcut* m_sendShortcut;
     QShortcut* m_tareShortcut;
     QShortcut* m_zeroShortcut;

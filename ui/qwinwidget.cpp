@@ -1,12 +1,15 @@
 #include "ui/qwinwidget.h"
 
 #include "platform/logcategories.h"
+#include "ui/accessiblenamer.h"
+#include "ui/focusmark.h"
 #include "ui/mainwindow.h"
 
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QMouseEvent>
+#include <QShortcut>
 #include <QVBoxLayout>
 #include <QWindow>
 
@@ -31,6 +34,12 @@ QWinWidget::QWinWidget(QWidget* parent)
             &QWinWidget::onMaximizeButtonClicked);
     connect(m_mainWindow->closeButton(), &QAbstractButton::clicked, this, &QWinWidget::onCloseButtonClicked);
     connect(m_mainWindow, &MainWindow::restore, this, &QWinWidget::onRestoreButtonClicked);
+    auto* fullScreen = new QShortcut(QKeySequence(Qt::Key_F11), this);
+    connect(fullScreen, &QShortcut::activated, this, &QWinWidget::toggleFullScreen);
+
+    // Keyboard and screen-reader users: a ring around the focus, and every control named.
+    FocusMark::install();
+    AccessibleNamer::install();
 
     // The window receives every pointer event before the widget under the pointer does, so the borders
     // and the title bar work above whatever child covers them.
@@ -63,6 +72,17 @@ void QWinWidget::onMaximizeButtonClicked()
     }
 }
 
+void QWinWidget::toggleFullScreen()
+{
+    if (!isFullScreen()) {
+        showFullScreen();
+    } else if (m_mainWindow->fullScreenButton()->isChecked()) {
+        showMaximized();
+    } else {
+        showNormal();
+    }
+}
+
 void QWinWidget::onMinimizeButtonClicked()
 {
     showMinimized();
@@ -86,7 +106,10 @@ void QWinWidget::changeEvent(QEvent* event)
     if (event->type() == QEvent::WindowStateChange) {
         // The window manager may maximise or restore the window itself; the check button follows.
         // setChecked() does not click, so this does not maximise again.
-        m_mainWindow->fullScreenButton()->setChecked(isMaximized());
+        // Full screen keeps the maximised state it goes back to.
+        if (!isFullScreen()) {
+            m_mainWindow->fullScreenButton()->setChecked(isMaximized());
+        }
     }
     QWidget::changeEvent(event);
 }
@@ -140,6 +163,12 @@ bool QWinWidget::onWindowMouseEvent(QEvent* event)
     switch (event->type()) {
     case QEvent::MouseMove: {
         auto* mouse = static_cast<QMouseEvent*>(event);
+        if (m_drag == Drag::MovePending) {
+            if ((mouse->globalPos() - m_pressGlobal).manhattanLength() < QApplication::startDragDistance()) {
+                return true;
+            }
+            m_drag = windowHandle()->startSystemMove() ? Drag::None : Drag::Move;
+        }
         if (m_drag != Drag::None) {
             followPointer(mouse->globalPos());
             return true;
@@ -164,12 +193,12 @@ bool QWinWidget::onWindowMouseEvent(QEvent* event)
             }
             return true;
         }
-        if (isOnTitleBar(mouse->pos()) && !isMaximized()) {
-            if (!windowHandle()->startSystemMove()) {
-                m_drag = Drag::Move;
-                m_pressGlobal = mouse->globalPos();
-                m_pressGeometry = geometry();
-            }
+        if (isOnTitleBar(mouse->pos()) && !isMaximized() && !isFullScreen()) {
+            // The move starts once the pointer moves: a window manager that moved at once would keep
+            // the second click of a double click to itself.
+            m_drag = Drag::MovePending;
+            m_pressGlobal = mouse->globalPos();
+            m_pressGeometry = geometry();
             return true;
         }
         return false;
@@ -182,7 +211,8 @@ bool QWinWidget::onWindowMouseEvent(QEvent* event)
         return false;
     case QEvent::MouseButtonDblClick: {
         auto* mouse = static_cast<QMouseEvent*>(event);
-        if (mouse->button() == Qt::LeftButton && isOnTitleBar(mouse->pos())) {
+        if (mouse->button() == Qt::LeftButton && isOnTitleBar(mouse->pos()) && !isFullScreen()) {
+            m_drag = Drag::None;
             m_mainWindow->fullScreenButton()->click();
             return true;
         }

@@ -14,10 +14,11 @@ class QWinWidget : public QWidget
 {
     Q_OBJECT
 public:
-    static constexpr int MinimumWidth = 1450;
-    static constexpr int MinimumHeight = 830;
-    static constexpr int MainMinimumWidth = 1400;
-    static constexpr int MainMinimumHeight = 800;
+    // Small enough for a 1280x720 screen with a panel; the pages scroll where they need more room.
+    static constexpr int MinimumWidth = 1024;
+    static constexpr int MinimumHeight = 640;
+    static constexpr int MainMinimumWidth = MinimumWidth;
+    static constexpr int MainMinimumHeight = MinimumHeight;
     // How near an edge a press resizes the window.
     static constexpr int BorderWidth = 8;
 
@@ -34,6 +35,8 @@ public slots:
     void onMaximizeButtonClicked();
     void onMinimizeButtonClicked();
     void onCloseButtonClicked();
+    // F11: full screen, and back to the maximised or normal window it was.
+    void toggleFullScreen();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -44,6 +47,8 @@ private:
     enum class Drag
     {
         None,
+        // Pressed on the title bar; moves once the pointer does.
+        MovePending,
         Move,
         Resize
     };

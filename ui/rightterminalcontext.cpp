@@ -9,11 +9,27 @@
 
 #include <QLayout>
 #include <QMenu>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QVBoxLayout>
 
 RightTerminalContext::RightTerminalContext(QWidget* parent)
     : QWidget(parent), ui(new Ui::RightTerminalContext)
 {
-    ui->setupUi(this);
+    // The panel scrolls when the window is too low for all of it, so that the page's command line
+    // below stays in view.
+    auto* content = new QWidget;
+    ui->setupUi(content);
+    auto* scroll = new QScrollArea(this);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidgetResizable(true);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroll->setFocusPolicy(Qt::NoFocus);
+    scroll->setWidget(content);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(scroll);
+    setMinimumWidth(content->minimumSizeHint().width() + scroll->verticalScrollBar()->sizeHint().width());
     SettingsController* settings = SettingsController::instance();
     settings->terminalInOut.bind(ui->inoutBox);
     settings->terminalInterface.bind(ui->interfaceBox);

@@ -23,6 +23,9 @@ TransferStopDialog::TransferStopDialog(QWidget* parent) : QDialog(parent), ui(ne
     PanelKit::makeFrameButton(ui->stopFrame, ui->stopLabel);
     IconTint::tintButton(ui->stopFrameB, QColor(QLatin1String(StartStopControl::StopColour)));
     IconTint::tintButton(ui->timerFrameB, QColor(QStringLiteral("#ff4141")));
+    // The elapsed time is shown, not pressed: no Tab stop.
+    ui->timerFrame->setFocusPolicy(Qt::NoFocus);
+    ui->timerFrameB->setFocusPolicy(Qt::NoFocus);
     // The timer lets the mouse through to the dialog; the stop frame tells a drag from a click.
     ui->timerFrame->setAttribute(Qt::WA_TransparentForMouseEvents);
     ui->stopFrame->installEventFilter(this);

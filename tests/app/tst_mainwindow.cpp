@@ -319,14 +319,14 @@ void TstMainWindow::resizeBorders_data()
     QTest::addColumn<QPoint>("from");
     QTest::addColumn<QPoint>("delta");
     QTest::addColumn<QRect>("expected");
-    // The window starts at (100, 100), 1600 by 900; it is never smaller than 1450 by 830.
+    // The window starts at (100, 100), 1600 by 900; it is never smaller than 1024 by 640.
     QTest::newRow("right edge wider") << QPoint(1598, 450) << QPoint(40, 25) << QRect(100, 100, 1640, 900);
     QTest::newRow("left edge narrower") << QPoint(3, 450) << QPoint(100, 0) << QRect(200, 100, 1500, 900);
     QTest::newRow("left edge below the minimum")
-        << QPoint(3, 450) << QPoint(400, 0) << QRect(250, 100, 1450, 900);
+        << QPoint(3, 450) << QPoint(700, 0) << QRect(676, 100, 1024, 900);
     QTest::newRow("top-left corner") << QPoint(2, 2) << QPoint(-30, -20) << QRect(70, 80, 1630, 920);
     QTest::newRow("bottom-right corner below the minimum")
-        << QPoint(1597, 897) << QPoint(-500, -500) << QRect(100, 100, 1450, 830);
+        << QPoint(1597, 897) << QPoint(-700, -500) << QRect(100, 100, 1024, 640);
     QTest::newRow("inside the border does not resize")
         << QPoint(800, 450) << QPoint(-300, -300) << QRect(100, 100, 1600, 900);
 }

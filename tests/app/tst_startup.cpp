@@ -139,6 +139,8 @@ private slots:
     void badConnectTarget();
     void screenshotTour();
     void secondStartBringsTheFirstToFront();
+    void commandLineWithoutDisplay_data();
+    void commandLineWithoutDisplay();
 
 private:
     QTemporaryDir temporary;
@@ -202,8 +204,8 @@ void TstStartup::startAndShutdown()
                  QStringList{"LOGS"});
         QCOMPARE(QSqlDatabase::database().databaseName(), databaseFile);
     }
-    // Placed at (250, 100); the offscreen screen is smaller than the margins, so the minimum size wins.
-    QCOMPARE(startup.window()->geometry(), QRect(250, 100, 1450, 830));
+    // Fitted to the screen, centred; the offscreen screen is smaller than the minimum size, which wins.
+    QCOMPARE(startup.window()->geometry(), QRect(0, 0, QWinWidget::MinimumWidth, QWinWidget::MinimumHeight));
     QVERIFY(SettingsController::instance()->autoSend.value());
     QCOMPARE(SettingsController::instance()->autoSendUnit.value(), int(SettingsController::UnitMs));
 
@@ -441,6 +443,43 @@ void TstStartup::secondStartBringsTheFirstToFront()
     QVERIFY(beside.process.waitForFinished(BoundMs));
     QCOMPARE(beside.process.exitCode(), 0);
     QVERIFY(!beside.process.readAllStandardError().contains("already running"));
+}
+
+void TstStartup::commandLineWithoutDisplay_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QByteArray>("said");
+    QTest::newRow("help") << QStringList{"--help"} << 0 << QByteArray("--connect <PORT[@BAUD]|HOST:PORT>");
+    QTest::newRow("version") << QStringList{"--version"} << 0 << QByteArray("mervik-connect ");
+    QTest::newRow("unknown option") << QStringList{"--conect", "x"} << 2
+                                    << QByteArray("Unknown option 'conect'");
+    QTest::newRow("value missing") << QStringList{"--connect"} << 2 << QByteArray("Missing value after");
+    QTest::newRow("bad value") << QStringList{"--quit-after", "soon"} << 2
+                               << QByteArray("--quit-after expects");
+}
+
+// Help, version and option errors are told without a display, which the window system would need.
+void TstStartup::commandLineWithoutDisplay()
+{
+    QFETCH(QStringList, options);
+    QFETCH(int, exitCode);
+    QFETCH(QByteArray, said);
+    ChildProcess app;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove(QStringLiteral("DISPLAY"));
+    env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    env.insert(QStringLiteral("HOME"), temporary.filePath(QStringLiteral("no-display")));
+    app.process.setProcessEnvironment(env);
+    app.process.start(QStringLiteral(MERVIK_CONNECT_PATH), options);
+    QVERIFY(app.process.waitForFinished(BoundMs));
+    QCOMPARE(app.process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(app.process.exitCode(), exitCode);
+    const QByteArray out =
+        exitCode == 0 ? app.process.readAllStandardOutput() : app.process.readAllStandardError();
+    QVERIFY2(out.contains(said), out.constData());
+    QVERIFY(!QFile::exists(temporary.filePath(QStringLiteral("no-display"))));
 }
 
 QTEST_MAIN(TstStartup)

@@ -13,6 +13,11 @@ ButtonScannerLine::ButtonScannerLine(QWidget* parent) : QLineEdit(parent)
 void ButtonScannerLine::mousePressEvent(QMouseEvent* event)
 {
     QLineEdit::mousePressEvent(event);
+    startScanning();
+}
+
+void ButtonScannerLine::startScanning()
+{
     m_scanning = true;
     setText(QStringLiteral("><"));
 }
@@ -25,6 +30,14 @@ void ButtonScannerLine::keyPressEvent(QKeyEvent* event)
 
 void ButtonScannerLine::keyReleaseEvent(QKeyEvent* event)
 {
+    const bool opens =
+        event->key() == Qt::Key_Space || event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    // From the keyboard as by a click: Space or Return, then the key to record.
+    if (!m_scanning && !event->isAutoRepeat() && event->modifiers() == Qt::NoModifier && opens) {
+        event->accept();
+        startScanning();
+        return;
+    }
     if (!m_scanning || event->isAutoRepeat()) {
         QLineEdit::keyReleaseEvent(event);
         return;

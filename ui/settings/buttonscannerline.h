@@ -2,7 +2,8 @@
 
 #include <QLineEdit>
 
-// A line that records a hotkey: click it, press a key, and the key's name becomes its text.
+// A line that records a hotkey: click it (or press Space or Return on it), press a key, and the key's
+// name becomes its text.
 class ButtonScannerLine : public QLineEdit
 {
     Q_OBJECT
@@ -19,6 +20,7 @@ protected:
     void focusOutEvent(QFocusEvent* event) override;
 
 private:
+    void startScanning();
     void endScanning(const QString& text);
 
     bool m_scanning = false;
