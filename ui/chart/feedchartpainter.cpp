@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <QFontMetricsF>
+#include <QPaintDevice>
 #include <QPainter>
 #include <QPainterPath>
 
@@ -76,7 +77,9 @@ int FeedChartPainter::paint(QPainter& painter, const QRectF& rect) const
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing, true);
     painter.fillRect(rect, Qt::white);
-    const QFontMetricsF metrics(painter.font());
+    const QFontMetricsF metrics(painter.font(), painter.device());
+    // Sizes in screen pixels, scaled for a printer's finer ones.
+    const double px = painter.device() ? qMax(1.0, painter.device()->logicalDpiY() / 96.0) : 1.0;
     if (m_points.isEmpty()) {
         painter.setPen(UnknownColor);
         painter.drawText(rect, Qt::AlignCenter, QStringLiteral("No results to show"));
@@ -96,11 +99,24 @@ int FeedChartPainter::paint(QPainter& painter, const QRectF& rect) const
             high = qMax(high, t);
         }
     }
-    const double pad = high > low ? (high - low) * 0.05 : qMax(std::fabs(high) * 0.01, 1.0);
-    low -= pad;
-    high += pad;
-
-    const QString widest = QString::number(qMax(std::fabs(low), std::fabs(high)), 'f', m_decimals);
+    if (high <= low) {
+        const double pad = qMax(std::fabs(high) * 0.01, 1.0);
+        low -= pad;
+        high += pad;
+    }
+    // Round steps (1, 2 or 5 times a power of ten) and the axis from one to another.
+    const double raw = (high - low) / ValueTicks;
+    const double magnitude = std::pow(10.0, std::floor(std::log10(raw)));
+    const double step = magnitude * (raw <= magnitude       ? 1
+                                     : raw <= 2 * magnitude ? 2
+                                     : raw <= 5 * magnitude ? 5
+                                                            : 10);
+    low = std::floor(low / step) * step;
+    high = std::ceil(high / step) * step;
+    const int ticks = qBound(1, int(std::lround((high - low) / step)), 4 * ValueTicks);
+    // Enough decimals that neighbouring labels differ.
+    const int decimals = qBound(m_decimals, int(-std::floor(std::log10(step))), 9);
+    const QString widest = QString::number(qMax(std::fabs(low), std::fabs(high)), 'f', decimals);
     const double left =
         rect.left() + metrics.horizontalAdvance(widest) + metrics.horizontalAdvance(QStringLiteral("-00"));
     const double top = rect.top() + metrics.height() * 1.5;
@@ -116,66 +132,72 @@ int FeedChartPainter::paint(QPainter& painter, const QRectF& rect) const
     painter.setPen(Qt::black);
     painter.drawText(QPointF(rect.left(), rect.top() + metrics.ascent()), m_unit);
     double legendX = plot.left() + metrics.horizontalAdvance(QStringLiteral("0000"));
-    for (char s : {'S', 'U'}) {
+    for (char s : {'S', 'U', 'X'}) {
         painter.setBrush(colorOf(s));
         painter.setPen(colorOf(s));
-        painter.drawEllipse(QPointF(legendX, rect.top() + metrics.height() / 2), 3, 3);
+        painter.drawEllipse(QPointF(legendX, rect.top() + metrics.height() / 2), 3 * px, 3 * px);
         painter.setPen(Qt::black);
-        const QString label = s == 'S' ? QStringLiteral("Stable") : QStringLiteral("Unstable");
-        painter.drawText(QPointF(legendX + 8, rect.top() + metrics.ascent()), label);
-        legendX += 8 + metrics.horizontalAdvance(label) + metrics.horizontalAdvance(QStringLiteral("0000"));
+        const QString label = s == 'S'   ? QStringLiteral("Stable")
+                              : s == 'U' ? QStringLiteral("Unstable")
+                                         : QStringLiteral("Not marked");
+        painter.drawText(QPointF(legendX + 8 * px, rect.top() + metrics.ascent()), label);
+        legendX +=
+            8 * px + metrics.horizontalAdvance(label) + metrics.horizontalAdvance(QStringLiteral("0000"));
     }
 
     painter.setBrush(Qt::NoBrush);
-    for (int t = 0; t <= ValueTicks; ++t) {
-        const double v = low + (high - low) * t / ValueTicks;
+    for (int t = 0; t <= ticks; ++t) {
+        const double v = low + step * t;
         const double y = yOf(v);
         painter.setPen(GridColor);
         painter.drawLine(QPointF(plot.left(), y), QPointF(plot.right(), y));
         painter.setPen(Qt::black);
-        const QString label = QString::number(v, 'f', m_decimals);
+        const QString label = QString::number(v, 'f', decimals);
         painter.drawText(
             QPointF(plot.left() - 4 - metrics.horizontalAdvance(label), y + metrics.ascent() / 2 - 1), label);
     }
+    qint64 lastLabel = -1;
     for (int t = 0; t <= TimeTicks && n > 0; ++t) {
         const int i = (n - 1) * t / TimeTicks;
-        if (m_points.at(i).time < 0 || (t > 0 && i == (n - 1) * (t - 1) / TimeTicks)) {
+        // Many results a second share their time: it is written once.
+        if (m_points.at(i).time < 0 || m_points.at(i).time == lastLabel) {
             continue;
         }
+        lastLabel = m_points.at(i).time;
         const QString label =
             QDateTime::fromSecsSinceEpoch(m_points.at(i).time).toString(QStringLiteral("HH:mm:ss"));
         const double w = metrics.horizontalAdvance(label);
         const double x = qBound(rect.left(), xOf(i) - w / 2, rect.right() - w);
         painter.drawText(QPointF(x, plot.bottom() + metrics.height()), label);
     }
-    painter.setPen(Qt::black);
+    painter.setPen(QPen(Qt::black, px));
     painter.drawRect(plot);
 
     for (double t : {m_lower, m_upper}) {
         if (!std::isnan(t)) {
-            painter.setPen(QPen(ThresholdColor, 1, Qt::DashLine));
+            painter.setPen(QPen(ThresholdColor, px, Qt::DashLine));
             painter.drawLine(QPointF(plot.left(), yOf(t)), QPointF(plot.right(), yOf(t)));
         }
     }
 
-    const QVector<int> kept = thin(m_points, qMax(1, int(plot.width())));
+    const QVector<int> kept = thin(m_points, qMax(1, int(plot.width() / px)));
     QPainterPath line;
     for (int k = 0; k < kept.size(); ++k) {
         const QPointF p(xOf(kept.at(k)), yOf(m_points.at(kept.at(k)).value));
         k == 0 ? line.moveTo(p) : line.lineTo(p);
     }
-    painter.setClipRect(plot.adjusted(-4, -4, 4, 4));
-    painter.setPen(QPen(StableColor, 1));
+    painter.setClipRect(plot.adjusted(-4 * px, -4 * px, 4 * px, 4 * px));
+    painter.setPen(QPen(StableColor, px));
     painter.drawPath(line);
-    const bool markers = kept.size() * PixelsPerMarker <= plot.width();
+    const bool markers = kept.size() * PixelsPerMarker * px <= plot.width();
     for (int i : kept) {
         const Point& p = m_points.at(i);
         // Unstable results keep their mark in a dense series too.
         if (markers || p.stability == 'U') {
             const QColor c = colorOf(p.stability);
-            painter.setPen(c);
+            painter.setPen(QPen(c, px));
             painter.setBrush(p.stability == 'U' ? QBrush(Qt::white) : QBrush(c));
-            painter.drawEllipse(QPointF(xOf(i), yOf(p.value)), 2.5, 2.5);
+            painter.drawEllipse(QPointF(xOf(i), yOf(p.value)), 2.5 * px, 2.5 * px);
         }
     }
     painter.restore();

@@ -96,13 +96,13 @@ void WeighingReport::paintFirstPage(QPainter& painter, const QRectF& body,
     QFont normal = painter.font();
     QFont bold = normal;
     bold.setBold(true);
-    const double line = QFontMetricsF(normal).height() * 1.3;
+    const double line = QFontMetricsF(normal, painter.device()).height() * 1.3;
 
     double y = body.top();
     painter.setFont(title);
-    painter.drawText(QPointF(body.left(), y + QFontMetricsF(title).ascent()),
+    painter.drawText(QPointF(body.left(), y + QFontMetricsF(title, painter.device()).ascent()),
                      QStringLiteral("Weighing report"));
-    y += QFontMetricsF(title).height() * 1.6;
+    y += QFontMetricsF(title, painter.device()).height() * 1.6;
 
     const QString unit = statistics.unit();
     const auto withUnit = [&](const QString& figure) {
@@ -137,9 +137,10 @@ void WeighingReport::paintFirstPage(QPainter& painter, const QRectF& body,
     const double valueX = body.left() + body.width() * 0.3;
     for (const auto& fact : facts) {
         painter.setFont(bold);
-        painter.drawText(QPointF(body.left(), y + QFontMetricsF(bold).ascent()), fact.first);
+        painter.drawText(QPointF(body.left(), y + QFontMetricsF(bold, painter.device()).ascent()),
+                         fact.first);
         painter.setFont(normal);
-        painter.drawText(QPointF(valueX, y + QFontMetricsF(normal).ascent()), fact.second);
+        painter.drawText(QPointF(valueX, y + QFontMetricsF(normal, painter.device()).ascent()), fact.second);
         y += line;
     }
     y += line;
@@ -194,7 +195,7 @@ bool WeighingReport::write(const QString& path, QString& error) const
     painter.setFont(normal);
     QFont bold = normal;
     bold.setBold(true);
-    const QFontMetricsF metrics(normal);
+    const QFontMetricsF metrics(normal, &pdf);
     const double line = metrics.height() * 1.3;
     const QRectF page(QPointF(0, 0), QSizeF(pdf.pageLayout().paintRectPixels(Resolution).size()));
     // The footer's line at the bottom of every page.
