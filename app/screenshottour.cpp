@@ -162,7 +162,8 @@ void ScreenshotTour::start()
         const char* file;
     } views[] = {{"feedButton", "data-capture-feed"},
                  {"displayButton", "data-capture-display"},
-                 {"terminalButton", "data-capture-terminal"}};
+                 {"terminalButton", "data-capture-terminal"},
+                 {"chartButton", "data-capture-chart"}};
     bool anyView = false;
     for (const auto& view : views) {
         if (capture && capture->findChild<QAbstractButton*>(QLatin1String(view.button))) {

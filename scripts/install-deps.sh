@@ -12,6 +12,8 @@ packages=(
     libx11-dev libxtst-dev libxkbcommon-dev
     # tests: X server, window tools, pseudo-terminals, namespaces, ping, keyboard layouts
     xvfb xdotool socat iproute2 iputils-ping x11-xkb-utils xkb-data
+    # tests: weighing reports read back as text
+    poppler-utils
     # make coverage
     gcovr
     # make fuzz: clang and its fuzzer and sanitizer runtimes

@@ -8,6 +8,8 @@
 #include "log/datafeedtablemodel.h"
 #include "platform/logcategories.h"
 #include "ui/capture/applicationcontroller.h"
+#include "ui/chart/feedchartpage.h"
+#include "ui/chart/feedchartview.h"
 #include "ui/confirmationdialog.h"
 #include "ui/log/filterwidget.h"
 #include "ui/log/pelmlogview.h"
@@ -35,14 +37,34 @@ const char* const FullScreenStyle = "#displayWidget { background: #ffffff; borde
 
 } // namespace
 
-DataFeedWidget::DataFeedWidget(QWidget* parent) : QWidget(parent), ui(new Ui::DataFeedWidget)
+DataFeedWidget::DataFeedWidget(QWidget* parent)
+    : QWidget(parent), ui(new Ui::DataFeedWidget),
+      m_chartButton(new QPushButton(QStringLiteral("Chart"), this)), m_chartPage(new FeedChartPage(this))
 {
     ui->setupUi(this);
+    // The chart's button looks and sits like the other three views' buttons.
+    m_chartButton->setObjectName(QStringLiteral("chartButton"));
+    m_chartButton->setCheckable(true);
+    m_chartButton->setMinimumSize(ui->terminalButton->minimumSize());
+    m_chartButton->setIcon(QIcon(QStringLiteral(":/Resources/chart.svg")));
+    m_chartButton->setIconSize(ui->terminalButton->iconSize());
+    ui->viewButtonsLayout->insertWidget(ui->viewButtonsLayout->indexOf(ui->terminalButton) + 1,
+                                        m_chartButton);
+    QString style = styleSheet();
+    for (const char* state : {"", ":checked", ":hover"}) {
+        const QString selector = QStringLiteral("#terminalButton%1 {").arg(QLatin1String(state));
+        style.replace(selector,
+                      QStringLiteral("#terminalButton%1, #chartButton%1 {").arg(QLatin1String(state)));
+    }
+    setStyleSheet(style);
+    ui->mainStack->insertWidget(ChartPage, m_chartPage);
     auto* views = new QButtonGroup(this);
     views->setExclusive(true);
     views->addButton(ui->feedButton);
     views->addButton(ui->displayButton);
     views->addButton(ui->terminalButton);
+    views->addButton(m_chartButton);
+    connect(m_chartButton, &QPushButton::toggled, this, &DataFeedWidget::setChart);
     connect(ui->feedButton, &QPushButton::toggled, this, &DataFeedWidget::setFeed);
     connect(ui->displayButton, &QPushButton::toggled, this, &DataFeedWidget::setDisplay);
     connect(ui->terminalButton, &QPushButton::toggled, this, &DataFeedWidget::setTerminal);
@@ -50,6 +72,12 @@ DataFeedWidget::DataFeedWidget(QWidget* parent) : QWidget(parent), ui(new Ui::Da
     ApplicationController* app = ApplicationController::instance();
     // The capture stores the results; the page only shows them.
     ui->tableWidget->setFeedModel(CaptureCore::instance()->model());
+    m_chartPage->setModel(CaptureCore::instance()->model());
+    // The table keeps no stability; the chart marks the results it saw arrive.
+    connect(CaptureCore::instance(), &CaptureCore::resultCaptured, m_chartPage->chartView(),
+            [chart = m_chartPage->chartView()](qint64 count, const QStringList&, const Measurement& m) {
+                chart->noteStability(count, m.stability);
+            });
     SettingsController* settings = SettingsController::instance();
     for (int column = 0; column < DataFeedTableModel::ColumnCount; ++column) {
         ui->tableWidget->setColumnHidden(column, !settings->isFeedColumnShown(column));
@@ -185,6 +213,18 @@ void DataFeedWidget::setTerminal(bool enabled)
         refresh();
     }
     ui->tableLogs->resizeColumnsToContents();
+}
+
+void DataFeedWidget::setChart(bool enabled)
+{
+    if (!enabled) {
+        return;
+    }
+    m_chartButton->setChecked(true);
+    ui->bottomStack->setCurrentWidget(ui->exportBottomContext);
+    ui->mainStack->setCurrentIndex(ChartPage);
+    // The chart's own statistics and report button stand where the export panel would.
+    ui->rightContextWidget->hide();
 }
 
 bool DataFeedWidget::isDisplayShown() const

@@ -8,13 +8,15 @@
 #include <QWidget>
 
 class DataFeedTableView;
+class FeedChartPage;
+class QPushButton;
 
 namespace Ui {
 class DataFeedWidget;
 }
 
-// The "Data Capture" page: captured results as a table, the current reading in large type, or the
-// communication log with a command line, each with its panels beside and below.
+// The "Data Capture" page: captured results as a table, the current reading in large type, the
+// communication log with a command line, or the results as a chart, each with its panels beside and below.
 class DataFeedWidget : public QWidget
 {
     Q_OBJECT
@@ -29,7 +31,8 @@ public:
     {
         TablePage = 0,
         DisplayPage = 1,
-        TerminalPage = 2
+        TerminalPage = 2,
+        ChartPage = 3
     };
 
     explicit DataFeedWidget(QWidget* parent = nullptr);
@@ -37,6 +40,7 @@ public:
 
     bool isDisplayTimerActive() const { return displayTimer.isActive(); }
     DataFeedTableView* feedView() const;
+    FeedChartPage* chartPage() const { return m_chartPage; }
 
 signals:
     void swapToTransfer();
@@ -45,6 +49,7 @@ public slots:
     void setDisplay(bool enabled);
     void setTerminal(bool enabled);
     void setFeed(bool enabled);
+    void setChart(bool enabled);
     // A significant result: the display flashes. The capture stores it, and the table shows it.
     void receiveResult(Measurement m);
     void clearContents();
@@ -72,6 +77,8 @@ private:
     bool isDisplayShown() const;
 
     Ui::DataFeedWidget* ui;
+    QPushButton* m_chartButton;
+    FeedChartPage* m_chartPage;
     QTimer displayTimer;
     QTimer refreshTimer;
     bool refreshPending = false;

@@ -1,6 +1,10 @@
 #include "support/ptypair.h"
 #include "support/simprocess.h"
 
+#include "log/datafeedtablemodel.h"
+
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QtTest>
 
 #include <unistd.h>
@@ -68,6 +72,7 @@ private slots:
     void connectTo();
     void commands_data();
     void commands();
+    void report();
 
 private:
     // Started with a scratch home: whatever the program might store goes there.
@@ -637,6 +642,67 @@ void TstCli::commands()
     for (const QString& line : wire.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
         QVERIFY2(waitForTraffic(sim.process, line.toUtf8()), qPrintable(line));
     }
+}
+
+void TstCli::report()
+{
+    const QString pdftotext = QStandardPaths::findExecutable(QStringLiteral("pdftotext"));
+    if (pdftotext.isEmpty()) {
+        QSKIP("pdftotext (poppler-utils) is not installed: the report cannot be read back");
+    }
+    const QString db = m_home.filePath(QStringLiteral("feed.db"));
+    {
+        QSqlDatabase sql = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("feed"));
+        sql.setDatabaseName(db);
+        QVERIFY(sql.open());
+        QSqlQuery query(sql);
+        QVERIFY(query.exec(QLatin1String(DataFeedTableModel::CreateStatement)));
+        // Around a new year: the stored dates (MM-dd-yyyy) do not sort by time as texts.
+        const char* const rows[] = {
+            "1, '12-31-2025', '23:59:58', 'A', '1.00', 'g', 'before'",
+            "2, '12-31-2025', '23:59:59', 'A', '2.00', 'g', 'eve'",
+            "3, '01-01-2026', '00:00:01', 'A', '3.00', 'g', 'new year'",
+            "4, '01-01-2026', '12:00:00', 'B', '9.00', 'g', 'other scale'",
+            "5, '01-02-2026', '00:00:00', 'A', '4.00', 'g', 'after'",
+            "6, '01-01-2025', '12:00:00', 'A', '5.00', 'g', 'last year'",
+        };
+        for (const char* row : rows) {
+            QVERIFY(
+                query.exec(QStringLiteral("INSERT INTO DATAFEED VALUES ('', %1)").arg(QLatin1String(row))));
+        }
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("feed"));
+    QFileInfo before(db);
+    const QDateTime modified = before.lastModified();
+
+    const QString out = m_home.filePath(QStringLiteral("out.pdf"));
+    Run run = runCli(
+        {"report", "--db", db, "--from", "2025-12-31 23:59:59", "--to", "2026-01-01", "--serial", "A", out});
+    QCOMPARE(run.exitCode, 0);
+    QVERIFY2(run.out.startsWith(QStringLiteral("2 results written to")), qPrintable(run.out + run.err));
+    QCOMPARE(QFileInfo(db).lastModified(), modified);
+    QProcess text;
+    text.start(pdftotext, {QStringLiteral("-layout"), out, QStringLiteral("-")});
+    QVERIFY(text.waitForFinished(20000));
+    const QString pdf = QString::fromUtf8(text.readAllStandardOutput());
+    for (const char* kept :
+         {"eve", "new year", "2.50 g", "0.71 g", "2025-12-31 23:59:59 to 2026-01-01 23:59:59"}) {
+        QVERIFY2(pdf.contains(QLatin1String(kept)), kept);
+    }
+    for (const char* left : {"before", "other scale", "after", "last year"}) {
+        QVERIFY2(!pdf.contains(QLatin1String(left)), left);
+    }
+
+    // Usage errors and a missing database: a clear word, no file written.
+    const QString none = m_home.filePath(QStringLiteral("none.pdf"));
+    run = runCli({"report", "--from", "31.12.2025", "--db", db, none});
+    QCOMPARE(run.exitCode, 2);
+    QVERIFY(run.err.contains(QStringLiteral("--from")));
+    run = runCli({"report", "--db", m_home.filePath(QStringLiteral("missing.db")), none});
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY(run.err.contains(QStringLiteral("no such database")));
+    QVERIFY(!QFileInfo::exists(none));
+    QVERIFY(!QFileInfo::exists(m_home.filePath(QStringLiteral("missing.db"))));
 }
 
 QTEST_GUILESS_MAIN(TstCli)

@@ -5,6 +5,7 @@
 #include "instrumentsession.h"
 #include "mervik_version.h"
 #include "modulereader.h"
+#include "reportcommand.h"
 
 #include "controller/cbalancecontroller.h"
 #include "controller/cdevicecontroller.h"
@@ -19,6 +20,7 @@
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QGuiApplication>
 #include <QLoggingCategory>
 #include <QTextStream>
 #include <QTimer>
@@ -361,6 +363,17 @@ bool readProtocol(const QString& protocol, const QString& command, bool addressG
 
 int main(int argc, char* argv[])
 {
+    if (ReportCommand::requested(argc, argv)) {
+        // Painting a PDF needs QtGui's fonts, not a screen.
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+        }
+        QGuiApplication app(argc, argv);
+        QCoreApplication::setOrganizationName(QStringLiteral("Mervik"));
+        QCoreApplication::setApplicationName(QStringLiteral("Mervik Connect"));
+        QLoggingCategory::setFilterRules(QStringLiteral("mervik.*.debug=false"));
+        return ReportCommand::run(QCoreApplication::arguments());
+    }
     QCoreApplication app(argc, argv);
     QCoreApplication::setOrganizationName(QStringLiteral("Mervik"));
     QCoreApplication::setApplicationName(QStringLiteral("Mervik Connect"));
@@ -402,7 +415,10 @@ int main(int argc, char* argv[])
         "  compensation PORT [--set FILE] print the 15 compensation values, one a line, or write\n"
         "                                 them from FILE (one a line)\n"
         "  firmware PORT FILE             upload an S-record firmware image (a raw image with\n"
-        "                                 --protocol three-letter)\n\n"
+        "                                 --protocol three-letter)\n"
+        "  report [--db FILE] [--from DATETIME] [--to DATETIME] [--serial S] OUT.pdf\n"
+        "                                 a weighing report of the stored results (DATETIME as\n"
+        "                                 yyyy-MM-dd or yyyy-MM-dd HH:mm:ss; both bounds included)\n\n"
         "PORT is a serial port path (pseudo-terminals included) or HOST:PORT of a network instrument.\n"
         "probe, read, tare, zero, send, search and firmware take --protocol three-letter [--address N]\n"
         "for instruments of the three-letter dialect on a serial line: at bus address N (0 to 32), or\n"
@@ -416,7 +432,7 @@ int main(int argc, char* argv[])
     parser.addPositionalArgument(
         QStringLiteral("command"),
         QStringLiteral("probe, read, tare, zero, send, module, search, connect, alibi, users,\n"
-                       "products, clock, message, eeprom, compensation or firmware"));
+                       "products, clock, message, eeprom, compensation, firmware or report"));
     parser.addPositionalArgument(QStringLiteral("port"),
                                  QStringLiteral("serial port path, HOST:PORT, or the module's address"));
     const QCommandLineOption baudOption(QStringLiteral("baud"),
