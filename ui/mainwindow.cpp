@@ -153,7 +153,8 @@ void MainWindow::setUpPageScrolling()
     scroll->setFrameShape(QFrame::NoFrame);
     scroll->setWidgetResizable(true);
     scroll->setFocusPolicy(Qt::NoFocus);
-    ui->mainLayout->replaceWidget(ui->mainStack, scroll);
+    // The layout hands back the item it held the stack in; it is ours to delete.
+    delete ui->mainLayout->replaceWidget(ui->mainStack, scroll);
     scroll->setWidget(ui->mainStack);
     // Only the page shown counts for the room needed: hidden pages' sizes are ignored.
     const auto sizeToCurrent = [this](int current) {

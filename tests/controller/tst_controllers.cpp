@@ -330,6 +330,9 @@ void TstControllers::captureStoresEachResultOnceAsItsSenderStampedIt()
     deviceController->setCurrentDevice(&other);
     QTRY_COMPARE(captured.count(), 3);
     QVERIFY(waitForCall(&sender, [&sender] { sender.moveToThread(QCoreApplication::instance()->thread()); }));
+    // Its and its children's timers are registered here again by events that must reach them before
+    // they go.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::MetaCall);
     worker.quit();
     worker.wait();
     // A result that no instrument stamped.
