@@ -117,7 +117,7 @@ void startApp(ChildProcess& app, const QString& home, const QStringList& argumen
 }
 
 // A bound only: a sanitizer build on a loaded machine starts the program slowly.
-constexpr int BoundMs = 20000;
+constexpr int BoundMs = 40000;
 
 } // namespace
 
