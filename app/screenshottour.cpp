@@ -311,9 +311,10 @@ void ScreenshotTour::addCaptureDetails(MainWindow* main, QWidget* capture)
             }
             const QDateTime now = QDateTime::currentDateTime();
             for (int i = 0; i < WaitingShotResults; ++i) {
-                feed->addRow({now.date().toString(QStringLiteral("MM-dd-yyyy")),
-                              now.time().toString(QStringLiteral("HH:mm:ss")), QStringLiteral("123456"),
-                              QString::number(100.0 + i * 0.25, 'f', 2), QStringLiteral("g"), QString()});
+                feed->addRow({now.date().toString(QLatin1String(DataFeedTableModel::DateFormat)),
+                              now.time().toString(QLatin1String(DataFeedTableModel::TimeFormat)),
+                              QStringLiteral("123456"), QString::number(100.0 + i * 0.25, 'f', 2),
+                              QStringLiteral("g"), QString()});
             }
             feed->scrollToBottom();
             m_undo = [] { QSqlQuery().exec(QStringLiteral("PRAGMA max_page_count = 1073741823")); };

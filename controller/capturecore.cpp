@@ -53,8 +53,8 @@ void CaptureCore::follow(CBalanceController* balance)
 QStringList CaptureCore::rowFields(const Measurement& m, const QDateTime& at)
 {
     const QString serial = m.serialNumber.isNull() ? QLatin1String(UnknownSerial) : m.serialNumber;
-    return {at.date().toString(QStringLiteral("MM-dd-yyyy")),
-            at.time().toString(QStringLiteral("HH:mm:ss")),
+    return {at.date().toString(QLatin1String(DataFeedTableModel::DateFormat)),
+            at.time().toString(QLatin1String(DataFeedTableModel::TimeFormat)),
             serial,
             m.valueText(),
             m.unit,

@@ -43,9 +43,6 @@ public:
     // The stored fields of a result taken at that moment: DATE, TIME, SN, VAL, UNIT, NOTE.
     static QStringList rowFields(const Measurement& m, const QDateTime& at);
 
-    // Results stamped and not yet committed.
-    int pendingResults() const { return int(m_pending.size()); }
-
 public slots:
     // Stamps one result and stores it with the others that arrive within CommitIntervalMs.
     void capture(Measurement m);

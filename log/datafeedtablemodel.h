@@ -50,6 +50,9 @@ public:
     static constexpr int RetryBusyMs = 50;
 
     static const char* const CreateStatement;
+    // DATE and TIME as the capture stores them.
+    static constexpr const char* DateFormat = "MM-dd-yyyy";
+    static constexpr const char* TimeFormat = "HH:mm:ss";
     static const char* const CountIndexStatement;
 
     explicit DataFeedTableModel(QObject* parent = nullptr, const QSqlDatabase& db = QSqlDatabase::database());

@@ -7,8 +7,8 @@
 
 QDateTime FeedRecord::takenAt() const
 {
-    const QDate d = QDate::fromString(date, QStringLiteral("MM-dd-yyyy"));
-    const QTime t = QTime::fromString(time, QStringLiteral("HH:mm:ss"));
+    const QDate d = QDate::fromString(date, QLatin1String(DataFeedTableModel::DateFormat));
+    const QTime t = QTime::fromString(time, QLatin1String(DataFeedTableModel::TimeFormat));
     return d.isValid() && t.isValid() ? QDateTime(d, t) : QDateTime();
 }
 

@@ -21,8 +21,6 @@ public:
     WalCheckpointer();
     ~WalCheckpointer() override;
 
-    bool isActive() const { return m_active; }
-
 private:
     QThread m_thread;
     QObject* m_worker = nullptr;

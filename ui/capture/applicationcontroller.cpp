@@ -420,8 +420,7 @@ QList<int> shownColumns()
 // A stored date as the exports write it; a text that is no such date stays as it is.
 QString exportedDate(const QString& stored)
 {
-    // Stored as the capture writes it.
-    const QDate date = QDate::fromString(stored, QStringLiteral("MM-dd-yyyy"));
+    const QDate date = QDate::fromString(stored, QLatin1String(DataFeedTableModel::DateFormat));
     return date.isValid() ? date.toString(SettingsController::instance()->dateFormat()) : stored;
 }
 

@@ -60,7 +60,7 @@ QString SettingsController::fileFieldDelimiter(const QString& path) const
 
 QString SettingsController::dateFormat() const
 {
-    return isoDates.value() ? QStringLiteral("yyyy-MM-dd") : QStringLiteral("MM-dd-yyyy");
+    return isoDates.value() ? QStringLiteral("yyyy-MM-dd") : QLatin1String(DataFeedTableModel::DateFormat);
 }
 
 void SettingsController::bindAutoSendSpeed(QSpinBox* interval, QComboBox* unit)
