@@ -8,6 +8,8 @@ FeedStatisticsPanel::FeedStatisticsPanel(QWidget* parent) : QLabel(parent)
     setAccessibleName(QStringLiteral("Statistics of the captured results"));
     setTextInteractionFlags(Qt::TextSelectableByMouse);
     setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    // Apart from the table's scroll bar and the chart's caption beside it.
+    setContentsMargins(8, 0, 0, 0);
     showFigures();
 }
 
