@@ -320,6 +320,28 @@ void ScreenshotTour::addCaptureDetails(MainWindow* main, QWidget* capture)
             m_undo = [] { QSqlQuery().exec(QStringLiteral("PRAGMA max_page_count = 1073741823")); };
         });
     }
+    if (capture->findChild<QAbstractButton*>(QStringLiteral("chartButton"))) {
+        // At full-HD size, beyond the offscreen screen as the feed's large picture.
+        add(QStringLiteral("data-capture-chart-large"), [this, main, capture] {
+            clickButton(main, "dataCaptureButton");
+            clickButton(capture, "chartButton");
+            m_window->resize(1920, 1080);
+            m_undo = [this] { m_window->resize(m_size); };
+        });
+        if (feed) {
+            // The middle half of the feed's rows picked: the chart and its statistics show those only.
+            add(QStringLiteral("data-capture-chart-selected"), [this, main, capture, feed] {
+                clickButton(main, "dataCaptureButton");
+                clickButton(capture, "feedButton");
+                const int rows = feed->model()->rowCount();
+                feed->selectionModel()->select(
+                    QItemSelection(feed->model()->index(rows / 4, 0), feed->model()->index(rows * 3 / 4, 0)),
+                    QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+                clickButton(capture, "chartButton");
+                m_undo = [feed] { feed->clearSelection(); };
+            });
+        }
+    }
     if (fullScreen && display) {
         add(QStringLiteral("data-capture-display-fullscreen"), [this, capture, fullScreen, display] {
             clickButton(capture, "displayButton");

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Renders the start screen, every page and every view at the window's minimum size into PNG files,
-# offscreen: first with no instrument (screenshots/no-device/), then connected to the simulated one;
-# then connected again on a 1280x720 screen (screenshots/1280x720/) and at 200% scaling on a 2560x1440
-# one (screenshots/1280x720@2x/; the same layout in twice the pixels).
+# Renders the start screen, every page and every view at the window's minimum size into PNG files (the
+# data feed and the chart also at 1920x1080, beyond the offscreen screen's 800x600), offscreen: first
+# with no instrument (screenshots/no-device/), then connected to the simulated one; then connected
+# again on a 1280x720 screen (screenshots/1280x720/) and at 200% scaling on a 2560x1440 one
+# (screenshots/1280x720@2x/; the same layout in twice the pixels).
 # The program runs with a home folder of its own under the build folder.
 set -euo pipefail
 build=${1:-build}

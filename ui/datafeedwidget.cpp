@@ -9,7 +9,7 @@
 #include "platform/logcategories.h"
 #include "ui/capture/applicationcontroller.h"
 #include "ui/chart/feedchartpage.h"
-#include "ui/chart/feedchartview.h"
+#include "ui/chart/feedseries.h"
 #include "ui/confirmationdialog.h"
 #include "ui/log/filterwidget.h"
 #include "ui/log/pelmlogview.h"
@@ -73,10 +73,12 @@ DataFeedWidget::DataFeedWidget(QWidget* parent)
     // The capture stores the results; the page only shows them.
     ui->tableWidget->setFeedModel(CaptureCore::instance()->model());
     m_chartPage->setModel(CaptureCore::instance()->model());
+    // Rows selected in the table are what the chart, the statistics and the report show.
+    m_chartPage->setSelectionModel(ui->tableWidget->selectionModel());
     // The table keeps no stability; the chart marks the results it saw arrive.
-    connect(CaptureCore::instance(), &CaptureCore::resultCaptured, m_chartPage->chartView(),
-            [chart = m_chartPage->chartView()](qint64 count, const QStringList&, const Measurement& m) {
-                chart->noteStability(count, m.stability);
+    connect(CaptureCore::instance(), &CaptureCore::resultCaptured, m_chartPage->series(),
+            [series = m_chartPage->series()](qint64 count, const QStringList&, const Measurement& m) {
+                series->noteStability(count, m.stability);
             });
     SettingsController* settings = SettingsController::instance();
     for (int column = 0; column < DataFeedTableModel::ColumnCount; ++column) {
@@ -183,6 +185,8 @@ void DataFeedWidget::setFeed(bool enabled)
     ui->feedButton->setChecked(true);
     ui->rightStack->setCurrentWidget(ui->exportRightContext);
     ui->bottomStack->setCurrentWidget(ui->exportBottomContext);
+    // One statistics panel serves the table and the chart: it stands beside the view shown.
+    m_chartPage->lendStatistics(ui->tablePageLayout);
     ui->mainStack->setCurrentIndex(TablePage);
     ui->rightContextWidget->show();
 }
@@ -222,6 +226,7 @@ void DataFeedWidget::setChart(bool enabled)
     }
     m_chartButton->setChecked(true);
     ui->bottomStack->setCurrentWidget(ui->exportBottomContext);
+    m_chartPage->placeStatistics();
     ui->mainStack->setCurrentIndex(ChartPage);
     // The chart's own statistics and report button stand where the export panel would.
     ui->rightContextWidget->hide();

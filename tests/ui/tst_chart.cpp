@@ -4,7 +4,10 @@
 #include "support/testdatabase.h"
 #include "ui/chart/feedchartpage.h"
 #include "ui/chart/feedchartview.h"
+#include "ui/chart/feedseries.h"
+#include "ui/chart/feedstatisticspanel.h"
 
+#include <QItemSelectionModel>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QtTest>
@@ -16,6 +19,8 @@ class TstChart : public QObject
 private slots:
     void thinning_data();
     void thinning();
+    void selection_data();
+    void selection();
     void report();
 
 private:
@@ -63,27 +68,81 @@ void TstChart::thinning()
     DataFeedTableModel model;
     model.clear();
     fill(model, rows);
+    FeedSeries series;
+    series.setModel(&model);
     FeedChartView view;
     view.resize(500, 300);
-    view.setModel(&model);
+    view.setSeries(&series);
     view.show();
     // Read over frames, a part of a long table at a time.
-    QTRY_COMPARE_WITH_TIMEOUT(view.rowsTaken(), rows, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(series.rowsTaken(), rows, 10000);
     view.grab();
     // The whole series is kept; only what is drawn is thinned.
-    QCOMPARE(view.chart().pointCount(), rows);
-    QCOMPARE(view.statistics().count(), qint64(rows));
+    QCOMPARE(series.chart().pointCount(), rows);
+    QCOMPARE(series.statistics().count(), qint64(rows));
     if (thinned) {
         // The lowest and highest of each pixel column: the plot is narrower than the view.
         QVERIFY2(view.shownPointCount() <= 2 * view.width(),
                  qPrintable(QString::number(view.shownPointCount())));
         QVERIFY(view.shownPointCount() > view.width());
         // Every column of the saw tooth reaches both its ends: none lost.
-        const QVector<int> kept = FeedChartPainter::thin(view.chart().points(), 100);
+        const QVector<int> kept = FeedChartPainter::thin(series.chart().points(), 100);
         QCOMPARE(kept.size(), 200);
     } else {
         QCOMPARE(view.shownPointCount(), rows);
     }
+}
+
+void TstChart::selection_data()
+{
+    QTest::addColumn<QVector<QPoint>>("ranges");
+    QTest::addColumn<bool>("chartShown");
+    QTest::addColumn<int>("shown");
+    QTest::newRow("none") << QVector<QPoint>{} << true << 60;
+    QTest::newRow("one row") << QVector<QPoint>{{5, 5}} << true << 60;
+    QTest::newRow("range") << QVector<QPoint>{{10, 34}} << true << 25;
+    // Picked piece by piece, overlapping; beside the table, where the chart is hidden.
+    QTest::newRow("pieces, table") << QVector<QPoint>{{2, 4}, {50, 59}, {3, 6}} << false << 15;
+}
+
+void TstChart::selection()
+{
+    QFETCH(QVector<QPoint>, ranges);
+    QFETCH(bool, chartShown);
+    QFETCH(int, shown);
+    DataFeedTableModel model;
+    model.clear();
+    fill(model, 60);
+    QItemSelectionModel selection(&model);
+    FeedChartPage page;
+    page.setModel(&model);
+    page.setSelectionModel(&selection);
+    page.chartView()->setVisible(chartShown);
+    page.show();
+    FeedSeries* series = page.series();
+    QTRY_COMPARE(series->statistics().count(), qint64(60));
+
+    for (const QPoint& range : ranges) {
+        selection.select(QItemSelection(model.index(range.x(), 0), model.index(range.y(), 0)),
+                         QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    }
+    const QString scope =
+        shown == 60 ? QStringLiteral("All results") : QStringLiteral("Selected: %1 results").arg(shown);
+    QTRY_COMPARE(series->scopeText(), scope);
+    QTRY_COMPARE(series->statistics().count(), qint64(shown));
+    QCOMPARE(series->chart().pointCount(), shown);
+    QCOMPARE(series->chart().caption(), scope);
+    QVERIFY(page.statisticsPanel()->text().contains(scope));
+    // The report holds the same rows.
+    QCOMPARE(series->records().size(), shown);
+    // In row order, from the first row selected.
+    const int first = shown == 60 ? 0 : ranges.first().x();
+    QCOMPARE(series->records().first().count,
+             model.index(first, DataFeedTableModel::CountColumn).data().toLongLong());
+
+    selection.clearSelection();
+    QTRY_COMPARE(series->statistics().count(), qint64(60));
+    QCOMPARE(series->scopeText(), QStringLiteral("All results"));
 }
 
 void TstChart::report()

@@ -5,6 +5,8 @@
 #include "log/datafeedtablemodel.h"
 #include "log/feedrecords.h"
 #include "ui/chart/feedchartview.h"
+#include "ui/chart/feedseries.h"
+#include "ui/chart/feedstatisticspanel.h"
 #include "ui/log/pelmfiledialog.h"
 #include "ui/report/weighingreport.h"
 
@@ -14,73 +16,71 @@
 #include <QVBoxLayout>
 
 FeedChartPage::FeedChartPage(QWidget* parent)
-    : QWidget(parent), m_chart(new FeedChartView(this)), m_figures(new QLabel(this)),
-      m_outcome(new QLabel(this)), m_report(new QPushButton(QStringLiteral("Report..."), this))
+    : QWidget(parent), m_series(new FeedSeries(this)), m_chart(new FeedChartView(this)),
+      m_statistics(new FeedStatisticsPanel(this)), m_side(new QVBoxLayout), m_outcome(new QLabel(this)),
+      m_report(new QPushButton(QStringLiteral("Report..."), this))
 {
     setObjectName(QStringLiteral("feedChartPage"));
-    m_figures->setObjectName(QStringLiteral("feedStatistics"));
-    m_figures->setAccessibleName(QStringLiteral("Statistics of the captured results"));
-    m_figures->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    m_figures->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     m_outcome->setObjectName(QStringLiteral("reportOutcome"));
     m_outcome->setWordWrap(true);
     m_report->setObjectName(QStringLiteral("reportButton"));
     m_report->setAccessibleName(QStringLiteral("Save a weighing report"));
 
-    auto* side = new QVBoxLayout;
-    side->addWidget(m_figures);
-    side->addStretch(1);
-    side->addWidget(m_outcome);
-    side->addWidget(m_report);
+    m_side->addWidget(m_statistics);
+    m_side->addStretch(1);
+    m_side->addWidget(m_outcome);
+    m_side->addWidget(m_report);
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(m_chart, 1);
-    layout->addLayout(side);
+    layout->addLayout(m_side);
 
-    connect(m_chart, &FeedChartView::updated, this, &FeedChartPage::showStatistics);
+    m_chart->setSeries(m_series);
+    m_statistics->setSeries(m_series);
     connect(m_report, &QPushButton::clicked, this, &FeedChartPage::saveReport);
-    showStatistics();
 }
 
 void FeedChartPage::setModel(DataFeedTableModel* model)
 {
-    m_chart->setModel(model);
-    showStatistics();
+    m_series->setModel(model);
 }
 
-void FeedChartPage::showStatistics()
+void FeedChartPage::setSelectionModel(QItemSelectionModel* selection)
 {
-    const FeedStatistics& s = m_chart->statistics();
-    const QString unit = s.unit();
-    const auto figure = [&](const QString& text, const QString& suffix) {
-        return text.isEmpty() ? QStringLiteral("-") : QStringLiteral("%1 %2").arg(text, suffix).trimmed();
-    };
-    QString rows = QStringLiteral("<table cellspacing=\"4\">");
-    const auto row = [&](const QString& name, const QString& value) {
-        rows += QStringLiteral("<tr><td>%1</td><td align=\"right\"><b>%2</b></td></tr>")
-                    .arg(name.toHtmlEscaped(), value.toHtmlEscaped());
-    };
-    row(QStringLiteral("Results"), QString::number(s.count()));
-    row(QStringLiteral("Mean"), figure(s.mean(), unit));
-    row(QStringLiteral("Standard deviation"), figure(s.standardDeviation(), unit));
-    row(QStringLiteral("Coefficient of variation"), figure(s.coefficientOfVariation(), QStringLiteral("%")));
-    row(QStringLiteral("Minimum"), figure(s.minimum(), unit));
-    row(QStringLiteral("Maximum"), figure(s.maximum(), unit));
-    row(QStringLiteral("Range"), figure(s.range(), unit));
-    if (s.otherUnitCount() > 0) {
-        row(QStringLiteral("Left out (other unit)"), QString::number(s.otherUnitCount()));
+    m_series->setSelectionModel(selection);
+}
+
+void FeedChartPage::lendStatistics(QBoxLayout* layout)
+{
+    if (layout->indexOf(m_statistics) >= 0) {
+        return;
     }
-    if (s.unreadableCount() > 0) {
-        row(QStringLiteral("Left out (not a number)"), QString::number(s.unreadableCount()));
+    m_side->removeWidget(m_statistics);
+    layout->addWidget(m_statistics);
+    // A widget given a new parent is hidden until shown again.
+    m_statistics->show();
+}
+
+void FeedChartPage::placeStatistics()
+{
+    if (m_side->indexOf(m_statistics) >= 0) {
+        return;
     }
-    m_figures->setText(rows + QStringLiteral("</table>"));
+    if (QWidget* holder = m_statistics->parentWidget()) {
+        if (QLayout* layout = holder->layout()) {
+            layout->removeWidget(m_statistics);
+        }
+    }
+    m_side->insertWidget(0, m_statistics);
+    m_statistics->show();
 }
 
 bool FeedChartPage::writeReport(const QString& path, QString& error)
 {
     WeighingReport report;
-    const QVector<FeedRecord> records =
-        m_chart->model() ? FeedRecords::fromModel(m_chart->model()) : QVector<FeedRecord>();
+    // What the chart shows: the selected rows or every one.
+    m_series->refresh();
+    const QVector<FeedRecord> records = m_series->records();
     report.setRecords(records);
     WeighingReport::Instrument instrument;
     if (CDevice* device = CControllerInterface::currentDevice()) {
@@ -94,9 +94,8 @@ bool FeedChartPage::writeReport(const QString& path, QString& error)
     report.setInstrument(instrument);
     // The chart on the page knows which live results were stable; it holds every row once it has
     // read them all.
-    m_chart->refresh();
-    if (m_chart->rowsTaken() == int(records.size()) && m_chart->chart().pointCount() > 0) {
-        report.setChart(m_chart->chart());
+    if (m_series->rowsTaken() == int(records.size()) && m_series->chart().pointCount() > 0) {
+        report.setChart(m_series->chart());
     }
     return report.write(path, error);
 }

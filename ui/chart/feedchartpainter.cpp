@@ -80,7 +80,12 @@ int FeedChartPainter::paint(QPainter& painter, const QRectF& rect) const
     const QFontMetricsF metrics(painter.font(), painter.device());
     // Sizes in screen pixels, scaled for a printer's finer ones.
     const double px = painter.device() ? qMax(1.0, painter.device()->logicalDpiY() / 96.0) : 1.0;
+    // The caption at the top right; below the legend when the legend leaves no room for it.
+    const QRectF firstLine(rect.left(), rect.top(), rect.width(), metrics.height());
+    const double captionWidth = metrics.horizontalAdvance(m_caption);
     if (m_points.isEmpty()) {
+        painter.setPen(Qt::black);
+        painter.drawText(firstLine, Qt::AlignRight | Qt::AlignVCenter, m_caption);
         painter.setPen(UnknownColor);
         painter.drawText(rect, Qt::AlignCenter, QStringLiteral("No results to show"));
         painter.restore();
@@ -119,7 +124,12 @@ int FeedChartPainter::paint(QPainter& painter, const QRectF& rect) const
     const QString widest = QString::number(qMax(std::fabs(low), std::fabs(high)), 'f', decimals);
     const double left =
         rect.left() + metrics.horizontalAdvance(widest) + metrics.horizontalAdvance(QStringLiteral("-00"));
-    const double top = rect.top() + metrics.height() * 1.5;
+    const double legendWidth = metrics.horizontalAdvance(QStringLiteral("0000")) * 4 + 3 * 8 * px +
+                               metrics.horizontalAdvance(QStringLiteral("Stable")) +
+                               metrics.horizontalAdvance(QStringLiteral("Unstable")) +
+                               metrics.horizontalAdvance(QStringLiteral("Not marked")) + (left - rect.left());
+    const bool captionBelow = !m_caption.isEmpty() && legendWidth + captionWidth > rect.width();
+    const double top = rect.top() + metrics.height() * (captionBelow ? 2.5 : 1.5);
     const QRectF plot(left, top, rect.right() - left - metrics.horizontalAdvance(QStringLiteral("00:00")) / 2,
                       rect.bottom() - top - metrics.height() * 1.6);
     const int n = int(m_points.size());
@@ -146,6 +156,8 @@ int FeedChartPainter::paint(QPainter& painter, const QRectF& rect) const
     }
 
     painter.setBrush(Qt::NoBrush);
+    painter.drawText(captionBelow ? firstLine.translated(0, metrics.height()) : firstLine,
+                     Qt::AlignRight | Qt::AlignVCenter, m_caption);
     for (int t = 0; t <= ticks; ++t) {
         const double v = low + step * t;
         const double y = yOf(v);

@@ -35,6 +35,9 @@ public:
     void setUnit(const QString& unit) { m_unit = unit; }
     void setDecimals(int decimals) { m_decimals = decimals; }
     void setThresholds(double lower, double upper);
+    // Which results the chart shows ("All results"), written at its top right.
+    void setCaption(const QString& caption) { m_caption = caption; }
+    QString caption() const { return m_caption; }
 
     // Draws into rect; returns the number of points drawn.
     int paint(QPainter& painter, const QRectF& rect) const;
@@ -46,6 +49,7 @@ public:
 private:
     QVector<Point> m_points;
     QString m_unit;
+    QString m_caption;
     int m_decimals = 0;
     double m_lower = NoThreshold;
     double m_upper = NoThreshold;
