@@ -3,7 +3,11 @@
 #include "log/chainverifier.h"
 #include "log/datafeedtablemodel.h"
 #include "support/testdatabase.h"
+#include "ui/log/auditdialog.h"
 #include "ui/log/datafeedtableview.h"
+
+#include <QLabel>
+#include <QPushButton>
 
 #include <QSignalSpy>
 #include <QtTest>
@@ -64,6 +68,21 @@ void TstAudit::changesLeaveEntriesAndTheChainHolds()
     ChainVerifier::Report report = ChainVerifier::verify(QSqlDatabase::database());
     QVERIFY2(report.holds(), qPrintable(report.findings.join(QLatin1Char('\n'))));
     QCOMPARE(report.rows, qint64(2));
+
+    // The dialog shows the trail newest first, exports it as the log view exports, checks it all.
+    AuditDialog dialog;
+    QVERIFY(dialog.exportTo(m_db.filePath(QStringLiteral("audit.tsv"))));
+    QFile exported(m_db.filePath(QStringLiteral("audit.tsv")));
+    QVERIFY(exported.open(QIODevice::ReadOnly));
+    const QStringList lines =
+        QString::fromUtf8(exported.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 4);
+    QVERIFY2(lines.first().contains(QStringLiteral("\tDeleted\t3\tSN 1234\t")), qPrintable(lines.first()));
+    QVERIFY2(lines.last().endsWith(QStringLiteral("\tNote edited\t1\tSN 1234\t\tchecked\ttypo\t")),
+             qPrintable(lines.last()));
+    dialog.findChild<QPushButton*>(QStringLiteral("verifyButton"))->click();
+    QTRY_VERIFY_WITH_TIMEOUT(dialog.checkLabel()->text().startsWith(QStringLiteral("Everything holds")),
+                             10000);
 
     QVERIFY(model.clear());
     QCOMPARE(

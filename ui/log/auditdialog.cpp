@@ -89,7 +89,7 @@ void AuditDialog::reload()
 bool AuditDialog::exportTo(const QString& path)
 {
     return TableExport::save(this, m_model, QStringLiteral("AuditToCsv"), path, 0, false,
-                             QStringLiteral("audit entry"));
+                             QStringLiteral("line"));
 }
 
 void AuditDialog::verifyAll()
