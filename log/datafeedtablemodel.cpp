@@ -82,8 +82,12 @@ bool DataFeedTableModel::createTable()
     // size, which makes counting a million rows at opening five times faster.
     const bool ok =
         query.exec(QLatin1String(CreateStatement)) && query.exec(QLatin1String(CountIndexStatement));
-    // Results are stored without an audit trail rather than not at all.
+    // Results are stored without an audit trail rather than not at all. The chain begins in a write
+    // transaction of its own, after the log writer's open batch.
     if (ok) {
+        if (CPelmLog* log = CPelmLog::instance()) {
+            log->commitPending();
+        }
         m_audit.createTables(&m_chainBeganAfter);
     }
     return ok;
