@@ -6,12 +6,15 @@
 #include "controller/reconnector.h"
 #include "device/devicetypes.h"
 #include "log/appdatabase.h"
+#include "log/chaincheck.h"
 #include "log/cpelmlog.h"
+#include "log/datafeedtablemodel.h"
 #include "log/walcheckpointer.h"
 #include "platform/logcategories.h"
 #include "ui/capture/applicationcontroller.h"
 #include "ui/log/datafeedtableview.h"
 #include "ui/qwinwidget.h"
+#include "ui/requestnotice.h"
 #include "ui/settings/optionstore.h"
 #include "ui/settings/settingscontroller.h"
 #include "ui/windowplacement.h"
@@ -97,6 +100,29 @@ void Startup::start()
 
     m_window->show();
     step("shown");
+    checkChain();
+}
+
+void Startup::checkChain()
+{
+    if (!m_databaseOpen) {
+        return;
+    }
+    if (const qint64 older = m_capture->model()->chainBeganAfter()) {
+        RequestNotice::instance()->say(
+            QStringLiteral("Audit trail begun: results up to %1 were stored before it and are not covered")
+                .arg(older));
+    }
+    // Off the window's thread: the walk reads every row the newest links name.
+    m_chainCheck = std::make_unique<ChainCheck>();
+    connect(m_chainCheck.get(), &ChainCheck::finished, this, [](const ChainVerifier::Report& report) {
+        const QString text = ChainCheck::summary(report);
+        if (!text.isEmpty()) {
+            qCWarning(lcUi).noquote() << text;
+            RequestNotice::instance()->say(text);
+        }
+    });
+    m_chainCheck->start(QSqlDatabase::database().databaseName(), ChainCheck::StartLinks);
 }
 
 void Startup::openDatabase()
@@ -127,6 +153,7 @@ void Startup::shutdown()
     if (m_capture) {
         m_capture->flush();
     }
+    m_chainCheck.reset();
     m_checkpointer.reset();
     QSqlDatabase::database(QLatin1String(QSqlDatabase::defaultConnection), false).close();
     // The window's views show the capture's rows: they go first.

@@ -8,6 +8,7 @@
 #include <memory>
 
 class CBalanceController;
+class ChainCheck;
 class CaptureCore;
 class CDeviceController;
 class CPelmLog;
@@ -45,11 +46,14 @@ private:
     void step(const char* name);
     void openDatabase();
     void placeWindow();
+    // Checks the newest links of the hash chain and says on the status line when they do not hold.
+    void checkChain();
 
     StepObserver m_observer;
     bool m_databaseOpen = false;
     bool m_started = false;
     std::unique_ptr<WalCheckpointer> m_checkpointer;
+    std::unique_ptr<ChainCheck> m_chainCheck;
     std::unique_ptr<CPelmLog> m_log;
     QPointer<CDeviceController> m_deviceController;
     QPointer<CBalanceController> m_balanceController;

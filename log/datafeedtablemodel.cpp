@@ -65,7 +65,7 @@ const char* const DataFeedTableModel::CountIndexStatement =
     "CREATE INDEX IF NOT EXISTS DATAFEED_rows ON DATAFEED (COUNT)";
 
 DataFeedTableModel::DataFeedTableModel(QObject* parent, const QSqlDatabase& db)
-    : QAbstractTableModel(parent), m_db(db)
+    : QAbstractTableModel(parent), m_db(db), m_audit(db)
 {
     m_pollTimer.setInterval(PollIntervalMs);
     connect(&m_pollTimer, &QTimer::timeout, this, &DataFeedTableModel::poll);
@@ -80,7 +80,17 @@ bool DataFeedTableModel::createTable()
     QSqlQuery query(m_db);
     // COUNT(*) walks the smallest tree that holds every row: this index is a fifth of the table's
     // size, which makes counting a million rows at opening five times faster.
-    return query.exec(QLatin1String(CreateStatement)) && query.exec(QLatin1String(CountIndexStatement));
+    const bool ok =
+        query.exec(QLatin1String(CreateStatement)) && query.exec(QLatin1String(CountIndexStatement));
+    // Results are stored without an audit trail rather than not at all. The chain begins in a write
+    // transaction of its own, after the log writer's open batch.
+    if (ok) {
+        if (CPelmLog* log = CPelmLog::instance()) {
+            log->commitPending();
+        }
+        m_audit.createTables(&m_chainBeganAfter);
+    }
+    return ok;
 }
 
 bool DataFeedTableModel::select()
@@ -170,7 +180,7 @@ bool DataFeedTableModel::beginWrite()
     // that has read first fails at once when another program commits meanwhile.
     QSqlQuery begin(m_db);
     if (begin.exec(QStringLiteral("BEGIN IMMEDIATE"))) {
-        return true;
+        return linksBegun();
     }
     const int code = primaryCode(begin.lastError());
     if (code != SqliteBusy && code != SqliteLocked) {
@@ -181,11 +191,35 @@ bool DataFeedTableModel::beginWrite()
             end.exec(QStringLiteral("ROLLBACK"));
         }
         if (begin.exec(QStringLiteral("BEGIN IMMEDIATE"))) {
-            return true;
+            return linksBegun();
         }
     }
     noteFailure(begin.lastError());
     return false;
+}
+
+bool DataFeedTableModel::linksBegun()
+{
+    if (m_audit.beginLinks()) {
+        return true;
+    }
+    m_problem = QStringLiteral("hash chain cannot be read");
+    QSqlQuery(m_db).exec(QStringLiteral("ROLLBACK"));
+    return false;
+}
+
+QVariantList DataFeedTableModel::readRow(const QVariant& count) const
+{
+    QSqlQuery query(m_db);
+    query.prepare(QLatin1String(SelectColumns) + QStringLiteral("WHERE COUNT = ?"));
+    query.addBindValue(count);
+    QVariantList values;
+    if (query.exec() && query.next()) {
+        for (int c = 0; c < ColumnCount; ++c) {
+            values << query.value(c);
+        }
+    }
+    return values;
 }
 
 bool DataFeedTableModel::endWrite(bool ok)
@@ -240,6 +274,14 @@ qint64 DataFeedTableModel::insertRow(QSqlQuery& insert, const QStringList& field
     }
     // COUNT is the table's row id.
     const qint64 count = insert.lastInsertId().toLongLong();
+    QVariantList stored{QStringLiteral(""), count};
+    for (int i = 0; i < ColumnCount - 2; ++i) {
+        stored << text(fields.value(i));
+    }
+    if (!m_audit.linkRow(stored)) {
+        m_problem = QStringLiteral("hash chain cannot be written");
+        return 0;
+    }
     m_highestGiven = std::max(m_highestGiven, count);
     return count;
 }
@@ -391,8 +433,20 @@ bool DataFeedTableModel::clear()
     }
     bool ok = beginWrite();
     if (ok) {
+        // One entry for the lot: the rows themselves are the user's to export first.
         QSqlQuery query(m_db);
-        ok = endWrite(query.exec(QStringLiteral("DELETE FROM DATAFEED")));
+        ok = query.exec(QStringLiteral("SELECT COUNT(*), MIN(COUNT), MAX(COUNT) FROM DATAFEED")) &&
+             query.next();
+        const QString cleared = ok ? QStringLiteral("%1 results, COUNT %2 to %3")
+                                         .arg(query.value(0).toLongLong())
+                                         .arg(query.value(1).toLongLong())
+                                         .arg(query.value(2).toLongLong())
+                                   : QString();
+        query.finish();
+        ok =
+            ok && query.exec(QStringLiteral("DELETE FROM DATAFEED")) &&
+            m_audit.record(QLatin1String(AuditTrail::ActionClear), QVariant(), QString(), cleared, QString());
+        ok = endWrite(ok);
     }
     // Every result goes, as the user asked: the waiting ones too. Numbering starts again.
     const bool hadWaiting = !m_waiting.empty();
@@ -579,12 +633,25 @@ bool DataFeedTableModel::setData(const QModelIndex& index, const QVariant& value
     if (!beginWrite()) {
         return false;
     }
+    QVariantList stored = readRow(count);
+    const QString note = text(value.toString());
+    if (!stored.isEmpty() && stored.at(NoteColumn).toString() == note) {
+        // Nothing changes, and nothing is recorded.
+        endWrite(true);
+        return true;
+    }
     QSqlQuery update(m_db);
     update.prepare(QStringLiteral("UPDATE DATAFEED SET NOTE = ? WHERE COUNT = ?"));
-    const QString note = text(value.toString());
     update.addBindValue(note);
     update.addBindValue(count);
-    if (!endWrite(update.exec())) {
+    bool ok = !stored.isEmpty() && update.exec();
+    if (ok) {
+        const QString old = stored.at(NoteColumn).toString();
+        stored[NoteColumn] = note;
+        ok = m_audit.linkRow(stored) && m_audit.record(QLatin1String(AuditTrail::ActionNote), count,
+                                                       stored.at(SnColumn).toString(), old, note);
+    }
+    if (!endWrite(ok)) {
         return false;
     }
     const auto block = m_blocks.find(index.row() / BlockRows);
@@ -652,8 +719,14 @@ bool DataFeedTableModel::removeRows(int row, int count, const QModelIndex& paren
     QSqlQuery remove(m_db);
     remove.prepare(QStringLiteral("DELETE FROM DATAFEED WHERE COUNT = ?"));
     for (size_t i = 0; ok && i < counts.size(); ++i) {
+        // The whole row goes into the audit trail, so that what was deleted can be told.
+        const QVariantList old = readRow(counts[i]);
         remove.bindValue(0, counts[i]);
         ok = remove.exec();
+        if (ok && !old.isEmpty()) {
+            ok = m_audit.record(QLatin1String(AuditTrail::ActionDelete), counts[i],
+                                old.at(SnColumn).toString(), AuditTrail::rowText(old), QString());
+        }
     }
     ok = endWrite(ok);
     if (!ok) {
@@ -694,16 +767,7 @@ QVariantList DataFeedTableModel::storedRow(int row) const
         return {};
     }
     // From the table, not from the rows held: what goes back must be exactly what was stored.
-    QSqlQuery query(m_db);
-    query.prepare(QLatin1String(SelectColumns) + QStringLiteral("WHERE COUNT = ?"));
-    query.addBindValue((*held)[CountColumn]);
-    QVariantList values;
-    if (query.exec() && query.next()) {
-        for (int c = 0; c < ColumnCount; ++c) {
-            values << query.value(c);
-        }
-    }
-    return values;
+    return readRow((*held)[CountColumn]);
 }
 
 bool DataFeedTableModel::restoreRow(const QVariantList& values)
@@ -717,7 +781,7 @@ bool DataFeedTableModel::restoreRow(const QVariantList& values)
     for (const QVariant& value : values) {
         insert.addBindValue(value);
     }
-    bool ok = insert.exec();
+    bool ok = insert.exec() && m_audit.linkRow(values);
     qint64 renumbered = 0;
     if (!ok && primaryCode(insert.lastError()) == SqliteConstraint) {
         // Another program took the COUNT meanwhile: the row comes back as the newest.
@@ -727,6 +791,12 @@ bool DataFeedTableModel::restoreRow(const QVariantList& values)
         }
         renumbered = insertRow(fields);
         ok = renumbered > 0;
+    }
+    if (ok) {
+        const QVariantList stored = readRow(renumbered > 0 ? QVariant(renumbered) : values.at(CountColumn));
+        ok = !stored.isEmpty() &&
+             m_audit.record(QLatin1String(AuditTrail::ActionRestore), stored.at(CountColumn),
+                            stored.at(SnColumn).toString(), QString(), AuditTrail::rowText(stored));
     }
     if (!ok) {
         qCWarning(lcLog) << "DATAFEED row" << values.at(CountColumn).toLongLong()

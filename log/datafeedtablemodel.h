@@ -1,5 +1,7 @@
 #pragma once
 
+#include "log/audittrail.h"
+
 #include <QAbstractTableModel>
 #include <QSqlDatabase>
 #include <QStringList>
@@ -19,7 +21,9 @@ class QSqlError;
 // least recently used dropped first, so that the memory stays the same for ten rows or a million
 // and appending costs the same at any size. Every change is committed at once.
 // The database gives each new row its COUNT, so that several programs can store into one table. A
-// result that the database refuses (disk full, locked) waits in memory, in order, shown after the
+// Every deletion, note edit, undo and clear is recorded in AUDIT, and every stored row and entry
+// extends the hash chain, in the transaction of the change itself (AuditTrail).
+// A result that the database refuses (disk full, locked) waits in memory, in order, shown after the
 // stored rows, and is stored as soon as the database takes writes again.
 class DataFeedTableModel : public QAbstractTableModel
 {
@@ -57,8 +61,13 @@ public:
 
     explicit DataFeedTableModel(QObject* parent = nullptr, const QSqlDatabase& db = QSqlDatabase::database());
 
-    // The table and the index that keeps counting its rows quick.
+    // The table and the index that keeps counting its rows quick; the audit trail beside it.
     bool createTable();
+    // The highest COUNT stored before the hash chain began, when createTable() began it on older
+    // rows; 0 otherwise.
+    qint64 chainBeganAfter() const { return m_chainBeganAfter; }
+    // Recorded with the changes that follow (deletions, note edits, undo) until set again.
+    void setChangeReason(const QString& reason) { m_audit.setReason(reason); }
     // Reads the table again.
     bool select();
     // Takes in the rows stored after the last row held.
@@ -127,6 +136,10 @@ private:
     };
 
     bool beginWrite();
+    // The transaction just begun, once the chain's last link is read; ended when it cannot be.
+    bool linksBegun();
+    // A stored row's fields (EMPTY to NOTE) by COUNT; empty when there is none.
+    QVariantList readRow(const QVariant& count) const;
     // Commits when ok, otherwise (and when the commit fails) rolls everything back, so that a row
     // that failed is never stored later by someone else's commit.
     bool endWrite(bool ok);
@@ -153,6 +166,8 @@ private:
     void dropHeldRowsFrom(int row);
 
     QSqlDatabase m_db;
+    AuditTrail m_audit;
+    qint64 m_chainBeganAfter = 0;
     int m_rowCount = 0;
     // The highest COUNT held: rows above it are new.
     qint64 m_lastCount = 0;

@@ -11,6 +11,8 @@
 #include "ui/chart/feedchartpage.h"
 #include "ui/chart/feedseries.h"
 #include "ui/confirmationdialog.h"
+#include "ui/log/auditdialog.h"
+#include "ui/log/changereasondialog.h"
 #include "ui/log/filterwidget.h"
 #include "ui/log/pelmlogview.h"
 #include "ui/settings/settingscontroller.h"
@@ -425,13 +427,49 @@ void DataFeedWidget::menuRequested(QPoint pos)
     }
     QMenu menu(QStringLiteral("Context menu"), this);
     QAction* remove = menu.addAction(QStringLiteral("Delete"));
-    if (menu.exec(ui->tableWidget->viewport()->mapToGlobal(pos)) != remove) {
+    QAction* removeWithReason = menu.addAction(QStringLiteral("Delete with reason..."));
+    QAction* editNote = selected.size() == 1 ? menu.addAction(QStringLiteral("Edit note...")) : nullptr;
+    menu.addSeparator();
+    QAction* trail = menu.addAction(QStringLiteral("Audit trail..."));
+    QAction* chosen = menu.exec(ui->tableWidget->viewport()->mapToGlobal(pos));
+    if (!chosen) {
         return;
+    }
+    if (chosen == trail) {
+        AuditDialog dialog(window());
+        dialog.exec();
+        return;
+    }
+    if (chosen == editNote) {
+        const int row = selected.first().row();
+        const QModelIndex note = ui->tableWidget->model()->index(row, DataFeedTableModel::NoteColumn);
+        ChangeReasonDialog dialog(
+            QStringLiteral("Note of result %1")
+                .arg(note.siblingAtColumn(DataFeedTableModel::CountColumn).data().toString()),
+            QStringLiteral("Save"), note.data().toString(), window());
+        if (dialog.exec() == QDialog::Accepted) {
+            ui->tableWidget->editNote(row, dialog.note(), dialog.reason());
+        }
+        return;
+    }
+    if (chosen != remove && chosen != removeWithReason) {
+        return;
+    }
+    QString reason;
+    if (chosen == removeWithReason) {
+        ChangeReasonDialog dialog(selected.size() == 1
+                                      ? QStringLiteral("Delete this result?")
+                                      : QStringLiteral("Delete these %1 results?").arg(selected.size()),
+                                  QStringLiteral("Delete"), QString(), window());
+        if (dialog.exec() != QDialog::Accepted) {
+            return;
+        }
+        reason = dialog.reason();
     }
     // One deletion, which the feed's notice can take back whole.
     QList<int> rows;
     for (const QModelIndex& index : qAsConst(selected)) {
         rows << index.row();
     }
-    ui->tableWidget->removeRows(rows);
+    ui->tableWidget->removeRows(rows, reason);
 }

@@ -73,6 +73,8 @@ private slots:
     void commands_data();
     void commands();
     void report();
+    void verify_data();
+    void verify();
 
 private:
     // Started with a scratch home: whatever the program might store goes there.
@@ -703,6 +705,81 @@ void TstCli::report()
     QVERIFY(run.err.contains(QStringLiteral("no such database")));
     QVERIFY(!QFileInfo::exists(none));
     QVERIFY(!QFileInfo::exists(m_home.filePath(QStringLiteral("missing.db"))));
+}
+
+void TstCli::verify_data()
+{
+    QTest::addColumn<QStringList>("changes");
+    QTest::addColumn<QStringList>("findings");
+    // A database the program wrote: four results, the newest deleted with an audit entry; changed
+    // afterwards with SQL directly, as someone without the program would.
+    QTest::newRow("as written") << QStringList() << QStringList();
+    QTest::newRow("value changed") << QStringList{"UPDATE DATAFEED SET VAL = '9.99' WHERE COUNT = 2"}
+                                   << QStringList{"row 2: altered"};
+    QTest::newRow("row deleted") << QStringList{"DELETE FROM DATAFEED WHERE COUNT = 3"}
+                                 << QStringList{"row 3: removed outside the program"};
+    QTest::newRow("row inserted") << QStringList{"INSERT INTO DATAFEED VALUES "
+                                                 "('', 9, '03-04-2026', '05:06:07', 'A', '1.00', 'g', '')"}
+                                  << QStringList{"row 9: inserted outside the program"};
+    QTest::newRow("deleted row put back")
+        << QStringList{"INSERT INTO DATAFEED VALUES "
+                       "('', 4, '03-04-2026', '05:06:07', 'A', '4', 'g', '')"}
+        << QStringList{"row 4: inserted outside the program"};
+    // The deletion that the entry records is then vouched for no longer.
+    QTest::newRow("audit entry changed")
+        << QStringList{"UPDATE AUDIT SET REASON = 'routine' WHERE ID = 1"}
+        << QStringList{"audit entry 1: altered", "row 4: removed outside the program"};
+    QTest::newRow("chain reordered") << QStringList{"UPDATE CHAIN SET SEQ = -1 WHERE SEQ = 3",
+                                                    "UPDATE CHAIN SET SEQ = 3 WHERE SEQ = 4",
+                                                    "UPDATE CHAIN SET SEQ = 4 WHERE SEQ = -1"}
+                                     << QStringList{"chain broken at link 3", "chain broken at link 4",
+                                                    "chain broken at link 5"};
+}
+
+void TstCli::verify()
+{
+    QFETCH(QStringList, changes);
+    QFETCH(QStringList, findings);
+    static int databases = 0;
+    const QString db = m_home.filePath(QStringLiteral("verify-%1.db").arg(++databases));
+    const QString connection = QStringLiteral("verify");
+    {
+        QSqlDatabase sql = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
+        sql.setDatabaseName(db);
+        QVERIFY(sql.open());
+        {
+            DataFeedTableModel model(nullptr, sql);
+            QVERIFY(model.createTable());
+            model.select();
+            for (int i = 1; i <= 4; ++i) {
+                QVERIFY(model.appendRow({"03-04-2026", "05:06:07", "A", QString::number(i), "g", ""}) == i);
+            }
+            model.setChangeReason(QStringLiteral("spilled"));
+            QVERIFY(model.removeRows(3, 1));
+        }
+        QSqlQuery query(sql);
+        for (const QString& change : changes) {
+            QVERIFY2(query.exec(change), qPrintable(change));
+        }
+    }
+    QSqlDatabase::removeDatabase(connection);
+
+    const Run run = runCli({"verify", "--db", db});
+    QStringList lines = run.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QVERIFY2(!lines.isEmpty(), qPrintable(run.err));
+    const QString summary = lines.takeLast();
+    QCOMPARE(lines, findings);
+    QCOMPARE(run.exitCode, findings.isEmpty() ? 0 : 1);
+    QVERIFY2(summary.endsWith(findings.isEmpty() ? QStringLiteral("everything holds")
+                                                 : QStringLiteral("%1 findings").arg(findings.size())),
+             qPrintable(summary));
+
+    if (changes.isEmpty()) {
+        const Run missing = runCli({"verify", "--db", m_home.filePath(QStringLiteral("missing.db"))});
+        QCOMPARE(missing.exitCode, 2);
+        QVERIFY(missing.err.contains(QStringLiteral("no such database")));
+        QVERIFY(!QFileInfo::exists(m_home.filePath(QStringLiteral("missing.db"))));
+    }
 }
 
 QTEST_GUILESS_MAIN(TstCli)

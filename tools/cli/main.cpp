@@ -6,6 +6,7 @@
 #include "mervik_version.h"
 #include "modulereader.h"
 #include "reportcommand.h"
+#include "verifycommand.h"
 
 #include "controller/cbalancecontroller.h"
 #include "controller/cdevicecontroller.h"
@@ -378,6 +379,9 @@ int main(int argc, char* argv[])
     QCoreApplication::setOrganizationName(QStringLiteral("Mervik"));
     QCoreApplication::setApplicationName(QStringLiteral("Mervik Connect"));
     QLoggingCategory::setFilterRules(QStringLiteral("mervik.*.debug=false"));
+    if (VerifyCommand::requested(argc, argv)) {
+        return VerifyCommand::run(QCoreApplication::arguments());
+    }
     DeviceTypes::registerMetaTypes();
 
     QCommandLineParser parser;
@@ -418,7 +422,9 @@ int main(int argc, char* argv[])
         "                                 --protocol three-letter)\n"
         "  report [--db FILE] [--from DATETIME] [--to DATETIME] [--serial S] OUT.pdf\n"
         "                                 a weighing report of the stored results (DATETIME as\n"
-        "                                 yyyy-MM-dd or yyyy-MM-dd HH:mm:ss; both bounds included)\n\n"
+        "                                 yyyy-MM-dd or yyyy-MM-dd HH:mm:ss; both bounds included)\n"
+        "  verify [--db FILE]             check the stored results and their audit trail against\n"
+        "                                 the hash chain; one line per finding (exit 1 when any)\n\n"
         "PORT is a serial port path (pseudo-terminals included) or HOST:PORT of a network instrument.\n"
         "probe, read, tare, zero, send, search and firmware take --protocol three-letter [--address N]\n"
         "for instruments of the three-letter dialect on a serial line: at bus address N (0 to 32), or\n"
@@ -432,7 +438,7 @@ int main(int argc, char* argv[])
     parser.addPositionalArgument(
         QStringLiteral("command"),
         QStringLiteral("probe, read, tare, zero, send, module, search, connect, alibi, users,\n"
-                       "products, clock, message, eeprom, compensation, firmware or report"));
+                       "products, clock, message, eeprom, compensation, firmware, report or verify"));
     parser.addPositionalArgument(QStringLiteral("port"),
                                  QStringLiteral("serial port path, HOST:PORT, or the module's address"));
     const QCommandLineOption baudOption(QStringLiteral("baud"),

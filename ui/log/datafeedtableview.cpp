@@ -169,11 +169,12 @@ void DataFeedTableView::removeRow(int row)
     removeRows({row});
 }
 
-void DataFeedTableView::removeRows(QList<int> rows)
+void DataFeedTableView::removeRows(QList<int> rows, const QString& reason)
 {
     if (!tableModel) {
         return;
     }
+    tableModel->setChangeReason(reason);
     // From the last, so that the rows still to go keep their places.
     std::sort(rows.begin(), rows.end(), std::greater<int>());
     rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
@@ -184,10 +185,22 @@ void DataFeedTableView::removeRows(QList<int> rows)
             removed.prepend(values);
         }
     }
+    tableModel->setChangeReason(QString());
     refresh();
     if (!removed.isEmpty()) {
         offerUndo(removed);
     }
+}
+
+bool DataFeedTableView::editNote(int row, const QString& note, const QString& reason)
+{
+    if (!tableModel) {
+        return false;
+    }
+    tableModel->setChangeReason(reason);
+    const bool ok = tableModel->setData(tableModel->index(row, DataFeedTableModel::NoteColumn), note);
+    tableModel->setChangeReason(QString());
+    return ok;
 }
 
 void DataFeedTableView::clearAll()

@@ -36,8 +36,11 @@ public:
     // row its COUNT.
     void addRow(const QStringList& fields);
     void removeRow(int row);
-    // Deletes the rows as one deletion, which the undo notice offers to take back.
-    void removeRows(QList<int> rows);
+    // Deletes the rows as one deletion, which the undo notice offers to take back; the reason goes
+    // into the audit trail.
+    void removeRows(QList<int> rows, const QString& reason = QString());
+    // Stores a row's new note with the reason for the change.
+    bool editNote(int row, const QString& note, const QString& reason);
     void clearAll();
     // The COUNT the next row gets, as far as this program knows.
     int nextCount() const;

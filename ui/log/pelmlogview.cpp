@@ -8,6 +8,7 @@
 #include "ui/log/filterwidget.h"
 #include "ui/log/pelmfiledialog.h"
 #include "ui/log/pelmquerymodel.h"
+#include "ui/log/tableexport.h"
 #include "ui/requestnotice.h"
 
 #include <QContextMenuEvent>
@@ -249,60 +250,10 @@ void PelmLogView::contextMenuEvent(QContextMenuEvent* event)
     menu.exec(event->globalPos());
 }
 
-bool PelmLogView::writeFile(const QString& path, const QByteArray& bytes, QIODevice::OpenMode mode)
-{
-    // Written beside the target and renamed at the end, so a failed write leaves no half file.
-    QSaveFile file(path);
-    if (!file.open(mode)) {
-        QMessageBox::critical(this, QStringLiteral("ERROR"),
-                              QStringLiteral("There was an error while trying to open a file"));
-        return false;
-    }
-    file.write(bytes);
-    if (!file.commit()) {
-        QMessageBox::critical(this, QStringLiteral("ERROR"),
-                              QStringLiteral("There was an error while writing the file"));
-        return false;
-    }
-    return true;
-}
-
 void PelmLogView::save(QString path)
 {
-    if (path.isEmpty()) {
-        PelmFileDialog dialog(QStringLiteral("ModelToCsv"), this);
-        path = dialog.saveFile(QStringLiteral("Tab-separated text (*.csv *.tsv *.txt);;All files (*)"));
-        if (path.isEmpty()) {
-            return;
-        }
-    }
-    while (m_model->canFetchMore()) {
-        m_model->fetchMore();
-    }
-    const QString separator = QStringLiteral("\t");
-    const QString lineEnd = QStringLiteral("\n");
-    const int columns = m_model->columnCount();
-    QString text;
-    for (int row = 0; row < m_model->rowCount(); ++row) {
-        text += QString::number(row) + separator;
-        for (int column = 1; column < columns; ++column) {
-            text += ExportField::quoted(m_model->index(row, column).data().toString(), separator, lineEnd);
-            text += column < columns - 1 ? separator : lineEnd;
-        }
-    }
-    if (writeFile(path, text.toUtf8(), QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text)) {
-        sayWritten(m_model->rowCount(), QStringLiteral("line"), path);
-    }
-}
-
-void PelmLogView::sayWritten(int count, const QString& what, const QString& path)
-{
-    // Grouped as the window's other English texts are, whatever the system's language.
-    const QLocale english(QLocale::English, QLocale::UnitedStates);
-    RequestNotice::instance()->say(QStringLiteral("%1 %2%3 written to %4")
-                                       .arg(english.toString(count), what,
-                                            count == 1 ? QString() : QStringLiteral("s"),
-                                            QFileInfo(path).fileName()));
+    // The first column numbers the lines as shown.
+    TableExport::save(this, m_model, QStringLiteral("ModelToCsv"), path, 1, true, QStringLiteral("line"));
 }
 
 void PelmLogView::save()
@@ -322,7 +273,7 @@ void PelmLogView::saveRaw()
         "SELECT GROUP_CONCAT(Message, '') AS 'OUT' FROM LOGS\nGROUP BY INOUT HAVING INOUT='IN'"));
     const QString received = query.next() ? query.value(0).toString() : QString();
     const QByteArray bytes = received.toUtf8();
-    if (writeFile(path, bytes, QIODevice::WriteOnly | QIODevice::Truncate)) {
-        sayWritten(bytes.size(), QStringLiteral("byte"), path);
+    if (TableExport::writeFile(this, path, bytes, QIODevice::WriteOnly | QIODevice::Truncate)) {
+        TableExport::sayWritten(bytes.size(), QStringLiteral("byte"), path);
     }
 }

@@ -52,9 +52,6 @@ protected:
 
 private:
     void applyColumns();
-    bool writeFile(const QString& path, const QByteArray& bytes, QIODevice::OpenMode mode);
-    // Tells on the status line that count lines or bytes (what) went to the file at path.
-    void sayWritten(int count, const QString& what, const QString& path);
 
     bool lineMode = true;
     // A window of its own unless a page puts it in its layout, which then may delete it first.
