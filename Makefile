@@ -45,7 +45,7 @@ fuzz: deps
 # connection) built with ThreadSanitizer in $(BUILD_DIR)/tsan. Qt's own locking is not instrumented: what
 # it orders is named in scripts/tsan.supp. Reports go to $(BUILD_DIR)/tsan/tsan-logs/, one file a process.
 TSAN_TESTS = tst_cdevice tst_alibifirmware tst_kx40 tst_cinterfacemodule tst_modulesim tst_pelmlog \
-             tst_csearching tst_searchcontroller tst_devicepage tst_interfacedialog tst_reconnector \
+             tst_csearching tst_searchcontroller tst_devicepage tst_reachability tst_reconnector \
              tst_mainwindow
 TSAN_LOGS  = $(abspath $(BUILD_DIR))/tsan/tsan-logs
 TSAN_ENV   = TSAN_OPTIONS=suppressions=$(CURDIR)/scripts/tsan.supp:halt_on_error=0:second_deadlock_stack=1:log_path=$(TSAN_LOGS)/report

@@ -9,6 +9,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
+#include <QMouseEvent>
 #include <QPointer>
 #include <QPushButton>
 #include <QTimer>
@@ -119,6 +120,21 @@ inline void chooseFile(const QString& path, QString* startFolder = nullptr, QStr
         dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(path);
         static_cast<QDialog*>(dialog)->accept();
     });
+}
+
+// A press at from, a move by delta and a release, as a user drags with the left button; target is a
+// window or a widget. The press takes its geometry as it is; the pointer's screen position follows it.
+template <typename Target> void drag(Target* target, const QPoint& from, const QPoint& delta)
+{
+    const QPoint global = target->mapToGlobal(from);
+    QMouseEvent press(QEvent::MouseButtonPress, from, global, Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+    QMouseEvent move(QEvent::MouseMove, from + delta, global + delta, Qt::NoButton, Qt::LeftButton,
+                     Qt::NoModifier);
+    QMouseEvent release(QEvent::MouseButtonRelease, from + delta, global + delta, Qt::LeftButton,
+                        Qt::NoButton, Qt::NoModifier);
+    for (QMouseEvent* event : {&press, &move, &release}) {
+        QCoreApplication::sendEvent(target, event);
+    }
 }
 
 // The named child of parent, with a warning when there is none.
