@@ -490,7 +490,14 @@ void CDevice::onReadyRead()
     if (waitingForAnswer) {
         m_chunkArrived = true;
     }
-    if (!m_interface || !m_receiving) {
+    if (m_receiving) {
+        takeWaitingInput();
+    }
+}
+
+void CDevice::takeWaitingInput()
+{
+    if (!m_interface) {
         return;
     }
     QString chunk;
@@ -599,22 +606,37 @@ bool CDevice::waitForResponseBytes(QByteArray& bytes, int timeoutMs)
     return true;
 }
 
-QString CDevice::dropResultLines(QString& pending, const QString& chunk)
+bool CDevice::isInstrumentsOwn(const QString& line)
+{
+    Measurement m = newMeasurement();
+    return parseResult(line, m, false) || (filterResultLines && parseResult(line, m, true));
+}
+
+QString CDevice::takeInstrumentsOwnLines(QString& pending, int& carried, const QString& chunk)
 {
     QString text = pending + chunk;
     const int lastEnd = text.lastIndexOf(QLatin1Char('\n'));
     pending = text.mid(lastEnd + 1);
     text.truncate(lastEnd + 1);
     QString kept;
-    int start = 0;
-    while (start < text.size()) {
+    for (int start = 0; start < text.size();) {
         const int end = text.indexOf(QLatin1Char('\n'), start);
-        const QString line = text.mid(start, end - start + 1);
-        Measurement ignored;
-        if (!parseResult(line, ignored, false) && !parseResult(line, ignored, true)) {
+        QString line = text.mid(start, end + 1 - start);
+        start = end + 1;
+        if (carried > 0) {
+            // Text from before the request is the start of a line the instrument sent by itself, or
+            // else no part of the answer: it goes back where it was.
+            if (!isInstrumentsOwn(line)) {
+                receiveBuffer += line.left(carried);
+                line.remove(0, carried);
+            }
+            carried = 0;
+        }
+        if (isInstrumentsOwn(line)) {
+            processLine(line);
+        } else {
             kept += line;
         }
-        start = end + 1;
     }
     return kept;
 }
@@ -624,20 +646,35 @@ bool CDevice::readAnswer(QString& answer, int lines, int timeoutMs)
     answer.clear();
     int linesSeen = 0;
     int chunks = 0;
-    // With the result filter on, a line split over chunks is judged once it is complete.
+    // A result line that an instrument sends by itself may come before, within or after the answer;
+    // it is dispatched as received, not counted nor taken for the answer. A line is judged once it is
+    // complete; the unfinished one the receive path held before the request is completed here.
+    const bool sorting = !answerIsResult;
     QString pending;
+    int carried = 0;
+    if (sorting) {
+        pending.swap(receiveBuffer);
+        carried = pending.size();
+    }
+    // An unfinished line after a complete answer is the start of the next one, the receive path's;
+    // otherwise it is what came of the answer. Text from before the request goes back where it was.
+    const auto finish = [&](bool complete) {
+        receiveBuffer += pending.left(carried);
+        pending.remove(0, carried);
+        (complete ? receiveBuffer : answer) += pending;
+    };
     for (;;) {
         if (lines != 0 && (linesSeen >= lines || chunks >= ChunksPerLine * lines)) {
-            answer += pending;
+            finish(linesSeen >= lines);
             return true;
         }
         QString chunk;
         if (!waitForResponse(chunk, timeoutMs)) {
-            answer += pending;
+            finish(false);
             return false;
         }
-        if (filterResultLines) {
-            chunk = dropResultLines(pending, chunk);
+        if (sorting) {
+            chunk = takeInstrumentsOwnLines(pending, carried, chunk);
         }
         if (lines > 0) {
             linesSeen += chunk.count(QLatin1Char('\n'));
@@ -652,9 +689,8 @@ int CDevice::sendAndExpect(const QString& command, const QString& expected, int 
 {
     int result = COMMAND_TIMEOUT;
     for (int attempt = 0; attempt < attempts; ++attempt) {
-        if (m_interface) {
-            m_interface->clear();
-        }
+        // What came before the request is no answer to it, but it is the instrument's and is kept.
+        takeWaitingInput();
         if (linkDown()) {
             result = COMMAND_FAILED;
             break;
@@ -682,9 +718,8 @@ int CDevice::sendAndRead(const QString& command, QString* answer, int lines, int
     QString scratch;
     QString& text = answer ? *answer : scratch;
     for (int attempt = 0; attempt < attempts; ++attempt) {
-        if (m_interface) {
-            m_interface->clear();
-        }
+        // What came before the request is no answer to it, but it is the instrument's and is kept.
+        takeWaitingInput();
         if (linkDown()) {
             break;
         }
@@ -708,7 +743,7 @@ int CDevice::sendAndReadResult(const QString& command, QString& answer, int time
         }
         // Clearing the input would cut a streamed line in two and leave its tail to be taken for
         // the answer; what came before the request goes the way of any received text instead.
-        onReadyRead();
+        takeWaitingInput();
         disconnectReceiver();
         send(command);
         // The streamed line the instrument was in the middle of is completed by the next chunk.

@@ -227,6 +227,8 @@ protected:
     int sendAndReadResult(const QString& command, QString& answer, int timeoutMs, int attempts);
     // Dispatches the complete lines waiting in receiveBuffer.
     void dispatchReceived();
+    // Reads what the transport holds into the receive path: logged and dispatched as lines.
+    void takeWaitingInput();
 
     void setState(int state);
     void setBusy(bool busy);
@@ -268,6 +270,9 @@ protected:
     QString m_lastSent;
     QMap<int, QString> commandNames;
     bool filterResultLines = false;
+    // The awaited answer is itself a result line: result lines are then not taken for the
+    // instrument's own while the exchange reads.
+    bool answerIsResult = false;
     bool readingEeprom = false;
     std::atomic<int> m_state{STATE_DISCONNECTED};
     std::atomic<int> m_previousState{STATE_DISCONNECTED};
@@ -299,8 +304,11 @@ private:
     // The user or the transport closed the connection: exchanges end and nothing more is sent.
     bool linkDown() const { return m_state == STATE_DISCONNECTED || m_state == STATE_DISCONNECTING; }
     void appendToReceiveBuffer(const QString& chunk);
-    // Removes complete result lines from text; an unfinished last line stays in pending.
-    QString dropResultLines(QString& pending, const QString& chunk);
+    // A line that the instrument sends by itself while an exchange waits for its answer.
+    bool isInstrumentsOwn(const QString& line);
+    // Dispatches the instrument's own complete lines of pending + chunk and returns the others; an
+    // unfinished last line stays in pending, whose first carried characters came before the request.
+    QString takeInstrumentsOwnLines(QString& pending, int& carried, const QString& chunk);
 
     void armEepromObserver();
     void finishEepromReading(int result);

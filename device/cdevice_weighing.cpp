@@ -195,7 +195,9 @@ QString CDevice::resultWithStb()
     }
     m_currentCommand = COMMAND_RESULT_WITH_STB;
     QString answer;
+    answerIsResult = true;
     const int result = sendAndRead(QStringLiteral("Sx3\r\n"), &answer, 1, ResultTimeoutMs, ResultAttempts);
+    answerIsResult = false;
     return finishResultWithStb(result, answer, true);
 }
 

@@ -146,7 +146,9 @@ QString CDeviceKx40::requestResult(int command, const QString& line, char stabil
 {
     m_currentCommand = command;
     QString answer;
+    answerIsResult = true;
     int result = sendAndRead(line, &answer, lines(), ExchangeTimeoutMs, ExchangeAttempts);
+    answerIsResult = false;
     Measurement m = newMeasurement();
     if (result == COMMAND_OK) {
         if (parseResult(answer, m, false)) {

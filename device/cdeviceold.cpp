@@ -57,7 +57,9 @@ QString CDeviceOld::resultWithStb()
     const QString request =
         m_protocolMode == ModeCurrent ? QStringLiteral("Sx3\r\n") : QStringLiteral("Sx1\r\n");
     QString answer;
+    answerIsResult = true;
     const int result = sendAndRead(request, &answer, 1, OldResultTimeoutMs, OldResultAttempts);
+    answerIsResult = false;
     if (m_protocolMode == ModeUnknown) {
         m_protocolMode = answer.isEmpty() ? ModeOlder : ModeCurrent;
     }
@@ -71,9 +73,6 @@ bool CDeviceOld::readInfo()
     }
     m_currentCommand = COMMAND_READ_INFO;
     setBusy(true);
-    if (m_interface) {
-        m_interface->clear();
-    }
     filterResultLines = true;
     QString identity;
     const int infoResult =
@@ -90,7 +89,7 @@ bool CDeviceOld::readInfo()
     }
     // An older instrument without the identity command still passes when it answers a result.
     QString answer;
-    int result = sendAndRead(QStringLiteral("Sx1\r\n"), &answer, 1, ResultTimeoutMs, InfoResultAttempts);
+    int result = sendAndReadResult(QStringLiteral("Sx1\r\n"), answer, ResultTimeoutMs, InfoResultAttempts);
     Measurement m;
     if (result == COMMAND_OK && !parseResult(answer, m, false)) {
         result = COMMAND_FAILED;
@@ -103,6 +102,8 @@ bool CDeviceOld::readInfo()
     m_lastAnswer = answer;
     setBusy(false);
     emit commandFinished(result, COMMAND_READ_INFO);
+    // Results the instrument streamed after the answer.
+    dispatchReceived();
     checkCommunication(result);
     return result == COMMAND_OK;
 }

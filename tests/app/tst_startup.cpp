@@ -139,6 +139,7 @@ private slots:
     void badConnectTarget();
     void screenshotTour();
     void secondStartBringsTheFirstToFront();
+    void killedWhileStreaming();
     void commandLineWithoutDisplay_data();
     void commandLineWithoutDisplay();
 
@@ -443,6 +444,57 @@ void TstStartup::secondStartBringsTheFirstToFront()
     QVERIFY(beside.process.waitForFinished(BoundMs));
     QCOMPARE(beside.process.exitCode(), 0);
     QVERIFY(!beside.process.readAllStandardError().contains("already running"));
+}
+
+// Killed outright while results stream in: what is stored is the stream's results in order, each
+// once, and no more than the last moments' results are missing.
+void TstStartup::killedWhileStreaming()
+{
+    SimProcess sim;
+    QVERIFY2(
+        sim.start({"--pty", "--decimals", "0", "--stream", "10", "--stream-numbered", "--max-seconds", "60"}),
+        sim.errors().constData());
+    const QString home = temporary.filePath(QStringLiteral("killed"));
+    ChildProcess app;
+    startApp(app, home, {"--connect", sim.port() + "@9600", "--echo", "--quit-after", "60000"});
+    QVERIFY(!app.waitForLine("STATE Connected", BoundMs).isEmpty());
+    // The last result the program had taken in, as its echo printed them.
+    qint64 lastTaken = 0;
+    const auto take = [&lastTaken](const QByteArray& line) {
+        if (line.startsWith("RESULT ")) {
+            lastTaken = std::max(lastTaken, line.split(' ').value(1).toLongLong());
+        }
+    };
+    for (int i = 0; i < 100; ++i) {
+        const QByteArray line = app.waitForLine("RESULT ", BoundMs);
+        QVERIFY(!line.isEmpty());
+        take(line);
+    }
+    app.process.kill();
+    QVERIFY(app.process.waitForFinished(BoundMs));
+    for (const QByteArray& line : app.lines + app.process.readAllStandardOutput().split('\n')) {
+        take(line);
+    }
+
+    QStringList rows;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("killed"));
+        db.setDatabaseName(home + QStringLiteral("/data/Mervik/Mervik Connect/myDbQel.db"));
+        QVERIFY(db.open());
+        // The streamed results (1, 2, 3, ...); the program's own requests are answered with the weight, 0.
+        rows = TestDatabase::rows(QStringLiteral("SELECT VAL FROM DATAFEED WHERE VAL != '0' ORDER BY COUNT"),
+                                  db);
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("killed"));
+    QVERIFY(rows.size() >= 90);
+    const qint64 first = rows.first().toLongLong();
+    for (int i = 0; i < rows.size(); ++i) {
+        QCOMPARE(rows.at(i), QString::number(first + i));
+    }
+    // At 100 results a second the commit bound (50 ms) leaves a result or few; the bound doubled for a
+    // loaded machine.
+    const qint64 lost = lastTaken - (first + rows.size() - 1);
+    QVERIFY2(lost >= 0 && lost <= 20, qPrintable(QStringLiteral("%1 results lost").arg(lost)));
 }
 
 void TstStartup::commandLineWithoutDisplay_data()

@@ -267,6 +267,8 @@ int main(int argc, char* argv[])
          QStringLiteral("Weight never settles: results marked 'U', SI unanswered.")},
         {QStringLiteral("stream"), QStringLiteral("Send a result by itself every MS ms."),
          QStringLiteral("MS")},
+        {QStringLiteral("stream-numbered"),
+         QStringLiteral("Streamed results count 1, 2, 3, ... instead of showing the weight.")},
         {QStringLiteral("delay"), QStringLiteral("Answer after MS ms."), QStringLiteral("MS"),
          QStringLiteral("0")},
         {QStringLiteral("drop"), QStringLiteral("Probability 0..1 of dropping an answer."),
@@ -573,6 +575,7 @@ int main(int argc, char* argv[])
         });
         client.connectTo(host, port);
     }
+    instrument.setStreamNumbered(parser.isSet(QStringLiteral("stream-numbered")));
     instrument.setStreaming(streamMs);
 
     std::function<void()> onVanishSignal;

@@ -349,7 +349,8 @@ void SimInstrument::streamTick()
     if (isSilent() || m_bootloader.isActive()) {
         return;
     }
-    const QByteArray line = resultLine(false);
+    const QByteArray line =
+        m_streamNumbered ? formatResult(double(++m_streamed), m_decimals, m_unit, 0) : resultLine(false);
     if (m_verbose) {
         log("->", line);
     }

@@ -88,6 +88,9 @@ public:
 
     // Sends a result without mark every intervalMs, as in continuous mode; 0 stops.
     void setStreaming(int intervalMs);
+    // Streamed results carry their place in the stream as their value, so that a reader can tell a
+    // result lost, repeated or reordered.
+    void setStreamNumbered(bool numbered) { m_streamNumbered = numbered; }
 
     // Traffic to stderr, one line per direction.
     void setVerbose(bool verbose) { m_verbose = verbose; }
@@ -166,6 +169,8 @@ private:
     int m_dropped = 0;
     int m_garbled = 0;
     QTimer* m_streamTimer = nullptr;
+    bool m_streamNumbered = false;
+    qint64 m_streamed = 0;
     SimData* m_data = nullptr;
     SimAlibi m_alibi;
     SimBootloader m_bootloader;
