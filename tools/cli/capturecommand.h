@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <QVector>
+
+class QCoreApplication;
+
+// mervik-cli capture: the results of one or several instruments stored as the program stores them, until
+// SIGTERM or Ctrl+C.
+namespace CaptureCommand {
+
+struct Options
+{
+    QStringList places;
+    // The program's database when empty.
+    QString database;
+    bool stable = false;
+    // Between requests to each instrument; 0 asks for none and takes what the instruments stream.
+    int intervalMs = 1000;
+    QVector<int> baudRates;
+    bool threeLetter = false;
+    int address = -1;
+};
+
+int run(QCoreApplication& app, const Options& options);
+
+} // namespace CaptureCommand
