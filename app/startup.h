@@ -9,6 +9,7 @@
 
 class CBalanceController;
 class CaptureCore;
+class CentralForwarder;
 class CDeviceController;
 class CPelmLog;
 class QWinWidget;
@@ -20,6 +21,9 @@ class Startup : public QObject
 {
     Q_OBJECT
 public:
+    // How long closing waits for the central database to take the last results.
+    static constexpr int FinishForwardingMs = 2000;
+
     // Called after each step with its name; tests check what exists at each point.
     using StepObserver = std::function<void(const QString& step)>;
 
@@ -54,5 +58,6 @@ private:
     QPointer<CDeviceController> m_deviceController;
     QPointer<CBalanceController> m_balanceController;
     std::unique_ptr<CaptureCore> m_capture;
+    std::unique_ptr<CentralForwarder> m_central;
     std::unique_ptr<QWinWidget> m_window;
 };

@@ -7,7 +7,7 @@
 class QCoreApplication;
 
 // mervik-cli capture: the results of one or several instruments stored as the program stores them, until
-// SIGTERM or Ctrl+C.
+// SIGTERM or Ctrl+C, and forwarded to a central database when one is given.
 namespace CaptureCommand {
 
 struct Options
@@ -15,6 +15,8 @@ struct Options
     QStringList places;
     // The program's database when empty.
     QString database;
+    // The settings store's when empty.
+    QString central;
     bool stable = false;
     // Between requests to each instrument; 0 asks for none and takes what the instruments stream.
     int intervalMs = 1000;
@@ -23,6 +25,7 @@ struct Options
     int address = -1;
 };
 
+// Exit status 1 when the central database refused the results when the capture ended.
 int run(QCoreApplication& app, const Options& options);
 
 } // namespace CaptureCommand

@@ -417,11 +417,13 @@ int main(int argc, char* argv[])
         "                                 them from FILE (one a line)\n"
         "  firmware PORT FILE             upload an S-record firmware image (a raw image with\n"
         "                                 --protocol three-letter)\n"
-        "  capture PLACE [PLACE...] [--db FILE] [--stable] [--interval MS] [--baud N]\n"
+        "  capture PLACE [PLACE...] [--db FILE] [--central URI] [--stable] [--interval MS] [--baud N]\n"
         "                                 store the results of one or several instruments (each PLACE\n"
         "                                 a PORT) in the program's database (or FILE) until SIGTERM or\n"
         "                                 Ctrl+C, asking each for a result every MS ms (default 1000; 0:\n"
-        "                                 only what they stream); one line per change of state\n"
+        "                                 only what they stream); forward them to the PostgreSQL database\n"
+        "                                 at URI (postgresql://user@host:port/dbname; default: the\n"
+        "                                 program's setting); one line per change of state\n"
         "  report [--db FILE] [--from DATETIME] [--to DATETIME] [--serial S] OUT.pdf\n"
         "                                 a weighing report of the stored results (DATETIME as\n"
         "                                 yyyy-MM-dd or yyyy-MM-dd HH:mm:ss; both bounds included)\n\n"
@@ -513,7 +515,10 @@ int main(int argc, char* argv[])
         QStringLiteral("N"));
     const QCommandLineOption dbOption(
         QStringLiteral("db"), QStringLiteral("capture: the database to store into."), QStringLiteral("FILE"));
-    parser.addOptions({protocolOption, addressOption, allowEmptyOption, dbOption});
+    const QCommandLineOption centralOption(QStringLiteral("central"),
+                                           QStringLiteral("capture: the central PostgreSQL database's URI."),
+                                           QStringLiteral("URI"));
+    parser.addOptions({protocolOption, addressOption, allowEmptyOption, dbOption, centralOption});
     parser.addOptions({baudOption,   stableOption,  countOption,   intervalOption,  csvOption,
                        waitOption,   linesOption,   timeoutOption, dialectOption,   localOption,
                        serialOption, networkOption, portOption,    interfaceOption, jsonOption,
@@ -571,6 +576,7 @@ int main(int argc, char* argv[])
             return fail(InstrumentSession::ExitUsage, QStringLiteral("capture expects at least one PLACE"));
         }
         options.database = parser.value(dbOption);
+        options.central = parser.value(centralOption);
         options.stable = parser.isSet(stableOption);
         options.threeLetter = threeLetter;
         options.address = address;

@@ -1,0 +1,365 @@
+#include "log/centralsender.h"
+
+#include "log/centraluri.h"
+#include "platform/logcategories.h"
+
+#include <QDate>
+#include <QElapsedTimer>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QStringList>
+#include <QTime>
+
+const char* const CentralSender::ServerTable = "mervik_results";
+const char* const CentralSender::CreateServerTable = "CREATE TABLE IF NOT EXISTS mervik_results (\n"
+                                                     "station text NOT NULL,\n"
+                                                     "serial text NOT NULL,\n"
+                                                     "count bigint NOT NULL,\n"
+                                                     "taken_at timestamp,\n"
+                                                     "date text,\n"
+                                                     "time text,\n"
+                                                     "value text,\n"
+                                                     "unit text,\n"
+                                                     "note text,\n"
+                                                     "PRIMARY KEY (station, serial, count)\n"
+                                                     ")";
+const char* const CentralSender::CreateStateTable =
+    "CREATE TABLE IF NOT EXISTS CENTRAL_STATE(SERVER TEXT PRIMARY KEY NOT NULL, LAST_COUNT INTEGER NOT NULL)";
+
+namespace {
+
+// The server's columns as CreateServerTable makes them, in order.
+const QStringList ServerColumns{
+    QStringLiteral("station text"), QStringLiteral("serial text"),
+    QStringLiteral("count bigint"), QStringLiteral("taken_at timestamp without time zone"),
+    QStringLiteral("date text"),    QStringLiteral("time text"),
+    QStringLiteral("value text"),   QStringLiteral("unit text"),
+    QStringLiteral("note text")};
+
+constexpr int ServerColumnCount = 9;
+
+// SQLSTATE classes of a server that is away or busy for a while, not of one that refuses: connection
+// exceptions, insufficient resources, operator intervention (shut down), system errors, rollbacks.
+bool transient(const QSqlError& error)
+{
+    const QString state = error.nativeErrorCode();
+    static const QStringList classes{QStringLiteral("08"), QStringLiteral("53"), QStringLiteral("57"),
+                                     QStringLiteral("58"), QStringLiteral("40")};
+    return state.size() != 5 || classes.contains(state.left(2));
+}
+
+// The server's words without libpq's severity in front ("ERROR:  permission denied ...") and the
+// SQLSTATE that the driver puts after them ("(42501)").
+QString serverText(const QSqlError& error)
+{
+    QString text = error.databaseText().trimmed();
+    text = (text.isEmpty() ? error.text() : text).simplified();
+    const QString code = QStringLiteral("(%1)").arg(error.nativeErrorCode());
+    if (text.endsWith(code)) {
+        text = text.left(text.size() - code.size()).trimmed();
+    }
+    for (const char* severity : {"ERROR: ", "FATAL: "}) {
+        if (text.startsWith(QLatin1String(severity))) {
+            text = text.mid(int(qstrlen(severity)));
+        }
+    }
+    return text;
+}
+
+} // namespace
+
+CentralSender::CentralSender(const QString& localFile, const QString& uri, const QString& station)
+    : m_localFile(localFile), m_uri(uri), m_station(station),
+      m_localName(QStringLiteral("central local %1").arg(quintptr(this))),
+      m_serverName(QStringLiteral("central server %1").arg(quintptr(this)))
+{
+    m_timer.setSingleShot(true);
+    connect(&m_timer, &QTimer::timeout, this, &CentralSender::pass);
+}
+
+CentralSender::~CentralSender()
+{
+    close();
+}
+
+void CentralSender::close()
+{
+    m_timer.stop();
+    for (const QString& name : {m_localName, m_serverName}) {
+        if (QSqlDatabase::contains(name)) {
+            QSqlDatabase::database(name, false).close();
+            QSqlDatabase::removeDatabase(name);
+        }
+    }
+}
+
+bool CentralSender::openLocal()
+{
+    if (QSqlDatabase::contains(m_localName)) {
+        return true;
+    }
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_localName);
+    db.setDatabaseName(m_localFile);
+    // The window's writes come first; a mark waits for them rather than fail.
+    db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=3000"));
+    QSqlQuery create(db);
+    if (!db.open() || !create.exec(QLatin1String(CreateStateTable))) {
+        qCWarning(lcLog) << "central: local database:" << m_localFile << db.lastError().text()
+                         << create.lastError().text();
+        create = QSqlQuery();
+        db = QSqlDatabase();
+        QSqlDatabase::removeDatabase(m_localName);
+        return false;
+    }
+    return true;
+}
+
+bool CentralSender::openServer()
+{
+    QSqlDatabase db = QSqlDatabase::contains(m_serverName)
+                          ? QSqlDatabase::database(m_serverName, false)
+                          : QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), m_serverName);
+    if (db.isOpen()) {
+        return true;
+    }
+    if (!db.isValid()) {
+        m_reason = QStringLiteral("no PostgreSQL driver (libqt5sql5-psql)");
+        report(Refused, -1);
+        return false;
+    }
+    QString error;
+    if (!CentralUri::apply(m_uri, db, &error)) {
+        m_reason = error;
+        report(Refused, -1);
+        return false;
+    }
+    m_tableChecked = false;
+    if (!db.open()) {
+        serverFailed(db.lastError(), QStringLiteral("connect"));
+        return false;
+    }
+    qCInfo(lcLog) << "central: connected to" << m_uri;
+    return true;
+}
+
+bool CentralSender::checkServerTable()
+{
+    if (m_tableChecked) {
+        return true;
+    }
+    QSqlDatabase db = QSqlDatabase::database(m_serverName, false);
+    QSqlQuery query(db);
+    const QString columns =
+        QStringLiteral(
+            "SELECT column_name || ' ' || data_type FROM information_schema.columns WHERE table_schema = "
+            "current_schema() AND table_name = '%1' ORDER BY ordinal_position")
+            .arg(QLatin1String(ServerTable));
+    if (!query.exec(columns)) {
+        serverFailed(query.lastError(), QStringLiteral("read the table's columns"));
+        return false;
+    }
+    QStringList found;
+    while (query.next()) {
+        found << query.value(0).toString();
+    }
+    if (found.isEmpty()) {
+        if (!query.exec(QLatin1String(CreateServerTable))) {
+            serverFailed(query.lastError(), QStringLiteral("create the table"));
+            return false;
+        }
+        qCInfo(lcLog) << "central: created table" << ServerTable;
+        found = ServerColumns;
+    }
+    if (found != ServerColumns) {
+        m_reason = QStringLiteral("table %1 has other columns: %2")
+                       .arg(QLatin1String(ServerTable), found.join(QStringLiteral(", ")));
+        qCWarning(lcLog).noquote() << "central: refused:" << m_reason;
+        report(Refused, -1);
+        return false;
+    }
+    m_tableChecked = true;
+    return true;
+}
+
+qint64 CentralSender::readMark()
+{
+    QSqlQuery query(QSqlDatabase::database(m_localName, false));
+    query.prepare(QStringLiteral("SELECT LAST_COUNT FROM CENTRAL_STATE WHERE SERVER = ?"));
+    query.addBindValue(m_uri);
+    return query.exec() && query.next() ? query.value(0).toLongLong() : 0;
+}
+
+bool CentralSender::writeMark(qint64 count)
+{
+    QSqlQuery query(QSqlDatabase::database(m_localName, false));
+    query.prepare(QStringLiteral("INSERT OR REPLACE INTO CENTRAL_STATE(SERVER, LAST_COUNT) VALUES (?, ?)"));
+    query.addBindValue(m_uri);
+    query.addBindValue(count);
+    if (!query.exec()) {
+        qCWarning(lcLog) << "central: the mark stays behind:" << query.lastError().text();
+        return false;
+    }
+    return true;
+}
+
+qint64 CentralSender::waitingAfter(qint64 mark)
+{
+    QSqlQuery query(QSqlDatabase::database(m_localName, false));
+    query.prepare(QStringLiteral("SELECT COUNT(*) FROM DATAFEED WHERE COUNT > ?"));
+    query.addBindValue(mark);
+    return query.exec() && query.next() ? query.value(0).toLongLong() : 0;
+}
+
+int CentralSender::sendBatch(qint64& mark)
+{
+    QSqlQuery read(QSqlDatabase::database(m_localName, false));
+    read.setForwardOnly(true);
+    read.prepare(QStringLiteral("SELECT COUNT, DATE, TIME, SN, VAL, UNIT, NOTE FROM DATAFEED WHERE COUNT > ? "
+                                "ORDER BY COUNT LIMIT ?"));
+    read.addBindValue(mark);
+    read.addBindValue(BatchRows);
+    if (!read.exec()) {
+        // No DATAFEED yet: nothing was captured.
+        return 0;
+    }
+    std::vector<QVariantList> rows;
+    while (read.next()) {
+        const QString date = read.value(1).toString();
+        const QString time = read.value(2).toString();
+        const QDateTime takenAt(QDate::fromString(date, QStringLiteral("MM-dd-yyyy")),
+                                QTime::fromString(time, QStringLiteral("HH:mm:ss")));
+        rows.push_back({m_station, read.value(3).toString(), read.value(0).toLongLong(),
+                        takenAt.isValid() ? QVariant(takenAt.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")))
+                                          : QVariant(QVariant::String),
+                        date, time, read.value(4).toString(), read.value(5).toString(),
+                        read.value(6).toString()});
+    }
+    read.finish();
+    if (rows.empty()) {
+        return 0;
+    }
+    // One statement for the whole batch: a round trip per row would cap the rate at a few thousand.
+    QString statement =
+        QStringLiteral("INSERT INTO %1 (station, serial, count, taken_at, date, time, value, unit, "
+                       "note) VALUES ")
+            .arg(QLatin1String(ServerTable));
+    const QString placeholders = QStringLiteral("(?,?,?,?,?,?,?,?,?)");
+    for (size_t i = 0; i < rows.size(); ++i) {
+        statement += (i ? QStringLiteral(",") : QString()) + placeholders;
+    }
+    statement += QStringLiteral(" ON CONFLICT (station, serial, count) DO NOTHING");
+    QSqlQuery insert(QSqlDatabase::database(m_serverName, false));
+    if (!insert.prepare(statement)) {
+        serverFailed(insert.lastError(), QStringLiteral("prepare"));
+        return -1;
+    }
+    for (const QVariantList& row : rows) {
+        for (int column = 0; column < ServerColumnCount; ++column) {
+            insert.addBindValue(row.at(column));
+        }
+    }
+    if (!insert.exec()) {
+        serverFailed(insert.lastError(), QStringLiteral("send"));
+        return -1;
+    }
+    mark = rows.back().at(2).toLongLong();
+    // Taken by the server: a mark that fails to move only sends the batch once more, stored once.
+    writeMark(mark);
+    return int(rows.size());
+}
+
+void CentralSender::serverFailed(const QSqlError& error, const QString& what)
+{
+    const QString text = serverText(error);
+    if (transient(error)) {
+        if (m_state != Unreachable) {
+            qCWarning(lcLog).noquote() << "central: server unreachable (" + what + "): " + text;
+        }
+        // Reconnected for the next try: the driver does not notice a dropped connection.
+        QSqlDatabase::database(m_serverName, false).close();
+        if (!m_unreachableSince.isValid()) {
+            m_unreachableSince = QDateTime::currentDateTime();
+        }
+        report(Unreachable, -1);
+        return;
+    }
+    m_reason = text;
+    qCWarning(lcLog).noquote() << "central: refused (" + what + "): " + text;
+    m_tableChecked = false;
+    report(Refused, -1);
+}
+
+void CentralSender::report(State state, qint64 waiting)
+{
+    if (state != Unreachable) {
+        m_unreachableSince = QDateTime();
+    }
+    m_state = state;
+    if (waiting < 0 && QSqlDatabase::contains(m_localName)) {
+        waiting = waitingAfter(readMark());
+    }
+    emit statusChanged(state, qMax<qint64>(waiting, 0), m_unreachableSince, m_reason);
+}
+
+void CentralSender::schedule(int ms)
+{
+    m_timer.start(ms);
+}
+
+void CentralSender::nudge()
+{
+    if (m_state == UpToDate || m_state == Behind) {
+        m_timer.start(0);
+    }
+}
+
+void CentralSender::pass()
+{
+    drain(0);
+    switch (m_state) {
+    case UpToDate:
+        m_retryMs = FirstRetryMs;
+        schedule(PollIntervalMs);
+        break;
+    case Behind:
+        // More at once, after what else waits in this thread (a stop).
+        schedule(0);
+        break;
+    case Unreachable:
+        schedule(m_retryMs);
+        m_retryMs = qMin(m_retryMs * 2, LongestRetryMs);
+        break;
+    case Refused:
+        schedule(RefusedRetryMs);
+        break;
+    }
+}
+
+CentralSender::State CentralSender::drain(int ms)
+{
+    m_timer.stop();
+    if (!openLocal()) {
+        m_reason = QStringLiteral("the local database cannot be read");
+        report(Unreachable, 0);
+        return m_state;
+    }
+    if (!openServer() || !checkServerTable()) {
+        return m_state;
+    }
+    qint64 mark = readMark();
+    QElapsedTimer elapsed;
+    elapsed.start();
+    do {
+        const int sent = sendBatch(mark);
+        if (sent < 0) {
+            return m_state;
+        }
+        if (sent < BatchRows) {
+            const qint64 waiting = waitingAfter(mark);
+            report(waiting > 0 ? Behind : UpToDate, waiting);
+            return m_state;
+        }
+    } while (elapsed.elapsed() < ms);
+    report(Behind, waitingAfter(mark));
+    return m_state;
+}
