@@ -66,6 +66,18 @@ QString serverText(const QSqlError& error)
     return text;
 }
 
+// One element of an array literal: quoted, with its quotes and backslashes escaped; NULL for a null.
+QString arrayElement(const QVariant& value)
+{
+    if (value.isNull()) {
+        return QStringLiteral("NULL");
+    }
+    QString text = value.toString();
+    text.replace(QLatin1Char('\\'), QLatin1String("\\\\"));
+    text.replace(QLatin1Char('"'), QLatin1String("\\\""));
+    return QLatin1Char('"') + text + QLatin1Char('"');
+}
+
 } // namespace
 
 CentralSender::CentralSender(const QString& localFile, const QString& uri, const QString& station)
@@ -238,25 +250,28 @@ int CentralSender::sendBatch(qint64& mark)
     if (rows.empty()) {
         return 0;
     }
-    // One statement for the whole batch: a round trip per row would cap the rate at a few thousand.
-    QString statement =
-        QStringLiteral("INSERT INTO %1 (station, serial, count, taken_at, date, time, value, unit, "
-                       "note) VALUES ")
-            .arg(QLatin1String(ServerTable));
-    const QString placeholders = QStringLiteral("(?,?,?,?,?,?,?,?,?)");
-    for (size_t i = 0; i < rows.size(); ++i) {
-        statement += (i ? QStringLiteral(",") : QString()) + placeholders;
-    }
-    statement += QStringLiteral(" ON CONFLICT (station, serial, count) DO NOTHING");
+    // One statement for the whole batch, its columns as nine arrays: a round trip per row would cap the
+    // rate at a few thousand, and the driver's handling of thousands of placeholders is slower still.
     QSqlQuery insert(QSqlDatabase::database(m_serverName, false));
-    if (!insert.prepare(statement)) {
+    if (!insert.prepare(
+            QStringLiteral("INSERT INTO %1 (station, serial, count, taken_at, date, time, value, unit, "
+                           "note) SELECT * FROM unnest(?::text[], ?::text[], ?::bigint[], "
+                           "?::timestamp[], ?::text[], ?::text[], ?::text[], ?::text[], ?::text[]) "
+                           "ON CONFLICT (station, serial, count) DO NOTHING")
+                .arg(QLatin1String(ServerTable)))) {
         serverFailed(insert.lastError(), QStringLiteral("prepare"));
         return -1;
     }
-    for (const QVariantList& row : rows) {
-        for (int column = 0; column < ServerColumnCount; ++column) {
-            insert.addBindValue(row.at(column));
+    for (int column = 0; column < ServerColumnCount; ++column) {
+        QString array = QStringLiteral("{");
+        for (size_t i = 0; i < rows.size(); ++i) {
+            if (i) {
+                array += QLatin1Char(',');
+            }
+            array += arrayElement(rows[i].at(column));
         }
+        array += QLatin1Char('}');
+        insert.addBindValue(array);
     }
     if (!insert.exec()) {
         serverFailed(insert.lastError(), QStringLiteral("send"));
@@ -308,7 +323,10 @@ void CentralSender::schedule(int ms)
 
 void CentralSender::nudge()
 {
-    if (m_state == UpToDate || m_state == Behind) {
+    // A server that failed is tried again by the next result too, but once a second at most: it is back
+    // within a second of its return while results come, and never asked at their pace.
+    if (m_state == UpToDate || m_state == Behind ||
+        (m_state == Unreachable && m_lastTry.isValid() && m_lastTry.elapsed() >= FirstRetryMs)) {
         m_timer.start(0);
     }
 }
@@ -338,6 +356,7 @@ void CentralSender::pass()
 CentralSender::State CentralSender::drain(int ms)
 {
     m_timer.stop();
+    m_lastTry.start();
     if (!openLocal()) {
         m_reason = QStringLiteral("the local database cannot be read");
         report(Unreachable, 0);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QSqlError>
 #include <QString>
@@ -43,8 +44,8 @@ public:
 
     // Forwards what waits, in batches, and plans the next pass.
     void pass();
-    // New rows: a pass at once, unless the server failed, whose next try keeps its pause; calls that come
-    // together make one pass.
+    // New rows: a pass at once, unless the server refused or was tried less than FirstRetryMs ago; calls
+    // that come together make one pass.
     void nudge();
     // Forwards until up to date, the server fails or the time is up; the state then.
     State drain(int ms);
@@ -79,6 +80,7 @@ private:
     QString m_reason;
     QDateTime m_unreachableSince;
     int m_retryMs = FirstRetryMs;
+    QElapsedTimer m_lastTry;
     // A child, so that it moves into the forwarder's thread with the sender.
     QTimer m_timer{this};
 };

@@ -20,14 +20,17 @@ const QString UpToDate = QStringLiteral("Central: up to date");
 const QString ServerRows =
     QStringLiteral("SELECT station, serial, count, value FROM mervik_results ORDER BY station, count");
 
-// n results of two instruments, stored as the capture stores them.
-void store(DataFeedTableModel& feed, int n, const QString& value = QStringLiteral("12.50"))
+// n results of two instruments (or of the one with serial), stored as the capture stores them.
+void store(DataFeedTableModel& feed, int n, const QString& value = QStringLiteral("12.50"),
+           const QString& serial = QString())
 {
     QVector<QStringList> rows;
     for (int i = 0; i < n; ++i) {
         rows << QStringList{QStringLiteral("12-07-2026"),
                             QStringLiteral("10:42:00"),
-                            i % 2 ? QStringLiteral("SN-A") : QStringLiteral("SN-B"),
+                            !serial.isNull() ? serial
+                            : i % 2          ? QStringLiteral("SN-A")
+                                             : QStringLiteral("SN-B"),
                             value,
                             QStringLiteral("kg"),
                             QString()};
@@ -110,7 +113,8 @@ void TstCentral::forwardedOnce()
     }
     // The mark lost (a kill after the server took a batch): the rows are sent again and stored once.
     QSqlQuery(QStringLiteral("DELETE FROM CENTRAL_STATE")).exec();
-    store(*m_feed, 3, QStringLiteral("7.25"));
+    // A serial number that an instrument may send, with what a batch's encoding must keep apart.
+    store(*m_feed, 3, QStringLiteral("7.25"), QStringLiteral("SN \"7\", \\ {x} NULL"));
     {
         CentralForwarder central(m_server.uri(db), QStringLiteral("station-a"));
         central.start();
