@@ -1,6 +1,7 @@
 #include "log/centralsender.h"
 
 #include "log/centraluri.h"
+#include "log/datafeedtablemodel.h"
 #include "platform/logcategories.h"
 
 #include <QDate>
@@ -14,6 +15,7 @@ const char* const CentralSender::ServerTable = "mervik_results";
 const char* const CentralSender::CreateServerTable = "CREATE TABLE IF NOT EXISTS mervik_results (\n"
                                                      "station text NOT NULL,\n"
                                                      "serial text NOT NULL,\n"
+                                                     "generation bigint NOT NULL,\n"
                                                      "count bigint NOT NULL,\n"
                                                      "taken_at timestamp,\n"
                                                      "date text,\n"
@@ -21,22 +23,31 @@ const char* const CentralSender::CreateServerTable = "CREATE TABLE IF NOT EXISTS
                                                      "value text,\n"
                                                      "unit text,\n"
                                                      "note text,\n"
-                                                     "PRIMARY KEY (station, serial, count)\n"
+                                                     "PRIMARY KEY (station, serial, generation, count)\n"
                                                      ")";
 const char* const CentralSender::CreateStateTable =
-    "CREATE TABLE IF NOT EXISTS CENTRAL_STATE(SERVER TEXT PRIMARY KEY NOT NULL, LAST_COUNT INTEGER NOT NULL)";
+    "CREATE TABLE IF NOT EXISTS CENTRAL_STATE(SERVER TEXT PRIMARY KEY NOT NULL, GENERATION INTEGER NOT NULL, "
+    "LAST_COUNT INTEGER NOT NULL)";
+const char* const CentralSender::RewindStatement =
+    "UPDATE CENTRAL_STATE SET LAST_COUNT = ? - 1 WHERE LAST_COUNT >= ?";
 
 namespace {
 
 // The server's columns as CreateServerTable makes them, in order.
-const QStringList ServerColumns{
-    QStringLiteral("station text"), QStringLiteral("serial text"),
-    QStringLiteral("count bigint"), QStringLiteral("taken_at timestamp without time zone"),
-    QStringLiteral("date text"),    QStringLiteral("time text"),
-    QStringLiteral("value text"),   QStringLiteral("unit text"),
-    QStringLiteral("note text")};
+const QStringList ServerColumns{QStringLiteral("station text"),
+                                QStringLiteral("serial text"),
+                                QStringLiteral("generation bigint"),
+                                QStringLiteral("count bigint"),
+                                QStringLiteral("taken_at timestamp without time zone"),
+                                QStringLiteral("date text"),
+                                QStringLiteral("time text"),
+                                QStringLiteral("value text"),
+                                QStringLiteral("unit text"),
+                                QStringLiteral("note text")};
 
-constexpr int ServerColumnCount = 9;
+constexpr int ServerColumnCount = 10;
+// Where a row's COUNT is among the columns sent.
+constexpr int SentCountColumn = 3;
 
 // SQLSTATE classes of a server that is away or busy for a while, not of one that refuses: connection
 // exceptions, insufficient resources, operator intervention (shut down), system errors, rollbacks.
@@ -115,7 +126,9 @@ bool CentralSender::openLocal()
     // The window's writes come first; a mark waits for them rather than fail.
     db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=3000"));
     QSqlQuery create(db);
-    if (!db.open() || !create.exec(QLatin1String(CreateStateTable))) {
+    // The generation's table too, so that reading it always starts the read transaction.
+    if (!db.open() || !create.exec(QLatin1String(CreateStateTable)) ||
+        !create.exec(QLatin1String(DataFeedTableModel::GenerationStatement))) {
         qCWarning(lcLog) << "central: local database:" << m_localFile << db.lastError().text()
                          << create.lastError().text();
         create = QSqlQuery();
@@ -193,20 +206,37 @@ bool CentralSender::checkServerTable()
     return true;
 }
 
-qint64 CentralSender::readMark()
+qint64 CentralSender::generation()
 {
     QSqlQuery query(QSqlDatabase::database(m_localName, false));
-    query.prepare(QStringLiteral("SELECT LAST_COUNT FROM CENTRAL_STATE WHERE SERVER = ?"));
-    query.addBindValue(m_uri);
-    return query.exec() && query.next() ? query.value(0).toLongLong() : 0;
+    return query.exec(QStringLiteral("SELECT GENERATION FROM DATAFEED_GENERATION")) && query.next()
+               ? query.value(0).toLongLong()
+               : 0;
 }
 
-bool CentralSender::writeMark(qint64 count)
+qint64 CentralSender::readMark(qint64 generation)
 {
     QSqlQuery query(QSqlDatabase::database(m_localName, false));
-    query.prepare(QStringLiteral("INSERT OR REPLACE INTO CENTRAL_STATE(SERVER, LAST_COUNT) VALUES (?, ?)"));
+    query.prepare(QStringLiteral("SELECT GENERATION, LAST_COUNT FROM CENTRAL_STATE WHERE SERVER = ?"));
     query.addBindValue(m_uri);
+    // A mark of an earlier generation is of rows cleared since: the new ones count from the start.
+    return query.exec() && query.next() && query.value(0).toLongLong() == generation
+               ? query.value(1).toLongLong()
+               : 0;
+}
+
+bool CentralSender::writeMark(qint64 generation, qint64 from, qint64 count)
+{
+    QSqlQuery query(QSqlDatabase::database(m_localName, false));
+    // Moved only from where the batch started: a row put back meanwhile has set it lower.
+    query.prepare(QStringLiteral(
+        "INSERT INTO CENTRAL_STATE(SERVER, GENERATION, LAST_COUNT) VALUES (?, ?, ?) ON CONFLICT(SERVER) DO "
+        "UPDATE SET GENERATION = excluded.GENERATION, LAST_COUNT = excluded.LAST_COUNT "
+        "WHERE GENERATION <> excluded.GENERATION OR LAST_COUNT = ?"));
+    query.addBindValue(m_uri);
+    query.addBindValue(generation);
     query.addBindValue(count);
+    query.addBindValue(from);
     if (!query.exec()) {
         qCWarning(lcLog) << "central: the mark stays behind:" << query.lastError().text();
         return false;
@@ -222,9 +252,18 @@ qint64 CentralSender::waitingAfter(qint64 mark)
     return query.exec() && query.next() ? query.value(0).toLongLong() : 0;
 }
 
-int CentralSender::sendBatch(qint64& mark)
+int CentralSender::sendBatch(qint64& generation, qint64& mark)
 {
-    QSqlQuery read(QSqlDatabase::database(m_localName, false));
+    // The generation and the rows from one snapshot: a clear between the two reads would send its new
+    // rows under the old generation.
+    QSqlDatabase local = QSqlDatabase::database(m_localName, false);
+    local.transaction();
+    const qint64 current = this->generation();
+    if (current != generation) {
+        generation = current;
+        mark = 0;
+    }
+    QSqlQuery read(local);
     read.setForwardOnly(true);
     read.prepare(QStringLiteral("SELECT COUNT, DATE, TIME, SN, VAL, UNIT, NOTE FROM DATAFEED WHERE COUNT > ? "
                                 "ORDER BY COUNT LIMIT ?"));
@@ -232,6 +271,8 @@ int CentralSender::sendBatch(qint64& mark)
     read.addBindValue(BatchRows);
     if (!read.exec()) {
         // No DATAFEED yet: nothing was captured.
+        read.finish();
+        local.rollback();
         return 0;
     }
     std::vector<QVariantList> rows;
@@ -240,13 +281,14 @@ int CentralSender::sendBatch(qint64& mark)
         const QString time = read.value(2).toString();
         const QDateTime takenAt(QDate::fromString(date, QStringLiteral("MM-dd-yyyy")),
                                 QTime::fromString(time, QStringLiteral("HH:mm:ss")));
-        rows.push_back({m_station, read.value(3).toString(), read.value(0).toLongLong(),
+        rows.push_back({m_station, read.value(3).toString(), generation, read.value(0).toLongLong(),
                         takenAt.isValid() ? QVariant(takenAt.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")))
                                           : QVariant(QVariant::String),
                         date, time, read.value(4).toString(), read.value(5).toString(),
                         read.value(6).toString()});
     }
     read.finish();
+    local.commit();
     if (rows.empty()) {
         return 0;
     }
@@ -254,10 +296,10 @@ int CentralSender::sendBatch(qint64& mark)
     // rate at a few thousand, and the driver's handling of thousands of placeholders is slower still.
     QSqlQuery insert(QSqlDatabase::database(m_serverName, false));
     if (!insert.prepare(
-            QStringLiteral("INSERT INTO %1 (station, serial, count, taken_at, date, time, value, unit, "
-                           "note) SELECT * FROM unnest(?::text[], ?::text[], ?::bigint[], "
+            QStringLiteral("INSERT INTO %1 (station, serial, generation, count, taken_at, date, time, value, "
+                           "unit, note) SELECT * FROM unnest(?::text[], ?::text[], ?::bigint[], ?::bigint[], "
                            "?::timestamp[], ?::text[], ?::text[], ?::text[], ?::text[], ?::text[]) "
-                           "ON CONFLICT (station, serial, count) DO NOTHING")
+                           "ON CONFLICT (station, serial, generation, count) DO NOTHING")
                 .arg(QLatin1String(ServerTable)))) {
         serverFailed(insert.lastError(), QStringLiteral("prepare"));
         return -1;
@@ -277,9 +319,10 @@ int CentralSender::sendBatch(qint64& mark)
         serverFailed(insert.lastError(), QStringLiteral("send"));
         return -1;
     }
-    mark = rows.back().at(2).toLongLong();
+    const qint64 from = mark;
+    mark = rows.back().at(SentCountColumn).toLongLong();
     // Taken by the server: a mark that fails to move only sends the batch once more, stored once.
-    writeMark(mark);
+    writeMark(generation, from, mark);
     return int(rows.size());
 }
 
@@ -311,7 +354,7 @@ void CentralSender::report(State state, qint64 waiting)
     }
     m_state = state;
     if (waiting < 0 && QSqlDatabase::contains(m_localName)) {
-        waiting = waitingAfter(readMark());
+        waiting = waitingAfter(readMark(generation()));
     }
     emit statusChanged(state, qMax<qint64>(waiting, 0), m_unreachableSince, m_reason);
 }
@@ -365,11 +408,12 @@ CentralSender::State CentralSender::drain(int ms)
     if (!openServer() || !checkServerTable()) {
         return m_state;
     }
-    qint64 mark = readMark();
+    qint64 generation = this->generation();
+    qint64 mark = readMark(generation);
     QElapsedTimer elapsed;
     elapsed.start();
     do {
-        const int sent = sendBatch(mark);
+        const int sent = sendBatch(generation, mark);
         if (sent < 0) {
             return m_state;
         }

@@ -13,7 +13,8 @@
 // The forwarder's worker, in the forwarder's thread with connections of its own: reads the DATAFEED rows
 // after the last one the server took, sends them in batches, each one statement (one transaction) that
 // skips rows the server holds already, and only then moves the mark. A row sent again after a crash
-// between the two is therefore stored once. The mark is kept per server in CENTRAL_STATE, beside the rows.
+// between the two is therefore stored once. The mark is kept per server in CENTRAL_STATE, beside the rows,
+// with the feed's generation: a clear starts the COUNTs again, and the mark with them.
 class CentralSender : public QObject
 {
     Q_OBJECT
@@ -38,6 +39,9 @@ public:
     static const char* const ServerTable;
     static const char* const CreateServerTable;
     static const char* const CreateStateTable;
+    // A row put back with a COUNT at or below the marks (deleted before it went): the marks move to
+    // just before it, so that it goes too; the rows after it are sent again and stored once.
+    static const char* const RewindStatement;
 
     CentralSender(const QString& localFile, const QString& uri, const QString& station);
     ~CentralSender() override;
@@ -60,11 +64,15 @@ private:
     bool openServer();
     // The server's table as this program writes it, created when missing; false when refused.
     bool checkServerTable();
-    qint64 readMark();
-    bool writeMark(qint64 count);
+    // The feed's generation, 0 before the first clear.
+    qint64 generation();
+    // The last COUNT the server took of this generation.
+    qint64 readMark(qint64 generation);
+    bool writeMark(qint64 generation, qint64 from, qint64 count);
     qint64 waitingAfter(qint64 mark);
-    // One batch after mark: rows sent (0 for none), -1 on failure.
-    int sendBatch(qint64& mark);
+    // One batch after mark, of the generation (a new one starts the mark again): rows sent (0 for
+    // none), -1 on failure.
+    int sendBatch(qint64& generation, qint64& mark);
     // A failure of the server: unreachable (retried) or refused.
     void serverFailed(const QSqlError& error, const QString& what);
     void report(State state, qint64 waiting);

@@ -51,6 +51,9 @@ public:
 
     static const char* const CreateStatement;
     static const char* const CountIndexStatement;
+    // One row: the feed's generation, one more with every clear, so that a COUNT given again after a
+    // clear names another result than the one it named before (what the central server keeps apart).
+    static const char* const GenerationStatement;
 
     explicit DataFeedTableModel(QObject* parent = nullptr, const QSqlDatabase& db = QSqlDatabase::database());
 
@@ -124,6 +127,8 @@ private:
     };
 
     bool beginWrite();
+    // Inside the clear's transaction: the next generation.
+    bool nextGeneration();
     // Commits when ok, otherwise (and when the commit fails) rolls everything back, so that a row
     // that failed is never stored later by someone else's commit.
     bool endWrite(bool ok);

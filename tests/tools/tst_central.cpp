@@ -61,6 +61,7 @@ private slots:
     void initTestCase();
     void init();
     void forwardedOnce();
+    void clearedAndRestored();
     void serverStoppedMidCapture();
     void refused_data();
     void refused();
@@ -138,6 +139,36 @@ void TstCentral::forwardedOnce()
         QCOMPARE(m_server.rows(ServerRows, db), first + expected(QStringLiteral("station-b"), other));
     }
     QSqlDatabase::removeDatabase(QStringLiteral("other"));
+}
+
+void TstCentral::clearedAndRestored()
+{
+    const QString db = database("cleared");
+    const QString rows = QStringLiteral("SELECT generation, count, value FROM mervik_results ORDER BY 1, 2");
+    const QString serial = QStringLiteral("SN-A");
+    {
+        CentralForwarder central(m_server.uri(db), QStringLiteral("station-a"));
+        connect(m_feed.get(), &DataFeedTableModel::rowsStored, &central, &CentralForwarder::nudge);
+        central.start();
+        store(*m_feed, 3, QStringLiteral("1.00"), serial);
+        QTRY_COMPARE_WITH_TIMEOUT(m_server.rows(rows, db).size(), 3, 20000);
+        // The numbering starts again after a clear: the same COUNTs are new results, sent and kept.
+        QVERIFY(m_feed->clear());
+        store(*m_feed, 2, QStringLiteral("2.00"), serial);
+        QTRY_COMPARE_WITH_TIMEOUT(m_server.rows(rows, db).size(), 5, 20000);
+    }
+    // A row deleted before it went, put back after the mark passed it, goes too.
+    store(*m_feed, 2, QStringLiteral("3.00"), serial);
+    const QVariantList third = m_feed->storedRow(2);
+    QVERIFY(m_feed->removeRows(2, 1));
+    CentralForwarder central(m_server.uri(db), QStringLiteral("station-a"));
+    central.start();
+    QTRY_COMPARE_WITH_TIMEOUT(central.statusText(), UpToDate, 20000);
+    QVERIFY(m_feed->restoreRow(third));
+    central.nudge();
+    QTRY_COMPARE_WITH_TIMEOUT(m_server.rows(rows, db).size(), 7, 20000);
+    QCOMPARE(m_server.rows(rows, db), QStringList({"0|1|1.00", "0|2|1.00", "0|3|1.00", "1|1|2.00", "1|2|2.00",
+                                                   "1|3|3.00", "1|4|3.00"}));
 }
 
 void TstCentral::serverStoppedMidCapture()
