@@ -6,6 +6,7 @@
 #include "controller/reconnector.h"
 #include "device/devicetypes.h"
 #include "log/appdatabase.h"
+#include "log/centralforwarder.h"
 #include "log/chaincheck.h"
 #include "log/cpelmlog.h"
 #include "log/datafeedtablemodel.h"
@@ -83,6 +84,13 @@ void Startup::start()
     // Results are stored from here on, whether or not a page shows them.
     m_capture = std::make_unique<CaptureCore>();
     m_capture->follow(m_balanceController);
+    // Stored results follow to the central database, when one is set (now or later, on the device page).
+    if (m_databaseOpen) {
+        m_central = std::make_unique<CentralForwarder>(CentralForwarder::configuredUri(),
+                                                       CentralForwarder::stationId());
+        connect(m_capture.get(), &CaptureCore::resultCaptured, m_central.get(), &CentralForwarder::nudge);
+        m_central->start();
+    }
     step("capture");
 
     m_window = std::make_unique<QWinWidget>();
@@ -154,10 +162,15 @@ void Startup::shutdown()
         m_capture->flush();
     }
     m_chainCheck.reset();
+    // What the server takes in a moment goes now; the rest at the next start.
+    if (m_central) {
+        m_central->finish(FinishForwardingMs);
+    }
     m_checkpointer.reset();
     QSqlDatabase::database(QLatin1String(QSqlDatabase::defaultConnection), false).close();
     // The window's views show the capture's rows: they go first.
     m_window.reset();
+    m_central.reset();
     m_capture.reset();
     delete m_balanceController.data();
     delete m_deviceController.data();

@@ -10,6 +10,7 @@
 class CBalanceController;
 class ChainCheck;
 class CaptureCore;
+class CentralForwarder;
 class CDeviceController;
 class CPelmLog;
 class QWinWidget;
@@ -21,6 +22,9 @@ class Startup : public QObject
 {
     Q_OBJECT
 public:
+    // How long closing waits for the central database to take the last results.
+    static constexpr int FinishForwardingMs = 2000;
+
     // Called after each step with its name; tests check what exists at each point.
     using StepObserver = std::function<void(const QString& step)>;
 
@@ -58,5 +62,6 @@ private:
     QPointer<CDeviceController> m_deviceController;
     QPointer<CBalanceController> m_balanceController;
     std::unique_ptr<CaptureCore> m_capture;
+    std::unique_ptr<CentralForwarder> m_central;
     std::unique_ptr<QWinWidget> m_window;
 };

@@ -1,6 +1,7 @@
 #include "controller/capturecore.h"
 
 #include "controller/cbalancecontroller.h"
+#include "device/cdevice.h"
 #include "log/datafeedtablemodel.h"
 
 #include <QCoreApplication>
@@ -48,6 +49,18 @@ void CaptureCore::follow(CBalanceController* balance)
 {
     connect(balance, &CBalanceController::significantResultReceived, this, &CaptureCore::capture,
             Qt::UniqueConnection);
+}
+
+void CaptureCore::follow(CDevice* device)
+{
+    // The results the balance controller counts as significant: those asked for, and those streamed.
+    connect(device, &CDevice::resultReceived, this, &CaptureCore::capture, Qt::UniqueConnection);
+    connect(device, &CDevice::commandFinished, this,
+            [this](int result, int command, const QVariant& response) {
+                if (result == COMMAND_OK && (command == COMMAND_RESULT || command == COMMAND_STABLE_RESULT)) {
+                    capture(response.value<Measurement>());
+                }
+            });
 }
 
 QStringList CaptureCore::rowFields(const Measurement& m, const QDateTime& at)

@@ -11,6 +11,7 @@
 #include <vector>
 
 class CBalanceController;
+class CDevice;
 class DataFeedTableModel;
 
 // Captured results: takes each significant result of the balance controller, stamps it with the
@@ -39,6 +40,9 @@ public:
 
     // Takes the significant results of this controller from now on.
     void follow(CBalanceController* balance);
+    // Takes the results of this instrument itself, whichever thread it lives in: a capture of several
+    // instruments at once follows each, without the controllers, which follow only the current one.
+    void follow(CDevice* device);
 
     // The stored fields of a result taken at that moment: DATE, TIME, SN, VAL, UNIT, NOTE.
     static QStringList rowFields(const Measurement& m, const QDateTime& at);

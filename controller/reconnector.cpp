@@ -34,6 +34,13 @@ Reconnector::Reconnector(QObject* parent) : QObject(parent)
     });
 }
 
+Reconnector::Reconnector(CDevice* device, QObject* parent) : QObject(parent), m_own(device), m_ownDevice(true)
+{
+    m_timer.setSingleShot(true);
+    connect(&m_timer, &QTimer::timeout, this, &Reconnector::attempt);
+    connect(device, &CDevice::stateChanged, this, &Reconnector::onStateChanged);
+}
+
 Reconnector::~Reconnector()
 {
     if (s_instance == this) {
@@ -62,7 +69,7 @@ void Reconnector::setEnabled(bool enabled)
 
 void Reconnector::onStateChanged(int state)
 {
-    CDevice* device = CControllerInterface::currentDevice();
+    CDevice* device = m_ownDevice ? m_own.data() : CControllerInterface::currentDevice();
     // Only a connection that was up and went down by itself: a disconnection asked for passes through
     // Disconnecting first.
     if (!m_enabled || m_active || !device || state != STATE_DISCONNECTED ||
@@ -82,7 +89,9 @@ void Reconnector::start(CDevice* device)
     // A trial under way when the device goes is never answered: its end is this.
     m_destroyed = connect(device, &QObject::destroyed, this, &Reconnector::stop);
     // The trials' own connections and disconnections are not the program's business.
-    CDeviceController::instance()->setQuiet(true);
+    if (!m_ownDevice) {
+        CDeviceController::instance()->setQuiet(true);
+    }
     emit reconnecting(true);
     m_timer.start(m_pauseMs);
 }
@@ -97,7 +106,9 @@ void Reconnector::stop()
     m_timer.stop();
     disconnect(m_destroyed);
     m_device = nullptr;
-    CDeviceController::instance()->setQuiet(false);
+    if (!m_ownDevice) {
+        CDeviceController::instance()->setQuiet(false);
+    }
     emit reconnecting(false);
 }
 

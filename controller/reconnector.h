@@ -20,6 +20,9 @@ public:
 
     static Reconnector* instance();
     explicit Reconnector(QObject* parent = nullptr);
+    // Brings back this one instrument instead of the current one, without the controllers: a capture
+    // of several instruments at once gives each its own.
+    explicit Reconnector(CDevice* device, QObject* parent = nullptr);
     ~Reconnector() override;
 
     bool isEnabled() const { return m_enabled; }
@@ -44,6 +47,9 @@ private:
     void attemptEnded(bool same);
 
     static Reconnector* s_instance;
+    // The one instrument followed instead of the current one (own()), if any.
+    QPointer<CDevice> m_own;
+    bool m_ownDevice = false;
     QPointer<CDevice> m_device;
     QMetaObject::Connection m_destroyed;
     QString m_serialNumber;

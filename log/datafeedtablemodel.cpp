@@ -1,5 +1,6 @@
 #include "log/datafeedtablemodel.h"
 
+#include "log/centralsender.h"
 #include "log/cpelmlog.h"
 #include "platform/logcategories.h"
 
@@ -64,6 +65,10 @@ const char* const DataFeedTableModel::CreateStatement =
 const char* const DataFeedTableModel::CountIndexStatement =
     "CREATE INDEX IF NOT EXISTS DATAFEED_rows ON DATAFEED (COUNT)";
 
+const char* const DataFeedTableModel::GenerationStatement =
+    "CREATE TABLE IF NOT EXISTS DATAFEED_GENERATION(ONLY_ROW INTEGER PRIMARY KEY CHECK (ONLY_ROW = 1), "
+    "GENERATION INTEGER NOT NULL)";
+
 DataFeedTableModel::DataFeedTableModel(QObject* parent, const QSqlDatabase& db)
     : QAbstractTableModel(parent), m_db(db), m_audit(db)
 {
@@ -80,8 +85,9 @@ bool DataFeedTableModel::createTable()
     QSqlQuery query(m_db);
     // COUNT(*) walks the smallest tree that holds every row: this index is a fifth of the table's
     // size, which makes counting a million rows at opening five times faster.
-    const bool ok =
-        query.exec(QLatin1String(CreateStatement)) && query.exec(QLatin1String(CountIndexStatement));
+    const bool ok = query.exec(QLatin1String(CreateStatement)) &&
+                    query.exec(QLatin1String(CountIndexStatement)) &&
+                    query.exec(QLatin1String(GenerationStatement));
     // Results are stored without an audit trail rather than not at all. The chain begins in a write
     // transaction of its own, after the log writer's open batch.
     if (ok) {
@@ -443,9 +449,10 @@ bool DataFeedTableModel::clear()
                                          .arg(query.value(2).toLongLong())
                                    : QString();
         query.finish();
-        ok =
-            ok && query.exec(QStringLiteral("DELETE FROM DATAFEED")) &&
-            m_audit.record(QLatin1String(AuditTrail::ActionClear), QVariant(), QString(), cleared, QString());
+        ok = ok && query.exec(QStringLiteral("DELETE FROM DATAFEED")) &&
+             m_audit.record(QLatin1String(AuditTrail::ActionClear), QVariant(), QString(), cleared,
+                            QString()) &&
+             nextGeneration();
         ok = endWrite(ok);
     }
     // Every result goes, as the user asked: the waiting ones too. Numbering starts again.
@@ -464,6 +471,20 @@ bool DataFeedTableModel::clear()
         emit storageChanged();
     }
     return ok;
+}
+
+bool DataFeedTableModel::nextGeneration()
+{
+    // Created here too: a database made by another tool may lack the table (generation 0 then).
+    QSqlQuery query(m_db);
+    if (query.exec(QLatin1String(GenerationStatement)) &&
+        query.exec(
+            QStringLiteral("INSERT OR REPLACE INTO DATAFEED_GENERATION(ONLY_ROW, GENERATION) VALUES (1, "
+                           "IFNULL((SELECT GENERATION FROM DATAFEED_GENERATION), 0) + 1)"))) {
+        return true;
+    }
+    qCWarning(lcLog) << "DATAFEED not cleared: the generation:" << query.lastError().text();
+    return false;
 }
 
 qint64 DataFeedTableModel::maxStoredCount() const
@@ -782,6 +803,14 @@ bool DataFeedTableModel::restoreRow(const QVariantList& values)
         insert.addBindValue(value);
     }
     bool ok = insert.exec() && m_audit.linkRow(values);
+    if (ok) {
+        // Forwarding may have passed its COUNT while it was away. No CENTRAL_STATE: nothing forwarded.
+        QSqlQuery rewind(m_db);
+        rewind.prepare(QLatin1String(CentralSender::RewindStatement));
+        rewind.addBindValue(values.at(CountColumn));
+        rewind.addBindValue(values.at(CountColumn));
+        rewind.exec();
+    }
     qint64 renumbered = 0;
     if (!ok && primaryCode(insert.lastError()) == SqliteConstraint) {
         // Another program took the COUNT meanwhile: the row comes back as the newest.

@@ -58,6 +58,9 @@ public:
     static constexpr const char* DateFormat = "MM-dd-yyyy";
     static constexpr const char* TimeFormat = "HH:mm:ss";
     static const char* const CountIndexStatement;
+    // One row: the feed's generation, one more with every clear, so that a COUNT given again after a
+    // clear names another result than the one it named before (what the central server keeps apart).
+    static const char* const GenerationStatement;
 
     explicit DataFeedTableModel(QObject* parent = nullptr, const QSqlDatabase& db = QSqlDatabase::database());
 
@@ -140,6 +143,8 @@ private:
     bool linksBegun();
     // A stored row's fields (EMPTY to NOTE) by COUNT; empty when there is none.
     QVariantList readRow(const QVariant& count) const;
+    // Inside the clear's transaction: the next generation.
+    bool nextGeneration();
     // Commits when ok, otherwise (and when the commit fails) rolls everything back, so that a row
     // that failed is never stored later by someone else's commit.
     bool endWrite(bool ok);

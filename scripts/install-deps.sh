@@ -14,6 +14,8 @@ packages=(
     xvfb xdotool socat iproute2 iputils-ping x11-xkb-utils xkb-data
     # tests: weighing reports read back as text
     poppler-utils
+    # a central PostgreSQL database: Qt's driver, and the server the tests run
+    libqt5sql5-psql postgresql
     # make coverage
     gcovr
     # make fuzz: clang and its fuzzer and sanitizer runtimes

@@ -14,6 +14,7 @@
 #include "ui/interfacedialog.h"
 #include "ui/pelmprogressdialog.h"
 #include "ui/search/dialogrepairprompt.h"
+#include "ui/settings/centralsettings.h"
 #include "ui/settings/settingscontroller.h"
 
 #include <QButtonGroup>
@@ -219,6 +220,7 @@ void DeviceWidget::buildForm()
     layout->addLayout(viewRow);
     layout->addWidget(m_stack, 1);
     layout->addLayout(bottom);
+    layout->addWidget(new CentralSettings);
 }
 
 QWidget* DeviceWidget::buildFindView()

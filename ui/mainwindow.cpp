@@ -6,6 +6,7 @@
 #include "controller/reconnector.h"
 #include "device/cdevice.h"
 #include "log/appdatabase.h"
+#include "log/centralforwarder.h"
 #include "log/datafeedtablemodel.h"
 #include "ui/capture/applicationcontroller.h"
 #include "ui/datafeedwidget.h"
@@ -220,6 +221,26 @@ void MainWindow::setUpStatusLine()
     connect(m_storageClearedTimer, &QTimer::timeout, ui->storageLabel, &QWidget::hide);
     connect(CaptureCore::instance()->model(), &DataFeedTableModel::storageChanged, this,
             &MainWindow::updateStorageLabel);
+
+    // The forwarding to a central database, when one is set.
+    auto* central = new QLabel(ui->statusWidget);
+    central->setObjectName(QStringLiteral("centralLabel"));
+    central->setMinimumWidth(1);
+    ui->statusLayout->insertWidget(ui->statusLayout->indexOf(ui->storageLabel) + 1, central);
+    const auto showCentral = [central](int state, const QString& text) {
+        central->setText(text);
+        central->setToolTip(text);
+        central->setStyleSheet(state == CentralForwarder::Refused || state == CentralForwarder::Unreachable
+                                   ? QStringLiteral("color: #c0392b; font-weight: 600;")
+                                   : QString());
+        central->setVisible(!text.isEmpty());
+    };
+    if (CentralForwarder* forwarder = CentralForwarder::instance()) {
+        showCentral(forwarder->state(), forwarder->statusText());
+        connect(forwarder, &CentralForwarder::statusChanged, central, showCentral);
+    } else {
+        central->hide();
+    }
 }
 
 void MainWindow::updateStorageLabel()

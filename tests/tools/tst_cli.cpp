@@ -75,6 +75,7 @@ private slots:
     void report();
     void verify_data();
     void verify();
+    void capture();
 
 private:
     // Started with a scratch home: whatever the program might store goes there.
@@ -780,6 +781,68 @@ void TstCli::verify()
         QVERIFY(missing.err.contains(QStringLiteral("no such database")));
         QVERIFY(!QFileInfo::exists(m_home.filePath(QStringLiteral("missing.db"))));
     }
+}
+
+void TstCli::capture()
+{
+    // Three instruments at once, each asked every 20 ms; stopped by SIGTERM.
+    const QStringList serials{"CAP-1", "CAP-2", "CAP-3"};
+    Sim sims[3];
+    QStringList args{"capture"};
+    for (int i = 0; i < 3; ++i) {
+        QVERIFY(sims[i].start({"--serial", serials.at(i), "--verbose"}));
+        args << sims[i].port;
+    }
+    const QString db = m_home.filePath(QStringLiteral("capture.db"));
+    args << "--db" << db << "--interval"
+         << "20";
+    ChildProcess cli;
+    QVERIFY(startCli(cli.process, args));
+    for (int i = 0; i < 3; ++i) {
+        QCOMPARE(cli.waitForLine(sims[i].port.toUtf8(), 20000),
+                 sims[i].port.toUtf8() + ": connected (serial " + serials.at(i).toUtf8() + ")");
+    }
+    const auto stored = [&db](const QString& statement) {
+        QSqlDatabase sql = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("capture"));
+        sql.setDatabaseName(db);
+        QStringList rows;
+        QSqlQuery query(sql);
+        if (sql.open() && query.exec(statement)) {
+            while (query.next()) {
+                rows << query.value(0).toString() + '|' + query.value(1).toString();
+            }
+        }
+        query = QSqlQuery();
+        sql = QSqlDatabase();
+        QSqlDatabase::removeDatabase(QStringLiteral("capture"));
+        return rows;
+    };
+    const QString perSerial = QStringLiteral("SELECT SN, COUNT(*) FROM DATAFEED GROUP BY SN ORDER BY SN");
+    // A few results of each first.
+    QTRY_VERIFY_WITH_TIMEOUT(
+        stored(QStringLiteral("SELECT MIN(n), 0 FROM (SELECT COUNT(*) AS n FROM DATAFEED "
+                              "GROUP BY SN HAVING COUNT(DISTINCT SN) = 1) t"))
+                    .value(0)
+                    .section('|', 0, 0)
+                    .toInt() >= 10 &&
+            stored(perSerial).size() == 3,
+        20000);
+    cli.process.terminate();
+    QVERIFY(cli.process.waitForFinished(20000));
+    QCOMPARE(cli.process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(cli.process.exitCode(), 0);
+    // Every request an instrument answered is a stored row of its serial number, the last ones too.
+    QStringList sent;
+    for (int i = 0; i < 3; ++i) {
+        sims[i].stop();
+        const int requests = QString::fromLatin1(sims[i].errors())
+                                 .count(QRegularExpression(QStringLiteral("^<- Sx1\\\\"),
+                                                           QRegularExpression::MultilineOption));
+        sent << serials.at(i) + '|' + QString::number(requests);
+    }
+    QCOMPARE(stored(perSerial), sent);
+    // The traffic went to the log as the program logs it.
+    QVERIFY(stored(QStringLiteral("SELECT COUNT(*), 0 FROM LOGS")).value(0).section('|', 0, 0).toInt() > 0);
 }
 
 QTEST_GUILESS_MAIN(TstCli)

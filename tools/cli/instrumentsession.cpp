@@ -195,6 +195,11 @@ bool InstrumentSession::parseHostPort(const QString& text, QHostAddress* address
     return true;
 }
 
+std::unique_ptr<CDevice> InstrumentSession::takeDevice()
+{
+    return std::move(m_device);
+}
+
 QString InstrumentSession::formatValue(const Measurement& m)
 {
     return m.valueText();

@@ -50,6 +50,8 @@ public:
     static bool parseHostPort(const QString& text, QHostAddress* address, int* port);
 
     CDevice* device() const { return m_device.get(); }
+    // The instrument reached, for a caller that keeps it beyond the session.
+    std::unique_ptr<CDevice> takeDevice();
     // Hands the instrument to the controllers the way the program does and reconnects it under them;
     // false (with the reason) when its port cannot be opened again.
     bool handToControllers(QString& error);

@@ -1,4 +1,5 @@
 // mervik-cli: weighing from scripts. Every failure prints one line on stderr and exits non-zero.
+#include "capturecommand.h"
 #include "clioutput.h"
 #include "dataservices.h"
 #include "discovery.h"
@@ -331,8 +332,8 @@ bool positiveInt(const QString& text, int& value)
 
 // The commands that reach instruments of the three-letter dialect.
 const QStringList ThreeLetterCommands{
-    QStringLiteral("probe"), QStringLiteral("read"),   QStringLiteral("tare"),    QStringLiteral("zero"),
-    QStringLiteral("send"),  QStringLiteral("search"), QStringLiteral("firmware")};
+    QStringLiteral("probe"), QStringLiteral("read"),   QStringLiteral("tare"),     QStringLiteral("zero"),
+    QStringLiteral("send"),  QStringLiteral("search"), QStringLiteral("firmware"), QStringLiteral("capture")};
 
 // --protocol and --address: false with the message when they do not fit each other or the command.
 bool readProtocol(const QString& protocol, const QString& command, bool addressGiven,
@@ -427,13 +428,21 @@ int main(int argc, char* argv[])
         "                                 them from FILE (one a line)\n"
         "  firmware PORT FILE             upload an S-record firmware image (a raw image with\n"
         "                                 --protocol three-letter)\n"
+        "  capture PLACE [PLACE...] [--db FILE] [--central URI] [--stable] [--interval MS] [--baud N]\n"
+        "                                 store the results of one or several instruments (each PLACE\n"
+        "                                 a PORT) in the program's database (or FILE) until SIGTERM or\n"
+        "                                 Ctrl+C, asking each for a result every MS ms (default 1000; 0:\n"
+        "                                 only what they stream); forward them to the PostgreSQL database\n"
+        "                                 at URI (postgresql://user@host:port/dbname; default: the\n"
+        "                                 program's setting); one line per change of state\n"
         "  report [--db FILE] [--from DATETIME] [--to DATETIME] [--serial S] OUT.pdf\n"
         "                                 a weighing report of the stored results (DATETIME as\n"
         "                                 yyyy-MM-dd or yyyy-MM-dd HH:mm:ss; both bounds included)\n"
         "  verify [--db FILE]             check the stored results and their audit trail against\n"
         "                                 the hash chain; one line per finding (exit 1 when any)\n\n"
         "PORT is a serial port path (pseudo-terminals included) or HOST:PORT of a network instrument.\n"
-        "probe, read, tare, zero, send, search and firmware take --protocol three-letter [--address N]\n"
+        "probe, read, capture, tare, zero, send, search and firmware take --protocol three-letter [--address "
+        "N]\n"
         "for instruments of the three-letter dialect on a serial line: at bus address N (0 to 32), or\n"
         "else at the first address from 0 up that answers. search then searches serial ports only, with\n"
         "the dialect's factory: a plain device, then each address from 0 to 32, on every port and baud\n"
@@ -444,8 +453,8 @@ int main(int argc, char* argv[])
     parser.addVersionOption();
     parser.addPositionalArgument(
         QStringLiteral("command"),
-        QStringLiteral("probe, read, tare, zero, send, module, search, connect, alibi, users,\n"
-                       "products, clock, message, eeprom, compensation, firmware, report or verify"));
+        QStringLiteral("probe, read, capture, tare, zero, send, module, search, connect, alibi,\n"
+                       "users, products, clock, message, eeprom, compensation, firmware, report or verify"));
     parser.addPositionalArgument(QStringLiteral("port"),
                                  QStringLiteral("serial port path, HOST:PORT, or the module's address"));
     const QCommandLineOption baudOption(QStringLiteral("baud"),
@@ -517,7 +526,12 @@ int main(int argc, char* argv[])
     const QCommandLineOption addressOption(
         QStringLiteral("address"), QStringLiteral("three-letter: the instrument's bus address, 0 to 32."),
         QStringLiteral("N"));
-    parser.addOptions({protocolOption, addressOption, allowEmptyOption});
+    const QCommandLineOption dbOption(
+        QStringLiteral("db"), QStringLiteral("capture: the database to store into."), QStringLiteral("FILE"));
+    const QCommandLineOption centralOption(QStringLiteral("central"),
+                                           QStringLiteral("capture: the central PostgreSQL database's URI."),
+                                           QStringLiteral("URI"));
+    parser.addOptions({protocolOption, addressOption, allowEmptyOption, dbOption, centralOption});
     parser.addOptions({baudOption,   stableOption,  countOption,   intervalOption,  csvOption,
                        waitOption,   linesOption,   timeoutOption, dialectOption,   localOption,
                        serialOption, networkOption, portOption,    interfaceOption, jsonOption,
@@ -567,6 +581,36 @@ int main(int argc, char* argv[])
             request.baudRates.append(baud);
         }
         return Discovery::search(app, request);
+    }
+    if (args.value(0) == QLatin1String("capture")) {
+        CaptureCommand::Options options;
+        options.places = args.mid(1);
+        if (options.places.isEmpty()) {
+            return fail(InstrumentSession::ExitUsage, QStringLiteral("capture expects at least one PLACE"));
+        }
+        options.database = parser.value(dbOption);
+        options.central = parser.value(centralOption);
+        options.stable = parser.isSet(stableOption);
+        options.threeLetter = threeLetter;
+        options.address = address;
+        options.baudRates =
+            threeLetter ? CScaleManagerFactory().baudRates() : CMervikManagerFactory().baudRates();
+        int baud = 0;
+        if (parser.isSet(baudOption) && !positiveInt(parser.value(baudOption), baud)) {
+            return fail(InstrumentSession::ExitUsage, QStringLiteral("--baud expects a positive number"));
+        }
+        if (baud > 0) {
+            options.baudRates = {baud};
+        }
+        bool intervalOk = true;
+        if (parser.isSet(intervalOption)) {
+            options.intervalMs = parser.value(intervalOption).toInt(&intervalOk);
+        }
+        if (!intervalOk || options.intervalMs < 0) {
+            return fail(InstrumentSession::ExitUsage,
+                        QStringLiteral("--interval expects a number of milliseconds"));
+        }
+        return CaptureCommand::run(app, options);
     }
     if (args.size() < 2) {
         return fail(InstrumentSession::ExitUsage,

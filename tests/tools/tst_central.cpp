@@ -1,0 +1,285 @@
+#include "support/pgserver.h"
+#include "support/simprocess.h"
+#include "support/testdatabase.h"
+
+#include "log/centralforwarder.h"
+#include "log/centralsender.h"
+#include "log/datafeedtablemodel.h"
+
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+
+const QString UpToDate = QStringLiteral("Central: up to date");
+
+// The rows a server holds, as "station|serial|count|value", in order.
+const QString ServerRows =
+    QStringLiteral("SELECT station, serial, count, value FROM mervik_results ORDER BY station, count");
+
+// n results of two instruments (or of the one with serial), stored as the capture stores them.
+void store(DataFeedTableModel& feed, int n, const QString& value = QStringLiteral("12.50"),
+           const QString& serial = QString())
+{
+    QVector<QStringList> rows;
+    for (int i = 0; i < n; ++i) {
+        rows << QStringList{QStringLiteral("12-07-2026"),
+                            QStringLiteral("10:42:00"),
+                            !serial.isNull() ? serial
+                            : i % 2          ? QStringLiteral("SN-A")
+                                             : QStringLiteral("SN-B"),
+                            value,
+                            QStringLiteral("kg"),
+                            QString()};
+    }
+    feed.appendRows(rows);
+}
+
+// What the server should hold of a local database: "station|SN|COUNT|VAL".
+QStringList expected(const QString& station, const QSqlDatabase& db = QSqlDatabase::database())
+{
+    QStringList rows;
+    for (const QString& row :
+         TestDatabase::rows(QStringLiteral("SELECT SN, COUNT, VAL FROM DATAFEED ORDER BY COUNT"), db)) {
+        const QStringList f = row.split(QLatin1Char('|'));
+        rows << QStringList{station, f.at(0), f.at(1), f.at(2)}.join(QLatin1Char('|'));
+    }
+    return rows;
+}
+
+} // namespace
+
+// Forwarding the stored results to a PostgreSQL server that the test runs itself.
+class TstCentral : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void forwardedOnce();
+    void clearedAndRestored();
+    void serverStoppedMidCapture();
+    void refused_data();
+    void refused();
+    void killedMidBatch();
+
+private:
+    // A database of its own on the server for each test.
+    QString database(const char* name);
+
+    TestDatabase m_db;
+    PgServer m_server;
+    std::unique_ptr<DataFeedTableModel> m_feed;
+};
+
+void TstCentral::initTestCase()
+{
+    QVERIFY(m_db.isValid());
+    if (!m_server.isValid()) {
+        QSKIP(qPrintable(m_server.failure()));
+    }
+}
+
+void TstCentral::init()
+{
+    QSqlQuery query;
+    QVERIFY(query.exec(QStringLiteral("DELETE FROM DATAFEED")));
+    query.exec(QStringLiteral("DELETE FROM CENTRAL_STATE"));
+    m_feed = std::make_unique<DataFeedTableModel>();
+}
+
+QString TstCentral::database(const char* name)
+{
+    const QString db = QLatin1String(name);
+    if (!m_server.exec(QStringLiteral("CREATE DATABASE ") + db)) {
+        qWarning() << m_server.failure();
+    }
+    return db;
+}
+
+void TstCentral::forwardedOnce()
+{
+    const QString db = database("once");
+    // More than a batch, and a batch's worth exactly.
+    store(*m_feed, 2 * CentralSender::BatchRows + 1);
+    {
+        CentralForwarder central(m_server.uri(db), QStringLiteral("station-a"));
+        central.start();
+        QTRY_COMPARE_WITH_TIMEOUT(central.statusText(), UpToDate, 20000);
+        QCOMPARE(m_server.rows(ServerRows, db), expected(QStringLiteral("station-a")));
+    }
+    // The mark lost (a kill after the server took a batch): the rows are sent again and stored once.
+    QSqlQuery(QStringLiteral("DELETE FROM CENTRAL_STATE")).exec();
+    // A serial number that an instrument may send, with what a batch's encoding must keep apart.
+    store(*m_feed, 3, QStringLiteral("7.25"), QStringLiteral("SN \"7\", \\ {x} NULL"));
+    {
+        CentralForwarder central(m_server.uri(db), QStringLiteral("station-a"));
+        central.start();
+        QTRY_COMPARE_WITH_TIMEOUT(central.statusText(), UpToDate, 20000);
+    }
+    const QStringList first = expected(QStringLiteral("station-a"));
+    QCOMPARE(m_server.rows(ServerRows, db), first);
+
+    // A second station with rows of the same numbers and serials: both kept, apart.
+    const QString otherFile = m_db.filePath(QStringLiteral("other.db"));
+    {
+        QSqlDatabase other = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("other"));
+        other.setDatabaseName(otherFile);
+        QVERIFY(other.open());
+        DataFeedTableModel feed(nullptr, other);
+        QVERIFY(feed.createTable());
+        store(feed, 40, QStringLiteral("3.00"));
+        CentralForwarder central(m_server.uri(db), QStringLiteral("station-b"), otherFile);
+        central.start();
+        QTRY_COMPARE_WITH_TIMEOUT(central.statusText(), UpToDate, 20000);
+        QCOMPARE(m_server.rows(ServerRows, db), first + expected(QStringLiteral("station-b"), other));
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("other"));
+}
+
+void TstCentral::clearedAndRestored()
+{
+    const QString db = database("cleared");
+    const QString rows = QStringLiteral("SELECT generation, count, value FROM mervik_results ORDER BY 1, 2");
+    const QString serial = QStringLiteral("SN-A");
+    {
+        CentralForwarder central(m_server.uri(db), QStringLiteral("station-a"));
+        connect(m_feed.get(), &DataFeedTableModel::rowsStored, &central, &CentralForwarder::nudge);
+        central.start();
+        store(*m_feed, 3, QStringLiteral("1.00"), serial);
+        QTRY_COMPARE_WITH_TIMEOUT(m_server.rows(rows, db).size(), 3, 20000);
+        // The numbering starts again after a clear: the same COUNTs are new results, sent and kept.
+        QVERIFY(m_feed->clear());
+        store(*m_feed, 2, QStringLiteral("2.00"), serial);
+        QTRY_COMPARE_WITH_TIMEOUT(m_server.rows(rows, db).size(), 5, 20000);
+    }
+    // A row deleted before it went, put back after the mark passed it, goes too.
+    store(*m_feed, 2, QStringLiteral("3.00"), serial);
+    const QVariantList third = m_feed->storedRow(2);
+    QVERIFY(m_feed->removeRows(2, 1));
+    CentralForwarder central(m_server.uri(db), QStringLiteral("station-a"));
+    central.start();
+    QTRY_COMPARE_WITH_TIMEOUT(central.statusText(), UpToDate, 20000);
+    QVERIFY(m_feed->restoreRow(third));
+    central.nudge();
+    QTRY_COMPARE_WITH_TIMEOUT(m_server.rows(rows, db).size(), 7, 20000);
+    QCOMPARE(m_server.rows(rows, db), QStringList({"0|1|1.00", "0|2|1.00", "0|3|1.00", "1|1|2.00", "1|2|2.00",
+                                                   "1|3|3.00", "1|4|3.00"}));
+}
+
+void TstCentral::serverStoppedMidCapture()
+{
+    const QString db = database("outage");
+    CentralForwarder central(m_server.uri(db), QStringLiteral("station-a"));
+    connect(m_feed.get(), &DataFeedTableModel::rowsStored, &central, &CentralForwarder::nudge);
+    central.start();
+    store(*m_feed, 10);
+    QTRY_COMPARE_WITH_TIMEOUT(central.statusText(), UpToDate, 20000);
+
+    QVERIFY(m_server.stop());
+    store(*m_feed, 120);
+    const QRegularExpression unreachable(
+        QStringLiteral("^Central: 120 waiting \\(server unreachable since \\d\\d:\\d\\d\\)$"));
+    QTRY_VERIFY_WITH_TIMEOUT(unreachable.match(central.statusText()).hasMatch(), 20000);
+    QVERIFY2(m_server.start(), qPrintable(m_server.failure()));
+    store(*m_feed, 1);
+    QTRY_COMPARE_WITH_TIMEOUT(central.statusText(), UpToDate, 20000);
+    QCOMPARE(m_server.rows(ServerRows, db), expected(QStringLiteral("station-a")));
+}
+
+void TstCentral::refused_data()
+{
+    QTest::addColumn<QString>("setup");
+    QTest::addColumn<QString>("user");
+    QTest::addColumn<QString>("status");
+    QTest::newRow("another shape")
+        << "CREATE TABLE mervik_results (station text, serial text, count integer, value numeric)"
+        << "mervik"
+        << "Central: refused (table mervik_results has other columns: station text, serial text, count "
+           "integer, "
+           "value numeric)";
+    // The server's own words.
+    QTest::newRow("no permission") << QString::fromLatin1(CentralSender::CreateServerTable) +
+                                          "; CREATE ROLE clerk LOGIN; GRANT SELECT ON mervik_results TO clerk"
+                                   << "clerk"
+                                   << "Central: refused (permission denied for table mervik_results)";
+}
+
+void TstCentral::refused()
+{
+    QFETCH(QString, setup);
+    QFETCH(QString, user);
+    QFETCH(QString, status);
+    const QString db = database(QTest::currentDataTag()[0] == 'a' ? "shape" : "permission");
+    QVERIFY2(m_server.exec(setup, db), qPrintable(m_server.failure()));
+    store(*m_feed, 5);
+    CentralForwarder central(m_server.uri(db).replace(QStringLiteral("mervik@"), user + QLatin1Char('@')),
+                             QStringLiteral("station-a"));
+    central.start();
+    QTRY_COMPARE_WITH_TIMEOUT(central.statusText(), status, 20000);
+    QCOMPARE(central.state(), CentralForwarder::Refused);
+    // Nothing taken for sent.
+    QCOMPARE(TestDatabase::rows(QStringLiteral("SELECT COUNT(*) FROM CENTRAL_STATE")), QStringList{"0"});
+}
+
+void TstCentral::killedMidBatch()
+{
+    const QString db = database("killed");
+    const QString file = m_db.filePath(QStringLiteral("killed.db"));
+    {
+        QSqlDatabase local = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("killed"));
+        local.setDatabaseName(file);
+        QVERIFY(local.open());
+        DataFeedTableModel feed(nullptr, local);
+        QVERIFY(feed.createTable());
+        store(feed, 30000);
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("killed"));
+
+    SimProcess sim;
+    const QString port = sim.startPty();
+    QVERIFY(!port.isEmpty());
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("HOME"), m_db.filePath(QStringLiteral("home")));
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_db.filePath(QStringLiteral("home/config")));
+    const QStringList args{"capture", port, "--interval", "0", "--db", file, "--central", m_server.uri(db)};
+    const QString count = QStringLiteral("SELECT count(*) FROM mervik_results");
+    {
+        ChildProcess cli;
+        cli.process.setProcessEnvironment(env);
+        cli.process.start(QStringLiteral(MERVIK_CLI_PATH), args);
+        // Killed while the rows go over, most likely inside a batch.
+        QTRY_VERIFY_WITH_TIMEOUT(m_server.rows(count, db).value(0).toInt() > 0, 20000);
+        cli.process.kill();
+        QVERIFY(cli.process.waitForFinished(5000));
+    }
+    QVERIFY(m_server.rows(count, db).value(0).toInt() < 30000);
+    ChildProcess cli;
+    cli.process.setProcessEnvironment(env);
+    cli.process.start(QStringLiteral(MERVIK_CLI_PATH), args);
+    QCOMPARE(cli.waitForLine("Central:", 30000), QByteArray("Central: up to date"));
+    cli.process.terminate();
+    QVERIFY(cli.process.waitForFinished(10000));
+    QCOMPARE(cli.process.exitCode(), 0);
+
+    QStringList local;
+    {
+        QSqlDatabase check = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("killed"));
+        check.setDatabaseName(file);
+        QVERIFY(check.open());
+        local = TestDatabase::rows(QStringLiteral("SELECT SN, COUNT FROM DATAFEED ORDER BY COUNT"), check);
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("killed"));
+    QCOMPARE(local.size(), 30000);
+    QCOMPARE(m_server.rows(QStringLiteral("SELECT serial, count FROM mervik_results ORDER BY count"), db),
+             local);
+    QCOMPARE(m_server.rows(QStringLiteral("SELECT count(DISTINCT station) FROM mervik_results"), db),
+             QStringList{"1"});
+}
+
+QTEST_GUILESS_MAIN(TstCentral)
+#include "tst_central.moc"
