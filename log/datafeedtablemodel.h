@@ -21,10 +21,10 @@ class QSqlError;
 // least recently used dropped first, so that the memory stays the same for ten rows or a million
 // and appending costs the same at any size. Every change is committed at once.
 // The database gives each new row its COUNT, so that several programs can store into one table. A
+// result that the database refuses (disk full, locked) waits in memory, in order, shown after the
+// stored rows, and is stored as soon as the database takes writes again.
 // Every deletion, note edit, undo and clear is recorded in AUDIT, and every stored row and entry
 // extends the hash chain, in the transaction of the change itself (AuditTrail).
-// A result that the database refuses (disk full, locked) waits in memory, in order, shown after the
-// stored rows, and is stored as soon as the database takes writes again.
 class DataFeedTableModel : public QAbstractTableModel
 {
     Q_OBJECT
