@@ -1,6 +1,8 @@
 // Results per second that `mervik-cli read` prints from an instrument answering at once (mervik-sim on
 // a pseudo-terminal), beside a bare poll loop on the same line: open it raw, send the request, read the
 // answer, parse it.
+#include "support/simprocess.h"
+
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QFile>
@@ -117,22 +119,14 @@ int main(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);
     QTemporaryDir temporary;
-    QProcess sim;
-    sim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    sim.start(QStringLiteral(MERVIK_SIM_PATH),
-              {QStringLiteral("--pty"), QStringLiteral("--weight"), QStringLiteral("12.345"),
-               QStringLiteral("--decimals"), QStringLiteral("3"), QStringLiteral("--max-seconds"),
-               QStringLiteral("120")});
-    if (!temporary.isValid() || !sim.waitForStarted(5000) || !sim.waitForReadyRead(5000)) {
-        std::fprintf(stderr, "bench: cannot start %s\n", MERVIK_SIM_PATH);
+    SimProcess sim;
+    const QString port =
+        sim.startPty({QStringLiteral("--weight"), QStringLiteral("12.345"), QStringLiteral("--decimals"),
+                      QStringLiteral("3"), QStringLiteral("--max-seconds"), QStringLiteral("120")});
+    if (!temporary.isValid() || port.isEmpty()) {
+        std::fprintf(stderr, "bench: cannot start %s: %s\n", MERVIK_SIM_PATH, sim.errors().constData());
         return 1;
     }
-    const QString first = QString::fromLocal8Bit(sim.readLine()).trimmed();
-    if (!first.startsWith(QLatin1String("PTY "))) {
-        std::fprintf(stderr, "bench: unexpected simulator output: %s\n", qPrintable(first));
-        return 1;
-    }
-    const QString port = first.mid(4);
 
     std::vector<double> bares;
     std::vector<double> clis;
@@ -145,8 +139,6 @@ int main(int argc, char* argv[])
         bares.push_back(b);
         clis.push_back(c);
     }
-    sim.kill();
-    sim.waitForFinished(2000);
     const double bare = median(bares);
     const double cli = median(clis);
     if (bare <= 0.0 || cli <= 0.0) {
