@@ -275,7 +275,9 @@ void TstCentral::killedMidBatch()
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("HOME"), m_db.filePath(QStringLiteral("home")));
     env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_db.filePath(QStringLiteral("home/config")));
-    const QStringList args{"capture", port, "--interval", "0", "--db", file, "--central", m_server.uri(db)};
+    // Asked for the results every 100 ms, so that each run has traffic.
+    QStringList args{"capture", port, "--interval", "100", "--db", file, "--central", m_server.uri(db)};
+    args << QStringLiteral("--central-traffic");
     const QString count = QStringLiteral("SELECT count(*) FROM mervik_results");
     {
         ChildProcess cli;
@@ -296,18 +298,30 @@ void TstCentral::killedMidBatch()
     QCOMPARE(cli.process.exitCode(), 0);
 
     QStringList local;
+    QStringList traffic;
     {
         QSqlDatabase check = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("killed"));
         check.setDatabaseName(file);
         QVERIFY(check.open());
         local = TestDatabase::rows(QStringLiteral("SELECT SN, COUNT FROM DATAFEED ORDER BY COUNT"), check);
+        traffic = TestDatabase::rows(
+            QStringLiteral("SELECT PacketId, LineId, INOUT, Message FROM LOGS ORDER BY PacketId, LineId"),
+            check);
     }
     QSqlDatabase::removeDatabase(QStringLiteral("killed"));
-    QCOMPARE(local.size(), 30000);
+    // The stored ones, and what the instrument answered meanwhile.
+    QVERIFY(local.size() > 30000);
     QCOMPARE(m_server.rows(QStringLiteral("SELECT serial, count FROM mervik_results ORDER BY count"), db),
              local);
     QCOMPARE(m_server.rows(QStringLiteral("SELECT count(DISTINCT station) FROM mervik_results"), db),
              QStringList{"1"});
+    // The traffic went too, the last run's whole as the capture ended.
+    QVERIFY(!traffic.isEmpty());
+    QCOMPARE(m_server.rows(
+                 QStringLiteral("SELECT packet, line, direction, message FROM mervik_traffic WHERE run = "
+                                "(SELECT max(run) FROM mervik_traffic) ORDER BY packet, line"),
+                 db),
+             traffic);
 }
 
 void TstCentral::traffic_data()
