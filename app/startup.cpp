@@ -88,6 +88,7 @@ void Startup::start()
     if (m_databaseOpen) {
         m_central = std::make_unique<CentralForwarder>(CentralForwarder::configuredUri(),
                                                        CentralForwarder::stationId());
+        m_central->setTraffic(CentralForwarder::configuredTraffic());
         connect(m_capture.get(), &CaptureCore::resultCaptured, m_central.get(), &CentralForwarder::nudge);
         m_central->start();
     }

@@ -1,11 +1,13 @@
 // Forwarding to a central PostgreSQL server (one the benchmark starts, on a Unix socket): the rate at
 // which 100,000 stored results go over, beside the plain way (one INSERT per row, each its own
 // transaction); then the catch-up after an outage of the server while results come at 20 a second,
-// beside the time the same rows take with the server up all along.
+// beside the time the same rows take with the server up all along. Also the rate of 100,000 traffic
+// lines, beside the results' rate.
 #include "support/pgserver.h"
 
 #include "log/appdatabase.h"
 #include "log/centralforwarder.h"
+#include "log/cpelmlog.h"
 #include "log/datafeedtablemodel.h"
 
 #include <QCoreApplication>
@@ -138,6 +140,24 @@ int main(int argc, char* argv[])
     const double plain = plainRate(server);
     std::printf("bench: central-forward: %.0f rows/s; baseline %.0f rows/s; ratio %.1f\n", rate, plain,
                 plain > 0 ? rate / plain : 0);
+
+    // The traffic, once the results are there: only its rows go.
+    double trafficRate = 0;
+    {
+        CPelmLog log;
+        for (int i = 0; i < Rows; ++i) {
+            log.onNewInLog({QStringLiteral("/dev/ttyUSB0"), QDate(2026, 12, 7), QTime(10, 42),
+                            QStringLiteral("S S %1 g\r\n").arg(i)});
+        }
+        log.commitPending();
+        CentralForwarder central(server.uri(QStringLiteral("rate")), QStringLiteral("bench"));
+        central.setTraffic(true);
+        central.start();
+        const qint64 ms = untilUpToDate(central);
+        trafficRate = ms > 0 ? Rows * 1000.0 / ms : 0;
+    }
+    std::printf("bench: central-traffic: %.0f rows/s; baseline %.0f rows/s; ratio %.2f\n", trafficRate, rate,
+                rate > 0 ? trafficRate / rate : 0);
 
     // The outage: results come at 20 a second throughout; the server is away for a while.
     const int outage = qEnvironmentVariableIsSet("MERVIK_BENCH_OUTAGE_S")

@@ -13,6 +13,7 @@
 
 const char* const CentralForwarder::UriKey = "Central/uri";
 const char* const CentralForwarder::StationKey = "Central/station";
+const char* const CentralForwarder::TrafficKey = "Central/traffic";
 
 namespace {
 QPointer<CentralForwarder> g_instance;
@@ -67,11 +68,26 @@ void CentralForwarder::setUri(const QString& uri)
     }
     dropSender();
     m_uri = uri;
-    if (uri.isEmpty()) {
+    makeSender();
+}
+
+void CentralForwarder::setTraffic(bool on)
+{
+    if (on == m_traffic) {
+        return;
+    }
+    dropSender();
+    m_traffic = on;
+    makeSender();
+}
+
+void CentralForwarder::makeSender()
+{
+    if (m_uri.isEmpty()) {
         setStatus(Off, QString());
         return;
     }
-    m_sender = new CentralSender(m_localFile, uri, m_station);
+    m_sender = new CentralSender(m_localFile, m_uri, m_station, m_traffic);
     m_sender->moveToThread(&m_thread);
     connect(m_sender, &CentralSender::statusChanged, this, &CentralForwarder::onStatus);
     if (m_thread.isRunning()) {
@@ -105,6 +121,11 @@ QString CentralForwarder::configuredUri()
     return QSettings().value(QLatin1String(UriKey)).toString().trimmed();
 }
 
+bool CentralForwarder::configuredTraffic()
+{
+    return QSettings().value(QLatin1String(TrafficKey), false).toBool();
+}
+
 void CentralForwarder::start()
 {
     if (m_thread.isRunning()) {
@@ -125,8 +146,9 @@ void CentralForwarder::nudge()
 
 bool CentralForwarder::finish(int ms)
 {
-    // A server away or refusing is not waited for: the rows go at the next start.
-    if (!m_thread.isRunning() || !m_sender || m_state == Unreachable || m_state == Refused) {
+    // A server away is not waited for: the rows go at the next start. A refusal is asked once more, as
+    // it may be the traffic's only, while the results still go.
+    if (!m_thread.isRunning() || !m_sender || m_state == Unreachable) {
         return m_state == UpToDate;
     }
     int state = Behind;

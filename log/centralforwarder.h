@@ -1,5 +1,7 @@
 #pragma once
 
+#include "log/centralstate.h"
+
 #include <QObject>
 #include <QString>
 #include <QThread>
@@ -10,23 +12,15 @@ class CentralSender;
 // one: the local database stays the first place a result is written, and the central one follows it in
 // order, in batches, across server restarts, network loss and restarts of the program. The work runs in
 // a thread of its own (CentralSender); this side says how far it is.
-class CentralForwarder : public QObject
+class CentralForwarder : public QObject, public CentralState
 {
     Q_OBJECT
 public:
-    enum State
-    {
-        UpToDate,
-        Behind,
-        Unreachable,
-        Refused,
-        // No central database set.
-        Off
-    };
-
-    // Settings store keys: the server's libpq URI, and this computer's station id.
+    // Settings store keys: the server's libpq URI, this computer's station id, and whether the traffic
+    // log (LOGS) goes too.
     static const char* const UriKey;
     static const char* const StationKey;
+    static const char* const TrafficKey;
 
     // localFile: the SQLite database whose DATAFEED is forwarded (the default connection's when empty).
     // An empty uri forwards nothing until setUri() gives one.
@@ -41,6 +35,8 @@ public:
     static QString stationId();
     // The URI in the settings store; empty when none is set.
     static QString configuredUri();
+    // Whether the settings store asks for the traffic too.
+    static bool configuredTraffic();
 
     State state() const { return m_state; }
     // "Central: up to date", "Central: 120 waiting (server unreachable since 10:42)", "Central: refused
@@ -51,6 +47,10 @@ public:
     QString uri() const { return m_uri; }
     // Forwards to another server from now on (from where that one's mark stands); none when empty.
     void setUri(const QString& uri);
+
+    bool forwardsTraffic() const { return m_traffic; }
+    // Forwards the traffic log too (or no longer), from where its own mark stands.
+    void setTraffic(bool on);
 
     // Starts forwarding.
     void start();
@@ -69,12 +69,14 @@ signals:
 private:
     void onStatus(int state, qint64 waiting, const QDateTime& unreachableSince, const QString& reason);
     void dropSender();
+    void makeSender();
     void setStatus(State state, const QString& text);
 
     QThread m_thread;
     QString m_localFile;
     QString m_station;
     QString m_uri;
+    bool m_traffic = false;
     CentralSender* m_sender = nullptr;
     State m_state = Off;
     QString m_text;

@@ -31,6 +31,30 @@ const char* const CentralSender::CreateStateTable =
 const char* const CentralSender::RewindStatement =
     "UPDATE CENTRAL_STATE SET LAST_COUNT = ? - 1 WHERE LAST_COUNT >= ?";
 
+const char* const CentralSender::TrafficTable = "mervik_traffic";
+const char* const CentralSender::CreateTrafficTable = "CREATE TABLE IF NOT EXISTS mervik_traffic (\n"
+                                                      "station text NOT NULL,\n"
+                                                      "run bigint NOT NULL,\n"
+                                                      "packet bigint NOT NULL,\n"
+                                                      "line bigint NOT NULL,\n"
+                                                      "direction text NOT NULL,\n"
+                                                      "interface text,\n"
+                                                      "logged_at timestamp,\n"
+                                                      "date text,\n"
+                                                      "time text,\n"
+                                                      "message text,\n"
+                                                      "PRIMARY KEY (station, run, packet, line, direction)\n"
+                                                      ")";
+const char* const CentralSender::CreateTrafficStateTable =
+    "CREATE TABLE IF NOT EXISTS CENTRAL_TRAFFIC(SERVER TEXT PRIMARY KEY NOT NULL, RUN INTEGER NOT NULL, "
+    "PACKET INTEGER NOT NULL, LINE INTEGER NOT NULL)";
+const char* const CentralSender::CreateUnsentTable =
+    "CREATE TABLE IF NOT EXISTS LOGS_UNSENT(RUN INTEGER, PacketId INTEGER, LineId INTEGER, INOUT TEXT, "
+    "Interface TEXT, Date TEXT, Time TEXT, Message TEXT, PRIMARY KEY (RUN, PacketId, LineId, INOUT))";
+const char* const CentralSender::CreateRunTable =
+    "CREATE TABLE IF NOT EXISTS LOGS_RUN(ONLY_ROW INTEGER PRIMARY KEY CHECK (ONLY_ROW = 1), RUN INTEGER NOT "
+    "NULL)";
+
 namespace {
 
 // The server's columns as CreateServerTable makes them, in order.
@@ -48,6 +72,59 @@ const QStringList ServerColumns{QStringLiteral("station text"),
 constexpr int ServerColumnCount = 10;
 // Where a row's COUNT is among the columns sent.
 constexpr int SentCountColumn = 3;
+
+// The traffic table's columns as CreateTrafficTable makes them, in order.
+const QStringList TrafficColumns{QStringLiteral("station text"),
+                                 QStringLiteral("run bigint"),
+                                 QStringLiteral("packet bigint"),
+                                 QStringLiteral("line bigint"),
+                                 QStringLiteral("direction text"),
+                                 QStringLiteral("interface text"),
+                                 QStringLiteral("logged_at timestamp without time zone"),
+                                 QStringLiteral("date text"),
+                                 QStringLiteral("time text"),
+                                 QStringLiteral("message text")};
+
+// The traffic's columns read from LOGS (LOGS_UNSENT adds the run in front).
+const QString TrafficFields = QStringLiteral("PacketId, LineId, INOUT, Interface, Date, Time, Message");
+
+const QString TrafficInsert = QStringLiteral(
+    "INSERT INTO mervik_traffic (station, run, packet, line, direction, interface, logged_at, date, time, "
+    "message) SELECT * FROM unnest(?::text[], ?::bigint[], ?::bigint[], ?::bigint[], ?::text[], ?::text[], "
+    "?::timestamp[], ?::text[], ?::text[], ?::text[]) ON CONFLICT (station, run, packet, line, direction) DO "
+    "NOTHING");
+
+// A traffic row as the server takes it, from the fields of read that start at first.
+QVariantList trafficRow(const QString& station, qint64 run, const QSqlQuery& read, int first)
+{
+    const QString date = read.value(first + 4).toString();
+    const QString time = read.value(first + 5).toString();
+    const QDateTime loggedAt(QDate::fromString(date, QStringLiteral("yyyy-MM-dd")),
+                             QTime::fromString(time, QStringLiteral("HH:mm:ss.zzz")));
+    // PostgreSQL's text holds no NUL, which an instrument may send: refused, it would hold up the rest.
+    QString message = read.value(first + 6).toString();
+    message.replace(QChar(0), QChar(QChar::ReplacementCharacter));
+    return {station,
+            run,
+            read.value(first).toLongLong(),
+            read.value(first + 1).toLongLong(),
+            read.value(first + 2).toString(),
+            read.value(first + 3).toString(),
+            loggedAt.isValid() ? QVariant(loggedAt.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz")))
+                               : QVariant(QVariant::String),
+            date,
+            time,
+            message};
+}
+
+// The log writer's run, 0 before the first.
+qint64 logRun(const QSqlDatabase& db)
+{
+    QSqlQuery query(db);
+    return query.exec(QStringLiteral("SELECT RUN FROM LOGS_RUN")) && query.next()
+               ? query.value(0).toLongLong()
+               : 0;
+}
 
 // SQLSTATE classes of a server that is away or busy for a while, not of one that refuses: connection
 // exceptions, insufficient resources, operator intervention (shut down), system errors, rollbacks.
@@ -91,10 +168,35 @@ QString arrayElement(const QVariant& value)
 
 } // namespace
 
-CentralSender::CentralSender(const QString& localFile, const QString& uri, const QString& station)
+void CentralSender::startLogRun(const QSqlDatabase& db)
+{
+    QSqlQuery query(db);
+    // Only while a server forwards this run's traffic: a program that never forwards keeps nothing.
+    if (query.exec(QStringLiteral("SELECT 1 FROM CENTRAL_TRAFFIC c JOIN LOGS_RUN r ON c.RUN = r.RUN")) &&
+        query.next()) {
+        query.finish();
+        if (!query.exec(QLatin1String(CreateUnsentTable)) ||
+            !query.exec(
+                QStringLiteral("INSERT OR IGNORE INTO LOGS_UNSENT SELECT r.RUN, %1 FROM LOGS, LOGS_RUN r "
+                               "WHERE (PacketId, LineId) > (SELECT PACKET, LINE FROM CENTRAL_TRAFFIC c "
+                               "WHERE c.RUN = r.RUN ORDER BY PACKET, LINE LIMIT 1)")
+                    .arg(TrafficFields))) {
+            qCWarning(lcLog) << "central: the traffic not sent yet is not kept:" << query.lastError().text();
+        }
+    }
+    query.finish();
+    if (!query.exec(QLatin1String(CreateRunTable)) ||
+        !query.exec(QStringLiteral("INSERT OR REPLACE INTO LOGS_RUN(ONLY_ROW, RUN) VALUES (1, "
+                                   "IFNULL((SELECT RUN FROM LOGS_RUN), 0) + 1)"))) {
+        qCWarning(lcLog) << "central: the log's run is not counted:" << query.lastError().text();
+    }
+}
+
+CentralSender::CentralSender(const QString& localFile, const QString& uri, const QString& station,
+                             bool traffic)
     : m_localFile(localFile), m_uri(uri), m_station(station),
       m_localName(QStringLiteral("central local %1").arg(quintptr(this))),
-      m_serverName(QStringLiteral("central server %1").arg(quintptr(this)))
+      m_serverName(QStringLiteral("central server %1").arg(quintptr(this))), m_traffic(traffic)
 {
     m_timer.setSingleShot(true);
     connect(&m_timer, &QTimer::timeout, this, &CentralSender::pass);
@@ -136,6 +238,18 @@ bool CentralSender::openLocal()
         QSqlDatabase::removeDatabase(m_localName);
         return false;
     }
+    if (m_traffic) {
+        if (!create.exec(QLatin1String(CreateTrafficStateTable)) ||
+            !create.exec(QLatin1String(CreateRunTable))) {
+            qCWarning(lcLog) << "central: local database:" << create.lastError().text();
+        }
+    } else {
+        // Not asked (any more): a new run keeps nothing for this server.
+        create.prepare(QStringLiteral("DELETE FROM CENTRAL_TRAFFIC WHERE SERVER = ?"));
+        create.addBindValue(m_uri);
+        create.exec();
+    }
+    m_claimedRun = -1;
     return true;
 }
 
@@ -159,6 +273,7 @@ bool CentralSender::openServer()
         return false;
     }
     m_tableChecked = false;
+    m_trafficTableChecked = false;
     if (!db.open()) {
         serverFailed(db.lastError(), QStringLiteral("connect"));
         return false;
@@ -167,20 +282,22 @@ bool CentralSender::openServer()
     return true;
 }
 
-bool CentralSender::checkServerTable()
+bool CentralSender::checkServerTable(const char* table, const char* create, const QStringList& columns,
+                                     bool traffic)
 {
-    if (m_tableChecked) {
+    bool& checked = traffic ? m_trafficTableChecked : m_tableChecked;
+    if (checked) {
         return true;
     }
     QSqlDatabase db = QSqlDatabase::database(m_serverName, false);
     QSqlQuery query(db);
-    const QString columns =
+    const QString read =
         QStringLiteral(
             "SELECT column_name || ' ' || data_type FROM information_schema.columns WHERE table_schema = "
             "current_schema() AND table_name = '%1' ORDER BY ordinal_position")
-            .arg(QLatin1String(ServerTable));
-    if (!query.exec(columns)) {
-        serverFailed(query.lastError(), QStringLiteral("read the table's columns"));
+            .arg(QLatin1String(table));
+    if (!query.exec(read)) {
+        serverFailed(query.lastError(), QStringLiteral("read the table's columns"), traffic);
         return false;
     }
     QStringList found;
@@ -188,21 +305,30 @@ bool CentralSender::checkServerTable()
         found << query.value(0).toString();
     }
     if (found.isEmpty()) {
-        if (!query.exec(QLatin1String(CreateServerTable))) {
-            serverFailed(query.lastError(), QStringLiteral("create the table"));
+        if (!query.exec(QLatin1String(create))) {
+            serverFailed(query.lastError(), QStringLiteral("create the table"), traffic);
             return false;
         }
-        qCInfo(lcLog) << "central: created table" << ServerTable;
-        found = ServerColumns;
+        qCInfo(lcLog) << "central: created table" << table;
+        found = columns;
     }
-    if (found != ServerColumns) {
-        m_reason = QStringLiteral("table %1 has other columns: %2")
-                       .arg(QLatin1String(ServerTable), found.join(QStringLiteral(", ")));
-        qCWarning(lcLog).noquote() << "central: refused:" << m_reason;
-        report(Refused, -1);
+    if (found != columns) {
+        const QString reason = QStringLiteral("table %1 has other columns: %2")
+                                   .arg(QLatin1String(table), found.join(QStringLiteral(", ")));
+        qCWarning(lcLog).noquote() << "central: refused:" << reason;
+        if (traffic) {
+            m_trafficReason = reason;
+            m_trafficRefused.start();
+        } else {
+            m_reason = reason;
+            report(Refused, -1);
+        }
         return false;
     }
-    m_tableChecked = true;
+    if (traffic) {
+        m_trafficReason.clear();
+    }
+    checked = true;
     return true;
 }
 
@@ -292,19 +418,33 @@ int CentralSender::sendBatch(qint64& generation, qint64& mark)
     if (rows.empty()) {
         return 0;
     }
-    // One statement for the whole batch, its columns as nine arrays: a round trip per row would cap the
-    // rate at a few thousand, and the driver's handling of thousands of placeholders is slower still.
-    QSqlQuery insert(QSqlDatabase::database(m_serverName, false));
-    if (!insert.prepare(
+    if (!insertRows(
             QStringLiteral("INSERT INTO %1 (station, serial, generation, count, taken_at, date, time, value, "
                            "unit, note) SELECT * FROM unnest(?::text[], ?::text[], ?::bigint[], ?::bigint[], "
                            "?::timestamp[], ?::text[], ?::text[], ?::text[], ?::text[], ?::text[]) "
                            "ON CONFLICT (station, serial, generation, count) DO NOTHING")
-                .arg(QLatin1String(ServerTable)))) {
-        serverFailed(insert.lastError(), QStringLiteral("prepare"));
+                .arg(QLatin1String(ServerTable)),
+            rows, ServerColumnCount, false)) {
         return -1;
     }
-    for (int column = 0; column < ServerColumnCount; ++column) {
+    const qint64 from = mark;
+    mark = rows.back().at(SentCountColumn).toLongLong();
+    // Taken by the server: a mark that fails to move only sends the batch once more, stored once.
+    writeMark(generation, from, mark);
+    return int(rows.size());
+}
+
+bool CentralSender::insertRows(const QString& statement, const std::vector<QVariantList>& rows, int columns,
+                               bool traffic)
+{
+    // One statement for the whole batch, its columns as arrays: a round trip per row would cap the rate
+    // at a few thousand, and the driver's handling of thousands of placeholders is slower still.
+    QSqlQuery insert(QSqlDatabase::database(m_serverName, false));
+    if (!insert.prepare(statement)) {
+        serverFailed(insert.lastError(), QStringLiteral("prepare"), traffic);
+        return false;
+    }
+    for (int column = 0; column < columns; ++column) {
         QString array = QStringLiteral("{");
         for (size_t i = 0; i < rows.size(); ++i) {
             if (i) {
@@ -316,17 +456,162 @@ int CentralSender::sendBatch(qint64& generation, qint64& mark)
         insert.addBindValue(array);
     }
     if (!insert.exec()) {
-        serverFailed(insert.lastError(), QStringLiteral("send"));
+        serverFailed(insert.lastError(), QStringLiteral("send"), traffic);
+        return false;
+    }
+    return true;
+}
+
+void CentralSender::claimTraffic()
+{
+    QSqlDatabase local = QSqlDatabase::database(m_localName, false);
+    const qint64 run = logRun(local);
+    if (run == m_claimedRun) {
+        return;
+    }
+    QSqlQuery query(local);
+    query.prepare(
+        QStringLiteral("INSERT INTO CENTRAL_TRAFFIC(SERVER, RUN, PACKET, LINE) VALUES (?, ?, -1, -1) "
+                       "ON CONFLICT(SERVER) DO UPDATE SET RUN = excluded.RUN, PACKET = -1, LINE = -1 "
+                       "WHERE RUN <> excluded.RUN"));
+    query.addBindValue(m_uri);
+    query.addBindValue(run);
+    if (query.exec()) {
+        m_claimedRun = run;
+    } else {
+        qCWarning(lcLog) << "central: the traffic's mark:" << query.lastError().text();
+    }
+}
+
+bool CentralSender::trafficDue()
+{
+    return m_traffic && (m_trafficReason.isEmpty() || m_trafficRefused.elapsed() >= RefusedRetryMs);
+}
+
+int CentralSender::sendUnsentTraffic()
+{
+    QSqlDatabase local = QSqlDatabase::database(m_localName, false);
+    QSqlQuery read(local);
+    read.setForwardOnly(true);
+    // Missing unless a run ended with traffic not sent.
+    if (!read.exec(
+            QStringLiteral("SELECT RUN, %1 FROM LOGS_UNSENT ORDER BY RUN, PacketId, LineId, INOUT LIMIT %2")
+                .arg(TrafficFields)
+                .arg(BatchRows))) {
+        return 0;
+    }
+    std::vector<QVariantList> rows;
+    QVariantList last;
+    while (read.next()) {
+        rows.push_back(trafficRow(m_station, read.value(0).toLongLong(), read, 1));
+        last = {read.value(0), read.value(1), read.value(2), read.value(3)};
+    }
+    read.finish();
+    if (rows.empty()) {
+        return 0;
+    }
+    if (!insertRows(TrafficInsert, rows, int(TrafficColumns.size()), true)) {
         return -1;
     }
-    const qint64 from = mark;
-    mark = rows.back().at(SentCountColumn).toLongLong();
-    // Taken by the server: a mark that fails to move only sends the batch once more, stored once.
-    writeMark(generation, from, mark);
+    // Taken by the server: rows that fail to go from here are sent again, and stored once.
+    QSqlQuery done(local);
+    done.prepare(
+        QStringLiteral("DELETE FROM LOGS_UNSENT WHERE (RUN, PacketId, LineId, INOUT) <= (?, ?, ?, ?)"));
+    for (const QVariant& value : last) {
+        done.addBindValue(value);
+    }
+    if (!done.exec()) {
+        qCWarning(lcLog) << "central: sent traffic stays kept:" << done.lastError().text();
+    }
     return int(rows.size());
 }
 
-void CentralSender::serverFailed(const QSqlError& error, const QString& what)
+bool CentralSender::trafficMark(qint64 run, qint64& packet, qint64& line)
+{
+    QSqlQuery query(QSqlDatabase::database(m_localName, false));
+    query.prepare(QStringLiteral("SELECT RUN, PACKET, LINE FROM CENTRAL_TRAFFIC WHERE SERVER = ?"));
+    query.addBindValue(m_uri);
+    // A mark of an earlier run is of rows dropped since: this run's count from the start.
+    packet = -1;
+    line = -1;
+    if (query.exec() && query.next() && query.value(0).toLongLong() == run) {
+        packet = query.value(1).toLongLong();
+        line = query.value(2).toLongLong();
+        return true;
+    }
+    return false;
+}
+
+int CentralSender::sendTrafficBatch()
+{
+    const int unsent = sendUnsentTraffic();
+    if (unsent != 0) {
+        return unsent;
+    }
+    // The run and the rows from one snapshot, as the results' generation.
+    QSqlDatabase local = QSqlDatabase::database(m_localName, false);
+    local.transaction();
+    const qint64 run = logRun(local);
+    qint64 packet = -1;
+    qint64 line = -1;
+    trafficMark(run, packet, line);
+    QSqlQuery read(local);
+    read.setForwardOnly(true);
+    read.prepare(QStringLiteral("SELECT %1 FROM LOGS WHERE (PacketId, LineId) > (?, ?) ORDER BY PacketId, "
+                                "LineId LIMIT ?")
+                     .arg(TrafficFields));
+    read.addBindValue(packet);
+    read.addBindValue(line);
+    read.addBindValue(BatchRows);
+    std::vector<QVariantList> rows;
+    if (read.exec()) {
+        while (read.next()) {
+            rows.push_back(trafficRow(m_station, run, read, 0));
+        }
+    }
+    read.finish();
+    local.commit();
+    if (rows.empty()) {
+        return 0;
+    }
+    if (!insertRows(TrafficInsert, rows, int(TrafficColumns.size()), true)) {
+        return -1;
+    }
+    QSqlQuery mark(local);
+    mark.prepare(
+        QStringLiteral("INSERT INTO CENTRAL_TRAFFIC(SERVER, RUN, PACKET, LINE) VALUES (?, ?, ?, ?) "
+                       "ON CONFLICT(SERVER) DO UPDATE SET RUN = excluded.RUN, PACKET = excluded.PACKET, "
+                       "LINE = excluded.LINE"));
+    mark.addBindValue(m_uri);
+    mark.addBindValue(run);
+    mark.addBindValue(rows.back().at(2));
+    mark.addBindValue(rows.back().at(3));
+    if (!mark.exec()) {
+        qCWarning(lcLog) << "central: the traffic's mark stays behind:" << mark.lastError().text();
+    }
+    return int(rows.size());
+}
+
+qint64 CentralSender::trafficWaiting()
+{
+    QSqlDatabase local = QSqlDatabase::database(m_localName, false);
+    QSqlQuery query(local);
+    qint64 waiting = query.exec(QStringLiteral("SELECT COUNT(*) FROM LOGS_UNSENT")) && query.next()
+                         ? query.value(0).toLongLong()
+                         : 0;
+    qint64 packet = -1;
+    qint64 line = -1;
+    trafficMark(logRun(local), packet, line);
+    query.prepare(QStringLiteral("SELECT COUNT(*) FROM LOGS WHERE (PacketId, LineId) > (?, ?)"));
+    query.addBindValue(packet);
+    query.addBindValue(line);
+    if (query.exec() && query.next()) {
+        waiting += query.value(0).toLongLong();
+    }
+    return waiting;
+}
+
+void CentralSender::serverFailed(const QSqlError& error, const QString& what, bool traffic)
 {
     const QString text = serverText(error);
     if (transient(error)) {
@@ -341,6 +626,14 @@ void CentralSender::serverFailed(const QSqlError& error, const QString& what)
         report(Unreachable, -1);
         return;
     }
+    if (traffic) {
+        // The results go on; the traffic is tried again after a while.
+        qCWarning(lcLog).noquote() << "central: traffic refused (" + what + "): " + text;
+        m_trafficReason = text;
+        m_trafficRefused.start();
+        m_trafficTableChecked = false;
+        return;
+    }
     m_reason = text;
     qCWarning(lcLog).noquote() << "central: refused (" + what + "): " + text;
     m_tableChecked = false;
@@ -352,11 +645,22 @@ void CentralSender::report(State state, qint64 waiting)
     if (state != Unreachable) {
         m_unreachableSince = QDateTime();
     }
-    m_state = state;
-    if (waiting < 0 && QSqlDatabase::contains(m_localName)) {
+    const bool local = QSqlDatabase::contains(m_localName);
+    if (waiting < 0 && local) {
         waiting = waitingAfter(readMark(generation()));
     }
-    emit statusChanged(state, qMax<qint64>(waiting, 0), m_unreachableSince, m_reason);
+    waiting = qMax<qint64>(waiting, 0);
+    if (m_traffic && m_trafficReason.isEmpty() && state != Refused && local) {
+        waiting += trafficWaiting();
+    }
+    if (state == UpToDate && waiting > 0) {
+        state = Behind;
+    }
+    m_state = state;
+    // A refused traffic table is said while the results still go.
+    const bool trafficRefused = (state == UpToDate || state == Behind) && !m_trafficReason.isEmpty();
+    emit statusChanged(trafficRefused ? Refused : state, waiting, m_unreachableSince,
+                       trafficRefused ? m_trafficReason : m_reason);
 }
 
 void CentralSender::schedule(int ms)
@@ -393,6 +697,9 @@ void CentralSender::pass()
     case Refused:
         schedule(RefusedRetryMs);
         break;
+    case Off:
+        // The forwarder's alone.
+        break;
     }
 }
 
@@ -405,24 +712,32 @@ CentralSender::State CentralSender::drain(int ms)
         report(Unreachable, 0);
         return m_state;
     }
-    if (!openServer() || !checkServerTable()) {
+    if (m_traffic) {
+        claimTraffic();
+    }
+    if (!openServer() || !checkServerTable(ServerTable, CreateServerTable, ServerColumns, false)) {
         return m_state;
     }
     qint64 generation = this->generation();
     qint64 mark = readMark(generation);
     QElapsedTimer elapsed;
     elapsed.start();
+    int sent = 0;
     do {
-        const int sent = sendBatch(generation, mark);
+        sent = sendBatch(generation, mark);
         if (sent < 0) {
             return m_state;
         }
-        if (sent < BatchRows) {
-            const qint64 waiting = waitingAfter(mark);
-            report(waiting > 0 ? Behind : UpToDate, waiting);
-            return m_state;
-        }
-    } while (elapsed.elapsed() < ms);
-    report(Behind, waitingAfter(mark));
+    } while (sent == BatchRows && elapsed.elapsed() < ms);
+    // The traffic after the results, in the same time: a refusal of its table holds up nothing else.
+    if (trafficDue() && checkServerTable(TrafficTable, CreateTrafficTable, TrafficColumns, true)) {
+        do {
+            sent = sendTrafficBatch();
+            if (sent < 0 && m_state == Unreachable) {
+                return m_state;
+            }
+        } while (sent == BatchRows && elapsed.elapsed() < ms);
+    }
+    report(UpToDate, waitingAfter(mark));
     return m_state;
 }

@@ -1,5 +1,6 @@
 #include "log/cpelmlog.h"
 
+#include "log/centralsender.h"
 #include "platform/logcategories.h"
 
 #include <QCoreApplication>
@@ -37,9 +38,16 @@ const char* const CPelmLog::InsertStatement =
 CPelmLog::CPelmLog(QObject* parent) : QObject(parent), m_db(QSqlDatabase::database()), query(m_db)
 {
     g_instance = this;
+    // A new run, in one transaction: a kill in between must not let this run's rows take the keys of
+    // the last one's, which a forwarded log keeps on the server.
+    const bool inTransaction = m_db.transaction();
+    CentralSender::startLogRun(m_db);
     query.exec(QStringLiteral("DROP TABLE LOGS"));
     query.exec(QLatin1String(CreateStatement));
     query.exec(lineIndexStatement(QStringLiteral("LOGS")));
+    if (inTransaction) {
+        m_db.commit();
+    }
     query.prepare(QLatin1String(InsertStatement));
 
     m_commitTimer.setSingleShot(true);

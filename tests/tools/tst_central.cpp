@@ -4,6 +4,7 @@
 
 #include "log/centralforwarder.h"
 #include "log/centralsender.h"
+#include "log/cpelmlog.h"
 #include "log/datafeedtablemodel.h"
 
 #include <QSqlDatabase>
@@ -50,6 +51,27 @@ QStringList expected(const QString& station, const QSqlDatabase& db = QSqlDataba
     return rows;
 }
 
+// Traffic as instruments make it: a command, and an answer in two pieces that splits a line.
+void talk(CPelmLog& log, int n)
+{
+    const QDate date(2026, 12, 7);
+    const QTime time(10, 42);
+    for (int i = 0; i < n; ++i) {
+        log.onNewOutLog({QStringLiteral("/dev/pts/3"), date, time, QStringLiteral("S\r\n")});
+        log.onNewInLog(
+            {QStringLiteral("/dev/pts/3"), date, time, QStringLiteral("S S 1.00 kg\r\nS S %1.").arg(i)});
+        log.onNewInLog({QStringLiteral("/dev/pts/3"), date, time, QStringLiteral("50 kg\r\n")});
+    }
+    log.commitPending();
+}
+
+// The traffic of this run as the server should hold it: "packet|line|direction|message", in order.
+QStringList logged()
+{
+    return TestDatabase::rows(
+        QStringLiteral("SELECT PacketId, LineId, INOUT, Message FROM LOGS ORDER BY PacketId, LineId"));
+}
+
 } // namespace
 
 // Forwarding the stored results to a PostgreSQL server that the test runs itself.
@@ -66,6 +88,8 @@ private slots:
     void refused_data();
     void refused();
     void killedMidBatch();
+    void traffic_data();
+    void traffic();
 
 private:
     // A database of its own on the server for each test.
@@ -89,6 +113,8 @@ void TstCentral::init()
     QSqlQuery query;
     QVERIFY(query.exec(QStringLiteral("DELETE FROM DATAFEED")));
     query.exec(QStringLiteral("DELETE FROM CENTRAL_STATE"));
+    query.exec(QStringLiteral("DELETE FROM CENTRAL_TRAFFIC"));
+    query.exec(QStringLiteral("DELETE FROM LOGS_UNSENT"));
     m_feed = std::make_unique<DataFeedTableModel>();
 }
 
@@ -249,7 +275,9 @@ void TstCentral::killedMidBatch()
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("HOME"), m_db.filePath(QStringLiteral("home")));
     env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_db.filePath(QStringLiteral("home/config")));
-    const QStringList args{"capture", port, "--interval", "0", "--db", file, "--central", m_server.uri(db)};
+    // Asked for the results every 100 ms, so that each run has traffic.
+    QStringList args{"capture", port, "--interval", "100", "--db", file, "--central", m_server.uri(db)};
+    args << QStringLiteral("--central-traffic");
     const QString count = QStringLiteral("SELECT count(*) FROM mervik_results");
     {
         ChildProcess cli;
@@ -270,18 +298,91 @@ void TstCentral::killedMidBatch()
     QCOMPARE(cli.process.exitCode(), 0);
 
     QStringList local;
+    QStringList traffic;
     {
         QSqlDatabase check = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("killed"));
         check.setDatabaseName(file);
         QVERIFY(check.open());
         local = TestDatabase::rows(QStringLiteral("SELECT SN, COUNT FROM DATAFEED ORDER BY COUNT"), check);
+        traffic = TestDatabase::rows(
+            QStringLiteral("SELECT PacketId, LineId, INOUT, Message FROM LOGS ORDER BY PacketId, LineId"),
+            check);
     }
     QSqlDatabase::removeDatabase(QStringLiteral("killed"));
-    QCOMPARE(local.size(), 30000);
+    // The stored ones, and what the instrument answered meanwhile.
+    QVERIFY(local.size() > 30000);
     QCOMPARE(m_server.rows(QStringLiteral("SELECT serial, count FROM mervik_results ORDER BY count"), db),
              local);
     QCOMPARE(m_server.rows(QStringLiteral("SELECT count(DISTINCT station) FROM mervik_results"), db),
              QStringList{"1"});
+    // The traffic went too, the last run's whole as the capture ended.
+    QVERIFY(!traffic.isEmpty());
+    QCOMPARE(m_server.rows(
+                 QStringLiteral("SELECT packet, line, direction, message FROM mervik_traffic WHERE run = "
+                                "(SELECT max(run) FROM mervik_traffic) ORDER BY packet, line"),
+                 db),
+             traffic);
+}
+
+void TstCentral::traffic_data()
+{
+    QTest::addColumn<bool>("asked");
+    QTest::addColumn<QString>("setup");
+    QTest::addColumn<QString>("status");
+    QTest::newRow("not asked") << false << QString() << UpToDate;
+    QTest::newRow("asked") << true << QString() << UpToDate;
+    QTest::newRow("refused") << true << "CREATE TABLE mervik_traffic (station text, message text)"
+                             << "Central: refused (table mervik_traffic has other columns: station text, "
+                                "message text)";
+}
+
+void TstCentral::traffic()
+{
+    QFETCH(bool, asked);
+    QFETCH(QString, setup);
+    QFETCH(QString, status);
+    const QString db = database(QTest::currentDataTag()[0] == 'n' ? "quiet"
+                                : setup.isEmpty()                 ? "talk"
+                                                                  : "deaf");
+    if (!setup.isEmpty()) {
+        QVERIFY2(m_server.exec(setup, db), qPrintable(m_server.failure()));
+    }
+    auto log = std::make_unique<CPelmLog>();
+    CentralForwarder central(m_server.uri(db), QStringLiteral("station-a"));
+    central.setTraffic(asked);
+    connect(m_feed.get(), &DataFeedTableModel::rowsStored, &central, &CentralForwarder::nudge);
+    central.start();
+    // More lines than a batch takes.
+    talk(*log, CentralSender::BatchRows / 2);
+    store(*m_feed, 10);
+    QTRY_COMPARE_WITH_TIMEOUT(m_server.rows(ServerRows, db), expected(QStringLiteral("station-a")), 20000);
+    QTRY_COMPARE_WITH_TIMEOUT(central.statusText(), status, 20000);
+
+    // The server away for a while, and the program started again meanwhile: the new run drops LOGS
+    // and numbers its packets from 0 again.
+    QVERIFY(m_server.stop());
+    talk(*log, 3);
+    store(*m_feed, 5);
+    QTRY_VERIFY_WITH_TIMEOUT(central.statusText().contains(QLatin1String("unreachable")), 20000);
+    QStringList sent = logged();
+    log = std::make_unique<CPelmLog>();
+    talk(*log, 2);
+    sent += logged();
+    QVERIFY2(m_server.start(), qPrintable(m_server.failure()));
+    store(*m_feed, 1);
+    QTRY_COMPARE_WITH_TIMEOUT(m_server.rows(ServerRows, db), expected(QStringLiteral("station-a")), 20000);
+    QTRY_COMPARE_WITH_TIMEOUT(central.statusText(), status, 20000);
+    if (!asked) {
+        QCOMPARE(m_server.rows(QStringLiteral("SELECT to_regclass('mervik_traffic') IS NULL"), db),
+                 QStringList{"true"});
+    } else if (!setup.isEmpty()) {
+        QCOMPARE(m_server.rows(QStringLiteral("SELECT count(*) FROM mervik_traffic"), db), QStringList{"0"});
+    } else {
+        QCOMPARE(m_server.rows(QStringLiteral("SELECT packet, line, direction, message FROM mervik_traffic "
+                                              "ORDER BY run, packet, line"),
+                               db),
+                 sent);
+    }
 }
 
 QTEST_GUILESS_MAIN(TstCentral)

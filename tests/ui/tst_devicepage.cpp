@@ -1,6 +1,7 @@
 #include "controller/cbalancecontroller.h"
 #include "controller/cdevicecontroller.h"
 #include "device/cdevice.h"
+#include "log/centralforwarder.h"
 #include "search/searchcontroller.h"
 #include "support/ptypair.h"
 #include "support/scripteddevice.h"
@@ -379,6 +380,23 @@ private slots:
         QVERIFY(CBalanceController::instance()->sendSI());
         QVERIFY(results.wait(5000));
         QCOMPARE(results.first().first().value<Measurement>().value, 12.5);
+    }
+    void centralTraffic()
+    {
+        QTemporaryDir settingsDir;
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsDir.path());
+        // The program's forwarder, never started: nothing is sent.
+        CentralForwarder central(QStringLiteral("postgresql://lab@/results?host=/nonexistent"),
+                                 QStringLiteral("station"));
+        makePage();
+        auto* check = child<QCheckBox>("centralTrafficCheck");
+        QVERIFY(!check->isChecked());
+        QList<bool> told;
+        for (int click = 0; click < 2; ++click) {
+            check->click();
+            told << central.forwardsTraffic() << CentralForwarder::configuredTraffic();
+        }
+        QCOMPARE(told, (QList<bool>{true, true, false, false}));
     }
 
 private:

@@ -32,7 +32,14 @@ constexpr int FinishForwardingMs = 5000;
 
 int run(QCoreApplication& app, const Options& options)
 {
-    const QString uri = options.central.isEmpty() ? CentralForwarder::configuredUri() : options.central;
+    const bool stored = options.central.isEmpty();
+    const QString uri = stored ? CentralForwarder::configuredUri() : options.central;
+    const bool traffic = options.centralTraffic || (stored && CentralForwarder::configuredTraffic());
+    if (options.centralTraffic && uri.isEmpty()) {
+        return fail(
+            InstrumentSession::ExitUsage,
+            QStringLiteral("--central-traffic: no central database (--central URI or the program's)"));
+    }
     if (!uri.isEmpty()) {
         const QString problem = CentralUri::problem(uri);
         if (!problem.isEmpty()) {
@@ -68,6 +75,7 @@ int run(QCoreApplication& app, const Options& options)
     int centralState = -1;
     if (!uri.isEmpty()) {
         central = std::make_unique<CentralForwarder>(uri, CentralForwarder::stationId());
+        central->setTraffic(traffic);
         QObject::connect(&core, &CaptureCore::resultCaptured, central.get(), &CentralForwarder::nudge);
         // Said when the state changes, not at every result that waits.
         QObject::connect(central.get(), &CentralForwarder::statusChanged, &app,

@@ -17,6 +17,9 @@ struct Options
     QString database;
     // The settings store's when empty.
     QString central;
+    // The traffic log goes to the central database too; also when the settings store asks for it and
+    // the URI is the store's.
+    bool centralTraffic = false;
     bool stable = false;
     // Between requests to each instrument; 0 asks for none and takes what the instruments stream.
     int intervalMs = 1000;

@@ -428,13 +428,16 @@ int main(int argc, char* argv[])
         "                                 them from FILE (one a line)\n"
         "  firmware PORT FILE             upload an S-record firmware image (a raw image with\n"
         "                                 --protocol three-letter)\n"
-        "  capture PLACE [PLACE...] [--db FILE] [--central URI] [--stable] [--interval MS] [--baud N]\n"
+        "  capture PLACE [PLACE...] [--db FILE] [--central URI] [--central-traffic] [--stable]\n"
+        "          [--interval MS] [--baud N]\n"
         "                                 store the results of one or several instruments (each PLACE\n"
         "                                 a PORT) in the program's database (or FILE) until SIGTERM or\n"
         "                                 Ctrl+C, asking each for a result every MS ms (default 1000; 0:\n"
         "                                 only what they stream); forward them to the PostgreSQL database\n"
         "                                 at URI (postgresql://user@host:port/dbname; default: the\n"
-        "                                 program's setting); one line per change of state\n"
+        "                                 program's setting), with every traffic line when\n"
+        "                                 --central-traffic is given (or, without --central, when the\n"
+        "                                 program's setting asks); one line per change of state\n"
         "  report [--db FILE] [--from DATETIME] [--to DATETIME] [--serial S] OUT.pdf\n"
         "                                 a weighing report of the stored results (DATETIME as\n"
         "                                 yyyy-MM-dd or yyyy-MM-dd HH:mm:ss; both bounds included)\n"
@@ -531,7 +534,11 @@ int main(int argc, char* argv[])
     const QCommandLineOption centralOption(QStringLiteral("central"),
                                            QStringLiteral("capture: the central PostgreSQL database's URI."),
                                            QStringLiteral("URI"));
-    parser.addOptions({protocolOption, addressOption, allowEmptyOption, dbOption, centralOption});
+    const QCommandLineOption centralTrafficOption(
+        QStringLiteral("central-traffic"),
+        QStringLiteral("capture: forward the traffic log to the central database too."));
+    parser.addOptions(
+        {protocolOption, addressOption, allowEmptyOption, dbOption, centralOption, centralTrafficOption});
     parser.addOptions({baudOption,   stableOption,  countOption,   intervalOption,  csvOption,
                        waitOption,   linesOption,   timeoutOption, dialectOption,   localOption,
                        serialOption, networkOption, portOption,    interfaceOption, jsonOption,
@@ -590,6 +597,7 @@ int main(int argc, char* argv[])
         }
         options.database = parser.value(dbOption);
         options.central = parser.value(centralOption);
+        options.centralTraffic = parser.isSet(centralTrafficOption);
         options.stable = parser.isSet(stableOption);
         options.threeLetter = threeLetter;
         options.address = address;
