@@ -154,15 +154,30 @@ int readResults(QCoreApplication& app, InstrumentSession& session, bool stable, 
             stop(InstrumentSession::ExitFailure, QStringLiteral("request refused (%1)").arg(error));
         }
     });
+    // Without an interval the next request follows the answer at once, not after a round of the event
+    // loop: that round cost a poll(2) and a timer per result. The exchange itself still runs the events.
+    bool requesting = false;
+    bool again = false;
     QObject::connect(balance, &CControllerInterface::commandFinished, &app, [&](int result, int command) {
         if (result == COMMAND_OK && (command == COMMAND_RESULT || command == COMMAND_STABLE_RESULT) &&
             printed < count) {
-            requestTimer.start(intervalMs);
+            if (intervalMs == 0 && requesting) {
+                again = true;
+            } else {
+                requestTimer.start(intervalMs);
+            }
         }
     });
-    QObject::connect(&requestTimer, &QTimer::timeout, &app,
-                     [&] { stable ? balance->stableResult() : balance->result(); });
-    QTimer::singleShot(0, &app, [&] { stable ? balance->stableResult() : balance->result(); });
+    const auto request = [&] {
+        requesting = true;
+        do {
+            again = false;
+            stable ? balance->stableResult() : balance->result();
+        } while (again && !QuitSignals::received());
+        requesting = false;
+    };
+    QObject::connect(&requestTimer, &QTimer::timeout, &app, request);
+    QTimer::singleShot(0, &app, request);
     app.exec();
     output.flush();
     if (csv && csv->error() != QFileDevice::NoError) {
