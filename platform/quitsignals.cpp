@@ -11,6 +11,7 @@
 
 namespace {
 int g_pipe[2] = {-1, -1};
+bool g_received = false;
 
 // Only async-signal-safe work here: the event loop reads the pipe.
 void onSignal(int)
@@ -37,6 +38,7 @@ bool install(QCoreApplication* app)
         char bytes[16];
         while (::read(g_pipe[0], bytes, sizeof bytes) > 0) {
         }
+        g_received = true;
         QCoreApplication::quit();
     });
     struct sigaction action = {};
@@ -47,6 +49,11 @@ bool install(QCoreApplication* app)
         sigaction(number, &action, nullptr);
     }
     return true;
+}
+
+bool received()
+{
+    return g_received;
 }
 
 } // namespace QuitSignals

@@ -6,4 +6,6 @@ class QCoreApplication;
 // manager, a terminal or `timeout` still closes the database and lets go of the instrument.
 namespace QuitSignals {
 bool install(QCoreApplication* app);
+// Whether one of them came: a loop that runs outside the event loop ends on it too.
+bool received();
 } // namespace QuitSignals

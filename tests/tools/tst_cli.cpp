@@ -7,6 +7,7 @@
 #include <QSqlQuery>
 #include <QtTest>
 
+#include <csignal>
 #include <unistd.h>
 
 namespace {
@@ -66,6 +67,8 @@ private slots:
     void sendToStreamingInstrument_data();
     void sendToStreamingInstrument();
     void readWhenThePortGoesAway();
+    void readStoppedBySignal_data();
+    void readStoppedBySignal();
     void search_data();
     void search();
     void connectTo_data();
@@ -261,6 +264,41 @@ void TstCli::readWhenThePortGoesAway()
     const QString err = QString::fromUtf8(cli.process.readAllStandardError());
     QVERIFY2(err.contains(QLatin1String("mervik-cli: ")) && err.contains(QLatin1String("went away")),
              qPrintable(err));
+}
+
+void TstCli::readStoppedBySignal_data()
+{
+    QTest::addColumn<int>("signal");
+    QTest::newRow("SIGTERM") << int(SIGTERM);
+    QTest::newRow("SIGINT (Ctrl+C)") << int(SIGINT);
+}
+
+void TstCli::readStoppedBySignal()
+{
+    QFETCH(int, signal);
+    // Stopped at full pace, while results are held for a joint write: each one the instrument answered
+    // is printed, whole.
+    Sim sim;
+    QVERIFY(sim.start({"--verbose"}));
+    ChildProcess cli;
+    QVERIFY(startCli(cli.process, {"read", sim.port, "--count", "1000000"}));
+    QVERIFY(cli.process.waitForReadyRead(30000));
+    QCOMPARE(::kill(pid_t(cli.process.processId()), signal), 0);
+    QVERIFY(cli.process.waitForFinished(30000));
+    QCOMPARE(cli.process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(cli.process.exitCode(), 0);
+    const QStringList lines =
+        QString::fromUtf8(cli.process.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    for (const QString& line : lines) {
+        QVERIFY2(ReadLine.match(line).hasMatch(), qPrintable(line));
+    }
+    sim.stop();
+    const int answered =
+        QString::fromLatin1(sim.errors())
+            .count(QRegularExpression(QStringLiteral("^<- Sx1\\\\"), QRegularExpression::MultilineOption));
+    QVERIFY2(lines.size() > 1, qPrintable(QString::number(lines.size())));
+    // Connecting reads the identity and a result after it, which is not printed.
+    QCOMPARE(lines.size(), answered - 1);
 }
 
 void TstCli::search_data()
