@@ -146,9 +146,10 @@ void TstCli::read_data()
     QTest::addColumn<QString>("value");
     QTest::addColumn<int>("count");
     QTest::addColumn<int>("intervalMs");
+    QTest::addColumn<bool>("plainLoop");
     const auto row = [](const char* name, const QStringList& sim, const QString& option, const QString& value,
-                        int count = 3, int intervalMs = 50) {
-        QTest::newRow(name) << sim << option << value << count << intervalMs;
+                        int count = 3, int intervalMs = 50, bool plainLoop = false) {
+        QTest::newRow(name) << sim << option << value << count << intervalMs << plainLoop;
     };
     row("current, stable", {}, "--stable", "12.50");
     row("older, stable", Older, "--stable", "12.50");
@@ -158,6 +159,8 @@ void TstCli::read_data()
     row("streaming 1,000/s, no interval", {"--stream", "1"}, "", "12.50", 1000, 0);
     // Requested and streamed results alike come at the asked pace.
     row("streaming 10/s, interval 100", {"--stream", "100"}, "", "12.50", 12, 100);
+    // Qt's own event loop runs the identity read that follows the connection before the first request.
+    row("plain event loop, no interval", {}, "", "12.50", 3, 0, true);
 }
 
 void TstCli::read()
@@ -167,6 +170,7 @@ void TstCli::read()
     QFETCH(QString, value);
     QFETCH(int, count);
     QFETCH(int, intervalMs);
+    QFETCH(bool, plainLoop);
 
     const QString csv = m_home.filePath(QStringLiteral("results.csv"));
     QFile::remove(csv);
@@ -183,7 +187,11 @@ void TstCli::read()
     if (option == QLatin1String("--csv")) {
         args << csv;
     }
+    if (plainLoop) {
+        qputenv("QT_NO_GLIB", "1");
+    }
     const Run run = runCli(args);
+    qunsetenv("QT_NO_GLIB");
     QVERIFY2(run.exitCode == 0, qPrintable(run.err));
     QCOMPARE(run.err, QString());
     const QStringList lines = run.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);

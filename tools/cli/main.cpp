@@ -30,6 +30,7 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <functional>
 
 namespace {
 
@@ -158,6 +159,7 @@ int readResults(QCoreApplication& app, InstrumentSession& session, bool stable, 
     // loop: that round cost a poll(2) and a timer per result. The exchange itself still runs the events.
     bool requesting = false;
     bool again = false;
+    QMetaObject::Connection waitingForFree;
     QObject::connect(balance, &CControllerInterface::commandFinished, &app, [&](int result, int command) {
         if (result == COMMAND_OK && (command == COMMAND_RESULT || command == COMMAND_STABLE_RESULT) &&
             printed < count) {
@@ -177,7 +179,26 @@ int readResults(QCoreApplication& app, InstrumentSession& session, bool stable, 
         requesting = false;
     };
     QObject::connect(&requestTimer, &QTimer::timeout, &app, request);
-    QTimer::singleShot(0, &app, request);
+    // The identity read that follows the connection may still wait for its answer, and a request then
+    // would be refused as busy: the first one goes once the device is free.
+    std::function<void()> first = [&] {
+        if (!device->busy()) {
+            request();
+            return;
+        }
+        if (!waitingForFree) {
+            waitingForFree = QObject::connect(
+                device, &CDevice::busyChanged, &scope,
+                [&](bool busy) {
+                    if (!busy) {
+                        QObject::disconnect(waitingForFree);
+                        QTimer::singleShot(0, &app, first);
+                    }
+                },
+                Qt::QueuedConnection);
+        }
+    };
+    QTimer::singleShot(0, &app, first);
     app.exec();
     output.flush();
     if (csv && csv->error() != QFileDevice::NoError) {
