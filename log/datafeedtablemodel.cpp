@@ -65,6 +65,19 @@ const char* const DataFeedTableModel::CreateStatement =
 const char* const DataFeedTableModel::CountIndexStatement =
     "CREATE INDEX IF NOT EXISTS DATAFEED_rows ON DATAFEED (COUNT)";
 
+const char* const DataFeedTableModel::RowCountStatement =
+    "CREATE TABLE IF NOT EXISTS DATAFEED_ROWCOUNT(ONLY_ROW INTEGER PRIMARY KEY CHECK (ONLY_ROW = 1), "
+    "ROWS INTEGER NOT NULL)";
+
+// Without IF NOT EXISTS: SQLite keeps the text as written, and a trigger changed by hand is told by it.
+const char* const DataFeedTableModel::CountInsertsTrigger =
+    "CREATE TRIGGER DATAFEED_rowcount_insert AFTER INSERT ON DATAFEED "
+    "BEGIN UPDATE DATAFEED_ROWCOUNT SET ROWS = ROWS + 1; END";
+
+const char* const DataFeedTableModel::CountDeletesTrigger =
+    "CREATE TRIGGER DATAFEED_rowcount_delete AFTER DELETE ON DATAFEED "
+    "BEGIN UPDATE DATAFEED_ROWCOUNT SET ROWS = ROWS - 1; END";
+
 const char* const DataFeedTableModel::GenerationStatement =
     "CREATE TABLE IF NOT EXISTS DATAFEED_GENERATION(ONLY_ROW INTEGER PRIMARY KEY CHECK (ONLY_ROW = 1), "
     "GENERATION INTEGER NOT NULL)";
@@ -88,6 +101,8 @@ bool DataFeedTableModel::createTable()
     const bool ok = query.exec(QLatin1String(CreateStatement)) &&
                     query.exec(QLatin1String(CountIndexStatement)) &&
                     query.exec(QLatin1String(GenerationStatement));
+    // A database of an earlier version is counted once, here.
+    m_rowsCounted = ok && (rowsCounted() || countRows());
     // Results are stored without an audit trail rather than not at all. The chain begins in a write
     // transaction of its own, after the log writer's open batch.
     if (ok) {
@@ -102,24 +117,115 @@ bool DataFeedTableModel::createTable()
 bool DataFeedTableModel::select()
 {
     bool ok = m_db.isOpen();
-    int rows = 0;
+    qint64 rows = 0;
     qint64 last = BeforeFirst;
     if (ok) {
-        QSqlQuery query(m_db);
-        // COUNT(*) on its own counts the table's pages without reading their rows; beside MAX it
-        // would read every row.
-        ok = query.exec(QStringLiteral("SELECT COUNT(*) FROM DATAFEED")) && query.next();
-        rows = ok ? query.value(0).toInt() : 0;
-        if (ok && rows > 0 && query.exec(QStringLiteral("SELECT MAX(COUNT) FROM DATAFEED")) && query.next()) {
-            last = query.value(0).toLongLong();
-        }
+        ok = readExtent(rows, last);
     }
     beginResetModel();
     m_blocks.clear();
-    m_rowCount = rows;
+    m_rowCount = ok ? int(rows) : 0;
     m_lastCount = last;
     endResetModel();
     return ok;
+}
+
+bool DataFeedTableModel::rowsCounted() const
+{
+    QSqlQuery query(m_db);
+    query.prepare(QStringLiteral("SELECT COUNT(*) FROM sqlite_master WHERE type = 'trigger' AND "
+                                 "tbl_name = 'DATAFEED' AND sql IN (?, ?)"));
+    query.addBindValue(QLatin1String(CountInsertsTrigger));
+    query.addBindValue(QLatin1String(CountDeletesTrigger));
+    return query.exec() && query.next() && query.value(0).toInt() == 2;
+}
+
+bool DataFeedTableModel::countRows(qint64* rows, qint64* last)
+{
+    qint64 counted = 0;
+    qint64 highest = BeforeFirst;
+    if (CPelmLog* log = CPelmLog::instance()) {
+        log->commitPending();
+    }
+    QSqlQuery query(m_db);
+    if (!query.exec(QStringLiteral("BEGIN IMMEDIATE"))) {
+        qCWarning(lcLog) << "DATAFEED rows not counted:" << query.lastError().text();
+        return false;
+    }
+    bool ok =
+        query.exec(QLatin1String(RowCountStatement)) &&
+        query.exec(QStringLiteral("DROP TRIGGER IF EXISTS DATAFEED_rowcount_insert")) &&
+        query.exec(QStringLiteral("DROP TRIGGER IF EXISTS DATAFEED_rowcount_delete")) &&
+        query.exec(QLatin1String(CountInsertsTrigger)) && query.exec(QLatin1String(CountDeletesTrigger)) &&
+        query.exec(QStringLiteral("INSERT OR REPLACE INTO DATAFEED_ROWCOUNT (ONLY_ROW, ROWS) VALUES "
+                                  "(1, (SELECT COUNT(*) FROM DATAFEED))")) &&
+        query.exec(QStringLiteral("SELECT ROWS, (SELECT MAX(COUNT) FROM DATAFEED) FROM DATAFEED_ROWCOUNT")) &&
+        query.next();
+    if (ok) {
+        counted = query.value(0).toLongLong();
+        highest = query.value(1).isNull() ? BeforeFirst : query.value(1).toLongLong();
+    }
+    query.finish();
+    if (!ok || !query.exec(QStringLiteral("COMMIT"))) {
+        qCWarning(lcLog) << "DATAFEED rows not counted:" << query.lastError().text();
+        query.exec(QStringLiteral("ROLLBACK"));
+        return false;
+    }
+    qCInfo(lcLog) << "DATAFEED rows counted:" << counted;
+    if (rows) {
+        *rows = counted;
+    }
+    if (last) {
+        *last = highest;
+    }
+    return true;
+}
+
+bool DataFeedTableModel::readExtent(qint64& rows, qint64& last)
+{
+    m_rowsCounted = rowsCounted();
+    if (m_rowsCounted && !m_countDoubted) {
+        // One statement, one snapshot: the count and the ends it must fit between.
+        QSqlQuery query(m_db);
+        if (query.exec(QStringLiteral("SELECT (SELECT ROWS FROM DATAFEED_ROWCOUNT), (SELECT MIN(COUNT) FROM "
+                                      "DATAFEED), (SELECT MAX(COUNT) FROM DATAFEED)")) &&
+            query.next() && !query.value(0).isNull()) {
+            rows = query.value(0).toLongLong();
+            const bool empty = query.value(2).isNull();
+            const qint64 first = query.value(1).toLongLong();
+            last = empty ? BeforeFirst : query.value(2).toLongLong();
+            // More rows than COUNTs between the ends, or none in a table that has ends: a count
+            // that is wrong would hide rows or show blank ones.
+            if (empty ? rows == 0 : rows >= 1 && rows - 1 <= last - first) {
+                return true;
+            }
+            qCWarning(lcLog) << "DATAFEED_ROWCOUNT holds" << rows << "rows between COUNT" << first << "and"
+                             << last << "- counted again";
+        }
+    }
+    m_countDoubted = false;
+    // Counted again under the write lock, which a busy database need not give at once: then the
+    // table is counted for this select only.
+    const int busyMs = setBusyTimeout(m_db, RetryBusyMs);
+    m_rowsCounted = countRows(&rows, &last);
+    if (busyMs >= 0) {
+        setBusyTimeout(m_db, busyMs);
+    }
+    if (m_rowsCounted) {
+        return true;
+    }
+    QSqlQuery query(m_db);
+    // COUNT(*) on its own counts the table's pages without reading their rows; beside MAX it
+    // would read every row.
+    if (!query.exec(QStringLiteral("SELECT COUNT(*) FROM DATAFEED")) || !query.next()) {
+        return false;
+    }
+    rows = query.value(0).toLongLong();
+    last = BeforeFirst;
+    if (rows > 0 && query.exec(QStringLiteral("SELECT MAX(COUNT) FROM DATAFEED")) && query.next()) {
+        last = query.value(0).toLongLong();
+    }
+    return true;
 }
 
 bool DataFeedTableModel::fetchNew()
@@ -130,11 +236,41 @@ bool DataFeedTableModel::fetchNew()
 bool DataFeedTableModel::takeStoredRows(int fromWaiting)
 {
     QSqlQuery query(m_db);
-    query.prepare(QStringLiteral("SELECT COUNT(*), MAX(COUNT) FROM DATAFEED WHERE COUNT > ?"));
-    query.addBindValue(m_lastCount);
-    const bool ok = query.exec() && query.next();
+    const auto read = [this, &query](bool counted) {
+        // The kept count in the same snapshot as the new rows, to check the rows held against.
+        query.prepare(
+            QStringLiteral("SELECT COUNT(*), MAX(COUNT)%1 FROM DATAFEED WHERE COUNT > ?")
+                .arg(counted ? QStringLiteral(", (SELECT ROWS FROM DATAFEED_ROWCOUNT)") : QString()));
+        query.addBindValue(m_lastCount);
+        return query.exec() && query.next();
+    };
+    const bool counted = m_rowsCounted && read(true);
+    if (m_rowsCounted && !counted) {
+        // The count's table went: counted again at the next select.
+        m_rowsCounted = false;
+        m_countDoubted = true;
+    }
+    const bool ok = counted || read(false);
     const int added = ok ? query.value(0).toInt() : 0;
     const qint64 last = added > 0 ? query.value(1).toLongLong() : m_lastCount;
+    const QVariant kept = counted ? query.value(2) : QVariant();
+    if (!kept.isNull() && kept.toLongLong() != qint64(m_rowCount) + added) {
+        // Rows went from among the ones held (another program deleted them), or the count is wrong:
+        // counted and read again, rather than rows hidden or blank places shown.
+        qCDebug(lcLog) << "DATAFEED holds" << kept.toLongLong() << "rows, the model" << m_rowCount << "+"
+                       << added;
+        if (fromWaiting > 0) {
+            beginRemoveRows(QModelIndex(), m_rowCount, m_rowCount + fromWaiting - 1);
+            m_waiting.erase(m_waiting.begin(), m_waiting.begin() + fromWaiting);
+            endRemoveRows();
+        }
+        m_countDoubted = true;
+        select();
+        if (added > 0) {
+            emit rowsStored();
+        }
+        return ok;
+    }
     // The rows are read when shown; a block that ended with the old last row reads its tail then.
     if (fromWaiting > 0 && added == fromWaiting) {
         // Stored where they were shown: only their COUNTs may differ from the ones expected.
@@ -449,7 +585,7 @@ bool DataFeedTableModel::clear()
                                          .arg(query.value(2).toLongLong())
                                    : QString();
         query.finish();
-        ok = ok && query.exec(QStringLiteral("DELETE FROM DATAFEED")) &&
+        ok = ok && deleteAllRows() &&
              m_audit.record(QLatin1String(AuditTrail::ActionClear), QVariant(), QString(), cleared,
                             QString()) &&
              nextGeneration();
@@ -471,6 +607,19 @@ bool DataFeedTableModel::clear()
         emit storageChanged();
     }
     return ok;
+}
+
+bool DataFeedTableModel::deleteAllRows()
+{
+    QSqlQuery query(m_db);
+    // Without a delete trigger SQLite empties the table at once rather than row by row (four times
+    // faster at a million rows); the count is set in the same transaction instead.
+    if (rowsCounted() && query.exec(QStringLiteral("DROP TRIGGER DATAFEED_rowcount_delete"))) {
+        return query.exec(QStringLiteral("DELETE FROM DATAFEED")) &&
+               query.exec(QStringLiteral("UPDATE DATAFEED_ROWCOUNT SET ROWS = 0")) &&
+               query.exec(QLatin1String(CountDeletesTrigger));
+    }
+    return query.exec(QStringLiteral("DELETE FROM DATAFEED"));
 }
 
 bool DataFeedTableModel::nextGeneration()
@@ -588,6 +737,16 @@ void DataFeedTableModel::readBlockRows(int index, Block& block) const
         qCDebug(lcLog) << "DATAFEED read" << rows.size() << "of" << wanted << "rows"
                        << query.lastError().text();
         rows.resize(size_t(wanted));
+        // Rows are counted again, once, after this paint.
+        if (!m_reselectQueued) {
+            m_reselectQueued = true;
+            m_countDoubted = true;
+            auto* self = const_cast<DataFeedTableModel*>(this);
+            QTimer::singleShot(0, self, [self] {
+                self->m_reselectQueued = false;
+                self->select();
+            });
+        }
     }
     block.rows.insert(block.rows.end(), std::make_move_iterator(rows.begin()),
                       std::make_move_iterator(rows.end()));

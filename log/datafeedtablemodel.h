@@ -19,7 +19,8 @@ class QSqlError;
 // The DATAFEED table in COUNT order, read from the table as rows are asked for. Only the number of
 // rows is held for the whole table; full rows are held in a few blocks of neighbouring rows, the
 // least recently used dropped first, so that the memory stays the same for ten rows or a million
-// and appending costs the same at any size. Every change is committed at once.
+// and appending costs the same at any size. Every change is committed at once. The number of rows
+// is the one the database keeps (DATAFEED_ROWCOUNT); one that does not fit the rows is counted again.
 // The database gives each new row its COUNT, so that several programs can store into one table. A
 // result that the database refuses (disk full, locked) waits in memory, in order, shown after the
 // stored rows, and is stored as soon as the database takes writes again.
@@ -61,10 +62,17 @@ public:
     // One row: the feed's generation, one more with every clear, so that a COUNT given again after a
     // clear names another result than the one it named before (what the central server keeps apart).
     static const char* const GenerationStatement;
+    // One row: how many rows DATAFEED holds, kept by two triggers in the transaction of every insert
+    // and delete, whoever writes (this program, mervik-cli, the sqlite3 shell), so that opening a
+    // feed of a million rows reads one row instead of counting them.
+    static const char* const RowCountStatement;
+    static const char* const CountInsertsTrigger;
+    static const char* const CountDeletesTrigger;
 
     explicit DataFeedTableModel(QObject* parent = nullptr, const QSqlDatabase& db = QSqlDatabase::database());
 
-    // The table and the index that keeps counting its rows quick; the audit trail beside it.
+    // The table, the index that keeps counting a range of its rows quick and the kept row count;
+    // the audit trail beside it.
     bool createTable();
     // The highest COUNT stored before the hash chain began, when createTable() began it on older
     // rows; 0 otherwise.
@@ -138,6 +146,16 @@ private:
         quint64 lastUse = 0;
     };
 
+    // Whether the triggers that keep DATAFEED_ROWCOUNT are in place as installed.
+    bool rowsCounted() const;
+    // Installs the triggers and counts the rows once, under the write lock, in one transaction; also
+    // gives the count and the highest COUNT as that transaction sees them.
+    bool countRows(qint64* rows = nullptr, qint64* last = nullptr);
+    // The number of stored rows and the highest COUNT: the kept count when it is believable, the
+    // table counted otherwise.
+    bool readExtent(qint64& rows, qint64& last);
+    // Inside the clear's transaction.
+    bool deleteAllRows();
     bool beginWrite();
     // The transaction just begun, once the chain's last link is read; ended when it cannot be.
     bool linksBegun();
@@ -190,4 +208,9 @@ private:
     QTimer m_pollTimer;
     // SQLite's count of commits by other connections, to read the table only when they changed it.
     qint64 m_dataVersion = -1;
+    // As rowsCounted() found it last; a kept count that disagrees with the rows read is counted
+    // again at the next select.
+    bool m_rowsCounted = false;
+    mutable bool m_countDoubted = false;
+    mutable bool m_reselectQueued = false;
 };

@@ -117,6 +117,8 @@ private slots:
     void opensAtItsEndAndFollowsIt();
     void rowsHoldStillUnderThePointerAndDeletionsUndo();
     void twoProgramsStoreSideBySide();
+    void keptRowCountFollowsEveryWriter_data();
+    void keptRowCountFollowsEveryWriter();
 
 private:
     std::unique_ptr<FeedView> shownView(int rows = 0);
@@ -444,6 +446,80 @@ void TstDataFeed::twoProgramsStoreSideBySide()
                  m_db.committedRows(QStringLiteral("SELECT * FROM DATAFEED ORDER BY COUNT")));
         QCOMPARE(modelRows(second), modelRows(first));
     }
+    QSqlDatabase::removeDatabase(name);
+}
+
+void TstDataFeed::keptRowCountFollowsEveryWriter_data()
+{
+    QTest::addColumn<QString>("change");
+    QTest::newRow("opened by an older version") << "";
+    QTest::newRow("appended") << "append";
+    QTest::newRow("removed") << "remove";
+    QTest::newRow("cleared, then appended") << "clear";
+    QTest::newRow("deletion undone") << "restore";
+    QTest::newRow("another program stores and deletes") << "other";
+    QTest::newRow("triggers dropped by hand") << "drop";
+    QTest::newRow("count set to more than the COUNTs allow") << "overcount";
+    QTest::newRow("count set to none") << "zero";
+}
+
+// Whoever writes, the count the database keeps is the table's, and the model shows every row once.
+void TstDataFeed::keptRowCountFollowsEveryWriter()
+{
+    QFETCH(QString, change);
+    // A database of a version that kept no count.
+    TestDatabase::rows(QStringLiteral("DROP TABLE IF EXISTS DATAFEED_ROWCOUNT"));
+    TestDatabase::rows(QStringLiteral("DROP TRIGGER IF EXISTS DATAFEED_rowcount_insert"));
+    TestDatabase::rows(QStringLiteral("DROP TRIGGER IF EXISTS DATAFEED_rowcount_delete"));
+    fill(700);
+    const QString name = QStringLiteral("other program");
+    QSqlDatabase other = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+    other.setDatabaseName(m_db.path());
+    QVERIFY(other.open());
+    {
+        DataFeedTableModel model;
+        QVERIFY(model.createTable());
+        QVERIFY(model.select());
+        const auto byHand = [&other](const QString& statement) { return QSqlQuery(other).exec(statement); };
+        if (change == QLatin1String("append")) {
+            model.appendRows({fields(QStringLiteral("a")), fields(QStringLiteral("b"))});
+            QVERIFY(model.appendRow(fields(QStringLiteral("c"))) > 0);
+        } else if (change == QLatin1String("remove")) {
+            QVERIFY(model.removeRows(300, 20));
+            QVERIFY(model.removeRows(model.rowCount() - 1, 1));
+        } else if (change == QLatin1String("clear")) {
+            QVERIFY(model.clear());
+            QVERIFY(model.appendRow(fields(QStringLiteral("a"))) > 0);
+        } else if (change == QLatin1String("restore")) {
+            const QVariantList row = model.storedRow(400);
+            QVERIFY(model.removeRows(400, 1));
+            QVERIFY(model.restoreRow(row));
+        } else if (change == QLatin1String("other")) {
+            DataFeedTableModel second(nullptr, other);
+            QVERIFY(second.select());
+            QVERIFY(second.appendRow(fields(QStringLiteral("b"))) > 0);
+            QVERIFY(second.removeRows(100, 3));
+            QTRY_COMPARE(model.rowCount(), 698);
+        } else if (change == QLatin1String("drop")) {
+            QVERIFY(byHand(QStringLiteral("DROP TRIGGER DATAFEED_rowcount_insert")));
+            QVERIFY(
+                byHand(QStringLiteral("INSERT INTO DATAFEED VALUES ('', 5000, '', '', '', 'x', '', '')")));
+            model.select();
+        } else if (change == QLatin1String("overcount")) {
+            QVERIFY(byHand(QStringLiteral("UPDATE DATAFEED_ROWCOUNT SET ROWS = 5000")));
+            model.select();
+        } else if (change == QLatin1String("zero")) {
+            QVERIFY(byHand(QStringLiteral("UPDATE DATAFEED_ROWCOUNT SET ROWS = 0")));
+            model.select();
+        }
+        const QStringList counted = m_db.committedRows(QStringLiteral("SELECT COUNT(*) FROM DATAFEED"));
+        QCOMPARE(m_db.committedRows(QStringLiteral("SELECT ROWS FROM DATAFEED_ROWCOUNT")), counted);
+        QCOMPARE(QString::number(model.rowCount()), counted.value(0));
+        QCOMPARE(modelRows(model),
+                 m_db.committedRows(QStringLiteral("SELECT * FROM DATAFEED ORDER BY COUNT")));
+    }
+    other.close();
+    other = QSqlDatabase();
     QSqlDatabase::removeDatabase(name);
 }
 
