@@ -159,6 +159,22 @@ QString FeedSeries::scopeText() const
                          : QStringLiteral("All results");
 }
 
+qint64 FeedSeries::secondsSinceEpoch(const QDateTime& at)
+{
+    if (!at.isValid()) {
+        return -1;
+    }
+    // The local time's offset is looked up once a minute of results, not for each: the C library
+    // reads the time zone file again for every lookup. Offsets change on whole minutes.
+    const QTime time = at.time();
+    const qint64 minute = at.date().toJulianDay() * 1440 + time.hour() * 60 + time.minute();
+    if (minute != m_minute) {
+        m_minute = minute;
+        m_minuteStart = QDateTime(at.date(), QTime(time.hour(), time.minute())).toSecsSinceEpoch();
+    }
+    return m_minuteStart + time.second();
+}
+
 QVector<FeedRecord> FeedSeries::records() const
 {
     QVector<FeedRecord> records;
@@ -213,8 +229,7 @@ void FeedSeries::refresh()
         }
         FeedChartPainter::Point p;
         p.value = r.value.toDouble();
-        const QDateTime at = r.takenAt();
-        p.time = at.isValid() ? at.toSecsSinceEpoch() : -1;
+        p.time = secondsSinceEpoch(r.takenAt());
         // Kept, not taken: a selection read again marks its results again.
         p.stability = m_stability.value(r.count, 'X');
         m_chart.append(p);

@@ -73,6 +73,8 @@ private:
     // selectedRows: the number of selected stored rows when they are the series, 0 otherwise.
     QVector<std::pair<int, int>> ranges(int* selectedRows = nullptr) const;
     QVector<std::pair<int, int>> selectedRanges() const;
+    // A result's local time in seconds since the epoch; -1 when it has none.
+    qint64 secondsSinceEpoch(const QDateTime& at);
 
     QPointer<DataFeedTableModel> m_model;
     QPointer<QItemSelectionModel> m_selection;
@@ -86,4 +88,7 @@ private:
     int m_taken = 0;
     // Selected stored rows when they are the series; 0 when every row is.
     int m_selectedRows = 0;
+    // The last minute looked up (Julian day * 1440 + minute of the day), and where it starts.
+    qint64 m_minute = -1;
+    qint64 m_minuteStart = 0;
 };
