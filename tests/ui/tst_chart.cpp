@@ -132,7 +132,7 @@ void TstChart::selection()
     QTRY_COMPARE(series->statistics().count(), qint64(shown));
     QCOMPARE(series->chart().pointCount(), shown);
     QCOMPARE(series->chart().caption(), scope);
-    QVERIFY(page.statisticsPanel()->text().contains(scope));
+    QTRY_VERIFY(page.statisticsPanel()->text().contains(scope));
     // The report holds the same rows.
     QCOMPARE(series->records().size(), shown);
     // In row order, from the first row selected.

@@ -10,6 +10,8 @@ FeedStatisticsPanel::FeedStatisticsPanel(QWidget* parent) : QLabel(parent)
     setAlignment(Qt::AlignLeft | Qt::AlignTop);
     // Apart from the table's scroll bar and the chart's caption beside it.
     setContentsMargins(8, 0, 0, 0);
+    m_later.setSingleShot(true);
+    connect(&m_later, &QTimer::timeout, this, &FeedStatisticsPanel::showFigures);
     showFigures();
 }
 
@@ -22,7 +24,7 @@ void FeedStatisticsPanel::setSeries(FeedSeries* series)
     if (series) {
         connect(series, &FeedSeries::updated, this, [this] {
             if (isVisible()) {
-                showFigures();
+                showFiguresSoon();
             }
         });
         series->addViewer(this);
@@ -36,8 +38,23 @@ void FeedStatisticsPanel::showEvent(QShowEvent* event)
     QLabel::showEvent(event);
 }
 
+void FeedStatisticsPanel::showFiguresSoon()
+{
+    if (m_later.isActive()) {
+        return;
+    }
+    const qint64 since = m_shown.isValid() ? m_shown.elapsed() : RefreshMs;
+    if (since >= RefreshMs) {
+        showFigures();
+    } else {
+        m_later.start(int(RefreshMs - since));
+    }
+}
+
 void FeedStatisticsPanel::showFigures()
 {
+    m_later.stop();
+    m_shown.start();
     const FeedStatistics none;
     const FeedStatistics& s = m_series ? m_series->statistics() : none;
     const QString unit = s.unit();
