@@ -3,9 +3,12 @@
 #include "controller/cbalancecontroller.h"
 #include "device/cdevice.h"
 #include "log/datafeedtablemodel.h"
+#include "log/logclock.h"
 
 #include <QCoreApplication>
+#include <QDate>
 #include <QPointer>
+#include <QTime>
 
 #include <utility>
 
@@ -63,11 +66,15 @@ void CaptureCore::follow(CDevice* device)
             });
 }
 
-QStringList CaptureCore::rowFields(const Measurement& m, const QDateTime& at)
+QStringList CaptureCore::rowFields(const Measurement& m)
 {
+    // The log's clock: the local time without a look at the zone file for each result.
+    QDate date;
+    QTime time;
+    LogClock::now(date, time);
     const QString serial = m.serialNumber.isNull() ? QLatin1String(UnknownSerial) : m.serialNumber;
-    return {at.date().toString(QLatin1String(DataFeedTableModel::DateFormat)),
-            at.time().toString(QLatin1String(DataFeedTableModel::TimeFormat)),
+    return {date.toString(QLatin1String(DataFeedTableModel::DateFormat)),
+            time.toString(QLatin1String(DataFeedTableModel::TimeFormat)),
             serial,
             m.valueText(),
             m.unit,
@@ -77,7 +84,7 @@ QStringList CaptureCore::rowFields(const Measurement& m, const QDateTime& at)
 void CaptureCore::capture(Measurement m)
 {
     // Stamped as it arrives, stored with the others that come before the commit.
-    m_pending.push_back({rowFields(m, QDateTime::currentDateTime()), m});
+    m_pending.push_back({rowFields(m), m});
     if (!m_commitTimer.isActive()) {
         m_commitTimer.start();
     }

@@ -44,8 +44,8 @@ public:
     // instruments at once follows each, without the controllers, which follow only the current one.
     void follow(CDevice* device);
 
-    // The stored fields of a result taken at that moment: DATE, TIME, SN, VAL, UNIT, NOTE.
-    static QStringList rowFields(const Measurement& m, const QDateTime& at);
+    // The stored fields of a result taken now: DATE, TIME, SN, VAL, UNIT, NOTE.
+    static QStringList rowFields(const Measurement& m);
 
 public slots:
     // Stamps one result and stores it with the others that arrive within CommitIntervalMs.

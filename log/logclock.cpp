@@ -5,6 +5,9 @@
 #include <QDate>
 #include <QDateTime>
 #include <QTime>
+#include <QTimeZone>
+
+#include <algorithm>
 
 namespace LogClock {
 
@@ -17,12 +20,20 @@ void now(QDate& date, QTime& time)
 {
     thread_local qint64 offsetMs = 0;
     thread_local qint64 refreshedAt = 0;
+    thread_local qint64 validUntil = 0;
     thread_local bool known = false;
 
     const qint64 utcMs = QDateTime::currentMSecsSinceEpoch();
-    if (!known || utcMs - refreshedAt >= RefreshMs || utcMs < refreshedAt) {
+    if (!known || utcMs >= validUntil || utcMs < refreshedAt) {
         offsetMs = qint64(QDateTime::fromMSecsSinceEpoch(utcMs).offsetFromUtc()) * 1000;
         refreshedAt = utcMs;
+        validUntil = utcMs + RefreshMs;
+        // Not past the zone's next change of offset, so that no stamp is an hour off after it.
+        const QTimeZone::OffsetData next =
+            QTimeZone::systemTimeZone().nextTransition(QDateTime::fromMSecsSinceEpoch(utcMs, Qt::UTC));
+        if (next.atUtc.isValid()) {
+            validUntil = std::min(validUntil, next.atUtc.toMSecsSinceEpoch());
+        }
         known = true;
     }
     const qint64 localMs = utcMs + offsetMs;

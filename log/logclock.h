@@ -5,9 +5,10 @@ class QString;
 class QTime;
 struct PelmLogRecord;
 
-// Local date and time for log records. Reading the local time zone costs the C library a look at
-// the zone file on every call; traffic is stamped thousands of times a second, so the offset from
-// UTC is cached per thread and looked up again once a second.
+// Local date and time for log records and captured results. Reading the local time zone costs the C
+// library a look at the zone file on every call; traffic is stamped thousands of times a second, so
+// the offset from UTC is cached per thread and looked up again once a second, and at the zone's next
+// change of offset.
 namespace LogClock {
 void now(QDate& date, QTime& time);
 // A log record of the traffic on interface, stamped now.

@@ -487,7 +487,7 @@ void ApplicationController::chooseFile(bool enabled)
 
 QString ApplicationController::formatLine(const Measurement& m) const
 {
-    return formatRow(feed()->nextCount() - 1, CaptureCore::rowFields(m, QDateTime::currentDateTime()));
+    return formatRow(feed()->nextCount() - 1, CaptureCore::rowFields(m));
 }
 
 QString ApplicationController::formatRow(qint64 count, const QStringList& fields) const
