@@ -16,7 +16,7 @@ class FeedStatisticsPanel : public QLabel
     Q_OBJECT
 public:
     // Figures that change faster cannot be read, and laying out the table of figures again each frame
-    // took a fifth of the program's time at a thousand results a second.
+    // was a good part of the program's time at a thousand results a second.
     static constexpr int RefreshMs = 250;
 
     explicit FeedStatisticsPanel(QWidget* parent = nullptr);
