@@ -331,6 +331,7 @@ bool CSearching::searchNetwork()
                 delete socket;
                 continue;
             }
+            socket->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, ReceiveBufferBytes);
             m_sockets.append(socket);
             if (!m_searchedInterfaces.contains(interface.humanReadableName())) {
                 m_searchedInterfaces << interface.humanReadableName();

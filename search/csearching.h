@@ -42,6 +42,10 @@ public:
     // their turn in the order heard, so that a flood of status replies delays a search but never uses
     // up the process's descriptors before the real instrument's turn.
     static constexpr int MaxModulesInFlight = 64;
+    // Every module on a network answers the broadcast at once, and strangers may flood it: replies the
+    // search cannot read at once wait here rather than be dropped by the system (which caps the size at
+    // its own maximum).
+    static constexpr int ReceiveBufferBytes = 2 * 1024 * 1024;
     // However many modules wait, the network part of a search ends after this.
     static constexpr int MaxNetworkWaitMs = 300000;
 
