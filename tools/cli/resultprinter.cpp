@@ -1,5 +1,7 @@
 #include "resultprinter.h"
 
+#include "instrumentsession.h"
+
 #include <cstdio>
 
 ResultPrinter::ResultPrinter(QObject* parent) : QObject(parent)
@@ -40,7 +42,7 @@ void ResultPrinter::flush()
     QByteArray text;
     for (const Held& held : qAsConst(m_held)) {
         text += QStringLiteral("%1 %2 %3 %4\n")
-                    .arg(timeText(held.date, held.time), held.m.valueText(), held.m.unit,
+                    .arg(timeText(held.date, held.time), InstrumentSession::formatValue(held.m), held.m.unit,
                          QString(QChar::fromLatin1(held.m.stability)))
                     .toUtf8();
     }
