@@ -2,6 +2,7 @@
 
 #include "log/centraluri.h"
 #include "log/datafeedtablemodel.h"
+#include "log/feedrecords.h"
 #include "platform/logcategories.h"
 
 #include <QDate>
@@ -99,8 +100,11 @@ QVariantList trafficRow(const QString& station, qint64 run, const QSqlQuery& rea
 {
     const QString date = read.value(first + 4).toString();
     const QString time = read.value(first + 5).toString();
-    const QDateTime loggedAt(QDate::fromString(date, QStringLiteral("yyyy-MM-dd")),
-                             QTime::fromString(time, QStringLiteral("HH:mm:ss.zzz")));
+    // The logged wall-clock time, read in the stored forms only (yyyy-MM-dd, HH:mm:ss.zzz) without the
+    // format parser or a look at the local zone: this runs for every line forwarded.
+    const bool stored = date.size() == 10 && time.size() == 12;
+    const QDateTime loggedAt(stored ? QDate::fromString(date, Qt::ISODate) : QDate(),
+                             stored ? QTime::fromString(time, Qt::ISODateWithMs) : QTime(), Qt::UTC);
     // PostgreSQL's text holds no NUL, which an instrument may send: refused, it would hold up the rest.
     QString message = read.value(first + 6).toString();
     message.replace(QChar(0), QChar(QChar::ReplacementCharacter));
@@ -403,14 +407,15 @@ int CentralSender::sendBatch(qint64& generation, qint64& mark)
     }
     std::vector<QVariantList> rows;
     while (read.next()) {
-        const QString date = read.value(1).toString();
-        const QString time = read.value(2).toString();
-        const QDateTime takenAt(QDate::fromString(date, QStringLiteral("MM-dd-yyyy")),
-                                QTime::fromString(time, QStringLiteral("HH:mm:ss")));
+        FeedRecord stored;
+        stored.date = read.value(1).toString();
+        stored.time = read.value(2).toString();
+        // The server's column holds the wall-clock time as stored: no zone is looked up or applied.
+        const QDateTime takenAt = stored.takenAt(Qt::UTC);
         rows.push_back({m_station, read.value(3).toString(), generation, read.value(0).toLongLong(),
                         takenAt.isValid() ? QVariant(takenAt.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")))
                                           : QVariant(QVariant::String),
-                        date, time, read.value(4).toString(), read.value(5).toString(),
+                        stored.date, stored.time, read.value(4).toString(), read.value(5).toString(),
                         read.value(6).toString()});
     }
     read.finish();

@@ -19,7 +19,8 @@ struct FeedRecord
     QString note;
 
     // When it was taken: DATE is stored as MM-dd-yyyy and TIME as HH:mm:ss; invalid when either is not.
-    QDateTime takenAt() const;
+    // Qt::UTC gives the stored wall-clock time without a look at the local zone.
+    QDateTime takenAt(Qt::TimeSpec spec = Qt::LocalTime) const;
 };
 
 // The stored results that a report or a chart reads, in COUNT order.

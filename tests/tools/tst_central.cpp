@@ -322,6 +322,17 @@ void TstCentral::killedMidBatch()
                                 "(SELECT max(run) FROM mervik_traffic) ORDER BY packet, line"),
                  db),
              traffic);
+    // Each stamp is the wall-clock time stored beside it, unshifted by any zone.
+    QCOMPARE(
+        m_server.rows(QStringLiteral("SELECT count(*) FROM mervik_results WHERE taken_at IS NULL OR "
+                                     "to_char(taken_at, 'MM-DD-YYYY HH24:MI:SS') <> date || ' ' || time"),
+                      db),
+        QStringList{"0"});
+    QCOMPARE(
+        m_server.rows(QStringLiteral("SELECT count(*) FROM mervik_traffic WHERE logged_at IS NULL OR "
+                                     "to_char(logged_at, 'YYYY-MM-DD HH24:MI:SS.MS') <> date || ' ' || time"),
+                      db),
+        QStringList{"0"});
 }
 
 void TstCentral::traffic_data()
