@@ -24,7 +24,7 @@
 namespace {
 
 constexpr int Count = 30000;
-constexpr int Rounds = 3;
+constexpr int Rounds = 5;
 constexpr int AnswerTimeoutMs = 2000;
 constexpr int CliTimeoutMs = 60000;
 

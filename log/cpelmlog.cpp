@@ -1,6 +1,7 @@
 #include "log/cpelmlog.h"
 
 #include "log/centralsender.h"
+#include "log/logclock.h"
 #include "platform/logcategories.h"
 
 #include <QCoreApplication>
@@ -8,23 +9,9 @@
 #include <QTime>
 #include <QVariant>
 
-#include <cstdio>
-
 namespace {
 
 CPelmLog* g_instance = nullptr;
-
-// "hh:mm:ss.zzz" without the format parser: the store formats one time per record.
-QString timeText(const QTime& time)
-{
-    if (!time.isValid()) {
-        return QString();
-    }
-    char text[16];
-    const int n = std::snprintf(text, sizeof text, "%02d:%02d:%02d.%03d", time.hour(), time.minute(),
-                                time.second(), time.msec());
-    return QString::fromLatin1(text, n);
-}
 
 } // namespace
 
@@ -151,7 +138,7 @@ void CPelmLog::store(const PelmLogRecord& r, const QString& direction, qint32& l
         query.bindValue(2, direction);
         query.bindValue(3, r.interface);
         query.bindValue(4, dateText(r.date));
-        query.bindValue(5, timeText(r.time));
+        query.bindValue(5, LogClock::timeText(r.time));
 
         int from = 0;
         for (int lf = message.indexOf(QLatin1Char('\n')); lf >= 0;

@@ -8,6 +8,7 @@
 #include <QTimeZone>
 
 #include <algorithm>
+#include <cstdio>
 
 namespace LogClock {
 
@@ -52,6 +53,43 @@ PelmLogRecord record(const QString& interface, const QString& message)
     PelmLogRecord r{interface, QDate(), QTime(), message};
     now(r.date, r.time);
     return r;
+}
+
+QString dateText(const QDate& date)
+{
+    // Qt writes no ISO date outside these years; its own answer stands there.
+    if (!date.isValid() || date.year() < 0 || date.year() > 9999) {
+        return date.toString(Qt::ISODate);
+    }
+    char text[16];
+    const int n = std::snprintf(text, sizeof text, "%04d-%02d-%02d", date.year(), date.month(), date.day());
+    return QString::fromLatin1(text, n);
+}
+
+bool formatTime(const QTime& time, char* text)
+{
+    if (!time.isValid()) {
+        return false;
+    }
+    const auto put = [](char* at, int value, int width) {
+        for (int i = width - 1; i >= 0; --i, value /= 10) {
+            at[i] = char('0' + value % 10);
+        }
+    };
+    put(text, time.hour(), 2);
+    text[2] = ':';
+    put(text + 3, time.minute(), 2);
+    text[5] = ':';
+    put(text + 6, time.second(), 2);
+    text[8] = '.';
+    put(text + 9, time.msec(), 3);
+    return true;
+}
+
+QString timeText(const QTime& time)
+{
+    char text[TimeTextSize];
+    return formatTime(time, text) ? QString::fromLatin1(text, TimeTextSize) : QString();
 }
 
 } // namespace LogClock

@@ -1,6 +1,7 @@
 #include "resultprinter.h"
 
 #include "instrumentsession.h"
+#include "log/logclock.h"
 
 #include <cstdio>
 
@@ -9,7 +10,8 @@ ResultPrinter::ResultPrinter(QObject* parent) : QObject(parent)
     m_flushTimer.setSingleShot(true);
     m_flushTimer.setInterval(FlushMs);
     connect(&m_flushTimer, &QTimer::timeout, this, &ResultPrinter::flush);
-    m_held.reserve(MaxHeld);
+    // Kept across writes: a reserved array keeps its memory when emptied.
+    m_text.reserve(64 * 1024);
 }
 
 ResultPrinter::~ResultPrinter()
@@ -19,14 +21,34 @@ ResultPrinter::~ResultPrinter()
 
 QString ResultPrinter::timeText(const QDate& date, const QTime& time)
 {
-    return date.toString(Qt::ISODate) + QLatin1Char('T') + time.toString(Qt::ISODateWithMs);
+    return LogClock::dateText(date) + QLatin1Char('T') + LogClock::timeText(time);
 }
 
 void ResultPrinter::add(const QDate& date, const QTime& time, const Measurement& m)
 {
-    m_held.append(Held{date, time, m});
+    if (date != m_date || m_dateText.isEmpty()) {
+        m_date = date;
+        m_dateText = LogClock::dateText(date).toLatin1() + 'T';
+    }
+    m_text += m_dateText;
+    char clock[LogClock::TimeTextSize];
+    if (LogClock::formatTime(time, clock)) {
+        m_text.append(clock, LogClock::TimeTextSize);
+    }
+    m_text += ' ';
+    m_text += InstrumentSession::formatValue(m).toUtf8();
+    m_text += ' ';
+    m_text += m.unit.toUtf8();
+    m_text += ' ';
+    if (uchar(m.stability) < 0x80) {
+        m_text += m.stability;
+    } else {
+        m_text += QString(QChar::fromLatin1(m.stability)).toUtf8();
+    }
+    m_text += '\n';
+    ++m_held;
     // Paced results (an interval, a slow instrument) read as they come; only a stream is batched.
-    if (!m_sinceWritten.isValid() || m_sinceWritten.hasExpired(FlushMs) || m_held.size() >= MaxHeld) {
+    if (!m_sinceWritten.isValid() || m_sinceWritten.hasExpired(FlushMs) || m_held >= MaxHeld) {
         flush();
     } else if (!m_flushTimer.isActive()) {
         m_flushTimer.start();
@@ -36,18 +58,12 @@ void ResultPrinter::add(const QDate& date, const QTime& time, const Measurement&
 void ResultPrinter::flush()
 {
     m_flushTimer.stop();
-    if (m_held.isEmpty()) {
+    if (m_held == 0) {
         return;
     }
-    QByteArray text;
-    for (const Held& held : qAsConst(m_held)) {
-        text += QStringLiteral("%1 %2 %3 %4\n")
-                    .arg(timeText(held.date, held.time), InstrumentSession::formatValue(held.m), held.m.unit,
-                         QString(QChar::fromLatin1(held.m.stability)))
-                    .toUtf8();
-    }
-    m_held.clear();
-    std::fwrite(text.constData(), 1, size_t(text.size()), stdout);
+    std::fwrite(m_text.constData(), 1, size_t(m_text.size()), stdout);
     std::fflush(stdout);
+    m_text.resize(0);
+    m_held = 0;
     m_sinceWritten.start();
 }

@@ -2,17 +2,17 @@
 
 #include "device/devicetypes.h"
 
+#include <QByteArray>
 #include <QDate>
 #include <QElapsedTimer>
 #include <QObject>
 #include <QTime>
 #include <QTimer>
-#include <QVector>
 
-// The lines of `read` on stdout: time, value, unit, stability. Results that come thousands a second are
-// held and written together, one write(2) for many, at most FlushMs after the first of them, and they are
-// formatted then too, mostly while the next answer is on its way; a result after a quiet spell is
-// written at once. flush() (and the destructor) writes what is held, so a stop loses nothing.
+// The lines of `read` on stdout: time, value, unit, stability. Each result is formatted as it comes,
+// while the next answer is on its way; results that come thousands a second are written together, one
+// write(2) for many, at most FlushMs after the first of them. A result after a quiet spell is written
+// at once. flush() (and the destructor) writes what is held, so a stop loses nothing.
 class ResultPrinter : public QObject
 {
     Q_OBJECT
@@ -31,13 +31,11 @@ public:
     static QString timeText(const QDate& date, const QTime& time);
 
 private:
-    struct Held
-    {
-        QDate date;
-        QTime time;
-        Measurement m;
-    };
-    QVector<Held> m_held;
+    QByteArray m_text;
+    // "yyyy-MM-ddT" of the last result's date: it changes once a day.
+    QDate m_date;
+    QByteArray m_dateText;
+    int m_held = 0;
     QTimer m_flushTimer;
     QElapsedTimer m_sinceWritten;
 };
