@@ -23,7 +23,12 @@ public:
     // The process-wide instance, created on first use when start-up has not created it.
     static CBalanceController* instance();
 
-    QList<int> supportedDeviceTypes() const override { return {1, 5}; }
+    QList<int> supportedDeviceTypes() const override
+    {
+        // One list for every request: a new one each time cost an allocation per result.
+        static const QList<int> types{1, 5};
+        return types;
+    }
 
 public slots:
     void onDeviceStateChanged(int state) override;

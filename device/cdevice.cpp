@@ -16,11 +16,18 @@
 #include <QTimer>
 #include <QTimerEvent>
 
+namespace {
+qint64 monotonicMs()
+{
+    QElapsedTimer clock;
+    clock.start();
+    return clock.msecsSinceReference();
+}
+} // namespace
+
 CDevice::CDevice(QObject* parent) : QObject(parent), receiveBuffer(QLatin1String(""))
 {
     DeviceTypes::registerMetaTypes();
-    activityTimer = new QTimer(this);
-    connect(activityTimer, &QTimer::timeout, this, [this] { m_recentlyActive = false; });
     init();
 }
 
@@ -66,8 +73,6 @@ void CDevice::init()
         {COMMAND_SEND_SJ, QStringLiteral("COMMAND_SEND_SJ")},
         {COMMAND_SEND_SW9, QStringLiteral("COMMAND_SEND_SW9")},
     };
-    activityTimer->setInterval(ActivityWindowMs);
-    activityTimer->setSingleShot(true);
     restartActivityTimer();
     m_deviceType = 1;
 }
@@ -281,8 +286,12 @@ void CDevice::setBusy(bool busy)
 
 void CDevice::restartActivityTimer()
 {
-    m_recentlyActive = true;
-    activityTimer->start();
+    m_lastActivityMs = monotonicMs();
+}
+
+bool CDevice::recentlyActive() const
+{
+    return monotonicMs() - m_lastActivityMs < ActivityWindowMs;
 }
 
 PelmLogRecord CDevice::logRecord(const QString& message) const
@@ -375,6 +384,12 @@ void CDevice::onInterfaceStateChanged(int state)
         if (m_eepromArmed) {
             finishEepromReading(COMMAND_FAILED);
         }
+        // Nor does the answer to a request sent ahead, and a new connection starts without one.
+        m_resultsAhead = 0;
+        if (!m_sentAhead.isEmpty()) {
+            m_sentAhead.clear();
+            connectReceiver();
+        }
     }
     if (state == STATE_CONNECTED || state == STATE_DISCONNECTED || state == STATE_LISTENING) {
         setState(state);
@@ -466,6 +481,9 @@ void CDevice::send(const QString& line)
     if (!m_interface || linkDown()) {
         return;
     }
+    settleSentAhead();
+    // The line goes out before it is logged: the instrument starts on it while the log is written.
+    m_interface->write(line);
     m_lastSent = line;
     qCDebug(lcDevice) << interfaceDescription() << line;
     emit newOutLog(logRecord(line));
@@ -475,7 +493,6 @@ void CDevice::send(const QString& line)
         }
         checkTimerId = startTimer(CheckPeriodMs, Qt::CoarseTimer);
     }
-    m_interface->write(line);
 }
 
 void CDevice::sendBytes(const QByteArray& bytes)
@@ -489,6 +506,10 @@ void CDevice::onReadyRead()
 {
     if (waitingForAnswer) {
         m_chunkArrived = true;
+    } else if (!m_sentAhead.isEmpty()) {
+        // The caller did not come back for the answer to the request sent ahead of it.
+        m_sentAhead.clear();
+        connectReceiver();
     }
     if (m_receiving) {
         takeWaitingInput();
@@ -500,6 +521,7 @@ void CDevice::takeWaitingInput()
     if (!m_interface) {
         return;
     }
+    settleSentAhead();
     QString chunk;
     if (m_interface->read(chunk) <= 0) {
         return;
@@ -535,6 +557,33 @@ void CDevice::appendToReceiveBuffer(const QString& chunk)
     }
 }
 
+void CDevice::finishResultsAhead()
+{
+    m_resultsAhead = 0;
+    if (!linkDown()) {
+        settleSentAhead();
+    }
+}
+
+void CDevice::settleSentAhead()
+{
+    if (m_sentAhead.isEmpty()) {
+        return;
+    }
+    m_sentAhead.clear();
+    for (int chunks = 0; chunks < ChunksPerLine; ++chunks) {
+        QString chunk;
+        if (!waitForResponse(chunk, ResultTimeoutMs)) {
+            break;
+        }
+        appendToReceiveBuffer(chunk);
+        if (chunk.contains(QLatin1Char('\n'))) {
+            break;
+        }
+    }
+    connectReceiver();
+}
+
 void CDevice::processLine(const QString& line)
 {
     Measurement m = newMeasurement();
@@ -558,6 +607,12 @@ bool CDevice::waitForChunk(int timeoutMs)
     if (!dispatcher || timeoutMs <= 0 || linkDown()) {
         return false;
     }
+    // The previous wait's timer is stopped here rather than when its chunk came: that was between
+    // an answer and the next request. Stale, it would only end itself.
+    if (m_waitTimerId != 0) {
+        killTimer(m_waitTimerId);
+        m_waitTimerId = 0;
+    }
     m_chunkArrived = false;
     m_waitExpired = false;
     // An answer time-out never ends early (a coarse timer may fire 5 % before its time).
@@ -568,14 +623,10 @@ bool CDevice::waitForChunk(int timeoutMs)
         dispatcher->processEvents(QEventLoop::WaitForMoreEvents);
     }
     waitingForAnswer = false;
-    if (m_waitTimerId != 0) {
-        killTimer(m_waitTimerId);
-        m_waitTimerId = 0;
-    }
     return m_chunkArrived && m_interface;
 }
 
-bool CDevice::waitForResponse(QString& text, int timeoutMs)
+bool CDevice::receiveChunk(QString& text, int timeoutMs)
 {
     const bool arrived = waitForChunk(timeoutMs);
     if (delayedCommand.method) {
@@ -586,6 +637,14 @@ bool CDevice::waitForResponse(QString& text, int timeoutMs)
     }
     m_interface->read(text);
     emit newInLog(logRecord(text));
+    return true;
+}
+
+bool CDevice::waitForResponse(QString& text, int timeoutMs)
+{
+    if (!receiveChunk(text, timeoutMs)) {
+        return false;
+    }
     restartActivityTimer();
     return true;
 }
@@ -741,22 +800,39 @@ int CDevice::sendAndReadResult(const QString& command, QString& answer, int time
         if (linkDown()) {
             break;
         }
-        // Clearing the input would cut a streamed line in two and leave its tail to be taken for
-        // the answer; what came before the request goes the way of any received text instead.
-        takeWaitingInput();
-        disconnectReceiver();
-        send(command);
+        // The request sent ahead is this one's on the first attempt; its answer may have come
+        // already and waits in the transport.
+        const bool sentAhead = attempt == 0 && m_sentAhead == command;
+        if (sentAhead) {
+            m_sentAhead.clear();
+        } else {
+            // Clearing the input would cut a streamed line in two and leave its tail to be taken
+            // for the answer; what came before the request goes the way of any received text.
+            takeWaitingInput();
+            disconnectReceiver();
+            send(command);
+        }
         // The streamed line the instrument was in the middle of is completed by the next chunk.
         const QString carried = receiveBuffer;
         QString text = carried;
         receiveBuffer.clear();
         int end = text.indexOf(QLatin1Char('\n'));
         bool timedOut = false;
+        bool received = false;
         for (int chunks = 0; end < 0 && chunks < ChunksPerLine && !timedOut; ++chunks) {
             QString chunk;
-            timedOut = !waitForResponse(chunk, timeoutMs);
+            timedOut = !receiveChunk(chunk, timeoutMs);
+            received = received || !timedOut;
             text += chunk;
             end = text.indexOf(QLatin1Char('\n'));
+        }
+        if (end >= 0 && m_resultsAhead > 0 && !linkDown()) {
+            --m_resultsAhead;
+            send(command);
+            m_sentAhead = command;
+        }
+        if (received) {
+            restartActivityTimer();
         }
         if (end < 0 && timedOut) {
             // An unfinished line waits for its end, which the next attempt may bring.
@@ -771,7 +847,10 @@ int CDevice::sendAndReadResult(const QString& command, QString& answer, int time
             answer.remove(0, carried.size());
         }
         receiveBuffer = end < 0 ? QString() : text.mid(end + 1);
-        connectReceiver();
+        // What comes now is the next request's, read by its exchange.
+        if (m_sentAhead.isEmpty()) {
+            connectReceiver();
+        }
         return COMMAND_OK;
     }
     connectReceiver();
@@ -850,7 +929,7 @@ void CDevice::timerEvent(QTimerEvent* event)
         return;
     }
     // Never start a probe inside another exchange's wait: its answer would be taken for the probe's.
-    if (!m_busy && !m_recentlyActive && !waitingForAnswer) {
+    if (!m_busy && !recentlyActive() && !waitingForAnswer) {
         qCDebug(lcDevice) << interfaceDescription() << "CHECKING COMMUNICATION";
         checkCommunication(COMMAND_TIMEOUT);
     } else {

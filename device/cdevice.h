@@ -96,7 +96,7 @@ public:
     int previousState() const { return m_previousState; }
     void setPreviousState(int state) { m_previousState = state; }
     bool busy() const { return m_busy; }
-    bool isBusy() const { return m_busy || m_recentlyActive; }
+    bool isBusy() const { return m_busy || recentlyActive(); }
     CInterface* interface() const { return m_interface; }
     // The network module of an instrument found on the network; null for serial instruments.
     CInterfaceModule* module() const { return m_module; }
@@ -136,6 +136,16 @@ public:
     bool setTransportFromModule();
 
     static QString reasonText(int reason);
+
+    // The caller will ask for this many more results of the kind it asks for now, each at once after
+    // the one before. Each of those requests goes out as soon as the answer before it is complete, so
+    // that the instrument prepares its next answer while this one is handled; there is still one
+    // request in flight at a time. An answer that no request of the caller's comes to take is
+    // dispatched as a result the instrument sent by itself.
+    void setResultsAhead(int count) { m_resultsAhead = qMax(0, count); }
+    // No more results are asked for: the answer to a request already sent ahead is waited for and
+    // dispatched as a result the instrument sent.
+    void finishResultsAhead();
 
 public slots:
     bool connectDevice(bool checkConnection = true);
@@ -213,6 +223,8 @@ protected:
                             QGenericArgument a2 = QGenericArgument(),
                             QGenericArgument a3 = QGenericArgument());
     bool waitForResponse(QString& text, int timeoutMs);
+    // waitForResponse() without the activity timer's restart, which the caller does when it can.
+    bool receiveChunk(QString& text, int timeoutMs);
     // Runs a local event loop until the transport has bytes (true) or timeoutMs passes (false).
     bool waitForChunk(int timeoutMs);
     bool waitForResponseBytes(QByteArray& bytes, int timeoutMs);
@@ -288,9 +300,10 @@ protected:
         QVariant values[3];
     } delayedCommand;
 
-    QTimer* activityTimer = nullptr;
-    // Mirrors the activity timer for readers in other threads.
-    std::atomic<bool> m_recentlyActive{false};
+    // When the device last heard from the instrument (milliseconds of the monotonic clock), for
+    // readers in other threads too. A stamp, not a timer: it is renewed with every chunk.
+    std::atomic<qint64> m_lastActivityMs{0};
+    bool recentlyActive() const;
     bool stopAlibi = false;
 
 private slots:
@@ -304,6 +317,9 @@ private:
     // The user or the transport closed the connection: exchanges end and nothing more is sent.
     bool linkDown() const { return m_state == STATE_DISCONNECTED || m_state == STATE_DISCONNECTING; }
     void appendToReceiveBuffer(const QString& chunk);
+    // The answer to a request sent ahead, when something other than that request's exchange comes
+    // next: it is waited for and dispatched as the instrument's own line.
+    void settleSentAhead();
     // A line that the instrument sends by itself while an exchange waits for its answer.
     bool isInstrumentsOwn(const QString& line);
     // Dispatches the instrument's own complete lines of pending + chunk and returns the others; an
@@ -321,6 +337,9 @@ private:
     QTimer* m_eepromTimer = nullptr;
     // Whether received chunks are dispatched as lines (off while an exchange reads its answer).
     bool m_receiving = true;
+    int m_resultsAhead = 0;
+    // The result request sent ahead whose answer is in flight (empty when none).
+    QString m_sentAhead;
     // The running wait for a chunk: its time-out timer and how it ended.
     int m_waitTimerId = 0;
     bool m_chunkArrived = false;

@@ -20,6 +20,9 @@ QString CInterface::stateName(int state)
 
 QString CInterface::textFromBytes(QByteArray bytes)
 {
-    bytes.replace('\0', QByteArray());
+    // Searched first: replace() copies the bytes even when there is nothing to remove.
+    if (bytes.contains('\0')) {
+        bytes.replace('\0', QByteArray());
+    }
     return QString::fromUtf8(bytes.constData(), bytes.size());
 }

@@ -570,6 +570,68 @@ private slots:
         }
     }
 
+    void resultsSentAhead_data()
+    {
+        QTest::addColumn<int>("ahead");
+        QTest::addColumn<QStringList>("answers");
+        // The caller's steps: "result", "tare", "finish" (finishResultsAhead), "reconnect", or "idle"
+        // (the event loop runs until the journal is complete).
+        QTest::addColumn<QStringList>("steps");
+        QTest::addColumn<QStringList>("journal");
+        const auto row = [](const char* name, int ahead, const QStringList& answers, const QStringList& steps,
+                            const QStringList& journal) {
+            QTest::newRow(name) << ahead << answers << steps << journal;
+        };
+        const QString sx1 = QStringLiteral("> Sx1\r\n");
+        const QString ok = QStringLiteral("finished 1 11 m=12.345/3/g/X");
+        const QString received = QStringLiteral("result m=12.345/3/g/X");
+        const QStringList three = repeated(3, Plain12345);
+        // Each request goes out once the answer before it is complete, before that answer is handled:
+        // never two in flight, and no more than asked for.
+        row("as many as asked", 2, three, {"result", "result", "result"}, {sx1, sx1, ok, sx1, ok, ok});
+        row("fewer than the caller asks", 1, three, {"result", "result", "result"},
+            {sx1, sx1, ok, ok, sx1, ok});
+        row("streamed line after the answer", 1, {Plain12345 + "     0.500 g  \r\n", Plain12345},
+            {"result", "result"}, {sx1, sx1, ok, "result m=0.5/3/g/X", ok});
+        // The answer nobody asks for is still the instrument's: dispatched as a result it sent.
+        row("another command next", 1, {Plain12345, Plain12345, "MT\r\n"}, {"result", "tare"},
+            {sx1, sx1, ok, "busy 1", received, "> ST\r\n", "busy 0", "finished 1 13"});
+        row("the caller stops", 5, three, {"result", "finish"}, {sx1, sx1, ok, received});
+        row("the caller does not come back", 1, three, {"result", "idle"}, {sx1, sx1, ok, received});
+        // A new connection owes nothing: its first request is sent, not taken for sent.
+        row("reconnected with an answer owed", 1, {Plain12345, "", Plain12345},
+            {"result", "reconnect", "result"},
+            {sx1, sx1, ok, "state 5", "state 2", "state 4", "state 1", sx1, ok});
+    }
+
+    void resultsSentAhead()
+    {
+        QFETCH(int, ahead);
+        QFETCH(QStringList, answers);
+        QFETCH(QStringList, steps);
+        QFETCH(QStringList, journal);
+
+        Rig rig;
+        rig.answers = answers;
+        rig.device.setResultsAhead(ahead);
+        for (const QString& step : steps) {
+            if (step == QLatin1String("result")) {
+                rig.device.result();
+            } else if (step == QLatin1String("tare")) {
+                rig.device.tare();
+            } else if (step == QLatin1String("finish")) {
+                rig.device.finishResultsAhead();
+            } else if (step == QLatin1String("reconnect")) {
+                rig.device.disconnectDevice();
+                rig.device.connectDevice(false);
+            }
+        }
+        QTRY_COMPARE(rig.journal, journal);
+        // The receive path is on again: what comes now is dispatched.
+        rig.fake->feed("X\r\n");
+        QCOMPARE(rig.journal, journal << "line X\r\n");
+    }
+
     void disconnectionEndsExchange_data()
     {
         QTest::addColumn<bool>("byTransport");

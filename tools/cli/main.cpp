@@ -122,6 +122,10 @@ int readResults(QCoreApplication& app, InstrumentSession& session, bool stable, 
                            << ',' << csvField(m.unit) << ',' << QChar::fromLatin1(m.stability) << '\n';
                 csvStream->flush();
             }
+            if (intervalMs == 0) {
+                // One request is in flight beyond this result; what is left to ask for is the rest.
+                device->setResultsAhead(count - printed - 1);
+            }
             if (printed >= count) {
                 app.quit();
             }
@@ -157,6 +161,10 @@ int readResults(QCoreApplication& app, InstrumentSession& session, bool stable, 
     });
     // Without an interval the next request follows the answer at once, not after a round of the event
     // loop: that round cost a poll(2) and a timer per result. The exchange itself still runs the events.
+    // It goes out even before the answer is handled, while the instrument works on it.
+    if (intervalMs == 0) {
+        device->setResultsAhead(count - 1);
+    }
     bool requesting = false;
     bool again = false;
     QMetaObject::Connection waitingForFree;
@@ -200,6 +208,10 @@ int readResults(QCoreApplication& app, InstrumentSession& session, bool stable, 
     };
     QTimer::singleShot(0, &app, first);
     app.exec();
+    // A stop leaves the answer to the request already sent ahead; it is printed like the others.
+    if (exitCode == InstrumentSession::ExitOk) {
+        device->finishResultsAhead();
+    }
     output.flush();
     if (csv && csv->error() != QFileDevice::NoError) {
         return fail(InstrumentSession::ExitFailure,
