@@ -12,6 +12,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QMetaMethod>
 #include <QThread>
 #include <QTimer>
 #include <QTimerEvent>
@@ -299,6 +300,24 @@ PelmLogRecord CDevice::logRecord(const QString& message) const
     return LogClock::record(interfaceDescription(), message);
 }
 
+// A record costs a clock read and copies per chunk, for nothing when nobody listens (a command-line
+// read of results).
+void CDevice::logIn(const QString& text)
+{
+    static const QMetaMethod signal = QMetaMethod::fromSignal(&CDevice::newInLog);
+    if (isSignalConnected(signal)) {
+        emit newInLog(logRecord(text));
+    }
+}
+
+void CDevice::logOut(const QString& line)
+{
+    static const QMetaMethod signal = QMetaMethod::fromSignal(&CDevice::newOutLog);
+    if (isSignalConnected(signal)) {
+        emit newOutLog(logRecord(line));
+    }
+}
+
 // ---------------------------------------------------------------------------------------------
 // Transport
 
@@ -486,7 +505,7 @@ void CDevice::send(const QString& line)
     m_interface->write(line);
     m_lastSent = line;
     qCDebug(lcDevice) << interfaceDescription() << line;
-    emit newOutLog(logRecord(line));
+    logOut(line);
     if (m_checkConnection) {
         if (checkTimerId != 0) {
             killTimer(checkTimerId);
@@ -526,7 +545,7 @@ void CDevice::takeWaitingInput()
     if (m_interface->read(chunk) <= 0) {
         return;
     }
-    emit newInLog(logRecord(chunk));
+    logIn(chunk);
     appendToReceiveBuffer(chunk);
     restartActivityTimer();
 }
@@ -636,7 +655,7 @@ bool CDevice::receiveChunk(QString& text, int timeoutMs)
         return false;
     }
     m_interface->read(text);
-    emit newInLog(logRecord(text));
+    logIn(text);
     return true;
 }
 
@@ -660,7 +679,7 @@ bool CDevice::waitForResponseBytes(QByteArray& bytes, int timeoutMs)
         return false;
     }
     m_interface->read(bytes);
-    emit newInLog(logRecord(CInterface::textFromBytes(bytes)));
+    logIn(CInterface::textFromBytes(bytes));
     restartActivityTimer();
     return true;
 }

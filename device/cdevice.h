@@ -248,6 +248,9 @@ protected:
     void connectReceiver();
     void disconnectReceiver();
     PelmLogRecord logRecord(const QString& message) const;
+    // The traffic as logged: newInLog and newOutLog, each stamped now.
+    void logIn(const QString& text);
+    void logOut(const QString& line);
     // Sends a line with no answer awaited, as the one-line commands do.
     void sendOneLine(int command, const char* method, const QString& line);
     // The synchronous result requests: one line out, one result line back.
@@ -338,6 +341,9 @@ private:
     // Whether received chunks are dispatched as lines (off while an exchange reads its answer).
     bool m_receiving = true;
     int m_resultsAhead = 0;
+    // newMeasurement()'s serial number and the one it was made of.
+    mutable QString m_simplifiedSerialOf;
+    mutable QString m_simplifiedSerial;
     // The result request sent ahead whose answer is in flight (empty when none).
     QString m_sentAhead;
     // The running wait for a chunk: its time-out timer and how it ended.

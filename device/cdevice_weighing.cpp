@@ -14,9 +14,10 @@ constexpr int UnitWidth = 3;
 
 // A result value is a plain decimal number between blanks: an optional sign, digits and a point
 // ("12.", ".5" too). Exponents, "inf", "nan" and hexadecimal forms are no weight.
-bool parseDecimal(const QString& field, double& value, int& decimals)
+bool parseDecimal(const QStringRef& field, double& value, int& decimals)
 {
-    const QString text = field.trimmed();
+    // References, not copies: a stream of results is parsed thousands of times a second.
+    const QStringRef text = field.trimmed();
     const auto isDigit = [&text](int i) {
         return i < text.size() && text.at(i) >= QLatin1Char('0') && text.at(i) <= QLatin1Char('9');
     };
@@ -47,8 +48,13 @@ bool parseDecimal(const QString& field, double& value, int& decimals)
 
 Measurement CDevice::newMeasurement() const
 {
+    // Simplified once per serial number, not once per result.
+    if (!m_simplifiedSerialOf.isSharedWith(m_serialNumber)) {
+        m_simplifiedSerialOf = m_serialNumber;
+        m_simplifiedSerial = m_serialNumber.simplified();
+    }
     Measurement m;
-    m.serialNumber = m_serialNumber.simplified();
+    m.serialNumber = m_simplifiedSerial;
     return m;
 }
 
@@ -70,10 +76,10 @@ bool CDevice::parseResult(const QString& line, Measurement& m, bool withStabilit
     if (sign != QLatin1Char(' ') && sign != QLatin1Char('-')) {
         return false;
     }
-    const QString field = line.mid(o + 1, ValueWidth);
+    const QStringRef field = line.midRef(o + 1, ValueWidth);
     // A sign in the column and another in the field: which one is meant cannot be told, so the line is
     // refused rather than stored with a guessed sign.
-    const QString digits = field.trimmed();
+    const QStringRef digits = field.trimmed();
     if (sign == QLatin1Char('-') &&
         (digits.startsWith(QLatin1Char('-')) || digits.startsWith(QLatin1Char('+')))) {
         return false;
@@ -89,12 +95,11 @@ bool CDevice::parseResult(const QString& line, Measurement& m, bool withStabilit
     if (line.at(o + 10) != QLatin1Char(' ')) {
         return false;
     }
-    const QString unit = line.mid(o + 11, UnitWidth).trimmed();
     if (line.at(o + 14) != QLatin1Char('\r') || line.at(o + 15) != QLatin1Char('\n')) {
         return false;
     }
     m.value = value;
-    m.unit = unit;
+    m.unit = line.midRef(o + 11, UnitWidth).trimmed().toString();
     m.decimals = decimals;
     m.stability = stability;
     return true;
