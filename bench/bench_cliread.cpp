@@ -1,6 +1,6 @@
 // Results per second that `mervik-cli read` prints from an instrument answering at once (mervik-sim on
-// a pseudo-terminal), beside a bare poll loop on the same line: open it raw, send the request, read the
-// answer, parse it.
+// a pseudo-terminal), beside a bare poll loop on the same line (open it raw, send the request, read the
+// answer, parse it) and the same loop written by hand in Python.
 #include "support/simprocess.h"
 
 #include <QCoreApplication>
@@ -77,6 +77,40 @@ double bareRate(const QByteArray& port)
     return count * 1000.0 / double(elapsed);
 }
 
+// The loop a lab user writes by hand in Python: open the port raw, send the request, read up to 16
+// bytes until the line ends, parse. 0 where no python3 is installed.
+const char* const HandLoop = R"(
+import os, select, sys, termios, time, tty
+fd = os.open(sys.argv[1], os.O_RDWR | os.O_NOCTTY)
+tty.setraw(fd)
+termios.tcflush(fd, termios.TCIOFLUSH)
+count = int(sys.argv[2])
+total = 0.0
+start = time.monotonic()
+for i in range(count):
+    os.write(fd, b"Sx1\r\n")
+    answer = b""
+    while not answer.endswith(b"\n"):
+        if not select.select([fd], [], [], 2.0)[0]:
+            sys.exit("no answer")
+        answer += os.read(fd, 16)
+    total += float(answer[1:10])
+print(count / (time.monotonic() - start))
+)";
+
+double handRate(const QString& port)
+{
+    QProcess python;
+    python.start(QStringLiteral("python3"),
+                 {QStringLiteral("-c"), QString::fromLatin1(HandLoop), port, QString::number(Count)});
+    if (!python.waitForFinished(CliTimeoutMs) || python.exitCode() != 0) {
+        python.kill();
+        python.waitForFinished(2000);
+        return 0.0;
+    }
+    return python.readAllStandardOutput().trimmed().toDouble();
+}
+
 // The tool's own rate, from the time stamps of its first and last printed result, so that opening the
 // port and identifying the instrument do not count.
 double cliRate(const QString& cli, const QString& port, const QString& outPath)
@@ -130,21 +164,33 @@ int main(int argc, char* argv[])
 
     std::vector<double> bares;
     std::vector<double> clis;
+    std::vector<double> hands;
     for (int round = 0; round < Rounds; ++round) {
         const double b = bareRate(port.toLocal8Bit());
         const double c =
             cliRate(QStringLiteral(MERVIK_CLI_PATH), port, temporary.filePath(QStringLiteral("out")));
-        std::printf("round %d: mervik-cli %.0f results/s, bare %.0f results/s\n", round + 1, c, b);
+        const double h = handRate(port);
+        std::printf(
+            "round %d: mervik-cli %.0f results/s, bare %.0f results/s, by hand (Python) %.0f results/s\n",
+            round + 1, c, b, h);
         std::fflush(stdout);
         bares.push_back(b);
         clis.push_back(c);
+        hands.push_back(h);
     }
     const double bare = median(bares);
     const double cli = median(clis);
+    const double hand = median(hands);
     if (bare <= 0.0 || cli <= 0.0) {
         return 1;
     }
     std::printf("bench: cli-read: %.0f results/s; baseline %.0f results/s; ratio %.2f\n", cli, bare,
                 cli / bare);
+    if (hand > 0.0) {
+        std::printf("bench: cli-read-by-hand: %.0f results/s; baseline %.0f results/s; ratio %.2f\n", cli,
+                    hand, cli / hand);
+    } else {
+        std::printf("(no python3: the loop written by hand was not run)\n");
+    }
     return 0;
 }
