@@ -92,8 +92,11 @@ bool SingleInstance::askFirst()
     if (!socket.waitForBytesWritten(left())) {
         return false;
     }
-    while (socket.bytesAvailable() < FrontAnswer.size() && left() > 0) {
-        if (!socket.waitForReadyRead(left())) {
+    // A first that is gone closes the call at once; one that is starting answers when it can.
+    timer.start();
+    const auto answerLeft = [&timer] { return int(std::max<qint64>(0, StartingAnswerMs - timer.elapsed())); };
+    while (socket.bytesAvailable() < FrontAnswer.size() && answerLeft() > 0) {
+        if (!socket.waitForReadyRead(answerLeft())) {
             break;
         }
     }

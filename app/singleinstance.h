@@ -17,6 +17,10 @@ class SingleInstance : public QObject
 public:
     // How long a second start waits for the first to listen and to answer.
     static constexpr int AnswerMs = 5000;
+    // How long it waits for the answer once the first took its call: a first still starting (its
+    // window built, a large feed opened) answers only then, and giving up on it would put a second
+    // program on the same data.
+    static constexpr int StartingAnswerMs = 60000;
     static const char* const LockFileName;
 
     enum class Role

@@ -25,6 +25,9 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <atomic>
+#include <thread>
+
 namespace {
 
 // What of the start-up's making exists.
@@ -139,6 +142,7 @@ private slots:
     void badConnectTarget();
     void screenshotTour();
     void secondStartBringsTheFirstToFront();
+    void secondStartWaitsForAFirstStillStarting();
     void killedWhileStreaming();
     void commandLineWithoutDisplay_data();
     void commandLineWithoutDisplay();
@@ -444,6 +448,24 @@ void TstStartup::secondStartBringsTheFirstToFront()
     QVERIFY(beside.process.waitForFinished(BoundMs));
     QCOMPARE(beside.process.exitCode(), 0);
     QVERIFY(!beside.process.readAllStandardError().contains("already running"));
+}
+
+// A first program still building its window answers only once its event loop runs; a second start
+// that gave up on it would run beside it on the same data.
+void TstStartup::secondStartWaitsForAFirstStillStarting()
+{
+    const QString folder = temporary.filePath(QStringLiteral("starting"));
+    SingleInstance first(folder);
+    QCOMPARE(first.claim(), SingleInstance::Role::First);
+    QSignalSpy front(&first, &SingleInstance::frontRequested);
+    std::atomic<int> role{-1};
+    std::thread second([&folder, &role] { role = int(SingleInstance(folder).claim()); });
+    // Busy for longer than a second start waits to reach it: the blocked event loop is the case.
+    QThread::msleep(SingleInstance::AnswerMs + 1000);
+    QTRY_VERIFY_WITH_TIMEOUT(role != -1, BoundMs);
+    second.join();
+    QCOMPARE(role.load(), int(SingleInstance::Role::Second));
+    QCOMPARE(front.size(), 1);
 }
 
 // Killed outright while results stream in: what is stored is the stream's results in order, each
