@@ -123,7 +123,8 @@ int readResults(QCoreApplication& app, InstrumentSession& session, bool stable, 
                 csvStream->flush();
             }
             if (intervalMs == 0) {
-                // One request is in flight beyond this result; what is left to ask for is the rest.
+                // The request sent ahead of this result's handling counts too: ahead of it, only
+                // what is still missing after it.
                 device->setResultsAhead(count - printed - 1);
             }
             if (printed >= count) {
