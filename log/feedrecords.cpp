@@ -18,7 +18,7 @@ int twoDigits(const QString& text, int at)
 }
 } // namespace
 
-QDateTime FeedRecord::takenAt(Qt::TimeSpec spec) const
+QDateTime FeedRecord::takenAt(Qt::TimeSpec clock) const
 {
     QDate d;
     QTime t;
@@ -38,7 +38,7 @@ QDateTime FeedRecord::takenAt(Qt::TimeSpec spec) const
         d = QDate::fromString(date, QLatin1String(DataFeedTableModel::DateFormat));
         t = QTime::fromString(time, QLatin1String(DataFeedTableModel::TimeFormat));
     }
-    return d.isValid() && t.isValid() ? QDateTime(d, t, spec) : QDateTime();
+    return d.isValid() && t.isValid() ? QDateTime(d, t, clock) : QDateTime();
 }
 
 namespace FeedRecords {

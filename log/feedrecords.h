@@ -20,7 +20,7 @@ struct FeedRecord
 
     // When it was taken: DATE is stored as MM-dd-yyyy and TIME as HH:mm:ss; invalid when either is not.
     // Qt::UTC gives the stored wall-clock time without a look at the local zone.
-    QDateTime takenAt(Qt::TimeSpec spec = Qt::LocalTime) const;
+    QDateTime takenAt(Qt::TimeSpec clock = Qt::LocalTime) const;
 };
 
 // The stored results that a report or a chart reads, in COUNT order.
