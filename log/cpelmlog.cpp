@@ -101,7 +101,7 @@ const QString& CPelmLog::dateText(const QDate& date)
 {
     if (date != m_lastDate || m_lastDateText.isEmpty()) {
         m_lastDate = date;
-        m_lastDateText = date.toString(QStringLiteral("yyyy-MM-dd"));
+        m_lastDateText = LogClock::dateText(date);
     }
     return m_lastDateText;
 }
